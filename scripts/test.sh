@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds everything with warnings as errors and runs every test.
+#   --sanitize   also build a second tree with AddressSanitizer+UndefinedBehaviorSanitizer
+#                and run the whole suite there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+sanitize=0
+for arg in "$@"; do
+  case "$arg" in
+    --sanitize) sanitize=1 ;;
+    *) echo "unknown option: $arg" >&2; exit 2 ;;
+  esac
+done
+bash scripts/deps.sh
+
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release -DCCAL_WERROR=ON
+cmake --build build-test -j2
+ctest --test-dir build-test --output-on-failure -j2 --timeout 600
+
+if [ "$sanitize" = 1 ]; then
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCCAL_WERROR=ON -DCCAL_SANITIZE=ON \
+        -DCCAL_BUILD_BENCH=OFF
+  cmake --build build-asan -j2
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j2 --timeout 900 -LE install
+fi
