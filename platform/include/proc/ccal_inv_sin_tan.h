@@ -12,9 +12,9 @@
 #include <cstdint>
 
 // Status returned when the parameters are not finite or p1 or p3 is zero.
-#define CCAL_STATUS_SIN_TAN_BAD_PARAMS static_cast<int32_t>(0x80002000u)
+#define CCAL_STATUS_SIN_TAN_BAD_PARAMS static_cast<int32_t>(0x82000001u)
 // Status returned when no angle in [0, thetaMax) maps to the requested radius.
-#define CCAL_STATUS_SIN_TAN_NO_ROOT static_cast<int32_t>(0x80002001u)
+#define CCAL_STATUS_SIN_TAN_NO_ROOT static_cast<int32_t>(0x82000002u)
 
 // Solves p0*tan(theta/p1) + p2*sin(theta/p3) = r for theta in [0, thetaMax), where thetaMax is
 // pi/2 (rays in front of the camera), reduced to pi/2*|p1| when that is smaller (tan stays
