@@ -15,8 +15,7 @@ std::string toUtf8(const std::wstring& text) {
         ++i;
       }
     }
-    if (c > 0x10FFFF)
-      c = 0xFFFD;
+    if (c > 0x10FFFF) c = 0xFFFD;
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -48,26 +47,16 @@ const char* tkException::what() const noexcept {
   return whatText_.c_str();
 }
 
-std::string tkException::describe() const {
-  return "tkException";
-}
+std::string tkException::describe() const { return "tkException"; }
 
 tkExceptionWithString::~tkExceptionWithString() = default;
 
-void tkExceptionWithString::message_(std::wostream& out) const {
-  out << message_text_;
-}
+void tkExceptionWithString::message_(std::wostream& out) const { out << message_text_; }
 
-std::string tkExceptionWithString::describe() const {
-  return toUtf8(message_text_);
-}
+std::string tkExceptionWithString::describe() const { return toUtf8(message_text_); }
 
 tkMathError::Singular::~Singular() = default;
 
-long tkMathError::Singular::errorNumber() const {
-  return 0x10000100;
-}
+long tkMathError::Singular::errorNumber() const { return 0x10000100; }
 
-std::string tkMathError::Singular::describe() const {
-  return "tkMathError::Singular";
-}
+std::string tkMathError::Singular::describe() const { return "tkMathError::Singular"; }
