@@ -51,6 +51,7 @@ double tkLevMarSolve::prepareScaling() {
 }
 
 double tkLevMarSolve::minimize() {
+  setOutcome(eNotRun, 0, 0);  // what stays reported if the function throws
   const double noCost = std::numeric_limits<double>::infinity();
   lambda_ = lambda0_;
   double cost = 0.0;

@@ -112,6 +112,7 @@ bool tkNewtonSolve::solveNormalEquations(const tkNMMatrix& normal, const tkNMMat
 }
 
 double tkNewtonSolve::minimize() {
+  setOutcome(eNotRun, 0, 0);  // what stays reported if the function throws
   const double noCost = std::numeric_limits<double>::infinity();
   double cost = 0.0;
   long status = evaluateStart(cost);

@@ -237,6 +237,23 @@ TEST(SolverFunction, ReshapingTheOutputColumnIsAnError) {
   EXPECT_THROW(reshaping.minimize(), std::logic_error);
 }
 
+TEST(SolverFunction, ExceptionsPassThroughAndKeepTheLastAcceptedX) {
+  long calls = 0;
+  FunctionSolver solver(2, 2, [&calls](const tkNMMatrix& x, tkNMMatrix& f) {
+    if (++calls == 12)
+      throw std::runtime_error("model failure");
+    return rosenbrockResiduals(x, f);
+  });
+  solver.setX(columnOf({-1.2, 1.0}));
+  EXPECT_THROW(solver.minimize(), std::runtime_error);
+  EXPECT_EQ(solver.termination(), tkFSolver::eNotRun);
+  tkNMMatrix f(2, 1);
+  rosenbrockResiduals(solver.getX(), f);
+  const double startCost = 4.4 * 4.4 + 2.2 * 2.2;
+  EXPECT_LE(f(0, 0) * f(0, 0) + f(1, 0) * f(1, 0), startCost)
+      << "x must be the start or an accepted point, which lowered |F|^2";
+}
+
 // ---- hooks -------------------------------------------------------------------------------------
 
 TEST(SolverHooks, AnalyticJacobianReplacesTheDifferences) {

@@ -51,7 +51,7 @@ class TK_API tkFSolver {
 
   // Why the last minimize() ended.
   enum Termination {
-    eNotRun,           // minimize() has not run yet
+    eNotRun,           // minimize() has not run yet (or ended by an exception)
     eSmallFunction,    // |F|^2 <= fTol
     eSmallStep,        // the step δ satisfied |δ| <= xTol * (|x| + xTol)
     eIterationLimit,   // nIter() iterations were done
@@ -108,7 +108,8 @@ class TK_API tkFSolver {
   double jacobianStep() const { return jacobianStep_; }
 
   // Outcome of the last minimize(): the reason it stopped, the number of iterations it did
-  // and the negative function status that stopped it (0 otherwise).
+  // and the negative function status that stopped it (0 otherwise). After a minimize() that
+  // ended by an exception of the function: eNotRun, 0, 0.
   Termination termination() const { return termination_; }
   long iterationsDone() const { return iterationsDone_; }
   long functionStatus() const { return functionStatus_; }
