@@ -23,8 +23,12 @@
 #include <tk/crsp_pair_weighted.h>
 #include <tk/exception.h>
 #include <tk/export.h>
+#include <tk/fsolver.h>
+#include <tk/levmar_solve.h>
 #include <tk/line_fit.h>
 #include <tk/matrix.h>
+#include <tk/newton_solve.h>
+#include <tk/nm_matrix.h>
 #include <tk/pair.h>
 #include <tk/progress.h>
 #include <tk/quaternion.h>
