@@ -4,8 +4,7 @@
 #include "platform/core/visited_marks.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -53,14 +52,19 @@ tkArchive::tkArchive(const std::string& path, Mode mode) : impl_(new Impl), mode
     impl_->unwritten = true;
     return;
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
     throw IOFailure(L"cannot open the archive file '" + pathText(path) + L"' for reading");
   }
-  impl_->ownBytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    throw IOFailure(L"cannot read the archive file '" + pathText(path) + L"'");
+  unsigned char chunk[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    impl_->ownBytes.insert(impl_->ownBytes.end(), chunk, chunk + got);
   }
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed)
+    throw IOFailure(L"cannot read the archive file '" + pathText(path) + L"'");
 }
 
 tkArchive::~tkArchive() {
@@ -76,15 +80,14 @@ tkArchive::~tkArchive() {
 void tkArchive::flush() {
   if (mode_ != eStore || impl_->path.empty())
     return;
-  std::ofstream file(impl_->path, std::ios::binary | std::ios::trunc);
-  if (!file) {
+  std::FILE* file = std::fopen(impl_->path.c_str(), "wb");
+  if (file == nullptr) {
     throw IOFailure(L"cannot open the archive file '" + pathText(impl_->path) + L"' for writing");
   }
   const std::vector<unsigned char>& bytes = impl_->ownBytes;
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  if (!file) {
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
     throw IOFailure(L"cannot write the archive file '" + pathText(impl_->path) + L"'");
   }
   impl_->unwritten = false;

@@ -356,6 +356,8 @@ TEST(ArchiveCorrupt, CorruptMessagesSayWhereTheArchiveFailed) {
 
 TEST(ArchiveFile, MissingAndUnwritableFilesAreIOFailures) {
   EXPECT_THROW(tkArchive(tempPath("no_such_archive.bin"), tkArchive::eLoad), tkArchive::IOFailure);
+  EXPECT_THROW(tkArchive(::testing::TempDir(), tkArchive::eLoad), tkArchive::IOFailure)
+      << "a folder is not an archive file";
   const std::string unwritable = tempPath("no_such_folder/archive.bin");
   tkArchive ar(unwritable, tkArchive::eStore);
   int value = 1;
