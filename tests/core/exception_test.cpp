@@ -59,19 +59,6 @@ TEST(CoreExceptions, WhatIsReadableAndErrorNumbersAreConstants) {
   }
 }
 
-TEST(CoreExceptions, CaughtAsStdExceptionAndAsPersistent) {
-  try {
-    throw tkMathError::Singular();
-  } catch (const std::exception& e) {
-    EXPECT_STREQ(e.what(), "tkMathError::Singular");
-  }
-  try {
-    throw tkInvariantFailure(L"broken");
-  } catch (const tkPersistent& p) {
-    EXPECT_NE(dynamic_cast<const tkExceptionWithString*>(&p), nullptr);
-  }
-}
-
 TEST(CoreExceptions, WhatFollowsTheMessageThroughCopyAndAssignment) {
   tkBadPointer first(L"one");
   EXPECT_STREQ(first.what(), "one");
@@ -80,12 +67,6 @@ TEST(CoreExceptions, WhatFollowsTheMessageThroughCopyAndAssignment) {
   first = tkBadPointer(L"two");
   EXPECT_STREQ(first.what(), "two");
   EXPECT_STREQ(copy.what(), "one");
-}
-
-TEST(CoreExceptions, UnknownVersionKeepsLocationAndLine) {
-  tkArchive::UnknownVersion e("ccal/lnsc/ccalibls", 107);
-  EXPECT_EQ(e.location(), "ccal/lnsc/ccalibls");
-  EXPECT_EQ(e.line(), 107);
 }
 
 TEST(CoreExceptions, StoredLoadedAndRethrownAsTheSameLeaf) {

@@ -56,8 +56,8 @@ class TK_API tkPersistent {
   virtual void loadSimple(tkArchive& ar);
 
   // True when the object at address, of the given size, was already moved in the current
-  // archive operation (the outermost persistent operator|| or tkArchive::Operation active on
-  // this thread). Outside an operation it is false.
+  // archive operation: the outermost tkArchive::Operation active on this thread (the persistent
+  // and vector operators open one). Outside an operation it is false.
   static bool haveVisited(const void* address, std::size_t size);
   // Marks the object at address, of the given size, as moved in the current archive operation.
   // Outside an operation it does nothing.
