@@ -1,0 +1,84 @@
+// The clean-up guard: records registered by a call are released when an exception passes, and
+// exactly once when the call succeeds.
+#include <gtest/gtest.h>
+#include <proc/cstd_vector.h>
+#include <tk/cleanup.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// A record that logs its release; csys_typeCheck_* are generated for it like for any record.
+struct testRecord {
+  int id;
+};
+std::vector<int> releasedIds;
+cstd_status testRecord_destruct(testRecord* record) {
+  releasedIds.push_back(record->id);
+  return CSTD_STATUS_OK;
+}
+CSYS_DEFINE_TYPE_CHECKS(testRecord)
+
+class CleanupGuard : public ::testing::Test {
+ protected:
+  void SetUp() override { releasedIds.clear(); }
+
+  // Registers record the way a call does: both type checks, then the entry.
+  void add(testRecord* record) {
+    csys_destructFunc destruct = nullptr;
+    ASSERT_EQ(csys_typeCheck_testRecord(record), CSTD_STATUS_OK);
+    ASSERT_EQ(csys_typeCheckFunc_testRecord(testRecord_destruct, &destruct), CSTD_STATUS_OK);
+    ASSERT_EQ(csys_cleanup_addEntry(table_, 5, &count_, record, destruct), CSTD_STATUS_OK);
+  }
+
+  csys_cleanupEntry table_[5];
+  uint32_t count_ = 0;
+  testRecord records_[3] = {{1}, {2}, {3}};
+};
+
+TEST_F(CleanupGuard, ReleasesEveryRecordWhenAnExceptionPasses) {
+  try {
+    tk_CleanupObject guard(count_, table_, csys_cleanup_getNextTag());
+    for (testRecord& record : records_)
+      add(&record);
+    throw std::runtime_error("failure after three records");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(releasedIds, (std::vector<int>{3, 2, 1}));
+}
+
+TEST_F(CleanupGuard, SuccessfulPathReleasesEachRecordOnce) {
+  {
+    uint32_t tag = csys_cleanup_getNextTag();
+    tk_CleanupObject guard(count_, table_, tag);
+    add(&records_[0]);
+    add(&records_[1]);
+    EXPECT_EQ(csys_cleanupExecute_(table_, count_, CSTD_STATUS_OK, tag), CSTD_STATUS_OK);
+    EXPECT_EQ(releasedIds, (std::vector<int>{2, 1}));
+  }
+  EXPECT_EQ(releasedIds.size(), 2u) << "the guard released a record a second time";
+}
+
+TEST_F(CleanupGuard, ReleasesRealContainers) {
+  // Under the sanitizer build a leak of either vector fails the run.
+  cstd_vector_cmath_vect points;
+  cstd_vectord values;
+  try {
+    tk_CleanupObject guard(count_, table_, csys_cleanup_getNextTag());
+    csys_destructFunc destruct = nullptr;
+    ASSERT_EQ(cstd_vector_cmath_vect_construct(&points, 100), CSTD_STATUS_OK);
+    ASSERT_EQ(csys_typeCheckFunc_cstd_vector_cmath_vect(cstd_vector_cmath_vect_destruct, &destruct),
+              CSTD_STATUS_OK);
+    ASSERT_EQ(csys_cleanup_addEntry(table_, 5, &count_, &points, destruct), CSTD_STATUS_OK);
+    ASSERT_EQ(cstd_vectord_construct(&values, 100), CSTD_STATUS_OK);
+    ASSERT_EQ(csys_typeCheckFunc_cstd_vectord(cstd_vectord_destruct, &destruct), CSTD_STATUS_OK);
+    ASSERT_EQ(csys_cleanup_addEntry(table_, 5, &count_, &values, destruct), CSTD_STATUS_OK);
+    throw std::runtime_error("failure");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(points.elements, nullptr);
+  EXPECT_EQ(values.elements, nullptr);
+}
+
+}  // namespace

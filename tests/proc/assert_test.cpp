@@ -1,0 +1,34 @@
+// Reporting of failed internal assertions: the default handler and replacing it.
+#include <gtest/gtest.h>
+#include <proc/cstd_assert.h>
+
+#include <string>
+
+namespace {
+
+TEST(ProcAssert, DefaultHandlerWritesOneLineToStandardError) {
+  ::testing::internal::CaptureStderr();
+  cstd_assert_("solver.cpp", 42);
+  cstd_assert_(nullptr, 7);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "internal assertion failed: solver.cpp:42\n"
+            "internal assertion failed: ?:7\n");
+}
+
+std::string lastReport;
+void remember(const char* file, int line) {
+  lastReport = std::string(file) + "#" + std::to_string(line);
+}
+
+TEST(ProcAssert, MacroReportsOnlyFalseConditions) {
+  cstd_assertHandler previous = cstd_assert_setHandler(&remember);
+  lastReport.clear();
+  CSTD_ASSERT(1 + 1 == 2);
+  EXPECT_TRUE(lastReport.empty());
+  int line = __LINE__ + 1;
+  CSTD_ASSERT(1 + 1 == 3);
+  EXPECT_EQ(lastReport, std::string(__FILE__) + "#" + std::to_string(line));
+  EXPECT_EQ(cstd_assert_setHandler(previous), &remember);
+}
+
+}  // namespace
