@@ -3,6 +3,7 @@
 #ifndef CCAL_CCAL_H
 #define CCAL_CCAL_H
 
+#include <ccal/export.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>
 #include <proc/ccal_inv_sin_tan.h>
 #include <proc/ccal_lens_distortion.h>
@@ -41,6 +42,5 @@
 #include <tk/xform.h>
 #include <tk/xform1.h>
 #include <tk/zrotation_xform.h>
-#include <ccal/export.h>
 
 #endif
