@@ -3,7 +3,6 @@
 #ifndef CCAL_CCAL_H
 #define CCAL_CCAL_H
 
-#include <ccal/export.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>
 #include <proc/ccal_inv_sin_tan.h>
 #include <proc/ccal_lens_distortion.h>
@@ -18,12 +17,14 @@
 #include <proc/csys_cleanup.h>
 #include <proc/csys_typecheck.h>
 #include <tk/angle_vect.h>
+#include <tk/archive.h>
 #include <tk/assertion.h>
 #include <tk/attention.h>
 #include <tk/cleanup.h>
 #include <tk/crsp_pair_weighted.h>
 #include <tk/exception.h>
 #include <tk/export.h>
+#include <tk/failure.h>
 #include <tk/fsolver.h>
 #include <tk/levmar_solve.h>
 #include <tk/line_fit.h>
@@ -31,6 +32,7 @@
 #include <tk/newton_solve.h>
 #include <tk/nm_matrix.h>
 #include <tk/pair.h>
+#include <tk/persistent.h>
 #include <tk/progress.h>
 #include <tk/quaternion.h>
 #include <tk/quaternion_xform.h>
@@ -42,5 +44,12 @@
 #include <tk/xform.h>
 #include <tk/xform1.h>
 #include <tk/zrotation_xform.h>
+#include <ccal/error_family.h>
+#include <ccal/export.h>
+#include <ccal/line_scan_calibration_errors.h>
+#include <ccal/line_scan_xform_errors.h>
+#include <ccal/multicamera_calibration_errors.h>
+#include <ccal/telecentric_calibration_errors.h>
+#include <ccal/telecentric_extrinsics_errors.h>
 
 #endif
