@@ -1,4 +1,5 @@
 #include <tk/newton_solve.h>
+#include "platform/core/invalid_argument.h"
 
 #include "platform/core/nm_matrix_eigen.h"
 
@@ -39,7 +40,7 @@ tkNewtonSolve::tkNewtonSolve(long n, long m, double xTol, double fTol, long maxI
                              double jacobianStep, bool blockJacobian)
     : tkFSolver(n, m, maxIterations, jacobianStep, blockJacobian), xTol_(xTol), fTol_(fTol) {
   if (!(xTol >= 0.0) || !(fTol >= 0.0)) {
-    throw std::invalid_argument("tkNewtonSolve: the tolerances must not be negative or NaN");
+    tk_throwInvalidArgument("tkNewtonSolve: the tolerances must not be negative or NaN");
   }
   f_.resize(m, 1);
   jacobian_.resize(m, n);
@@ -96,7 +97,7 @@ bool tkNewtonSolve::solveNormalEquations(const tkNMMatrix& normal, const tkNMMat
   const long n = getSize();
   if (normal.rows() != n || normal.cols() != n || damping.rows() != n || damping.cols() != 1 ||
       rhs.rows() != n || rhs.cols() != 1 || step.rows() != n || step.cols() != 1) {
-    throw std::invalid_argument("tkNewtonSolve::solveNormalEquations: wrong shapes");
+    tk_throwInvalidArgument("tkNewtonSolve::solveNormalEquations: wrong shapes");
   }
   auto factor = tk_eigenView(factor_);
   factor.triangularView<Eigen::Lower>() = tk_eigenView(normal);
