@@ -82,10 +82,10 @@ class CCAL_API tkPhysicalAtZEquals1FromImageParams {
   // the procedural layer's status conversion raises (the model is unchanged). Under an
   // unsupported model reports a failed internal assertion and returns L(p).
   tkVector<2> warpPoint(const tkVector<2>& imagePoint) const;
-  // Position at Z = 1 -> image point (pixels). Under eRadial the distorted radius solves
-  // x + k*x^3 = r on the branch through 0 (outside the monotonic range of x + k*x^3 the radius is
-  // left as it is); under eSineTan the ray angle is atan(r). A singular L gives (0, 0). Never
-  // throws.
+  // Position at Z = 1 -> image point (pixels). Under eRadial the distorted radius x solves
+  // x + k*x^3 = r on the branch through 0; when k < 0 and r exceeds the largest value of the cubic,
+  // x is its turning point 1/sqrt(-3k), the radius that comes closest. Under eSineTan the ray
+  // angle is atan(r). A singular L gives (0, 0). Never throws.
   tkVector<2> invWarpPoint(const tkVector<2>& positionAtZ1) const;
   // Same as warpPoint / invWarpPoint.
   tkVector<2> positionFromZEquals1FromImagePosition(const tkVector<2>& imagePoint) const {
