@@ -17,15 +17,22 @@
 #include <proc/csys_cleanup.h>
 #include <proc/csys_typecheck.h>
 #include <tk/angle_vect.h>
+#include <tk/archive.h>
 #include <tk/assertion.h>
 #include <tk/attention.h>
 #include <tk/cleanup.h>
 #include <tk/crsp_pair_weighted.h>
 #include <tk/exception.h>
 #include <tk/export.h>
+#include <tk/failure.h>
+#include <tk/fsolver.h>
+#include <tk/levmar_solve.h>
 #include <tk/line_fit.h>
 #include <tk/matrix.h>
+#include <tk/newton_solve.h>
+#include <tk/nm_matrix.h>
 #include <tk/pair.h>
+#include <tk/persistent.h>
 #include <tk/progress.h>
 #include <tk/quaternion.h>
 #include <tk/quaternion_xform.h>
@@ -37,6 +44,12 @@
 #include <tk/xform.h>
 #include <tk/xform1.h>
 #include <tk/zrotation_xform.h>
+#include <ccal/error_family.h>
 #include <ccal/export.h>
+#include <ccal/line_scan_calibration_errors.h>
+#include <ccal/line_scan_xform_errors.h>
+#include <ccal/multicamera_calibration_errors.h>
+#include <ccal/telecentric_calibration_errors.h>
+#include <ccal/telecentric_extrinsics_errors.h>
 
 #endif
