@@ -79,7 +79,8 @@ class CCAL_API tkPhysicalAtZEquals1FromImageParams {
 
   // Image point (pixels) -> position at Z = 1. Under eSineTan a point whose L(p) lies within
   // 1e-15 of the centre maps to the centre, and a radius that no ray angle reaches throws what
-  // the procedural layer's status conversion raises (the model is unchanged). Under an
+  // tfThrowExceptionOnFailure raises for the status of ccal_xformCalib2_invSinTan_
+  // (tkProcedureFailure; the model is unchanged). Under an
   // unsupported model reports a failed internal assertion and returns L(p).
   tkVector<2> warpPoint(const tkVector<2>& imagePoint) const;
   // Position at Z = 1 -> image point (pixels). Under eRadial the distorted radius x solves

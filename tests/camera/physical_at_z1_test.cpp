@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <tk/assertion.h>
 #include <tk/exception.h>
+#include <tk/failure.h>
 #include <tk/xform_calib2.h>
 
 #include "support/camera_scenes.h"
@@ -170,7 +171,7 @@ TEST(IntrinsicModelWarp, SineTanCentreMapsToItselfAndUnreachableRadiusThrows) {
   const tkVector<2> imageOfCentre = model.xform().inverse().mapPoint(centre);
   EXPECT_TRUE(VectorsNear(model.warpPoint(imageOfCentre), centre, 1e-15));
   EXPECT_TRUE(VectorsNear(model.invWarpPoint(centre), imageOfCentre, 1e-12));
-  EXPECT_THROW(model.warpPoint({1e9, 1e9}), tkMathError::Singular);
+  EXPECT_THROW(model.warpPoint({1e9, 1e9}), tkProcedureFailure);
 }
 
 TEST(IntrinsicModelWarp, SingularLinearPartGivesTheOrigin) {

@@ -3,6 +3,7 @@
 #include <tk/angle_vect.h>
 #include <tk/calib2_params.h>
 #include <tk/exception.h>
+#include <tk/failure.h>
 #include <tk/xform_calib2.h>
 
 #include "support/camera_scenes.h"
@@ -119,7 +120,7 @@ TEST(Calib2Mapping, DegenerateGeometryGivesNonFiniteCoordinatesNotACrash) {
 TEST(Calib2Mapping, SineTanImagePointBeyondTheLensFieldThrows) {
   const tk2XformCalib2 xform = cameraAbovePlate(Defs::eSineTan);
   // Far outside any radius the lens reaches below 90 degrees.
-  EXPECT_THROW(xform.mapPoint({1e9, 1e9}), tkMathError::Singular);
+  EXPECT_THROW(xform.mapPoint({1e9, 1e9}), tkProcedureFailure);
 }
 
 // ---- parts and record ------------------------------------------------------------------------
@@ -230,6 +231,8 @@ TEST(Calib2Rejects, PosesThatAreNoRotationAndMalformedRecords) {
   record = before.data();
   record.imageFromDistorted.matrix[1][1] = 0.0;
   EXPECT_THROW(tk2XformCalib2{record}, tkMathError::Singular);
+  // The procedural layer's singular-matrix status converts to the same exception.
+  EXPECT_THROW(tfThrowExceptionOnFailure(CMATH_STATUS_SINGULAR), tkMathError::Singular);
   record = before.data();
   record.cameraFromWorld.matrix[0][1] += 1e-6;
   EXPECT_THROW(tk2XformCalib2{record}, std::invalid_argument);

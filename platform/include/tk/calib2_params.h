@@ -59,8 +59,8 @@ class TK_API tkCalib2ParamsIntrinsic {
   // Position at Z = 1 (telecentric: camera-frame (Q.x, Q.y)) -> image: distortion, then K.
   tkVector<2> mapPoint(const tkVector<2>& positionAtZ1) const;
   // Image -> position at Z = 1 (telecentric: camera-frame (Q.x, Q.y)): K^-1, then undistortion.
-  // Under the sine-tangent model throws (as the procedural layer's status conversion does) when
-  // no ray angle reaches the image point's radius.
+  // Under the sine-tangent model throws tkProcedureFailure (with the status of
+  // ccal_xformCalib2_invSinTan_) when no ray angle below 90 degrees reaches the point's radius.
   tkVector<2> invMapPoint(const tkVector<2>& image) const;
 
   // Exact comparison of every value.
