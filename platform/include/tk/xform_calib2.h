@@ -58,7 +58,9 @@ class TK_API tk2XformCalib2 {
   // angle below 90 degrees reaches the image point.
   tkVector<2> mapPoint(const tkVector<2>& image) const;
   // World plane point (x, y) -> image point (pixels). A point in the camera's focal plane gives
-  // non-finite coordinates. Never throws.
+  // non-finite coordinates. Never throws for an area-scan or telecentric camera.
+  // When the record holds a line-scan transform both mappings go through it, and its negative
+  // statuses are raised through tfThrowExceptionOnFailure.
   tkVector<2> invMapPoint(const tkVector<2>& plane) const;
 
   // The procedural record: K (distorted normalised plane -> image), the distortion model and
