@@ -1,6 +1,7 @@
-// Turns the failure statuses of the procedural layer's own functions (key 0x81) into the core
-// library's exceptions. Other 0x81 statuses, and the statuses of other keys without a converter,
-// become tkProcedureFailure.
+// Turns the failure statuses of the procedural layer's own functions (key 0x81) and of its
+// geometry functions (key 0x83) into the core library's exceptions. Other statuses of these keys,
+// and the statuses of other keys without a converter, become tkProcedureFailure.
+#include <proc/cmath_xformLinear.h>
 #include <proc/cstd_status.h>
 #include <tk/attention.h>
 #include <tk/failure.h>
@@ -18,7 +19,13 @@ void convertProceduralLayerFailure(long status) {
     throw std::bad_alloc();
 }
 
+void convertGeometryFailure(long status) {
+  if (static_cast<cstd_status>(status) == CMATH_STATUS_SINGULAR)
+    throw tkMathError::Singular();
+}
+
 [[maybe_unused]] const bool sRegistered =
-    (tfRegisterExceptionConverter(0x81, convertProceduralLayerFailure), true);
+    (tfRegisterExceptionConverter(0x81, convertProceduralLayerFailure),
+     tfRegisterExceptionConverter(0x83, convertGeometryFailure), true);
 
 }  // namespace
