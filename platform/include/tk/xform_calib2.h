@@ -26,7 +26,7 @@ class TK_API tk2XformCalib2 {
   // K = identity, no distortion, E = identity (the camera centre lies on the plane Z = 0, so
   // mapPoint maps every image point to the origin until a pose is set).
   tk2XformCalib2();
-  // A copy of a record filled by the procedural layer. Throws std::invalid_argument for a record
+  // A copy of a record filled by the procedural layer. Throws tkInvariantFailure for a record
   // that does not hold a valid camera (tkMathError::Singular for a singular K), and what
   // tfThrowExceptionOnFailure raises for the status of a line-scan transform that cannot be
   // copied. Copy construction and assignment throw the same way; assignment then leaves the
@@ -47,7 +47,7 @@ class TK_API tk2XformCalib2 {
   tkCalib2ParamsExtrinsic extrinsicParams() const;
   // E, the world -> camera transform.
   tkXform<3> extrinsicXform() const;
-  // Replaces E. Throws std::invalid_argument (transform unchanged) when a value is not finite or
+  // Replaces E. Throws tkInvariantFailure (transform unchanged) when a value is not finite or
   // the matrix is not a rotation within 1e-9 (|RᵀR - I| and |det R - 1|).
   void extrinsicXform(const tkXform<3>& cameraFromWorld);
 
