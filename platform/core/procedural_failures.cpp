@@ -1,6 +1,7 @@
-// Turns the failure statuses of the procedural layer's own functions (key 0x81) into the core
-// library's exceptions. Other 0x81 statuses, and the statuses of other keys without a converter,
-// become tkProcedureFailure.
+// Turns the failure statuses of the procedural layer's own functions (key 0x81) and of its 3-D
+// geometry kernels (key 0x83) into the core library's exceptions. Other statuses of these keys,
+// and the statuses of other keys without a converter, become tkProcedureFailure.
+#include <proc/c3d_status.h>
 #include <proc/cstd_status.h>
 #include <tk/attention.h>
 #include <tk/failure.h>
@@ -18,7 +19,22 @@ void convertProceduralLayerFailure(long status) {
     throw std::bad_alloc();
 }
 
+void convertGeometryKernelFailure(long status) {
+  const cstd_status code = static_cast<cstd_status>(status);
+  if (code == C3D_STATUS_NOT_FINITE)
+    throw tkInvariantFailure(
+        L"a 3-D geometry kernel was given a value that is not finite, or its result overflowed");
+  if (code == C3D_STATUS_RAY_IN_XY_PLANE)
+    throw tkInvariantFailure(
+        L"a ray whose direction has no z component has no plane pair through it (the ray is "
+        L"parallel to the image plane)");
+  if (code == C3D_STATUS_ZERO_QUATERNION)
+    throw tkMathError::Singular();
+}
+
 [[maybe_unused]] const bool sRegistered =
     (tfRegisterExceptionConverter(0x81, convertProceduralLayerFailure), true);
+[[maybe_unused]] const bool sRegisteredGeometry =
+    (tfRegisterExceptionConverter(0x83, convertGeometryKernelFailure), true);
 
 }  // namespace
