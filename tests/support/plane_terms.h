@@ -3,11 +3,25 @@
 #ifndef CCAL_TESTS_SUPPORT_PLANE_TERMS_H
 #define CCAL_TESTS_SUPPORT_PLANE_TERMS_H
 
+#include <proc/cmath_xformLinear.h>
 #include <tk/random_uniform.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
 
 #include <vector>
+
+inline cmath_vect3 ToRecord(const tkVector<3>& v) {
+  return cmath_vect3{v.x(), v.y(), v.z()};
+}
+
+inline cmath_xformLinear3 ToRecord(const tkXform<3>& xform) {
+  cmath_xformLinear3 record;
+  record.trans = ToRecord(xform.trans());
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      record.matrix[r][c] = xform.matrix().element(r, c);
+  return record;
+}
 
 struct PlaneTerm {
   tkVector<3> point;   // source frame
