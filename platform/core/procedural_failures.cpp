@@ -1,6 +1,8 @@
 // Turns the failure statuses of the procedural layer's own functions (key 0x81) and of its
-// geometry functions (key 0x83) into the core library's exceptions. Other statuses of these keys,
-// and the statuses of other keys without a converter, become tkProcedureFailure.
+// geometry functions and 3-D kernels (key 0x83) into the core library's exceptions. Other
+// statuses of these keys, and the statuses of other keys without a converter, become
+// tkProcedureFailure.
+#include <proc/c3d_status.h>
 #include <proc/cmath_xformLinear.h>
 #include <proc/cstd_status.h>
 #include <tk/attention.h>
@@ -20,7 +22,15 @@ void convertProceduralLayerFailure(long status) {
 }
 
 void convertGeometryFailure(long status) {
-  if (static_cast<cstd_status>(status) == CMATH_STATUS_SINGULAR)
+  const cstd_status code = static_cast<cstd_status>(status);
+  if (code == C3D_STATUS_NOT_FINITE)
+    throw tkInvariantFailure(
+        L"a 3-D geometry kernel was given a value that is not finite, or its result overflowed");
+  if (code == C3D_STATUS_RAY_IN_XY_PLANE)
+    throw tkInvariantFailure(
+        L"a ray whose direction has no z component has no plane pair through it (the ray is "
+        L"parallel to the image plane)");
+  if (code == C3D_STATUS_ZERO_QUATERNION || code == CMATH_STATUS_SINGULAR)
     throw tkMathError::Singular();
 }
 
