@@ -1,0 +1,148 @@
+#include <tk/newton_solve.h>
+
+#include "platform/core/nm_matrix_eigen.h"
+
+#include <Eigen/Cholesky>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+tkNewtonSolve::tkNewtonSolve(long n, long m, double xTol, double fTol, long maxIterations,
+                             double jacobianStep, bool blockJacobian)
+    : tkFSolver(n, m, maxIterations, jacobianStep, blockJacobian), xTol_(xTol), fTol_(fTol) {
+  if (!(xTol >= 0.0) || !(fTol >= 0.0)) {
+    throw std::invalid_argument("tkNewtonSolve: the tolerances must not be negative or NaN");
+  }
+  f_.resize(m, 1);
+  jacobian_.resize(m, n);
+  normal_.resize(n, n);
+  rhs_.resize(n, 1);
+  damping_.resize(n, 1);
+  step_.resize(n, 1);
+  xTrial_.resize(n, 1);
+  fTrial_.resize(m, 1);
+  factor_.resize(n, n);
+}
+
+tkNewtonSolve::~tkNewtonSolve() = default;
+
+double tkNewtonSolve::squaredNorm(const tkNMMatrix& column) {
+  return tk_eigenView(column).squaredNorm();
+}
+
+bool tkNewtonSolve::allFinite(const tkNMMatrix& matrix) {
+  return tk_eigenView(matrix).allFinite();
+}
+
+long tkNewtonSolve::evaluateStart(double& cost) {
+  const long status = evaluate(getX(), f_);
+  cost = squaredNorm(f_);
+  return status;
+}
+
+void tkNewtonSolve::formNormalEquations() {
+  const auto jacobian = tk_eigenView(static_cast<const tkNMMatrix&>(jacobian_));
+  const auto f = tk_eigenView(static_cast<const tkNMMatrix&>(f_));
+  auto normal = tk_eigenView(normal_);
+  auto rhs = tk_eigenView(rhs_);
+  const long n = getSize();
+  // Column dot products keep this free of the temporaries a blocked product may allocate.
+  for (long c = 0; c < n; ++c) {
+    for (long r = c; r < n; ++r) {
+      const double value = jacobian.col(r).dot(jacobian.col(c));
+      normal(r, c) = value;
+      normal(c, r) = value;
+    }
+    rhs(c) = -jacobian.col(c).dot(f.col(0));
+  }
+}
+
+bool tkNewtonSolve::stepIsSmall(const tkNMMatrix& step, const tkNMMatrix& x) const {
+  return tk_eigenView(step).norm() <= xTol_ * (tk_eigenView(x).norm() + xTol_);
+}
+
+bool tkNewtonSolve::solveNormalEquations(const tkNMMatrix& normal, const tkNMMatrix& damping,
+                                         const tkNMMatrix& rhs, tkNMMatrix& step) {
+  const long n = getSize();
+  if (normal.rows() != n || normal.cols() != n || damping.rows() != n || damping.cols() != 1 ||
+      rhs.rows() != n || rhs.cols() != 1 || step.rows() != n || step.cols() != 1) {
+    throw std::invalid_argument("tkNewtonSolve::solveNormalEquations: wrong shapes");
+  }
+  auto factor = tk_eigenView(factor_);
+  factor = tk_eigenView(normal);
+  factor.diagonal() += tk_eigenView(damping).col(0);
+  // In-place Cholesky: the factor overwrites the scratch copy, nothing is allocated.
+  Eigen::Ref<Eigen::MatrixXd> factorRef(factor);
+  Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>> cholesky(factorRef);
+  if (cholesky.info() != Eigen::Success)
+    return false;
+  auto solution = tk_eigenView(step);
+  solution = tk_eigenView(rhs);
+  cholesky.solveInPlace(solution);
+  return solution.allFinite();
+}
+
+double tkNewtonSolve::minimize() {
+  const double noCost = std::numeric_limits<double>::infinity();
+  double cost = 0.0;
+  long status = evaluateStart(cost);
+  if (status < 0) {
+    setOutcome(eFunctionStopped, 0, status);
+    return noCost;
+  }
+  if (!std::isfinite(cost)) {
+    setOutcome(eNonFiniteStart, 0, 0);
+    return noCost;
+  }
+
+  damping_.setZero();
+  const auto xTrialView = tk_eigenView(static_cast<const tkNMMatrix&>(xTrial_));
+  const auto stepView = tk_eigenView(static_cast<const tkNMMatrix&>(step_));
+  long iterations = 0;
+  Termination why = eIterationLimit;
+  status = 0;
+  for (;;) {
+    if (cost <= fTol_) {
+      why = eSmallFunction;
+      break;
+    }
+    if (iterations >= nIter()) {
+      why = eIterationLimit;
+      break;
+    }
+    status = compJacob(getX(), f_, jacobian_);
+    if (status < 0) {
+      why = eFunctionStopped;
+      break;
+    }
+    ++iterations;
+    formNormalEquations();
+    if (!solveNormalEquations(normal_, damping_, rhs_, step_)) {
+      why = eSingularSystem;
+      break;
+    }
+    auto x = tk_eigenView(currentX());
+    tk_eigenView(xTrial_) = x + stepView;
+    status = evaluate(xTrial_, fTrial_);
+    if (status < 0) {
+      why = eFunctionStopped;
+      break;
+    }
+    const double trialCost = squaredNorm(fTrial_);
+    if (!std::isfinite(trialCost)) {
+      why = eNoDecrease;
+      break;
+    }
+    const bool small = stepIsSmall(step_, currentX());
+    x = xTrialView;
+    tk_eigenView(f_) = tk_eigenView(static_cast<const tkNMMatrix&>(fTrial_));
+    cost = trialCost;
+    if (small) {
+      why = eSmallStep;
+      break;
+    }
+  }
+  setOutcome(why, iterations, status < 0 ? status : 0);
+  return 0.5 * cost;
+}
