@@ -26,4 +26,16 @@ typedef struct cmath_xformLinear3 {
 CSTD_DECLARE_RECORD_FUNCTIONS(cmath_xformLinear)
 CSTD_DECLARE_RECORD_FUNCTIONS(cmath_xformLinear3)
 
+// Failure of the geometry functions of this layer (key 0x83): the matrix is singular.
+#define CMATH_STATUS_SINGULAR ((cstd_status)0x83000001u)
+
+// *inverse = the transform q -> matrix^-1 * (q - trans), so inverse(xform(p)) = p.
+// Singularity is judged as tkMatrix::isSingular does: each row is scaled exactly by a power of
+// two so that its largest magnitude lies in [0.5, 1); the matrix is singular when a row is zero,
+// an entry is not finite, or the scaled determinant is at most 64 machine epsilons in magnitude.
+// Returns CSTD_STATUS_OK; CMATH_STATUS_SINGULAR (inverse untouched) when singular or when the
+// translation is not finite; CSTD_STATUS_BAD_ARGUMENT for a null pointer. inverse may be xform.
+TK_API cstd_status cmath_xformLinear_getInverse(const cmath_xformLinear* xform,
+                                                cmath_xformLinear* inverse);
+
 #endif

@@ -1,0 +1,168 @@
+#include <tk/exception.h>
+#include <tk/xform_calib2.h>
+
+#include "invalid_argument.h"
+#include "procedure_failure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+
+// Largest deviation of the rotation from orthonormality accepted for E: well above the rounding
+// of any rotation computed in doubles, far below any real shear or scale.
+constexpr double kRotationTolerance = 1e-9;
+
+void throwRecord(const std::string& fault) {
+  tk_throwInvalidArgument(("tk2XformCalib2: " + fault).c_str());
+}
+
+tkMatrix<3> rotationOf(const cmath_xformLinear3& xform) {
+  tkMatrix<3> m;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      m.element(r, c, xform.matrix[r][c]);
+  return m;
+}
+
+void checkCameraFromWorld(const tkXform<3>& cameraFromWorld) {
+  const tkMatrix<3>& R = cameraFromWorld.matrix();
+  const tkVector<3>& t = cameraFromWorld.trans();
+  bool finite = std::isfinite(t.x()) && std::isfinite(t.y()) && std::isfinite(t.z());
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      finite = finite && std::isfinite(R.element(r, c));
+  if (!finite)
+    throwRecord("the extrinsic transform has a value that is not finite");
+  const tkMatrix<3> gram = R.transpose() * R - tkMatrix<3>::identity();
+  double defect = std::abs(R.determinant() - 1.0);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      defect = std::max(defect, std::abs(gram.element(r, c)));
+  if (!(defect <= kRotationTolerance))
+    throwRecord("the extrinsic matrix is not a rotation");
+}
+
+void writeCameraFromWorld(ccal_xformCalib2& record, const tkXform<3>& cameraFromWorld) {
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      record.cameraFromWorld.matrix[r][c] = cameraFromWorld.matrix().element(r, c);
+  record.cameraFromWorld.trans = {cameraFromWorld.trans().x(), cameraFromWorld.trans().y(),
+                                  cameraFromWorld.trans().z()};
+}
+
+tkXform<3> cameraFromWorldOf(const ccal_xformCalib2& record) {
+  const cmath_vect3& t = record.cameraFromWorld.trans;
+  return tkXform<3>(rotationOf(record.cameraFromWorld), tkVector<3>(t.x, t.y, t.z));
+}
+
+// The intrinsic part of a record; throws as the tkCalib2ParamsIntrinsic constructor when the
+// record's camera matrix or distortion list is not valid.
+tkCalib2ParamsIntrinsic intrinsicOf(const ccal_xformCalib2& record) {
+  const int32_t count = record.distortionParamCount;
+  if (count < 0 || count > CCAL_XFORMCALIB2_MAX_DISTORTION_PARAMS)
+    throwRecord("the distortion list has " + std::to_string(count) + " values");
+  const cmath_xformLinear& k = record.imageFromDistorted;
+  return tkCalib2ParamsIntrinsic(
+      tkVector<2>(k.matrix[0][0], k.matrix[1][1]), k.matrix[0][1],
+      tkVector<2>(k.trans.x, k.trans.y),
+      static_cast<tk2XformCalib2Defs::tkCalib2DistortionModel>(record.distortionModel),
+      std::vector<double>(record.distortionParams, record.distortionParams + count));
+}
+
+void checkRecord(const ccal_xformCalib2& record) {
+  intrinsicOf(record);
+  if (record.imageFromDistorted.matrix[1][0] != 0.0)
+    throwRecord("the camera matrix has a lower-left element");
+  checkCameraFromWorld(cameraFromWorldOf(record));
+}
+
+}  // namespace
+
+tk2XformCalib2::tk2XformCalib2() {
+  ccal_xformCalib2_construct(&record_);
+}
+
+tk2XformCalib2::tk2XformCalib2(const ccal_xformCalib2& record) {
+  checkRecord(record);
+  const cstd_status status = ccal_xformCalib2_constructCopy(&record_, &record);
+  if (status < 0) {
+    ccal_xformCalib2_destruct(&record_);
+    tk_throwOnProcedureFailure(status);
+  }
+}
+
+tk2XformCalib2::tk2XformCalib2(const tk2XformCalib2& other) {
+  const cstd_status status = ccal_xformCalib2_constructCopy(&record_, &other.record_);
+  if (status < 0) {
+    ccal_xformCalib2_destruct(&record_);
+    tk_throwOnProcedureFailure(status);
+  }
+}
+
+tk2XformCalib2& tk2XformCalib2::operator=(const tk2XformCalib2& other) {
+  tk_throwOnProcedureFailure(ccal_xformCalib2_assign(&record_, &other.record_));
+  return *this;
+}
+
+tk2XformCalib2::~tk2XformCalib2() {
+  ccal_xformCalib2_destruct(&record_);
+}
+
+void tk2XformCalib2::init(const tkCalib2ParamsIntrinsic& intrinsic,
+                          const tkCalib2ParamsExtrinsic& extrinsic) {
+  const tkXform<3> cameraFromWorld = extrinsic.xform();
+  const std::vector<double>& params = intrinsic.distortionParams();
+  ccal_xformCalib2 fresh;
+  ccal_xformCalib2_construct(&fresh);
+  fresh.imageFromDistorted.matrix[0][0] = intrinsic.scale().x();
+  fresh.imageFromDistorted.matrix[0][1] = intrinsic.skew();
+  fresh.imageFromDistorted.matrix[1][0] = 0.0;
+  fresh.imageFromDistorted.matrix[1][1] = intrinsic.scale().y();
+  fresh.imageFromDistorted.trans = {intrinsic.translation().x(), intrinsic.translation().y()};
+  fresh.distortionModel = intrinsic.distortionModel();
+  fresh.distortionParamCount = static_cast<int32_t>(params.size());
+  std::copy(params.begin(), params.end(), fresh.distortionParams);
+  writeCameraFromWorld(fresh, cameraFromWorld);
+  // fresh holds no line-scan transform, so the assignment cannot fail; it releases ours.
+  tk_throwOnProcedureFailure(ccal_xformCalib2_assign(&record_, &fresh));
+  ccal_xformCalib2_destruct(&fresh);
+}
+
+tkCalib2ParamsIntrinsic tk2XformCalib2::intrinsicParams() const {
+  return intrinsicOf(record_);
+}
+
+tkCalib2ParamsExtrinsic tk2XformCalib2::extrinsicParams() const {
+  return tkCalib2ParamsExtrinsic(cameraFromWorldOf(record_));
+}
+
+tkXform<3> tk2XformCalib2::extrinsicXform() const {
+  return cameraFromWorldOf(record_);
+}
+
+void tk2XformCalib2::extrinsicXform(const tkXform<3>& cameraFromWorld) {
+  checkCameraFromWorld(cameraFromWorld);
+  writeCameraFromWorld(record_, cameraFromWorld);
+}
+
+tkVector<2> tk2XformCalib2::mapPoint(const tkVector<2>& image) const {
+  const cmath_vect in{image.x(), image.y()};
+  cmath_vect plane{0.0, 0.0};
+  tk_throwOnProcedureFailure(ccal_xformCalib2_mapPoint(&record_, &in, &plane));
+  return tkVector<2>(plane.x, plane.y);
+}
+
+tkVector<2> tk2XformCalib2::invMapPoint(const tkVector<2>& plane) const {
+  const cmath_vect in{plane.x(), plane.y()};
+  cmath_vect image{0.0, 0.0};
+  tk_throwOnProcedureFailure(ccal_xformCalib2_invMapPoint(&record_, &in, &image));
+  return tkVector<2>(image.x, image.y);
+}
+
+bool tk2XformCalib2::operator==(const tk2XformCalib2& other) const {
+  int32_t equal = 0;
+  tk_throwOnProcedureFailure(ccal_xformCalib2_compareEqual(&record_, &other.record_, &equal));
+  return equal != 0;
+}

@@ -1,0 +1,256 @@
+#include <ccal/physical_at_z1_from_image_params.h>
+#include <gtest/gtest.h>
+#include <tk/assertion.h>
+#include <tk/exception.h>
+#include <tk/xform_calib2.h>
+
+#include "support/camera_scenes.h"
+#include "support/geometry_expect.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+using Defs = tk2XformCalib2Defs;
+using Model = Defs::tkCalib2DistortionModel;
+
+int gAssertions = 0;
+void countAssertion(const char*, int) {
+  ++gAssertions;
+}
+
+// Counts the failed internal assertions reported while it lives.
+class AssertionCounter {
+ public:
+  AssertionCounter() : previous_(tfSetAssertionHandler(countAssertion)) { gAssertions = 0; }
+  ~AssertionCounter() { tfSetAssertionHandler(previous_); }
+  int count() const { return gAssertions; }
+
+ private:
+  tkAssertionHandler previous_;
+};
+
+// The scene camera of the given model as an intrinsic model (L = K^-1).
+tkPhysicalAtZEquals1FromImageParams sceneModel(Model model) {
+  const tkCalib2ParamsIntrinsic K = scenes::intrinsicFor(model);
+  const std::vector<double>& list = K.params();
+  const size_t n = list.size();
+  const tkVector<2> centre = n > 0 ? tkVector<2>(list[n - 2], list[n - 1]) : tkVector<2>();
+  const std::vector<double> lens(list.begin(), list.begin() + (n > 0 ? n - 2 : 0));
+  return tkPhysicalAtZEquals1FromImageParams(K.imageFromDistorted().inverse(), centre, model, lens);
+}
+
+std::vector<tkVector<2>> imageGrid() {
+  std::vector<tkVector<2>> points;
+  for (double x = 0.0; x <= 640.0; x += 80.0)
+    for (double y = 0.0; y <= 480.0; y += 60.0)
+      points.emplace_back(x, y);
+  return points;
+}
+
+}  // namespace
+
+// ---- fields, defaults and the model's parameter list -----------------------------------------
+
+TEST(IntrinsicModelFields, DefaultIsRadialIdentityWithZeroK) {
+  const tkPhysicalAtZEquals1FromImageParams model;
+  EXPECT_EQ(model.distModel(), Defs::eRadial);
+  EXPECT_EQ(model.lensDistParams(), std::vector<double>{0.0});
+  EXPECT_EQ(model.k(), 0.0);
+  EXPECT_EQ(model.cameraScale(), tkPair<double>(1.0, 1.0));
+  EXPECT_EQ(model.cameraSkew(), 0.0);
+  EXPECT_EQ(model.cameraTranslation(), tkVector<2>());
+  EXPECT_EQ(model.centerOfExpansion(), tkVector<2>());
+  for (const tkVector<2>& p : {tkVector<2>(0, 0), tkVector<2>(0.3, -0.7), tkVector<2>(250, 10)}) {
+    EXPECT_EQ(model.warpPoint(p), p);
+    EXPECT_EQ(model.invWarpPoint(p), p);
+  }
+}
+
+TEST(IntrinsicModelFields, ConstructorsReadTheUpperTriangleAndApplyKOnlyUnderRadial) {
+  const tk2XformLinear xform(tkMatrix<2>(2.0, 0.5, 9.0, 3.0), tkVector<2>(-1.0, -2.0));
+  const tkPhysicalAtZEquals1FromImageParams radial(xform, 0.25, {0.1, 0.2}, Defs::eRadial);
+  EXPECT_EQ(radial.cameraScale(), tkPair<double>(2.0, 3.0));
+  EXPECT_EQ(radial.cameraSkew(), 0.5);
+  EXPECT_EQ(radial.cameraTranslation(), tkVector<2>(-1.0, -2.0));
+  EXPECT_EQ(radial.xform(), tk2XformLinear(tkMatrix<2>(2.0, 0.5, 0.0, 3.0), {-1.0, -2.0}));
+  EXPECT_EQ(radial.k(), 0.25);
+  const tkPhysicalAtZEquals1FromImageParams sineTan(xform, 0.25, {0.1, 0.2}, Defs::eSineTan);
+  EXPECT_EQ(sineTan.lensDistParams(), std::vector<double>(4, 1.0));
+  EXPECT_EQ(sineTan.k(), 0.0);
+  const tkPhysicalAtZEquals1FromImageParams given(xform, {0.1, 0.2}, Defs::eSineTan,
+                                                  {0.5, 1.5, 0.2, 0.7});
+  EXPECT_EQ(given.lensDistParams(), (std::vector<double>{0.5, 1.5, 0.2, 0.7}));
+}
+
+TEST(IntrinsicModelFields, DistModelResizesTheListAsStated) {
+  tkPhysicalAtZEquals1FromImageParams fresh;
+  fresh.distModel(Defs::eSineTan);
+  EXPECT_EQ(fresh.lensDistParams(), std::vector<double>(4, 1.0));
+
+  tkPhysicalAtZEquals1FromImageParams model;
+  model.distModel(Defs::eSineTan);
+  model.lensDistParams({0.5, 2.0, 3.0, 4.0});
+  model.distModel(Defs::eRadial);  // keeps the first parameter as k
+  EXPECT_EQ(model.lensDistParams(), std::vector<double>{0.5});
+  EXPECT_EQ(model.k(), 0.5);
+  model.distModel(Defs::eNoDistortion);
+  EXPECT_TRUE(model.lensDistParams().empty());
+  model.k(0.5);  // no effect without the radial model
+  EXPECT_TRUE(model.lensDistParams().empty());
+  EXPECT_EQ(model.k(), 0.0);
+  model.distModel(Defs::eRadial);
+  EXPECT_EQ(model.lensDistParams(), std::vector<double>{0.0});
+}
+
+TEST(IntrinsicModelFields, UnsupportedModelsAreReportedAsBrokenInvariants) {
+  AssertionCounter assertions;
+  EXPECT_EQ(tkPhysicalAtZEquals1FromImageParams::lensDistParamsSize(Defs::eTelecentric), 0);
+  EXPECT_EQ(assertions.count(), 1);
+  EXPECT_EQ(tkPhysicalAtZEquals1FromImageParams::lensDistParamsSize(Defs::eRadial), 1);
+  EXPECT_EQ(assertions.count(), 1);
+
+  tkPhysicalAtZEquals1FromImageParams model(
+      tk2XformLinear(tkMatrix<2>(2.0, 0.0, 0.0, 4.0), {1.0, 1.0}), 0.0, {}, Defs::eTelecentric);
+  const int before = assertions.count();
+  EXPECT_EQ(model.warpPoint({1.0, 1.0}), tkVector<2>(3.0, 5.0));  // L(p), reported
+  EXPECT_EQ(assertions.count(), before + 1);
+
+  // A list set too short through the unchecked setter: reported, treated as no distortion.
+  tkPhysicalAtZEquals1FromImageParams shortList;
+  shortList.distModel(Defs::eSineTan);
+  shortList.lensDistParams({1.0});
+  EXPECT_EQ(shortList.warpPoint({0.3, 0.4}), tkVector<2>(0.3, 0.4));
+  EXPECT_EQ(shortList.invWarpPoint({0.3, 0.4}), tkVector<2>(0.3, 0.4));
+  EXPECT_EQ(assertions.count(), before + 3);
+  EXPECT_THROW(shortList.computeParamsIntrinsic(), std::invalid_argument);
+}
+
+// ---- warpPoint / invWarpPoint ----------------------------------------------------------------
+
+TEST(IntrinsicModelWarp, RadialUndistortionIsTheStatedPolynomial) {
+  const tkPhysicalAtZEquals1FromImageParams model(
+      tk2XformLinear(tkMatrix<2>(0.01, 0.0, 0.0, 0.01), {-1.0, -1.0}), 0.5, {0.1, 0.2});
+  // d = (0.5, 0.5), e = (0.4, 0.3), |e|^2 = 0.25: q = d + 0.5 * 0.25 * e.
+  const tkVector<2> q = model.warpPoint({150.0, 150.0});
+  EXPECT_NEAR(q.x(), 0.5 + 0.125 * 0.4, 1e-15);
+  EXPECT_NEAR(q.y(), 0.5 + 0.125 * 0.3, 1e-15);
+  EXPECT_EQ(model.positionFromZEquals1FromImagePosition({150.0, 150.0}), q);
+  EXPECT_EQ(model.imagePositionFromPositionAtZEquals1(q), model.invWarpPoint(q));
+}
+
+TEST(IntrinsicModelWarp, RoundTripsUnderEveryModel) {
+  for (Model m : scenes::areaScanModels()) {
+    const tkPhysicalAtZEquals1FromImageParams model = sceneModel(m);
+    for (const tkVector<2>& p : imageGrid()) {
+      const tkVector<2> q = model.warpPoint(p);
+      EXPECT_TRUE(VectorsNear(model.invWarpPoint(q), p, 1e-9)) << "model " << m;
+      EXPECT_TRUE(VectorsNear(model.warpPoint(model.invWarpPoint(q)), q, 1e-14)) << "model " << m;
+    }
+  }
+  // Pincushion (k < 0) inside the monotonic range of x + k*x^3.
+  tkPhysicalAtZEquals1FromImageParams pincushion = sceneModel(Defs::eRadial);
+  pincushion.k(-0.15);
+  for (const tkVector<2>& p : imageGrid())
+    EXPECT_TRUE(VectorsNear(pincushion.invWarpPoint(pincushion.warpPoint(p)), p, 1e-9));
+}
+
+TEST(IntrinsicModelWarp, RadialBeyondTheTurningPointGivesTheTurningPoint) {
+  // x - x^3 never exceeds 0.385 (at x = 1/sqrt(3)): a radius of 2 is no value of it, and the
+  // cubic inversion settles on the turning point, the distorted radius that comes closest.
+  const tkPhysicalAtZEquals1FromImageParams model(tk2XformLinear(), -1.0, {});
+  const tkVector<2> d = model.invWarpPoint({1.2, 1.6});
+  EXPECT_TRUE(VectorsNear(d, tkVector<2>(0.6, 0.8) / std::sqrt(3.0), 1e-15));
+}
+
+TEST(IntrinsicModelWarp, SineTanCentreMapsToItselfAndUnreachableRadiusThrows) {
+  const tkPhysicalAtZEquals1FromImageParams model = sceneModel(Defs::eSineTan);
+  const tkVector<2> centre = model.centerOfExpansion();
+  const tkVector<2> imageOfCentre = model.xform().inverse().mapPoint(centre);
+  EXPECT_TRUE(VectorsNear(model.warpPoint(imageOfCentre), centre, 1e-15));
+  EXPECT_TRUE(VectorsNear(model.invWarpPoint(centre), imageOfCentre, 1e-12));
+  EXPECT_THROW(model.warpPoint({1e9, 1e9}), tkMathError::Singular);
+}
+
+TEST(IntrinsicModelWarp, SingularLinearPartGivesTheOrigin) {
+  tkPhysicalAtZEquals1FromImageParams model;
+  model.cameraScale(tkPair<double>(0.0, 1.0));
+  EXPECT_EQ(model.invWarpPoint({0.3, 0.2}), tkVector<2>(0.0, 0.0));
+  EXPECT_THROW(model.computeParamsIntrinsic(), tkMathError::Singular);
+}
+
+// ---- composition with image transforms -------------------------------------------------------
+
+TEST(IntrinsicModelCompose, MapRightWithARotationDropsTheLowerLeftElement) {
+  const double c = std::cos(0.5), s = std::sin(0.5);
+  const tk2XformLinear rotation(tkMatrix<2>(c, -s, s, c), {});
+  const tkPhysicalAtZEquals1FromImageParams mapped =
+      tkPhysicalAtZEquals1FromImageParams().mapRight(rotation);
+  EXPECT_EQ(mapped.xform(), tk2XformLinear(tkMatrix<2>(c, -s, 0.0, c), {}));
+}
+
+TEST(IntrinsicModelCompose, MapRightAndMapLeftComposeOnTheirSides) {
+  const tkPhysicalAtZEquals1FromImageParams model = sceneModel(Defs::eRadial);
+  // Upper-triangular T (binning and a crop offset) composes without loss.
+  const tk2XformLinear T(tkMatrix<2>(2.0, 0.0, 0.0, 2.0), {16.0, 8.0});
+  const tkPhysicalAtZEquals1FromImageParams right = model.mapRight(T);
+  EXPECT_EQ(right.centerOfExpansion(), model.centerOfExpansion());
+  EXPECT_EQ(right.lensDistParams(), model.lensDistParams());
+  EXPECT_EQ(right.distModel(), model.distModel());
+  const tkPhysicalAtZEquals1FromImageParams left = model.mapLeft(T);
+  for (const tkVector<2>& p : imageGrid()) {
+    EXPECT_TRUE(VectorsNear(right.warpPoint(p), model.warpPoint(T.mapPoint(p)), 1e-14));
+    EXPECT_TRUE(VectorsNear(left.xform().mapPoint(p), T.mapPoint(model.xform().mapPoint(p)), 0));
+  }
+}
+
+// ---- conversion to and from the calibrated transform -----------------------------------------
+
+TEST(IntrinsicModelConvert, ComputeParamsIntrinsicGivesKAndTheListInOrder) {
+  const tkPhysicalAtZEquals1FromImageParams sineTan(
+      tk2XformLinear(tkMatrix<2>(0.5, 0.25, 0.0, 0.25), {1.0, 2.0}), {0.1, 0.2}, Defs::eSineTan,
+      {0.4, 1.1, 0.6, 0.9});
+  const tkCalib2ParamsIntrinsic K = sineTan.computeParamsIntrinsic();
+  // L^-1 of [[0.5, 0.25], [0, 0.25]] + (1, 2) is [[2, -2], [0, 4]] + (2, -8).
+  EXPECT_EQ(K.scale(), tkVector<2>(2.0, 4.0));
+  EXPECT_EQ(K.skew(), -2.0);
+  EXPECT_EQ(K.translation(), tkVector<2>(2.0, -8.0));
+  EXPECT_EQ(K.params(), (std::vector<double>{0.4, 1.1, 0.6, 0.9, 0.1, 0.2}));
+  tkPhysicalAtZEquals1FromImageParams radial(sineTan.xform(), 0.3, {0.1, 0.2});
+  EXPECT_EQ(radial.computeParamsIntrinsic().params(), (std::vector<double>{0.3, 0.1, 0.2}));
+  radial.distModel(Defs::eNoDistortion);
+  EXPECT_TRUE(radial.computeParamsIntrinsic().params().empty());
+}
+
+TEST(IntrinsicModelConvert, ThroughTheCalibratedTransformAndBack) {
+  for (Model m : scenes::areaScanModels()) {
+    const tkPhysicalAtZEquals1FromImageParams source = sceneModel(m);
+    tk2XformCalib2 xform;
+    xform.init(source.computeParamsIntrinsic(), tkCalib2ParamsExtrinsic());
+    tkPhysicalAtZEquals1FromImageParams target;
+    target.centerOfExpansion({0.7, -0.3});
+    tfConvert(xform, target);
+    EXPECT_EQ(target.distModel(), m);
+    EXPECT_EQ(target.lensDistParams(), source.lensDistParams()) << "model " << m;
+    EXPECT_TRUE(XformsNear(target.xform(), source.xform(), 1e-15)) << "model " << m;
+    if (m == Defs::eNoDistortion)
+      EXPECT_EQ(target.centerOfExpansion(), tkVector<2>(0.7, -0.3));
+    else
+      EXPECT_EQ(target.centerOfExpansion(), source.centerOfExpansion()) << "model " << m;
+    // The model and the transform's intrinsic part are one mapping.
+    const tkCalib2ParamsIntrinsic K = xform.intrinsicParams();
+    for (const tkVector<2>& p : imageGrid())
+      EXPECT_TRUE(VectorsNear(K.invMapPoint(p), source.warpPoint(p), 1e-14)) << "model " << m;
+  }
+}
+
+TEST(IntrinsicModelConvert, TelecentricTransformIsRefused) {
+  tk2XformCalib2 telecentric;
+  telecentric.init(scenes::intrinsicFor(Defs::eTelecentric), tkCalib2ParamsExtrinsic());
+  tkPhysicalAtZEquals1FromImageParams target = sceneModel(Defs::eRadial);
+  const tkPhysicalAtZEquals1FromImageParams before = target;
+  EXPECT_THROW(tfConvert(telecentric, target), std::invalid_argument);
+  EXPECT_EQ(target.xform(), before.xform());
+  EXPECT_EQ(target.distModel(), Defs::eRadial);
+}
