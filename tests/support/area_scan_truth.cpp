@@ -51,8 +51,8 @@ tkAreaScanTruth tfParseAreaScanTruth(const tkPointFile& file) {
 }
 
 std::vector<std::vector<tkPair<tkVector<2>>>> tfPlateViews(const tkPointFile& file, int camera,
-                                                            std::size_t minimumPoints,
-                                                            std::vector<int>* placementIndices) {
+                                                           std::size_t minimumPoints,
+                                                           std::vector<int>* placementIndices) {
   std::vector<std::vector<tkPair<tkVector<2>>>> views;
   if (placementIndices != nullptr)
     placementIndices->clear();

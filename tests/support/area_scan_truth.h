@@ -39,9 +39,8 @@ tkAreaScanTruth tfParseAreaScanTruth(const tkPointFile& file);
 
 // The placements in which camera `camera` sees at least `minimumPoints` points, each as pairs
 // (image point, plate point (X, Y)); placementIndices (when not null) receives their indices.
-std::vector<std::vector<tkPair<tkVector<2>>>> tfPlateViews(const tkPointFile& file, int camera,
-                                                            std::size_t minimumPoints = 1,
-                                                            std::vector<int>* placementIndices =
-                                                                nullptr);
+std::vector<std::vector<tkPair<tkVector<2>>>> tfPlateViews(
+    const tkPointFile& file, int camera, std::size_t minimumPoints = 1,
+    std::vector<int>* placementIndices = nullptr);
 
 #endif

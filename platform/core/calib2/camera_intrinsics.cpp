@@ -1,6 +1,9 @@
 #include "platform/core/calib2/camera_intrinsics.h"
 
+#include "platform/core/invalid_argument.h"
+
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -96,8 +99,8 @@ int32_t tk_CameraIntrinsics::positionAtZ1FromImage(const tkVector<2>& imagePoint
   const double dy = (imagePoint.y() - transY) / scaleY;
   const double dx = (imagePoint.x() - transX - skew * dy) / scaleX;
   double qx = 0.0, qy = 0.0;
-  const int32_t status = ccal_lensDistortion_undistort(model, lens, centreX, centreY, dx, dy, &qx,
-                                                       &qy);
+  const int32_t status =
+      ccal_lensDistortion_undistort(model, lens, centreX, centreY, dx, dy, &qx, &qy);
   if (status < 0)
     return status;
   positionAtZ1 = tkVector<2>(qx, qy);
@@ -113,6 +116,40 @@ bool tk_CameraIntrinsics::isFinite() const {
   if (count > 0)
     finite = finite && std::isfinite(centreX) && std::isfinite(centreY);
   return finite;
+}
+
+tk_CameraIntrinsics tk_cameraIntrinsicsOf(const tkCalib2ParamsIntrinsic& intrinsic) {
+  tk_CameraIntrinsics camera;
+  camera.scaleX = intrinsic.scale().x();
+  camera.scaleY = intrinsic.scale().y();
+  camera.skew = intrinsic.skew();
+  camera.transX = intrinsic.translation().x();
+  camera.transY = intrinsic.translation().y();
+  camera.model = intrinsic.distortionModel();
+  const std::vector<double>& list = intrinsic.distortionParams();
+  const int count = tk_CameraIntrinsics::lensValueCount(camera.model);
+  if (count > 0 && list.size() == static_cast<std::size_t>(count) + 2) {
+    for (int i = 0; i < count; ++i)
+      camera.lens[i] = list[static_cast<std::size_t>(i)];
+    camera.centreX = list[static_cast<std::size_t>(count)];
+    camera.centreY = list[static_cast<std::size_t>(count) + 1];
+  }
+  return camera;
+}
+
+tkCalib2ParamsIntrinsic tk_calib2IntrinsicOf(const tk_CameraIntrinsics& camera) {
+  const int count = tk_CameraIntrinsics::lensValueCount(camera.model);
+  if (count < 0)
+    tk_throwInvalidArgument("camera intrinsics: the model is not an area-scan lens model");
+  std::vector<double> list(camera.lens, camera.lens + count);
+  if (count > 0) {
+    list.push_back(camera.centreX);
+    list.push_back(camera.centreY);
+  }
+  return tkCalib2ParamsIntrinsic(
+      tkVector<2>(camera.scaleX, camera.scaleY), camera.skew,
+      tkVector<2>(camera.transX, camera.transY),
+      static_cast<tk2XformCalib2Defs::tkCalib2DistortionModel>(camera.model), list);
 }
 
 bool tk_projectCameraPoint(const tk_CameraIntrinsics& camera, const double pc[3], double image[2],
@@ -139,8 +176,8 @@ bool tk_projectCameraPoint(const tk_CameraIntrinsics& camera, const double pc[3]
     lens.byOffset[0][0] = lens.byOffset[1][1] = 0.0;
     sineTanDerivatives(camera.lens, ex, ey, lens);
   }
-  const bool hasCentre = camera.model == CCAL_DISTORTION_RADIAL ||
-                         camera.model == CCAL_DISTORTION_SINE_TAN;
+  const bool hasCentre =
+      camera.model == CCAL_DISTORTION_RADIAL || camera.model == CCAL_DISTORTION_SINE_TAN;
 
   // image = A d + t, A = [[scaleX, skew], [0, scaleY]].
   const double a00 = camera.scaleX, a01 = camera.skew, a11 = camera.scaleY;
@@ -162,8 +199,8 @@ bool tk_projectCameraPoint(const tk_CameraIntrinsics& camera, const double pc[3]
       derivatives->byCentre[row][c] = hasCentre ? value : 0.0;
     }
     for (int i = 0; i < 4; ++i) {
-      derivatives->byLens[row][i] = row == 0 ? a00 * lens.byLens[0][i] + a01 * lens.byLens[1][i]
-                                             : a11 * lens.byLens[1][i];
+      derivatives->byLens[row][i] =
+          row == 0 ? a00 * lens.byLens[0][i] + a01 * lens.byLens[1][i] : a11 * lens.byLens[1][i];
     }
   }
   const double byLinear[2][5] = {{dx, 0.0, dy, 1.0, 0.0}, {0.0, dy, 0.0, 0.0, 1.0}};

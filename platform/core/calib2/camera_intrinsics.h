@@ -16,6 +16,7 @@
 #define TK_CORE_CALIB2_CAMERA_INTRINSICS_H
 
 #include <proc/ccal_lens_distortion.h>
+#include <tk/calib2_params.h>
 #include <tk/vector.h>
 
 #include <cstdint>
@@ -45,6 +46,13 @@ struct tk_CameraIntrinsics {
   // True when every value in use is finite and K is regular.
   bool isFinite() const;
 };
+
+// The intrinsic part of a calibrated transform in this form (every model, telecentric included:
+// the model value is copied), and back. The back conversion throws as the tkCalib2ParamsIntrinsic
+// constructor (std::invalid_argument for a model other than none, radial and sine-tangent or a
+// non-finite value, tkMathError::Singular for a singular K).
+tk_CameraIntrinsics tk_cameraIntrinsicsOf(const tkCalib2ParamsIntrinsic& intrinsic);
+tkCalib2ParamsIntrinsic tk_calib2IntrinsicOf(const tk_CameraIntrinsics& camera);
 
 // Derivatives of an image point with respect to what it depends on (row 0: x, row 1: y).
 struct tk_ProjectionDerivatives {

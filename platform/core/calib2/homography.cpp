@@ -80,7 +80,7 @@ Eigen::Matrix3d tk_computeHomography(const std::vector<tkVector<2>>& from,
     design.row(2 * i) << 0.0, 0.0, 0.0, -a.transpose(), b.y() * a.transpose();
     design.row(2 * i + 1) << a.transpose(), 0.0, 0.0, 0.0, -b.x() * a.transpose();
   }
-  const Eigen::JacobiSVD<Eigen::MatrixXd> svd(design, Eigen::ComputeThinV);
+  const Eigen::JacobiSVD<Eigen::MatrixXd> svd(design, Eigen::ComputeFullV);
   const Eigen::VectorXd& singular = svd.singularValues();
   if (!(singular(7) > kDegenerateRatio * singular(0)))
     throw tkMathError::Singular();

@@ -9,10 +9,10 @@
 
 // How much of the camera matrix the views determined.
 enum class tk_IntrinsicsFreedom {
-  eFull,            // focal lengths, skew and principal point (three or more views)
-  eZeroSkew,        // skew fixed at 0 (two or more views)
-  eSquareCentred,   // one focal length, zero skew, principal point at the image origin
-  eNominal          // nothing determined: square pixels of focal length `nominalFocal`
+  eFull,           // focal lengths, skew and principal point (three or more views)
+  eZeroSkew,       // skew fixed at 0 (two or more views)
+  eSquareCentred,  // one focal length, zero skew, principal point at the image origin
+  eNominal         // nothing determined: square pixels of focal length `nominalFocal`
 };
 
 struct tk_ClosedFormIntrinsics {

@@ -26,7 +26,9 @@ constexpr double kNominalFocal = 2.0;
 // of 1e-7 px on exact data); a lens whose p3 matters converges within a few iterations.
 constexpr long kReleasedP3Iterations = 10;
 
-bool isFinite(const tkVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+bool isFinite(const tkVector<2>& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y());
+}
 
 void checkViews(const std::vector<std::vector<tkPair<tkVector<2>>>>& views, int32_t model) {
   if (views.empty())

@@ -13,7 +13,7 @@
 #include <vector>
 
 struct tk_PlanarCalibration {
-  tk_CameraIntrinsics camera;                // image units (pixels)
+  tk_CameraIntrinsics camera;               // image units (pixels)
   std::vector<tkXform<3>> cameraFromPlate;  // one pose per view, plate units
   std::vector<double> rmsPerView;           // root-mean-square image residual per view (pixels)
   std::vector<double> largestPerView;       // largest image residual per view (pixels)

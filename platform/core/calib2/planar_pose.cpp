@@ -33,7 +33,8 @@ tkXform<3> tk_planarPose(const tk_CameraIntrinsics& camera,
   if (pairs.size() < 4)
     tk_throwInvalidArgument("planar pose: fewer than 4 point pairs");
   if (tk_CameraIntrinsics::lensValueCount(camera.model) < 0 || !camera.isFinite())
-    tk_throwInvalidArgument("planar pose: the camera is not an area-scan camera with finite values");
+    tk_throwInvalidArgument(
+        "planar pose: the camera is not an area-scan camera with finite values");
 
   std::vector<tkVector<2>> platePoints(pairs.size());
   std::vector<tkVector<2>> positionsAtZ1(pairs.size());
@@ -49,7 +50,7 @@ tkXform<3> tk_planarPose(const tk_CameraIntrinsics& camera,
   tkVector<2> plateCentroid;
   for (const tkVector<2>& p : platePoints)
     plateCentroid += p / static_cast<double>(platePoints.size());
-  const tkXform<3> start = tk_poseFromPlaneHomography(
-      tk_computeHomography(platePoints, positionsAtZ1), plateCentroid);
+  const tkXform<3> start =
+      tk_poseFromPlaneHomography(tk_computeHomography(platePoints, positionsAtZ1), plateCentroid);
   return tk_refinePose(camera, imagePoints, physicalPoints, start, rms, largest);
 }

@@ -18,17 +18,17 @@ tkXform<3> tk_PoseParameters::unpack(const double* values) const {
   return tkXform<3>(q.rotationMatrix(), tkVector<3>(values[3], values[4], values[5]));
 }
 
-void tk_PoseParameters::rotation(const double* v, double R[3][3],
-                                 double (*byValue)[3][3]) const {
+void tk_PoseParameters::rotation(const double* v, double R[3][3], double (*byValue)[3][3]) const {
   double q[4];
   for (int i = 0, k = 0; i < 4; ++i)
     q[i] = i == heldIndex ? 1.0 : v[k++];
   const double a = q[0], b = q[1], c = q[2], d = q[3];
   const double norm2 = a * a + b * b + c * c + d * d;
   const double inverseNorm2 = 1.0 / norm2;
-  const double M[3][3] = {{a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
-                          {2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b)},
-                          {2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d}};
+  const double M[3][3] = {
+      {a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
+      {2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b)},
+      {2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d}};
   for (int r = 0; r < 3; ++r)
     for (int col = 0; col < 3; ++col)
       R[r][col] = M[r][col] * inverseNorm2;

@@ -26,8 +26,8 @@ class PoseSolver : public tkLevMarSolve {
   PoseSolver(const tk_CameraIntrinsics& camera, const std::vector<tkVector<2>>& imagePoints,
              const std::vector<tkVector<3>>& scaledPoints, tk_PoseParameters parameters,
              long maxIterations)
-      : tkLevMarSolve(6, 2 * static_cast<long>(imagePoints.size()), kXTolerance, 0.0,
-                      maxIterations, kMaxLambdaSteps, kLambda0, 1e-8, kLambdaMax, true, false),
+      : tkLevMarSolve(6, 2 * static_cast<long>(imagePoints.size()), kXTolerance, 0.0, maxIterations,
+                      kMaxLambdaSteps, kLambda0, 1e-8, kLambdaMax, true, false),
         camera_(camera),
         imagePoints_(imagePoints),
         points_(scaledPoints),
@@ -111,7 +111,8 @@ bool isFinite(const tkXform<3>& xform) {
 
 }  // namespace
 
-void tk_poseResiduals(const tk_CameraIntrinsics& camera, const std::vector<tkVector<2>>& imagePoints,
+void tk_poseResiduals(const tk_CameraIntrinsics& camera,
+                      const std::vector<tkVector<2>>& imagePoints,
                       const std::vector<tkVector<3>>& physicalPoints, const tkXform<3>& pose,
                       double& rms, double& largest) {
   double sum = 0.0;
@@ -166,8 +167,7 @@ tkXform<3> tk_refinePose(const tk_CameraIntrinsics& camera,
     throw tkMathError::Singular();
 
   const tkXform<3> scaled = parameters.unpack(solver.getX().data());
-  const tkXform<3> pose(scaled.matrix(),
-                        scaled.trans() * spread - scaled.matrix() * centroid);
+  const tkXform<3> pose(scaled.matrix(), scaled.trans() * spread - scaled.matrix() * centroid);
   if (!isFinite(pose))
     throw tkMathError::Singular();
   double rmsValue = 0.0, largestValue = 0.0;

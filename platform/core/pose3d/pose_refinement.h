@@ -28,7 +28,8 @@ tkXform<3> tk_refinePose(const tk_CameraIntrinsics& camera,
 
 // Root-mean-square and largest image residual (pixels) of `pose` (camera from physical);
 // +infinity for both when a point is not in front of the camera.
-void tk_poseResiduals(const tk_CameraIntrinsics& camera, const std::vector<tkVector<2>>& imagePoints,
+void tk_poseResiduals(const tk_CameraIntrinsics& camera,
+                      const std::vector<tkVector<2>>& imagePoints,
                       const std::vector<tkVector<3>>& physicalPoints, const tkXform<3>& pose,
                       double& rms, double& largest);
 
