@@ -2,6 +2,7 @@
 // of the synthetic data sets, against the noise level of the noisy sets and against OpenCV on
 // real corners.
 #include <gtest/gtest.h>
+#include <tk/attention.h>
 #include <tk/exception.h>
 #include <tk/xform_calib2.h>
 
@@ -276,6 +277,13 @@ TEST_F(PlanarCalibrationRejects, CountsModelsAndNonFiniteValues) {
   // One view of 4 points: 8 coordinates for 1 + 3 + 6 unknowns under the radial model.
   Views tiny = {{views[0][0], views[0][1], views[0][20], views[0][21]}};
   expectRejected<std::invalid_argument>(tiny, Defs::eRadial);
+}
+
+TEST_F(PlanarCalibrationRejects, AnAbortRequestStopsTheRefinement) {
+  tkAbortToken token;
+  token.requestAbort();
+  const tkAttentionScope scope(token);
+  expectRejected<tkAttention::Aborted>(views, Defs::eRadial);
 }
 
 TEST_F(PlanarCalibrationRejects, CollinearPlateOrImagePoints) {

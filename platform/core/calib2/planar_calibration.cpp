@@ -77,6 +77,12 @@ tk_PlanarCalibration tk_calibratePlanar(const std::vector<std::vector<tkPair<tkV
                                         int32_t model, long maxIterations) {
   checkViews(views, model);
   const std::size_t nViews = views.size();
+  const tk_IntrinsicsFreedom freedom = refinementFreedom(nViews);
+  long coordinates = 0;
+  for (const auto& view : views)
+    coordinates += 2 * static_cast<long>(view.size());
+  if (coordinates < tk_PlanarCalibrationSolver::parameterCount(model, freedom, false, nViews))
+    tk_throwInvalidArgument("planar calibration: fewer point coordinates than unknowns");
 
   // Normalised frames: image' = (image - imageCentroid) / imageSpread; plate' of view v =
   // (plate - plateCentroid[v]) / plateSpread.
@@ -119,7 +125,6 @@ tk_PlanarCalibration tk_calibratePlanar(const std::vector<std::vector<tkPair<tkV
 
   // Closed-form start.
   const tk_ClosedFormIntrinsics closed = tk_intrinsicsFromHomographies(homographies, kNominalFocal);
-  const tk_IntrinsicsFreedom freedom = refinementFreedom(nViews);
   tk_CameraIntrinsics start;
   start.model = model;
   start.scaleX = closed.K(0, 0);
