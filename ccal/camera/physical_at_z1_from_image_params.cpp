@@ -2,9 +2,9 @@
 #include <proc/ccal_lens_distortion.h>
 #include <proc/cmath_xformLinear.h>
 #include <proc/cstd_assert.h>
+#include <tk/failure.h>
 
 #include "platform/core/invalid_argument.h"
-#include "platform/core/procedure_failure.h"
 
 #include <cstddef>
 
@@ -91,7 +91,7 @@ tkVector<2> tkPhysicalAtZEquals1FromImageParams::warpPoint(const tkVector<2>& im
   if (!lensListFits(distModel_, lensDistParams_))
     return d;
   double qx = 0.0, qy = 0.0;
-  tk_throwOnProcedureFailure(
+  tfThrowExceptionOnFailure(
       ccal_lensDistortion_undistort(distModel_, lensDistParams_.data(), centerOfExpansion_.x(),
                                     centerOfExpansion_.y(), d.x(), d.y(), &qx, &qy));
   return tkVector<2>(qx, qy);
@@ -151,7 +151,7 @@ void tfConvert(const tk2XformCalib2& src, tkPhysicalAtZEquals1FromImageParams& d
     tk_throwInvalidArgument(
         "tfConvert: a telecentric transform has no tkPhysicalAtZEquals1FromImageParams");
   cmath_xformLinear distortedFromImage;
-  tk_throwOnProcedureFailure(
+  tfThrowExceptionOnFailure(
       cmath_xformLinear_getInverse(&record.imageFromDistorted, &distortedFromImage));
   const double(&L)[2][2] = distortedFromImage.matrix;
   dst.cameraScale(tkPair<double>(L[0][0], L[1][1]));

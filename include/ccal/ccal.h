@@ -6,6 +6,7 @@
 #include <proc/ccal_crspPair2D3DWeighted.h>
 #include <proc/ccal_inv_sin_tan.h>
 #include <proc/ccal_lens_distortion.h>
+#include <proc/ccal_xformCalib2.h>
 #include <proc/cmath_vect.h>
 #include <proc/cmath_xformLinear.h>
 #include <proc/cstd_assert.h>
@@ -17,15 +18,23 @@
 #include <proc/csys_cleanup.h>
 #include <proc/csys_typecheck.h>
 #include <tk/angle_vect.h>
+#include <tk/archive.h>
 #include <tk/assertion.h>
 #include <tk/attention.h>
+#include <tk/calib2_params.h>
 #include <tk/cleanup.h>
 #include <tk/crsp_pair_weighted.h>
 #include <tk/exception.h>
 #include <tk/export.h>
+#include <tk/failure.h>
+#include <tk/fsolver.h>
+#include <tk/levmar_solve.h>
 #include <tk/line_fit.h>
 #include <tk/matrix.h>
+#include <tk/newton_solve.h>
+#include <tk/nm_matrix.h>
 #include <tk/pair.h>
+#include <tk/persistent.h>
 #include <tk/progress.h>
 #include <tk/quaternion.h>
 #include <tk/quaternion_xform.h>
@@ -36,7 +45,16 @@
 #include <tk/vector.h>
 #include <tk/xform.h>
 #include <tk/xform1.h>
+#include <tk/xform_calib2.h>
 #include <tk/zrotation_xform.h>
+#include <ccal/camera_calibration_params.h>
+#include <ccal/error_family.h>
 #include <ccal/export.h>
+#include <ccal/line_scan_calibration_errors.h>
+#include <ccal/line_scan_xform_errors.h>
+#include <ccal/multicamera_calibration_errors.h>
+#include <ccal/physical_at_z1_from_image_params.h>
+#include <ccal/telecentric_calibration_errors.h>
+#include <ccal/telecentric_extrinsics_errors.h>
 
 #endif

@@ -79,7 +79,8 @@ class CCAL_API tkPhysicalAtZEquals1FromImageParams {
 
   // Image point (pixels) -> position at Z = 1. Under eSineTan a point whose L(p) lies within
   // 1e-15 of the centre maps to the centre, and a radius that no ray angle reaches throws what
-  // the procedural layer's status conversion raises (the model is unchanged). Under an
+  // tfThrowExceptionOnFailure raises for the status of ccal_xformCalib2_invSinTan_
+  // (tkProcedureFailure; the model is unchanged). Under an
   // unsupported model reports a failed internal assertion and returns L(p).
   tkVector<2> warpPoint(const tkVector<2>& imagePoint) const;
   // Position at Z = 1 -> image point (pixels). Under eRadial the distorted radius x solves
@@ -107,7 +108,7 @@ class CCAL_API tkPhysicalAtZEquals1FromImageParams {
   // The model in the calibrated transform's terms: K = L^-1 (scale (K00, K11), skew K01,
   // translation of K), the model, and the list [k, cx, cy] (radial), [p0..p3, cx, cy]
   // (sine-tangent) or [] (none). Throws tkMathError::Singular when L is singular, and
-  // std::invalid_argument (from tkCalib2ParamsIntrinsic) when lensDistParams does not fit the
+  // tkInvariantFailure (from tkCalib2ParamsIntrinsic) when lensDistParams does not fit the
   // model or holds a value that the calibrated transform rejects.
   tkCalib2ParamsIntrinsic computeParamsIntrinsic() const;
 
@@ -123,7 +124,7 @@ class CCAL_API tkPhysicalAtZEquals1FromImageParams {
 // Reads the intrinsic part of a calibrated transform into dst: L = the inverse of the
 // transform's camera matrix, then dst.distModel(model); under eRadial k = list[0] and centre =
 // (list[1], list[2]); under eSineTan lensDistParams = list[0..3] and centre = (list[4], list[5]);
-// under eNoDistortion dst's centre of expansion is left as it was. Throws std::invalid_argument
+// under eNoDistortion dst's centre of expansion is left as it was. Throws tkInvariantFailure
 // (dst unchanged) for a telecentric transform, which this model cannot describe.
 CCAL_API void tfConvert(const tk2XformCalib2& src, tkPhysicalAtZEquals1FromImageParams& dst);
 

@@ -31,14 +31,19 @@ tkAttentionScope::~tkAttentionScope() {
   csys_attention_setThreadToken(previous_);
 }
 
+tkAttention::Aborted::Aborted()
+    : tkExceptionWithString(L"the computation was stopped at the caller's request") {}
+
 tkAttention::Aborted::~Aborted() = default;
 
 long tkAttention::Aborted::errorNumber() const {
   return 0x10000200;
 }
 
-std::string tkAttention::Aborted::describe() const {
-  return "tkAttention::Aborted: the computation was stopped at the caller's request";
+void tkAttention::Aborted::suicideAndRethrow() {
+  Aborted copy(*this);
+  delete this;
+  throw copy;
 }
 
 void tkAttention::check() {

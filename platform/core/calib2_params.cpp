@@ -2,10 +2,10 @@
 #include <proc/ccal_xformCalib2.h>
 #include <tk/calib2_params.h>
 #include <tk/exception.h>
+#include <tk/failure.h>
 #include <tk/matrix.h>
 
 #include "invalid_argument.h"
-#include "procedure_failure.h"
 
 #include <cmath>
 #include <string>
@@ -85,7 +85,7 @@ tkVector<2> tkCalib2ParamsIntrinsic::invMapPoint(const tkVector<2>& image) const
   const double cx = n > 0 ? params_[n - 2] : 0.0;
   const double cy = n > 0 ? params_[n - 1] : 0.0;
   double qx = 0.0, qy = 0.0;
-  tk_throwOnProcedureFailure(
+  tfThrowExceptionOnFailure(
       ccal_lensDistortion_undistort(model_, params_.data(), cx, cy, dx, dy, &qx, &qy));
   return tkVector<2>(qx, qy);
 }

@@ -1,62 +1,206 @@
+#include <tk/archive.h>
 #include <tk/exception.h>
 
-#include <ostream>
+#include "platform/core/type_registry.h"
+#include "platform/core/utf8.h"
 
-namespace {
-// UTF-8 encoding of a wide string (UTF-32 on Linux, UTF-16 on Windows).
-std::string toUtf8(const std::wstring& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned long c = static_cast<unsigned long>(text[i]);
-    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-      unsigned long low = static_cast<unsigned long>(text[i + 1]);
-      if (low >= 0xDC00 && low < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    if (c > 0x10FFFF) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+#include <ostream>
+#include <typeinfo>
+
+// ---- tk_ExceptionText ------------------------------------------------------------------------
+
+tk_ExceptionText::~tk_ExceptionText() = default;
+
+const char* tk_ExceptionText::what() const noexcept {
+  if (!text_.empty())
+    return text_.c_str();
+  try {
+    const tkException* exception = dynamic_cast<const tkException*>(this);
+    if (exception == nullptr)
+      return "toolkit exception";
+    const tkExceptionWithString* withString = dynamic_cast<const tkExceptionWithString*>(exception);
+    if (withString != nullptr && !withString->message().empty()) {
+      text_ = tk_toUtf8Lenient(withString->message());
     } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      text_ = tk_qualifiedClassName(typeid(*exception));
     }
+  } catch (...) {
+    return "toolkit exception (no memory for its text)";
   }
-  return out;
+  return text_.c_str();
 }
-}  // namespace
+
+// ---- tkException -----------------------------------------------------------------------------
 
 tkException::~tkException() = default;
 
-const char* tkException::what() const noexcept {
-  try {
-    whatText_ = describe();
-  } catch (...) {
-    return "tkException";
-  }
-  return whatText_.c_str();
+void tkException::suicideAndRethrow() {
+  throw tkInvariantFailure(L"the class " +
+                           tk_printableText(tk_qualifiedClassName(typeid(*this)), 200) +
+                           L" does not implement suicideAndRethrow");
 }
 
-std::string tkException::describe() const { return "tkException"; }
+void tkException::dispatchSerialize(tkArchive& ar) {
+  if (haveVisited(this, sizeof(*this)))
+    return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  setVisited(this, sizeof(*this));
+}
+
+void tkException::serialize_(tkArchive& ar, unsigned char version) {
+  if (version != 0)
+    throw tkArchive::UnknownVersion("tkException", 0);
+  tkPersistent::dispatchSerialize(ar);
+}
+
+// ---- tkExceptionWithString -------------------------------------------------------------------
+
+tkExceptionWithString::tkExceptionWithString(const std::wstring& message)
+    : message_text_(message) {}
 
 tkExceptionWithString::~tkExceptionWithString() = default;
 
-void tkExceptionWithString::message_(std::wostream& out) const { out << message_text_; }
+void tkExceptionWithString::message_(std::wostream& out) const {
+  out << message_text_;
+}
 
-std::string tkExceptionWithString::describe() const { return toUtf8(message_text_); }
+void tkExceptionWithString::setMessage(const std::wstring& message) {
+  message_text_ = message;
+  forgetText();
+}
+
+void tkExceptionWithString::dispatchSerialize(tkArchive& ar) {
+  if (haveVisited(this, sizeof(*this)))
+    return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  setVisited(this, sizeof(*this));
+}
+
+void tkExceptionWithString::serialize_(tkArchive& ar, unsigned char version) {
+  if (version != 0)
+    throw tkArchive::UnknownVersion("tkExceptionWithString", 0);
+  tkException::dispatchSerialize(ar);
+  if (ar.isStoring()) {
+    ar || message_text_;
+  } else {
+    std::wstring message;
+    ar || message;
+    setMessage(message);
+  }
+}
+
+// ---- tkMathError::Singular -------------------------------------------------------------------
+
+tk_Instantiator tkMathError::Singular::sExemplar(typeid(tkMathError::Singular),
+                                                 &tkMathError::Singular::make);
 
 tkMathError::Singular::~Singular() = default;
 
-long tkMathError::Singular::errorNumber() const { return 0x10000100; }
+long tkMathError::Singular::errorNumber() const {
+  return 0x10000100;
+}
 
-std::string tkMathError::Singular::describe() const { return "tkMathError::Singular"; }
+void tkMathError::Singular::suicideAndRethrow() {
+  Singular copy(*this);
+  delete this;
+  throw copy;
+}
+
+tkPersistent* tkMathError::Singular::make() {
+  return new Singular;
+}
+
+void tkMathError::Singular::dispatchSerialize(tkArchive& ar) {
+  if (haveVisited(this, sizeof(*this)))
+    return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  setVisited(this, sizeof(*this));
+}
+
+void tkMathError::Singular::serialize_(tkArchive& ar, unsigned char version) {
+  if (version != 0)
+    throw tkArchive::UnknownVersion("tkMathError::Singular", 0);
+  tkException::dispatchSerialize(ar);
+}
+
+// ---- tkBadPointer ----------------------------------------------------------------------------
+
+tk_Instantiator tkBadPointer::sExemplar(typeid(tkBadPointer), &tkBadPointer::make);
+
+tkBadPointer::tkBadPointer(const std::wstring& message) : tkExceptionWithString(message) {}
+
+tkBadPointer::~tkBadPointer() = default;
+
+long tkBadPointer::errorNumber() const {
+  return 0x10000101;
+}
+
+void tkBadPointer::suicideAndRethrow() {
+  tkBadPointer copy(*this);
+  delete this;
+  throw copy;
+}
+
+tkPersistent* tkBadPointer::make() {
+  return new tkBadPointer;
+}
+
+void tkBadPointer::dispatchSerialize(tkArchive& ar) {
+  if (haveVisited(this, sizeof(*this)))
+    return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  setVisited(this, sizeof(*this));
+}
+
+void tkBadPointer::serialize_(tkArchive& ar, unsigned char version) {
+  if (version != 0)
+    throw tkArchive::UnknownVersion("tkBadPointer", 0);
+  tkExceptionWithString::dispatchSerialize(ar);
+}
+
+// ---- tkInvariantFailure ----------------------------------------------------------------------
+
+tk_Instantiator tkInvariantFailure::sExemplar(typeid(tkInvariantFailure),
+                                              &tkInvariantFailure::make);
+
+tkInvariantFailure::tkInvariantFailure(const std::wstring& message)
+    : tkExceptionWithString(message) {}
+
+tkInvariantFailure::~tkInvariantFailure() = default;
+
+long tkInvariantFailure::errorNumber() const {
+  return 0x10000102;
+}
+
+void tkInvariantFailure::suicideAndRethrow() {
+  tkInvariantFailure copy(*this);
+  delete this;
+  throw copy;
+}
+
+tkPersistent* tkInvariantFailure::make() {
+  return new tkInvariantFailure;
+}
+
+void tkInvariantFailure::dispatchSerialize(tkArchive& ar) {
+  if (haveVisited(this, sizeof(*this)))
+    return;
+  unsigned char version = 0;
+  ar || version;
+  serialize_(ar, version);
+  setVisited(this, sizeof(*this));
+}
+
+void tkInvariantFailure::serialize_(tkArchive& ar, unsigned char version) {
+  if (version != 0)
+    throw tkArchive::UnknownVersion("tkInvariantFailure", 0);
+  tkExceptionWithString::dispatchSerialize(ar);
+}

@@ -1,4 +1,5 @@
 #include <tk/fsolver.h>
+#include "platform/core/invalid_argument.h"
 
 #include "platform/core/nm_matrix_eigen.h"
 
@@ -11,9 +12,9 @@ namespace {
 
 void requireColumn(const tkNMMatrix& column, long length, const char* what) {
   if (column.rows() != length || column.cols() != 1) {
-    throw std::invalid_argument(
-        std::string("tkFSolver: ") + what + " is " + std::to_string(column.rows()) + " x " +
-        std::to_string(column.cols()) + ", expected " + std::to_string(length) + " x 1");
+    tk_throwInvalidArgument(std::string("tkFSolver: ") + what + " is " +
+                            std::to_string(column.rows()) + " x " + std::to_string(column.cols()) +
+                            ", expected " + std::to_string(length) + " x 1");
   }
 }
 
@@ -38,15 +39,15 @@ tkFSolver::tkFSolver(long n, long m, long maxIterations, double jacobianStep, bo
       jacobianStep_(jacobianStep),
       blockJacobian_(blockJacobian) {
   if (n < 1 || m < 1) {
-    throw std::invalid_argument(
+    tk_throwInvalidArgument(
         "tkFSolver: needs at least one parameter and one function value"
         " (n = " +
         std::to_string(n) + ", m = " + std::to_string(m) + ")");
   }
   if (maxIterations < 0)
-    throw std::invalid_argument("tkFSolver: negative iteration limit");
+    tk_throwInvalidArgument("tkFSolver: negative iteration limit");
   if (!(jacobianStep > 0.0) || !std::isfinite(jacobianStep)) {
-    throw std::invalid_argument("tkFSolver: the Jacobian step must be positive and finite");
+    tk_throwInvalidArgument("tkFSolver: the Jacobian step must be positive and finite");
   }
   x_.resize(n, 1);
   xPerturbed_.resize(n, 1);
@@ -58,7 +59,7 @@ tkFSolver::~tkFSolver() = default;
 
 long tkFSolver::FuncI(const tkNMMatrix& x, tkNMMatrix& f, long /*index*/) const {
   if (forwardingToFuncI_) {
-    throw std::logic_error("tkFSolver: the solver overrides neither Func nor FuncI");
+    tk_throwInvalidArgument("tkFSolver: the solver overrides neither Func nor FuncI");
   }
   return Func(x, f);
 }
@@ -72,7 +73,7 @@ long tkFSolver::evaluate(const tkNMMatrix& x, tkNMMatrix& f) const {
   f.setZero();
   const long status = Func(x, f);
   if (f.rows() != m_ || f.cols() != 1) {
-    throw std::logic_error("tkFSolver: the function changed the shape of its output column");
+    tk_throwInvalidArgument("tkFSolver: the function changed the shape of its output column");
   }
   return status;
 }
@@ -81,7 +82,7 @@ long tkFSolver::evaluateI(const tkNMMatrix& x, tkNMMatrix& f, long index) const 
   f.setZero();
   const long status = FuncI(x, f, index);
   if (f.rows() != m_ || f.cols() != 1) {
-    throw std::logic_error("tkFSolver: the function changed the shape of its output column");
+    tk_throwInvalidArgument("tkFSolver: the function changed the shape of its output column");
   }
   return status;
 }
@@ -129,14 +130,14 @@ long tkFSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& 
 void tkFSolver::setX(const tkNMMatrix& x) {
   requireColumn(x, n_, "the starting point");
   if (!tk_eigenView(x).allFinite()) {
-    throw std::invalid_argument("tkFSolver: the starting point has a non-finite entry");
+    tk_throwInvalidArgument("tkFSolver: the starting point has a non-finite entry");
   }
   x_ = x;
 }
 
 void tkFSolver::nIter(long maxIterations) {
   if (maxIterations < 0)
-    throw std::invalid_argument("tkFSolver: negative iteration limit");
+    tk_throwInvalidArgument("tkFSolver: negative iteration limit");
   maxIterations_ = maxIterations;
 }
 
@@ -146,8 +147,8 @@ bool tkFSolver::recomputeY() const {
 
 void tkFSolver::recomputeYVals(const std::vector<bool>& flags) {
   if (!flags.empty() && static_cast<long>(flags.size()) != n_) {
-    throw std::invalid_argument("tkFSolver: " + std::to_string(flags.size()) +
-                                " block-start flags for " + std::to_string(n_) + " parameters");
+    tk_throwInvalidArgument("tkFSolver: " + std::to_string(flags.size()) +
+                            " block-start flags for " + std::to_string(n_) + " parameters");
   }
   blockStarts_ = flags;
 }

@@ -1,4 +1,5 @@
 #include <tk/levmar_solve.h>
+#include "platform/core/invalid_argument.h"
 
 #include "platform/core/nm_matrix_eigen.h"
 
@@ -25,12 +26,12 @@ tkLevMarSolve::tkLevMarSolve(long n, long m, double xTol, double fTol, long maxI
       scaleByDiagonal_(scaleByDiagonal),
       lambda_(lambda0) {
   if (maxLambdaSteps < 0)
-    throw std::invalid_argument("tkLevMarSolve: negative maxLambdaSteps");
+    tk_throwInvalidArgument("tkLevMarSolve: negative maxLambdaSteps");
   if (!(lambda0 > 0.0) || !std::isfinite(lambda0)) {
-    throw std::invalid_argument("tkLevMarSolve: lambda0 must be positive and finite");
+    tk_throwInvalidArgument("tkLevMarSolve: lambda0 must be positive and finite");
   }
   if (!(lambdaMax >= lambda0)) {
-    throw std::invalid_argument("tkLevMarSolve: lambdaMax must not be smaller than lambda0");
+    tk_throwInvalidArgument("tkLevMarSolve: lambdaMax must not be smaller than lambda0");
   }
   scaling_.resize(n, 1);
 }
@@ -51,6 +52,7 @@ double tkLevMarSolve::prepareScaling() {
 }
 
 double tkLevMarSolve::minimize() {
+  setOutcome(eNotRun, 0, 0);  // what stays reported if the function throws
   const double noCost = std::numeric_limits<double>::infinity();
   lambda_ = lambda0_;
   double cost = 0.0;

@@ -1,18 +1,46 @@
 #include <tk/newton_solve.h>
+#include "platform/core/invalid_argument.h"
 
 #include "platform/core/nm_matrix_eigen.h"
-
-#include <Eigen/Cholesky>
 
 #include <cmath>
 #include <limits>
 #include <stdexcept>
 
+namespace {
+
+// A pivot this small relative to its diagonal entry means the matrix is singular to working
+// precision (condition beyond about 1e14).
+constexpr double kRelativePivotFloor = 1e-14;
+
+// Overwrites the lower triangle of the symmetric matrix a (only that triangle is read) with its
+// Cholesky factor L, a = L Lᵀ. Returns false when a is not numerically positive definite.
+// Left-looking, one matrix-vector product per column: it allocates nothing, unlike the blocked
+// factorisations whose panel products take heap workspace.
+bool choleskyInPlace(Eigen::Map<Eigen::MatrixXd>& a) {
+  const Eigen::Index n = a.rows();
+  for (Eigen::Index j = 0; j < n; ++j) {
+    const double diagonal = a(j, j);
+    if (j > 0) {
+      a.col(j).tail(n - j).noalias() -= a.bottomLeftCorner(n - j, j) * a.row(j).head(j).transpose();
+    }
+    const double pivot = a(j, j);
+    if (!(pivot > kRelativePivotFloor * diagonal) || !(pivot > 0.0))
+      return false;
+    const double root = std::sqrt(pivot);
+    a(j, j) = root;
+    a.col(j).tail(n - j - 1) /= root;
+  }
+  return true;
+}
+
+}  // namespace
+
 tkNewtonSolve::tkNewtonSolve(long n, long m, double xTol, double fTol, long maxIterations,
                              double jacobianStep, bool blockJacobian)
     : tkFSolver(n, m, maxIterations, jacobianStep, blockJacobian), xTol_(xTol), fTol_(fTol) {
   if (!(xTol >= 0.0) || !(fTol >= 0.0)) {
-    throw std::invalid_argument("tkNewtonSolve: the tolerances must not be negative or NaN");
+    tk_throwInvalidArgument("tkNewtonSolve: the tolerances must not be negative or NaN");
   }
   f_.resize(m, 1);
   jacobian_.resize(m, n);
@@ -47,15 +75,17 @@ void tkNewtonSolve::formNormalEquations() {
   auto normal = tk_eigenView(normal_);
   auto rhs = tk_eigenView(rhs_);
   const long n = getSize();
-  // Column dot products keep this free of the temporaries a blocked product may allocate.
+  // Lower triangle one column at a time (matrix-vector products: no temporaries, unlike a
+  // blocked matrix product), then mirrored.
   for (long c = 0; c < n; ++c) {
-    for (long r = c; r < n; ++r) {
-      const double value = jacobian.col(r).dot(jacobian.col(c));
-      normal(r, c) = value;
-      normal(c, r) = value;
-    }
-    rhs(c) = -jacobian.col(c).dot(f.col(0));
+    normal.col(c).tail(n - c).noalias() = jacobian.rightCols(n - c).transpose() * jacobian.col(c);
   }
+  for (long c = 1; c < n; ++c) {
+    for (long r = 0; r < c; ++r)
+      normal(r, c) = normal(c, r);
+  }
+  rhs.col(0).noalias() = jacobian.transpose() * f.col(0);
+  rhs = -rhs;
 }
 
 bool tkNewtonSolve::stepIsSmall(const tkNMMatrix& step, const tkNMMatrix& x) const {
@@ -67,23 +97,23 @@ bool tkNewtonSolve::solveNormalEquations(const tkNMMatrix& normal, const tkNMMat
   const long n = getSize();
   if (normal.rows() != n || normal.cols() != n || damping.rows() != n || damping.cols() != 1 ||
       rhs.rows() != n || rhs.cols() != 1 || step.rows() != n || step.cols() != 1) {
-    throw std::invalid_argument("tkNewtonSolve::solveNormalEquations: wrong shapes");
+    tk_throwInvalidArgument("tkNewtonSolve::solveNormalEquations: wrong shapes");
   }
   auto factor = tk_eigenView(factor_);
-  factor = tk_eigenView(normal);
+  factor.triangularView<Eigen::Lower>() = tk_eigenView(normal);
   factor.diagonal() += tk_eigenView(damping).col(0);
-  // In-place Cholesky: the factor overwrites the scratch copy, nothing is allocated.
-  Eigen::Ref<Eigen::MatrixXd> factorRef(factor);
-  Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>> cholesky(factorRef);
-  if (cholesky.info() != Eigen::Success)
+  if (!choleskyInPlace(factor))
     return false;
-  auto solution = tk_eigenView(step);
-  solution = tk_eigenView(rhs);
-  cholesky.solveInPlace(solution);
+  // A vector-typed view keeps the triangular solves on the workspace-free vector path.
+  Eigen::Map<Eigen::VectorXd> solution(step.data(), n);
+  solution = tk_eigenView(rhs).col(0);
+  factor.triangularView<Eigen::Lower>().solveInPlace(solution);
+  factor.triangularView<Eigen::Lower>().adjoint().solveInPlace(solution);
   return solution.allFinite();
 }
 
 double tkNewtonSolve::minimize() {
+  setOutcome(eNotRun, 0, 0);  // what stays reported if the function throws
   const double noCost = std::numeric_limits<double>::infinity();
   double cost = 0.0;
   long status = evaluateStart(cost);

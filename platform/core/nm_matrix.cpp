@@ -1,5 +1,6 @@
 #include <tk/exception.h>
 #include <tk/nm_matrix.h>
+#include "platform/core/invalid_argument.h"
 
 #include "platform/core/nm_matrix_eigen.h"
 
@@ -15,15 +16,15 @@ namespace {
 
 void requireSizes(long rows, long cols) {
   if (rows < 0 || cols < 0) {
-    throw std::invalid_argument("tkNMMatrix: negative size " + std::to_string(rows) + " x " +
-                                std::to_string(cols));
+    tk_throwInvalidArgument("tkNMMatrix: negative size " + std::to_string(rows) + " x " +
+                            std::to_string(cols));
   }
 }
 
 void requireFinite(const tkNMMatrix& matrix, const char* operation) {
   if (!tk_eigenView(matrix).allFinite()) {
-    throw std::invalid_argument(std::string("tkNMMatrix::") + operation +
-                                ": the matrix has a non-finite element");
+    tk_throwInvalidArgument(std::string("tkNMMatrix::") + operation +
+                            ": the matrix has a non-finite element");
   }
 }
 
@@ -78,9 +79,9 @@ tkNMMatrix tkNMMatrix::transpose() const {
 
 tkNMMatrix tkNMMatrix::operator*(const tkNMMatrix& other) const {
   if (cols_ != other.rows_) {
-    throw std::invalid_argument("tkNMMatrix: product of a " + std::to_string(rows_) + " x " +
-                                std::to_string(cols_) + " and a " + std::to_string(other.rows_) +
-                                " x " + std::to_string(other.cols_) + " matrix");
+    tk_throwInvalidArgument("tkNMMatrix: product of a " + std::to_string(rows_) + " x " +
+                            std::to_string(cols_) + " and a " + std::to_string(other.rows_) +
+                            " x " + std::to_string(other.cols_) + " matrix");
   }
   tkNMMatrix result(rows_, other.cols_);
   tk_eigenView(result).noalias() = tk_eigenView(*this) * tk_eigenView(other);
@@ -90,8 +91,8 @@ tkNMMatrix tkNMMatrix::operator*(const tkNMMatrix& other) const {
 void tkNMMatrix::eigenvalues(bool wantVectors, std::vector<double>& re, std::vector<double>& im,
                              tkNMMatrix& vectors) const {
   if (rows_ != cols_) {
-    throw std::invalid_argument("tkNMMatrix::eigenvalues: the matrix is " + std::to_string(rows_) +
-                                " x " + std::to_string(cols_) + ", not square");
+    tk_throwInvalidArgument("tkNMMatrix::eigenvalues: the matrix is " + std::to_string(rows_) +
+                            " x " + std::to_string(cols_) + ", not square");
   }
   requireFinite(*this, "eigenvalues");
   const long n = rows_;
@@ -112,7 +113,7 @@ void tkNMMatrix::eigenvalues(bool wantVectors, std::vector<double>& re, std::vec
     Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(
         matrix, wantVectors ? Eigen::ComputeEigenvectors : Eigen::EigenvaluesOnly);
     if (solver.info() != Eigen::Success) {
-      throw std::runtime_error("tkNMMatrix::eigenvalues: the symmetric eigen solver failed");
+      tk_throwInvalidArgument("tkNMMatrix::eigenvalues: the symmetric eigen solver failed");
     }
     for (long k = 0; k < n; ++k)
       re[static_cast<std::size_t>(k)] = solver.eigenvalues()(k);
@@ -123,7 +124,7 @@ void tkNMMatrix::eigenvalues(bool wantVectors, std::vector<double>& re, std::vec
 
   Eigen::EigenSolver<Eigen::MatrixXd> solver(matrix, wantVectors);
   if (solver.info() != Eigen::Success) {
-    throw std::runtime_error("tkNMMatrix::eigenvalues: the eigen solver did not converge");
+    tk_throwInvalidArgument("tkNMMatrix::eigenvalues: the eigen solver did not converge");
   }
   const Eigen::VectorXcd& values = solver.eigenvalues();
   for (long k = 0; k < n; ++k) {
@@ -148,7 +149,7 @@ void tkNMMatrix::eigenvalues(bool wantVectors, std::vector<double>& re, std::vec
 
 double tkNMMatrix::conditionNumber() const {
   if (empty())
-    throw std::invalid_argument("tkNMMatrix::conditionNumber: the matrix is empty");
+    tk_throwInvalidArgument("tkNMMatrix::conditionNumber: the matrix is empty");
   requireFinite(*this, "conditionNumber");
   Eigen::BDCSVD<Eigen::MatrixXd> svd(tk_eigenView(*this));
   return conditionFromSingularValues(svd.singularValues());
@@ -158,20 +159,19 @@ tkNMMatrix tkNMMatrix::solve(const tkNMMatrix& normalMatrix, const tkNMMatrix& r
                              double& condition, double threshold) {
   const long n = normalMatrix.rows();
   if (n == 0 || normalMatrix.cols() != n) {
-    throw std::invalid_argument("tkNMMatrix::solve: the system matrix is " + std::to_string(n) +
-                                " x " + std::to_string(normalMatrix.cols()) +
-                                ", not square and non-empty");
+    tk_throwInvalidArgument("tkNMMatrix::solve: the system matrix is " + std::to_string(n) + " x " +
+                            std::to_string(normalMatrix.cols()) + ", not square and non-empty");
   }
   const long rhsLength = rhsInRows ? rhs.cols() : rhs.rows();
   const long rhsCount = rhsInRows ? rhs.rows() : rhs.cols();
   if (rhsLength != n || rhsCount == 0) {
-    throw std::invalid_argument("tkNMMatrix::solve: a " + std::to_string(rhs.rows()) + " x " +
-                                std::to_string(rhs.cols()) +
-                                " right-hand side does not fit a system of size " +
-                                std::to_string(n) + (rhsInRows ? " (rows form)" : ""));
+    tk_throwInvalidArgument("tkNMMatrix::solve: a " + std::to_string(rhs.rows()) + " x " +
+                            std::to_string(rhs.cols()) +
+                            " right-hand side does not fit a system of size " + std::to_string(n) +
+                            (rhsInRows ? " (rows form)" : ""));
   }
   if (std::isnan(threshold))
-    throw std::invalid_argument("tkNMMatrix::solve: NaN threshold");
+    tk_throwInvalidArgument("tkNMMatrix::solve: NaN threshold");
   requireFinite(normalMatrix, "solve");
   requireFinite(rhs, "solve");
 

@@ -1,8 +1,8 @@
 #include <tk/exception.h>
+#include <tk/failure.h>
 #include <tk/xform_calib2.h>
 
 #include "invalid_argument.h"
-#include "procedure_failure.h"
 
 #include <algorithm>
 #include <cmath>
@@ -89,7 +89,7 @@ tk2XformCalib2::tk2XformCalib2(const ccal_xformCalib2& record) {
   const cstd_status status = ccal_xformCalib2_constructCopy(&record_, &record);
   if (status < 0) {
     ccal_xformCalib2_destruct(&record_);
-    tk_throwOnProcedureFailure(status);
+    tfThrowExceptionOnFailure(status);
   }
 }
 
@@ -97,12 +97,12 @@ tk2XformCalib2::tk2XformCalib2(const tk2XformCalib2& other) {
   const cstd_status status = ccal_xformCalib2_constructCopy(&record_, &other.record_);
   if (status < 0) {
     ccal_xformCalib2_destruct(&record_);
-    tk_throwOnProcedureFailure(status);
+    tfThrowExceptionOnFailure(status);
   }
 }
 
 tk2XformCalib2& tk2XformCalib2::operator=(const tk2XformCalib2& other) {
-  tk_throwOnProcedureFailure(ccal_xformCalib2_assign(&record_, &other.record_));
+  tfThrowExceptionOnFailure(ccal_xformCalib2_assign(&record_, &other.record_));
   return *this;
 }
 
@@ -126,7 +126,7 @@ void tk2XformCalib2::init(const tkCalib2ParamsIntrinsic& intrinsic,
   std::copy(params.begin(), params.end(), fresh.distortionParams);
   writeCameraFromWorld(fresh, cameraFromWorld);
   // fresh holds no line-scan transform, so the assignment cannot fail; it releases ours.
-  tk_throwOnProcedureFailure(ccal_xformCalib2_assign(&record_, &fresh));
+  tfThrowExceptionOnFailure(ccal_xformCalib2_assign(&record_, &fresh));
   ccal_xformCalib2_destruct(&fresh);
 }
 
@@ -150,19 +150,19 @@ void tk2XformCalib2::extrinsicXform(const tkXform<3>& cameraFromWorld) {
 tkVector<2> tk2XformCalib2::mapPoint(const tkVector<2>& image) const {
   const cmath_vect in{image.x(), image.y()};
   cmath_vect plane{0.0, 0.0};
-  tk_throwOnProcedureFailure(ccal_xformCalib2_mapPoint(&record_, &in, &plane));
+  tfThrowExceptionOnFailure(ccal_xformCalib2_mapPoint(&record_, &in, &plane));
   return tkVector<2>(plane.x, plane.y);
 }
 
 tkVector<2> tk2XformCalib2::invMapPoint(const tkVector<2>& plane) const {
   const cmath_vect in{plane.x(), plane.y()};
   cmath_vect image{0.0, 0.0};
-  tk_throwOnProcedureFailure(ccal_xformCalib2_invMapPoint(&record_, &in, &image));
+  tfThrowExceptionOnFailure(ccal_xformCalib2_invMapPoint(&record_, &in, &image));
   return tkVector<2>(image.x, image.y);
 }
 
 bool tk2XformCalib2::operator==(const tk2XformCalib2& other) const {
   int32_t equal = 0;
-  tk_throwOnProcedureFailure(ccal_xformCalib2_compareEqual(&record_, &other.record_, &equal));
+  tfThrowExceptionOnFailure(ccal_xformCalib2_compareEqual(&record_, &other.record_, &equal));
   return equal != 0;
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <tk/assertion.h>
 #include <tk/exception.h>
+#include <tk/failure.h>
 #include <tk/xform_calib2.h>
 
 #include "support/camera_scenes.h"
@@ -124,7 +125,7 @@ TEST(IntrinsicModelFields, UnsupportedModelsAreReportedAsBrokenInvariants) {
   EXPECT_EQ(shortList.warpPoint({0.3, 0.4}), tkVector<2>(0.3, 0.4));
   EXPECT_EQ(shortList.invWarpPoint({0.3, 0.4}), tkVector<2>(0.3, 0.4));
   EXPECT_EQ(assertions.count(), before + 3);
-  EXPECT_THROW(shortList.computeParamsIntrinsic(), std::invalid_argument);
+  EXPECT_THROW(shortList.computeParamsIntrinsic(), tkInvariantFailure);
 }
 
 // ---- warpPoint / invWarpPoint ----------------------------------------------------------------
@@ -170,7 +171,7 @@ TEST(IntrinsicModelWarp, SineTanCentreMapsToItselfAndUnreachableRadiusThrows) {
   const tkVector<2> imageOfCentre = model.xform().inverse().mapPoint(centre);
   EXPECT_TRUE(VectorsNear(model.warpPoint(imageOfCentre), centre, 1e-15));
   EXPECT_TRUE(VectorsNear(model.invWarpPoint(centre), imageOfCentre, 1e-12));
-  EXPECT_THROW(model.warpPoint({1e9, 1e9}), tkMathError::Singular);
+  EXPECT_THROW(model.warpPoint({1e9, 1e9}), tkProcedureFailure);
 }
 
 TEST(IntrinsicModelWarp, SingularLinearPartGivesTheOrigin) {
@@ -250,7 +251,7 @@ TEST(IntrinsicModelConvert, TelecentricTransformIsRefused) {
   telecentric.init(scenes::intrinsicFor(Defs::eTelecentric), tkCalib2ParamsExtrinsic());
   tkPhysicalAtZEquals1FromImageParams target = sceneModel(Defs::eRadial);
   const tkPhysicalAtZEquals1FromImageParams before = target;
-  EXPECT_THROW(tfConvert(telecentric, target), std::invalid_argument);
+  EXPECT_THROW(tfConvert(telecentric, target), tkInvariantFailure);
   EXPECT_EQ(target.xform(), before.xform());
   EXPECT_EQ(target.distModel(), Defs::eRadial);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <proc/csys_attention.h>
 #include <tk/attention.h>
+#include <tk/failure.h>
 
 #include <atomic>
 #include <chrono>
@@ -97,8 +98,14 @@ TEST(Attention, AbortedIsAToolkitExceptionWithItsNumber) {
     FAIL() << "check() did not throw";
   } catch (const tkException& failure) {
     EXPECT_EQ(failure.errorNumber(), 0x10000200);
-    EXPECT_NE(std::strstr(failure.what(), "tkAttention::Aborted"), nullptr) << failure.what();
+    EXPECT_NE(std::strstr(failure.what(), "stopped at the caller's request"), nullptr)
+        << failure.what();
   }
 }
 
 }  // namespace
+
+TEST(Attention, AbortStatusOfTheProceduralLayerBecomesAborted) {
+  EXPECT_THROW(tfThrowExceptionOnFailure(CSTD_STATUS_ABORTED), tkAttention::Aborted);
+  EXPECT_THROW(tfThrowExceptionOnFailure(CSTD_STATUS_BAD_ARGUMENT), tkProcedureFailure);
+}

@@ -60,7 +60,7 @@ TEST(NMMatrixStorage, ZeroFilledColumnMajorAndRangeChecked) {
 
   EXPECT_THROW(m(2, 0), std::out_of_range);
   EXPECT_THROW(m.element(0, -1), std::out_of_range);
-  EXPECT_THROW(tkNMMatrix(-1, 2), std::invalid_argument);
+  EXPECT_THROW(tkNMMatrix(-1, 2), tkInvariantFailure);
 
   m.resize(3, 1);
   EXPECT_EQ(m.rows(), 3);
@@ -72,7 +72,7 @@ TEST(NMMatrixStorage, TransposeAndProduct) {
   const tkNMMatrix a = fromRows(2, 3, {1, 2, 3, 4, 5, 6});
   const tkNMMatrix product = a * a.transpose();
   EXPECT_EQ(maxAbsDifference(product, fromRows(2, 2, {14, 32, 32, 77})), 0.0);
-  EXPECT_THROW(a * a, std::invalid_argument);
+  EXPECT_THROW(a * a, tkInvariantFailure);
 }
 
 TEST(NMMatrixEigen, SmallestEigenvectorOfNormalMatrixSpansTheNullSpace) {
@@ -186,10 +186,10 @@ TEST(NMMatrixEigen, NonSymmetricMatrixWithComplexPair) {
 TEST(NMMatrixEigen, RejectsBadInput) {
   std::vector<double> re, im;
   tkNMMatrix vectors;
-  EXPECT_THROW(tkNMMatrix(2, 3).eigenvalues(true, re, im, vectors), std::invalid_argument);
+  EXPECT_THROW(tkNMMatrix(2, 3).eigenvalues(true, re, im, vectors), tkInvariantFailure);
   tkNMMatrix withNaN(2, 2);
   withNaN(1, 0) = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_THROW(withNaN.eigenvalues(true, re, im, vectors), std::invalid_argument);
+  EXPECT_THROW(withNaN.eigenvalues(true, re, im, vectors), tkInvariantFailure);
 }
 
 TEST(NMMatrixSolve, WellConditionedSystemIsExact) {
@@ -239,10 +239,10 @@ TEST(NMMatrixSolve, RejectsBadShapes) {
   double condition = 0.0;
   const tkNMMatrix square(3, 3);
   EXPECT_THROW(tkNMMatrix::solve(tkNMMatrix(3, 2), tkNMMatrix(3, 1), false, condition, 1e12),
-               std::invalid_argument);
+               tkInvariantFailure);
   EXPECT_THROW(tkNMMatrix::solve(square, tkNMMatrix(2, 1), false, condition, 1e12),
-               std::invalid_argument);
+               tkInvariantFailure);
   EXPECT_THROW(tkNMMatrix::solve(square, tkNMMatrix(3, 1), true, condition, 1e12),
-               std::invalid_argument);
-  EXPECT_THROW(tkNMMatrix().conditionNumber(), std::invalid_argument);
+               tkInvariantFailure);
+  EXPECT_THROW(tkNMMatrix().conditionNumber(), tkInvariantFailure);
 }

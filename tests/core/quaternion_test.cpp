@@ -1,5 +1,6 @@
 // Quaternions as rotations, their three-value form, and quaternion transforms.
 #include <gtest/gtest.h>
+#include <tk/exception.h>
 #include <tk/quaternion.h>
 #include <tk/quaternion_xform.h>
 
@@ -151,8 +152,8 @@ TEST(Quaternion, ThreeValueFormNear180Degrees) {
 TEST(Quaternion, ThreeValueFormRejectsBadInput) {
   tk3Quaternion q(0.5, 0.5, 0.5, 0.5);
   EXPECT_EQ(q.unitValIndex(), 0);  // ties go to the lowest index
-  EXPECT_THROW(q.setUsingUnitValIndex(4, 0, 0, 0), std::invalid_argument);
-  EXPECT_THROW(q.setUsingUnitValIndex(-1, 0, 0, 0), std::invalid_argument);
+  EXPECT_THROW(q.setUsingUnitValIndex(4, 0, 0, 0), tkInvariantFailure);
+  EXPECT_THROW(q.setUsingUnitValIndex(-1, 0, 0, 0), tkInvariantFailure);
   EXPECT_THROW(q.setUsingUnitValIndex(1, 0, NAN, 0), tkMathError::Singular);
   EXPECT_EQ(q, tk3Quaternion(0.5, 0.5, 0.5, 0.5));  // unchanged after a failure
   EXPECT_THROW(tk3Quaternion(0, 0, 0, 0).unitValIndex(), tkMathError::Singular);

@@ -59,15 +59,16 @@ class TK_API tkAttentionScope {
 class TK_API tkAttention {
  public:
   // Thrown by check() when the calling thread's token is set.
-  class TK_API Aborted : public tkException {
+  // Its message says that the caller stopped the computation.
+  class TK_API Aborted : public tkExceptionWithString {
    public:
-    Aborted() = default;
+    Aborted();
+    Aborted(const Aborted&) = default;
+    Aborted& operator=(const Aborted&) = default;
     ~Aborted() override;
     // 0x10000200.
     long errorNumber() const override;
-
-   protected:
-    std::string describe() const override;
+    void suicideAndRethrow() override;
   };
 
   // Throws Aborted when an abort was requested on the calling thread's token; otherwise returns.

@@ -37,7 +37,7 @@ class TK_API tkCalib2ParamsIntrinsic {
  public:
   // K = identity, no distortion.
   tkCalib2ParamsIntrinsic();
-  // Throws std::invalid_argument when the model is not one of tkCalib2DistortionModel, when
+  // Throws tkInvariantFailure when the model is not one of tkCalib2DistortionModel, when
   // params does not hold the model's number of values, when a value is not finite, or when a
   // sine-tangent p1 or p3 is 0; tkMathError::Singular when K is singular (see
   // tkMatrix::isSingular).
@@ -59,8 +59,8 @@ class TK_API tkCalib2ParamsIntrinsic {
   // Position at Z = 1 (telecentric: camera-frame (Q.x, Q.y)) -> image: distortion, then K.
   tkVector<2> mapPoint(const tkVector<2>& positionAtZ1) const;
   // Image -> position at Z = 1 (telecentric: camera-frame (Q.x, Q.y)): K^-1, then undistortion.
-  // Under the sine-tangent model throws (as the procedural layer's status conversion does) when
-  // no ray angle reaches the image point's radius.
+  // Under the sine-tangent model throws tkProcedureFailure (with the status of
+  // ccal_xformCalib2_invSinTan_) when no ray angle below 90 degrees reaches the point's radius.
   tkVector<2> invMapPoint(const tkVector<2>& image) const;
 
   // Exact comparison of every value.
@@ -81,11 +81,11 @@ class TK_API tkCalib2ParamsExtrinsic {
  public:
   // The identity: camera frame = world frame.
   tkCalib2ParamsExtrinsic() = default;
-  // Throws std::invalid_argument when an angle or the translation is not finite.
+  // Throws tkInvariantFailure when an angle or the translation is not finite.
   tkCalib2ParamsExtrinsic(const tk3AngleVect& angles, const tkVector<3>& translation);
   // From a world -> camera transform whose matrix is a rotation up to noise (the angles are those
   // of the closest rotation, tk3AngleVect::closestRotation). Throws tkMathError::Singular for a
-  // singular or non-finite matrix, std::invalid_argument for a non-finite translation.
+  // singular or non-finite matrix, tkInvariantFailure for a non-finite translation.
   explicit tkCalib2ParamsExtrinsic(const tkXform<3>& cameraFromWorld);
 
   const tk3AngleVect& angles() const { return angles_; }

@@ -13,14 +13,14 @@
 //   that depend on parameter `index`; index == kAllEntries (-1) means all entries.
 // - The framework always hands over f of shape m x 1 filled with zeros; entries the function
 //   does not write therefore count as 0. The function must not change the shape of f
-//   (std::logic_error otherwise).
+//   (tkInvariantFailure otherwise).
 // - Both return 0 (any value >= 0 counts as success) or a negative status. A negative status
 //   ends the minimisation at once; the solver keeps the last accepted x and reports the status
 //   through functionStatus(). Exceptions thrown by the function pass through minimize()
 //   unchanged; x then also keeps the last accepted value.
 // - The defaults forward to each other: Func calls FuncI(x, f, kAllEntries) and FuncI ignores
 //   the index and calls Func. A solver overrides at least one of them; one that overrides
-//   neither gets std::logic_error on the first evaluation.
+//   neither gets tkInvariantFailure on the first evaluation.
 //
 // Block Jacobian (blockJacobian set at construction and recomputeYVals(flags) given):
 // - The flags split the parameters into consecutive blocks: flags[i] true means parameter i
@@ -51,7 +51,7 @@ class TK_API tkFSolver {
 
   // Why the last minimize() ended.
   enum Termination {
-    eNotRun,           // minimize() has not run yet
+    eNotRun,           // minimize() has not run yet (or ended by an exception)
     eSmallFunction,    // |F|^2 <= fTol
     eSmallStep,        // the step δ satisfied |δ| <= xTol * (|x| + xTol)
     eIterationLimit,   // nIter() iterations were done
@@ -79,10 +79,10 @@ class TK_API tkFSolver {
   // (the representable x_i + h_i - x_i is used as the divisor), either on Func or, when
   // recomputeY() is true, block-wise on FuncI as described above. Override it to supply an
   // analytic Jacobian. Returns 0, or the negative status of the function (jacobian is then
-  // incomplete). Throws std::invalid_argument when x or f has the wrong shape.
+  // incomplete). Throws tkInvariantFailure when x or f has the wrong shape.
   virtual long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian);
 
-  // Starting point for minimize(). Throws std::invalid_argument unless x is n x 1 and finite.
+  // Starting point for minimize(). Throws tkInvariantFailure unless x is n x 1 and finite.
   void setX(const tkNMMatrix& x);
   // The current parameters (zeros until setX is called): after minimize(), the result.
   const tkNMMatrix& getX() const { return x_; }
@@ -92,7 +92,7 @@ class TK_API tkFSolver {
   long getFunctionSize() const { return m_; }
 
   // Largest number of iterations one minimize() may do (one Jacobian each).
-  // Throws std::invalid_argument for a negative value.
+  // Throws tkInvariantFailure for a negative value.
   void nIter(long maxIterations);
   long nIter() const { return maxIterations_; }
 
@@ -100,7 +100,7 @@ class TK_API tkFSolver {
   // size n were given to recomputeYVals. FuncI reads it to decide whether to honour its index.
   bool recomputeY() const;
   // Block-start flags, one per parameter (see above). An empty vector switches the block mode
-  // off again. Throws std::invalid_argument when the size is neither 0 nor n.
+  // off again. Throws tkInvariantFailure when the size is neither 0 nor n.
   void recomputeYVals(const std::vector<bool>& flags);
   const std::vector<bool>& recomputeYVals() const { return blockStarts_; }
 
@@ -108,7 +108,8 @@ class TK_API tkFSolver {
   double jacobianStep() const { return jacobianStep_; }
 
   // Outcome of the last minimize(): the reason it stopped, the number of iterations it did
-  // and the negative function status that stopped it (0 otherwise).
+  // and the negative function status that stopped it (0 otherwise). After a minimize() that
+  // ended by an exception of the function: eNotRun, 0, 0.
   Termination termination() const { return termination_; }
   long iterationsDone() const { return iterationsDone_; }
   long functionStatus() const { return functionStatus_; }
@@ -118,7 +119,7 @@ class TK_API tkFSolver {
 
  protected:
   // n parameters, m function values, the iteration limit, the relative forward-difference step
-  // and whether the block Jacobian may be used. Throws std::invalid_argument when n < 1, m < 1,
+  // and whether the block Jacobian may be used. Throws tkInvariantFailure when n < 1, m < 1,
   // maxIterations < 0 or jacobianStep is not a positive finite number.
   tkFSolver(long n, long m, long maxIterations, double jacobianStep, bool blockJacobian);
 

@@ -48,7 +48,7 @@ class TK_API tkLevMarSolve : public tkNewtonSolve {
   //   lambdaMax        largest damping (>= lambda0);
   //   scaleByDiagonal  D = diag(JᵀJ) (true) or the identity (false);
   //   blockJacobian    compJacob may work block-wise once recomputeYVals is given.
-  // Throws std::invalid_argument when a setting is outside its range or not finite.
+  // Throws tkInvariantFailure when a setting is outside its range or not finite.
   tkLevMarSolve(long n, long m, double xTol, double fTol, long maxIterations, long maxLambdaSteps,
                 double lambda0, double jacobianStep, double lambdaMax, bool scaleByDiagonal,
                 bool blockJacobian);

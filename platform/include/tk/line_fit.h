@@ -25,11 +25,11 @@ struct tkLineFitResult {
 // Fits a line to `points`, each of weight 1.
 // Throws tkMathError::Singular when the line is not determined: fewer than two distinct points,
 // or a scatter with no preferred direction (equal principal moments, e.g. the corners of a
-// square). Throws std::invalid_argument when a coordinate is not finite.
+// square). Throws tkInvariantFailure when a coordinate is not finite.
 TK_API tkLineFitResult tfLineFit(const std::vector<tkVector<2>>& points);
 
 // Fits a line to `points` with `weights` (one per point, finite and >= 0; a point of weight 0
-// takes no part). Throws as above, and std::invalid_argument when the sizes differ or a weight is
+// takes no part). Throws as above, and tkInvariantFailure when the sizes differ or a weight is
 // negative or not finite.
 TK_API tkLineFitResult tfLineFit(const std::vector<tkVector<2>>& points,
                                  const std::vector<double>& weights);

@@ -30,7 +30,7 @@ class TK_API tkNewtonSolve : public tkFSolver {
  public:
   // n parameters, m function values; xTol and fTol as in the stopping rules (both >= 0);
   // maxIterations as nIter(); jacobianStep and blockJacobian as in tkFSolver::compJacob.
-  // Throws std::invalid_argument on a negative tolerance or an invalid tkFSolver setting.
+  // Throws tkInvariantFailure on a negative tolerance or an invalid tkFSolver setting.
   tkNewtonSolve(long n, long m, double xTol, double fTol, long maxIterations, double jacobianStep,
                 bool blockJacobian);
   ~tkNewtonSolve() override;

@@ -8,9 +8,9 @@
 //
 // Failures:
 // - a shape that does not fit the operation (negative size, index out of range, non-square
-//   matrix where a square one is needed, mismatched right-hand side) throws std::invalid_argument
+//   matrix where a square one is needed, mismatched right-hand side) throws tkInvariantFailure
 //   (std::out_of_range for element access);
-// - non-finite entries given to eigenvalues, solve or conditionNumber throw std::invalid_argument;
+// - non-finite entries given to eigenvalues, solve or conditionNumber throw tkInvariantFailure;
 // - a system whose condition exceeds the caller's threshold throws tkMathError::Singular.
 #ifndef TK_NM_MATRIX_H
 #define TK_NM_MATRIX_H
@@ -24,7 +24,7 @@ class TK_API tkNMMatrix {
  public:
   // The empty 0 x 0 matrix.
   tkNMMatrix() = default;
-  // A rows x cols matrix of zeros. Throws std::invalid_argument when a size is negative.
+  // A rows x cols matrix of zeros. Throws tkInvariantFailure when a size is negative.
   tkNMMatrix(long rows, long cols);
 
   long rows() const { return rows_; }
@@ -46,7 +46,7 @@ class TK_API tkNMMatrix {
   const double* data() const { return values_.data(); }
 
   // Makes the matrix rows x cols and fills it with zeros. Keeps the allocated storage when the
-  // new size is not larger than the old one. Throws std::invalid_argument on a negative size.
+  // new size is not larger than the old one. Throws tkInvariantFailure on a negative size.
   void resize(long rows, long cols);
   // Sets every element to 0.
   void setZero();
@@ -55,7 +55,7 @@ class TK_API tkNMMatrix {
 
   // The transposed matrix.
   tkNMMatrix transpose() const;
-  // Matrix product this * other. Throws std::invalid_argument when cols() != other.rows().
+  // Matrix product this * other. Throws tkInvariantFailure when cols() != other.rows().
   tkNMMatrix operator*(const tkNMMatrix& other) const;
 
   // Eigenvalues (and optionally eigenvectors) of this square real matrix.
@@ -70,13 +70,13 @@ class TK_API tkNMMatrix {
   //   re[k] + i*im[k] is v = p + i*q, of unit complex length; column k holds p and column k + 1
   //   holds q (the conjugate pair's eigenvector is p - i*q, so nothing is lost).
   // - wantVectors false: vectors becomes the empty 0 x 0 matrix.
-  // Throws std::invalid_argument for a non-square matrix or a non-finite element, and
-  // std::runtime_error when the iteration of the general solver does not converge.
+  // Throws tkInvariantFailure for a non-square matrix or a non-finite element, and
+  // tkInvariantFailure when the iteration of the general solver does not converge.
   void eigenvalues(bool wantVectors, std::vector<double>& re, std::vector<double>& im,
                    tkNMMatrix& vectors) const;
 
   // Ratio of the largest to the smallest singular value (over min(rows, cols) of them); +inf
-  // when the smallest is 0. Throws std::invalid_argument for an empty matrix or a non-finite
+  // when the smallest is 0. Throws tkInvariantFailure for an empty matrix or a non-finite
   // element.
   double conditionNumber() const;
 
@@ -89,7 +89,7 @@ class TK_API tkNMMatrix {
   //   the solution for row j (the form used when the right-hand side is accumulated as a row).
   // condition receives the condition number of normalMatrix (as conditionNumber()) before
   // anything is thrown. Throws tkMathError::Singular when condition > threshold (or is +inf);
-  // std::invalid_argument for a non-square or empty normalMatrix, an rhs of the wrong shape,
+  // tkInvariantFailure for a non-square or empty normalMatrix, an rhs of the wrong shape,
   // a non-finite element or a NaN threshold.
   static tkNMMatrix solve(const tkNMMatrix& normalMatrix, const tkNMMatrix& rhs, bool rhsInRows,
                           double& condition, double threshold);

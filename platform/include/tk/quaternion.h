@@ -70,7 +70,7 @@ class TK_API tk3Quaternion {
   double var2() const { return var(1); }
   double var3() const { return var(2); }
   // Sets the component at `index` to 1 and the others, in index order, to v1, v2, v3, then
-  // normalises: the held component ends positive. Throws std::invalid_argument when index is
+  // normalises: the held component ends positive. Throws tkInvariantFailure when index is
   // outside 0..3 and tkMathError::Singular when a value is not finite (this is unchanged then).
   void setUsingUnitValIndex(int index, double v1, double v2, double v3);
 

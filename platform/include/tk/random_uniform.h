@@ -24,10 +24,10 @@ class TK_API tkRandomUniform {
   double nextUnit();
   // A double in [lo, hi): lo + (hi − lo)·nextUnit(). When rounding would give hi, the result is
   // the largest double below hi instead, so it is always < hi (and >= lo). Throws
-  // std::invalid_argument unless lo and hi are finite and lo < hi.
+  // tkInvariantFailure unless lo and hi are finite and lo < hi.
   double next(double lo, double hi);
   // An integer in [0, n), every value equally likely (draws that would bias the result are
-  // rejected, so a call may consume more than one draw). Throws std::invalid_argument for n = 0.
+  // rejected, so a call may consume more than one draw). Throws tkInvariantFailure for n = 0.
   unsigned long nextIndex(unsigned long n);
 
  private:

@@ -16,10 +16,10 @@ class TK_API tkStatistics {
  public:
   tkStatistics() = default;
 
-  // Adds x with weight 1. Throws std::invalid_argument when x is not finite.
+  // Adds x with weight 1. Throws tkInvariantFailure when x is not finite.
   void add(double x);
   // Adds x with weight w. A value of weight 0 is ignored (not counted, not in min/max). Throws
-  // std::invalid_argument when x or w is not finite or w < 0.
+  // tkInvariantFailure when x or w is not finite or w < 0.
   void add(double x, double w);
   // Back to the empty state.
   void clear() { *this = tkStatistics(); }

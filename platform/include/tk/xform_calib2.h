@@ -29,9 +29,11 @@ class TK_API tk2XformCalib2 {
   // K = identity, no distortion, E = identity (the camera centre lies on the plane Z = 0, so
   // mapPoint maps every image point to the origin until a pose is set).
   tk2XformCalib2();
-  // A copy of a record filled by the procedural layer. Throws as init() for a record that does
-  // not hold a valid camera (std::invalid_argument, or tkMathError::Singular for a singular K),
-  // tkMathError::Singular when the record's line-scan transform cannot be copied.
+  // A copy of a record filled by the procedural layer. Throws tkInvariantFailure for a record
+  // that does not hold a valid camera (tkMathError::Singular for a singular K), and what
+  // tfThrowExceptionOnFailure raises for the status of a line-scan transform that cannot be
+  // copied. Copy construction and assignment throw the same way; assignment then leaves the
+  // target unchanged.
   explicit tk2XformCalib2(const ccal_xformCalib2& record);
   tk2XformCalib2(const tk2XformCalib2& other);
   tk2XformCalib2& operator=(const tk2XformCalib2& other);
@@ -81,18 +83,20 @@ class TK_API tk2XformCalib2 {
   tkCalib2ParamsExtrinsic extrinsicParams() const;
   // E, the world -> camera transform.
   tkXform<3> extrinsicXform() const;
-  // Replaces E. Throws std::invalid_argument (transform unchanged) when a value is not finite or
+  // Replaces E. Throws tkInvariantFailure (transform unchanged) when a value is not finite or
   // the matrix is not a rotation within 1e-9 (|RᵀR - I| and |det R - 1|).
   void extrinsicXform(const tkXform<3>& cameraFromWorld);
 
   // Image point (pixels) -> point (x, y) of the world plane Z = 0. Geometry is not checked: a ray
   // parallel to the plane (telecentric: a plate seen edge-on) gives non-finite coordinates, and
-  // the meeting point is returned even when it lies behind the camera. Throws under the
-  // sine-tangent lens when no ray reaches the image point (as the procedural layer's status
-  // conversion does).
+  // the meeting point is returned even when it lies behind the camera. Under the sine-tangent
+  // lens throws tkProcedureFailure (with the status of ccal_xformCalib2_invSinTan_) when no ray
+  // angle below 90 degrees reaches the image point.
   tkVector<2> mapPoint(const tkVector<2>& image) const;
   // World plane point (x, y) -> image point (pixels). A point in the camera's focal plane gives
-  // non-finite coordinates. Never throws.
+  // non-finite coordinates. Never throws for an area-scan or telecentric camera.
+  // When the record holds a line-scan transform both mappings go through it, and its negative
+  // statuses are raised through tfThrowExceptionOnFailure.
   tkVector<2> invMapPoint(const tkVector<2>& plane) const;
 
   // The procedural record: K (distorted normalised plane -> image), the distortion model and

@@ -1,0 +1,201 @@
+#include <ccal/line_scan_calibration_errors.h>
+#include <ccal/line_scan_xform_errors.h>
+#include <ccal/multicamera_calibration_errors.h>
+#include <ccal/telecentric_calibration_errors.h>
+#include <ccal/telecentric_extrinsics_errors.h>
+#include <gtest/gtest.h>
+#include <tk/failure.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+namespace {
+
+// One row per leaf: how to make it, its error number and its registered class name.
+struct LeafCase {
+  std::function<tkExceptionWithString*(const std::wstring&)> make;
+  long errorNumber;
+  const char* className;
+};
+
+template <class Leaf>
+LeafCase leafCase(long number, const char* name) {
+  return {[](const std::wstring& m) -> tkExceptionWithString* { return new Leaf(m); }, number,
+          name};
+}
+
+std::vector<LeafCase> allLeaves() {
+  return {
+      leafCase<tk2XformLineScanDefs::InsufficientPoints>(
+          0x1000AA00, "tk2XformLineScanDefs::InsufficientPoints"),
+      leafCase<tk2XformLineScanDefs::BadParams>(0x1000AA01, "tk2XformLineScanDefs::BadParams"),
+      leafCase<tkCalibrateLineScanCameraDefs::BadParams>(
+          0x1000B400, "tkCalibrateLineScanCameraDefs::BadParams"),
+      leafCase<tkCalibrateLineScanCameraDefs::InsufficientPoints>(
+          0x1000B401, "tkCalibrateLineScanCameraDefs::InsufficientPoints"),
+      leafCase<tkCalibrateTelecentricCameraDefs::BadParams>(
+          0x1000B600, "tkCalibrateTelecentricCameraDefs::BadParams"),
+      leafCase<tkCalibrateTelecentricCameraDefs::InsufficientPoses>(
+          0x1000B601, "tkCalibrateTelecentricCameraDefs::InsufficientPoses"),
+      leafCase<tk_TelecentricCalibrationDefs::BadParams>(
+          0x1000AE40, "tk_TelecentricCalibrationDefs::BadParams"),
+      leafCase<tk_TelecentricCalibrationDefs::TooFewCorrespondences>(
+          0x1000AE41, "tk_TelecentricCalibrationDefs::TooFewCorrespondences"),
+      leafCase<tk_MulticameraCalibrationDefs::BadParams>(
+          0x1000AE80, "tk_MulticameraCalibrationDefs::BadParams"),
+      leafCase<tk_MulticameraCalibrationDefs::NotImplemented>(
+          0x1000AE81, "tk_MulticameraCalibrationDefs::NotImplemented"),
+      leafCase<tk_MulticameraCalibrationDefs::TooFewCorrespondences>(
+          0x1000AE82, "tk_MulticameraCalibrationDefs::TooFewCorrespondences"),
+  };
+}
+
+std::vector<unsigned char> storePolymorphic(tkPersistent* object) {
+  std::vector<unsigned char> buffer;
+  {
+    tkArchive ar(buffer, tkArchive::eStore);
+    ar || object;
+  }
+  return buffer;
+}
+
+tkPersistent* loadPolymorphic(std::vector<unsigned char>& buffer) {
+  tkPersistent* object = nullptr;
+  tkArchive ar(buffer, tkArchive::eLoad);
+  ar || object;
+  return object;
+}
+
+}  // namespace
+
+TEST(ErrorFamilies, EveryLeafKeepsItsNumberAndMessageThroughCopyAssignmentAndArchive) {
+  for (const LeafCase& leaf : allLeaves()) {
+    std::unique_ptr<tkExceptionWithString> original(leaf.make(L"count < 2 \u00e9"));
+    EXPECT_EQ(original->errorNumber(), leaf.errorNumber) << leaf.className;
+    EXPECT_STREQ(original->what(), "count < 2 \xc3\xa9") << leaf.className;
+
+    std::vector<unsigned char> buffer = storePolymorphic(original.get());
+    std::unique_ptr<tkPersistent> loaded(loadPolymorphic(buffer));
+    auto* reloaded = dynamic_cast<tkExceptionWithString*>(loaded.get());
+    ASSERT_NE(reloaded, nullptr) << leaf.className;
+    EXPECT_EQ(typeid(*reloaded), typeid(*original)) << leaf.className;
+    EXPECT_EQ(reloaded->errorNumber(), leaf.errorNumber) << leaf.className;
+    EXPECT_EQ(reloaded->message(), L"count < 2 \u00e9") << leaf.className;
+
+    std::unique_ptr<tkExceptionWithString> defaulted(leaf.make(std::wstring()));
+    EXPECT_TRUE(defaulted->message().empty()) << leaf.className;
+  }
+}
+
+TEST(ErrorFamilies, CopiesAndAssignmentsKeepTheLeaf) {
+  const tk_MulticameraCalibrationDefs::BadParams original(L"calib not set");
+  tk_MulticameraCalibrationDefs::BadParams copy(original);
+  tk_MulticameraCalibrationDefs::BadParams assigned;
+  assigned = original;
+  for (const auto* e : {&copy, &assigned}) {
+    EXPECT_EQ(e->message(), L"calib not set");
+    EXPECT_EQ(e->errorNumber(), 0x1000AE80);
+  }
+  EXPECT_STREQ(copy.what(), "calib not set");
+}
+
+TEST(ErrorFamilies, ArchivedFormIsTwoVersionBytesThenTheMessagePart) {
+  tk_MulticameraCalibrationDefs::NotImplemented leaf(L"m");
+  std::vector<unsigned char> byValue;
+  {
+    tkArchive ar(byValue, tkArchive::eStore);
+    ar || static_cast<tkPersistent&>(leaf);
+  }
+  std::vector<unsigned char> messageOnly;
+  {
+    tkArchive ar(messageOnly, tkArchive::eStore);
+    tkBadPointer plain(L"m");  // a direct tkExceptionWithString: version byte + its part
+    ar || static_cast<tkPersistent&>(plain);
+  }
+  ASSERT_GE(byValue.size(), 2u);
+  EXPECT_EQ(byValue[0], 0) << "leaf version";
+  EXPECT_EQ(byValue[1], 0) << "Errors version";
+  // Everything after the two family bytes is the tkExceptionWithString part, which the plain
+  // exception writes after its own single version byte.
+  EXPECT_EQ(std::vector<unsigned char>(byValue.begin() + 2, byValue.end()),
+            std::vector<unsigned char>(messageOnly.begin() + 1, messageOnly.end()));
+}
+
+TEST(ErrorFamilies, UnknownVersionNamesTheClassThatCannotReadIt) {
+  for (int versionPosition : {0, 1}) {
+    tk_MulticameraCalibrationDefs::NotImplemented leaf(L"message");
+    std::vector<unsigned char> buffer;
+    {
+      tkArchive ar(buffer, tkArchive::eStore);
+      ar || static_cast<tkPersistent&>(leaf);
+    }
+    buffer[versionPosition] = 1;
+    tk_MulticameraCalibrationDefs::NotImplemented target(L"kept");
+    try {
+      tkArchive ar(buffer, tkArchive::eLoad);
+      ar || static_cast<tkPersistent&>(target);
+      ADD_FAILURE() << "version 1 was accepted";
+    } catch (const tkArchive::UnknownVersion& e) {
+      EXPECT_EQ(e.location(), versionPosition == 0 ? "tk_MulticameraCalibrationDefs::NotImplemented"
+                                                   : "tk_MulticameraCalibrationDefs::Errors");
+      EXPECT_EQ(e.line(), 0);
+    }
+    EXPECT_EQ(target.message(), L"kept") << "nothing read before the failure";
+  }
+}
+
+TEST(ErrorFamilies, SuicideAndRethrowDestroysTheObjectAndThrowsTheLeaf) {
+  std::vector<unsigned char> buffer = storePolymorphic(
+      std::make_unique<tkCalibrateTelecentricCameraDefs::InsufficientPoses>(L"poses.size() < 2")
+          .get());
+  tkPersistent* loaded = loadPolymorphic(buffer);  // owned until suicideAndRethrow
+  try {
+    dynamic_cast<tkException*>(loaded)->suicideAndRethrow();
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const tkCalibrateTelecentricCameraDefs::Errors& e) {
+    EXPECT_EQ(typeid(e), typeid(tkCalibrateTelecentricCameraDefs::InsufficientPoses));
+    EXPECT_EQ(e.message(), L"poses.size() < 2");
+    EXPECT_EQ(e.errorNumber(), 0x1000B601);
+  }
+  // The sanitizer build reports a leak if the loaded object was not deleted.
+}
+
+TEST(ErrorFamilies, HandlersForTheFamilyTheBaseAndStdExceptionCatchALeaf) {
+  EXPECT_THROW(throw tk2XformLineScanDefs::BadParams(L"x"), tk2XformLineScanDefs::Errors);
+  EXPECT_THROW(throw tk2XformLineScanDefs::BadParams(L"x"), tkExceptionWithString);
+  EXPECT_THROW(throw tk2XformLineScanDefs::BadParams(L"x"), tkException);
+  EXPECT_THROW(throw tk2XformLineScanDefs::BadParams(L"x"), tkPersistent);
+  EXPECT_THROW(throw tk2XformLineScanDefs::BadParams(L"x"), std::exception);
+}
+
+TEST(LineScanFailureConversion, StatusesBecomeTheirExceptionsAfterLoad) {
+  const auto status = [](uint32_t bits) { return static_cast<long>(static_cast<int32_t>(bits)); };
+  try {
+    tfThrowExceptionOnFailure(status(0x80001001u));
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const tkCalibrateLineScanCameraDefs::Errors& e) {
+    EXPECT_EQ(typeid(e), typeid(tkCalibrateLineScanCameraDefs::InsufficientPoints));
+    EXPECT_EQ(e.errorNumber(), 0x1000B401);
+    EXPECT_EQ(e.message(), L"imagePoints.size() < 4");
+  }
+  try {
+    tfThrowExceptionOnFailure(status(0x80001000u));
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const tkCalibrateLineScanCameraDefs::BadParams& e) {
+    EXPECT_EQ(e.message(), L"imagePoints.size() != physicalPoints.size()");
+  }
+  EXPECT_THROW(tfThrowExceptionOnFailure(status(0x80001002u)), tkMathError::Singular);
+  EXPECT_NO_THROW(convertLineScanCalibrationFailure(status(0x80001003u)));
+  try {
+    tfThrowExceptionOnFailure(status(0x80001003u));
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const tkProcedureFailure& e) {
+    EXPECT_EQ(static_cast<int32_t>(e.errorNumber()), static_cast<int32_t>(0x80001003u));
+  }
+  EXPECT_NO_THROW(tfThrowExceptionOnFailure(0));
+  EXPECT_NO_THROW(tfThrowExceptionOnFailure(5));
+}
