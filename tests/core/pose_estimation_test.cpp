@@ -2,6 +2,7 @@
 // tf3DComputePose (planar or non-planar points).
 #include <gtest/gtest.h>
 #include <tk/exception.h>
+#include <tk/failure.h>
 #include <tk/pose3d.h>
 #include <tk/xform_calib2.h>
 
@@ -12,7 +13,6 @@
 
 #include <cmath>
 #include <limits>
-#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -100,15 +100,23 @@ TEST(PlanarViewPoseRejects, TooFewCollinearAndNonFiniteInput) {
   tk2XformCalib2 camera;
   camera.init(scenes::intrinsicFor(Defs::eRadial), tkCalib2ParamsExtrinsic());
   const auto pairs = imagePairs(camera, scenes::cameraAbovePlate(), scenes::plateGrid());
-  EXPECT_THROW(camera.extrinsicXform({pairs.begin(), pairs.begin() + 3}), std::invalid_argument);
+  EXPECT_THROW(camera.extrinsicXform({pairs.begin(), pairs.begin() + 3}), tkInvariantFailure);
   std::vector<tkPair<tkVector<2>>> row(pairs.begin(), pairs.begin() + 9);  // one grid column
   EXPECT_THROW(camera.extrinsicXform(row), tkMathError::Singular);
   auto notFinite = pairs;
   notFinite[4].second = tkVector<2>(std::numeric_limits<double>::infinity(), 0.0);
-  EXPECT_THROW(camera.extrinsicXform(notFinite), std::invalid_argument);
+  EXPECT_THROW(camera.extrinsicXform(notFinite), tkInvariantFailure);
   tk2XformCalib2 telecentric;
   telecentric.init(scenes::intrinsicFor(Defs::eTelecentric), tkCalib2ParamsExtrinsic());
-  EXPECT_THROW(telecentric.extrinsicXform(pairs), std::invalid_argument);
+  EXPECT_THROW(telecentric.extrinsicXform(pairs), tkInvariantFailure);
+}
+
+TEST(PlanarViewPoseRejects, AnImagePointBeyondTheSineTangentLensFieldRaisesItsStatus) {
+  tk2XformCalib2 camera;
+  camera.init(scenes::intrinsicFor(Defs::eSineTan), tkCalib2ParamsExtrinsic());
+  auto pairs = imagePairs(camera, scenes::cameraAbovePlate(), scenes::plateGrid());
+  pairs[10].first = tkVector<2>(1e7, 1e7);  // no ray angle below 90 degrees reaches it
+  EXPECT_THROW(camera.extrinsicXform(pairs), tkProcedureFailure);
 }
 
 // ---- tf3DComputePose -------------------------------------------------------------------------
@@ -185,7 +193,7 @@ TEST_F(ComputePose, ZeroIterationsKeepTheClosedFormWhichIsExactForPinholeData) {
   tk3DComputePoseResult result;
   tf3DComputePose(pairs, pinhole, params, result);
   EXPECT_TRUE(XformsNear(result.pose().xform(), pose, 1e-8));
-  EXPECT_THROW(params.maxIterations(-1), std::invalid_argument);
+  EXPECT_THROW(params.maxIterations(-1), tkInvariantFailure);
 }
 
 TEST_F(ComputePose, RejectsDegenerateInputAndLeavesTheResult) {
@@ -195,15 +203,15 @@ TEST_F(ComputePose, RejectsDegenerateInputAndLeavesTheResult) {
   const tk3DComputePoseParams params;
   EXPECT_THROW(
       tf3DComputePose({worldPairs.begin(), worldPairs.begin() + 3}, camera, params, result),
-      std::invalid_argument);
+      tkInvariantFailure);
   Pairs3D collinear(worldPairs.begin(), worldPairs.begin() + 20);  // one row of a plate
   EXPECT_THROW(tf3DComputePose(collinear, camera, params, result), tkMathError::Singular);
   Pairs3D notFinite = worldPairs;
   notFinite[7].second = tkVector<3>(0.0, std::numeric_limits<double>::quiet_NaN(), 0.0);
-  EXPECT_THROW(tf3DComputePose(notFinite, camera, params, result), std::invalid_argument);
+  EXPECT_THROW(tf3DComputePose(notFinite, camera, params, result), tkInvariantFailure);
   tk2XformCalib2 telecentric;
   telecentric.init(scenes::intrinsicFor(Defs::eTelecentric), tkCalib2ParamsExtrinsic());
-  EXPECT_THROW(tf3DComputePose(worldPairs, telecentric, params, result), std::invalid_argument);
+  EXPECT_THROW(tf3DComputePose(worldPairs, telecentric, params, result), tkInvariantFailure);
   EXPECT_TRUE(XformsNear(result.pose().xform(), untouched.pose().xform(), 0.0));
   EXPECT_EQ(result.rms(), 5.0);
 }

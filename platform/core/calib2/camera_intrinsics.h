@@ -49,7 +49,7 @@ struct tk_CameraIntrinsics {
 
 // The intrinsic part of a calibrated transform in this form (every model, telecentric included:
 // the model value is copied), and back. The back conversion throws as the tkCalib2ParamsIntrinsic
-// constructor (std::invalid_argument for a model other than none, radial and sine-tangent or a
+// constructor (tkInvariantFailure for a model other than none, radial and sine-tangent or a
 // non-finite value, tkMathError::Singular for a singular K).
 tk_CameraIntrinsics tk_cameraIntrinsicsOf(const tkCalib2ParamsIntrinsic& intrinsic);
 tkCalib2ParamsIntrinsic tk_calib2IntrinsicOf(const tk_CameraIntrinsics& camera);

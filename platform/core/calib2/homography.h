@@ -17,7 +17,7 @@ bool tk_pointsSpanPlane(const std::vector<tkVector<2>>& points);
 // algebraic error after Hartley normalisation of both sets (centroid at 0, mean distance
 // sqrt(2)), by the singular value decomposition of the 2n x 9 design matrix. Exact data give H
 // to rounding. H is scaled to unit Frobenius norm with H(2, 2) >= 0.
-// Throws std::invalid_argument when the lists differ in length or hold fewer than 4 points,
+// Throws tkInvariantFailure when the lists differ in length or hold fewer than 4 points,
 // and tkMathError::Singular when either set does not span the plane or the points do not
 // determine H (a second null direction of the design matrix).
 Eigen::Matrix3d tk_computeHomography(const std::vector<tkVector<2>>& from,

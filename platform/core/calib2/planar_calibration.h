@@ -35,7 +35,7 @@ struct tk_PlanarCalibration {
 //      values (radial: k and the centre of expansion; sine-tangent: p1, p2, p3 and the centre,
 //      with p0 = p1 (1 - p2 / p3); see planar_calibration_solver.h) and every view's pose. The
 //      lens starts without distortion: k = 0 / (p0, p1, p2, p3) = (1, 1, 0, 1), centre (0, 0).
-// Throws std::invalid_argument for no view, a view with fewer than 4 pairs, a non-finite
+// Throws tkInvariantFailure for no view, a view with fewer than 4 pairs, a non-finite
 // coordinate, an unknown model, or fewer point coordinates (2 per pair) than parameters;
 // tkMathError::Singular when a view's plate or image points are collinear, the homography is
 // undetermined, the refinement cannot evaluate its start, or the result is not finite;

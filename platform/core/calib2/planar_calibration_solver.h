@@ -40,7 +40,7 @@ class tk_PlanarCalibrationSolver : public tkLevMarSolve {
   // start: the camera to start from (its model selects the lens block); freedom: which values
   // of the linear map are free (eNominal counts as eSquareCentred). starts: one camera-from-
   // plate pose per view. holdSineTanP3: keep p3 at its start value (sine-tangent model only).
-  // Throws std::invalid_argument for an unknown model, when there are fewer function values than
+  // Throws tkInvariantFailure for an unknown model, when there are fewer function values than
   // parameters or when the sizes do not match.
   tk_PlanarCalibrationSolver(const std::vector<std::vector<tk_PlanarObservation>>& views,
                              const tk_CameraIntrinsics& start, tk_IntrinsicsFreedom freedom,

@@ -2,6 +2,7 @@
 
 #include <tk/angle_vect.h>
 #include <tk/exception.h>
+#include <tk/failure.h>
 
 #include "platform/core/calib2/homography.h"
 #include "platform/core/invalid_argument.h"
@@ -44,8 +45,9 @@ tkXform<3> tk_planarPose(const tk_CameraIntrinsics& camera,
     imagePoints[i] = pairs[i].first;
     platePoints[i] = pairs[i].second;
     physicalPoints[i] = tkVector<3>(pairs[i].second.x(), pairs[i].second.y(), 0.0);
-    if (camera.positionAtZ1FromImage(pairs[i].first, positionsAtZ1[i]) < 0)
-      throw tkMathError::Singular();
+    const int32_t status = camera.positionAtZ1FromImage(pairs[i].first, positionsAtZ1[i]);
+    if (status < 0)
+      tfThrowExceptionOnFailure(status);
   }
   tkVector<2> plateCentroid;
   for (const tkVector<2>& p : platePoints)

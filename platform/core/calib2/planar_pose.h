@@ -27,10 +27,11 @@ tkXform<3> tk_poseFromPlaneHomography(const Eigen::Matrix3d& H, const tkVector<2
 //   3. Levenberg-Marquardt refines the six pose values on the image residual (pixels).
 // rms and largest (when not null) receive the root-mean-square and the largest image residual
 // of the result, in pixels.
-// Throws std::invalid_argument for fewer than 4 pairs or a camera the calculation does not
-// handle (non-finite values; telecentric or unknown model); tkMathError::Singular when the
-// plate points or their positions at Z = 1 are collinear, when an image point has no ray under
-// the lens model, or when the refinement cannot evaluate or ends on a non-finite pose.
+// Throws tkInvariantFailure for fewer than 4 pairs or a camera the calculation does not
+// handle (non-finite values; telecentric or unknown model); what tfThrowExceptionOnFailure
+// raises for the lens kernel's status when an image point has no ray under the sine-tangent
+// lens; tkMathError::Singular when the plate points or their positions at Z = 1 are collinear,
+// or when the refinement cannot evaluate or ends on a non-finite pose.
 tkXform<3> tk_planarPose(const tk_CameraIntrinsics& camera,
                          const std::vector<tkPair<tkVector<2>>>& pairs, double* rms,
                          double* largest);

@@ -1,4 +1,5 @@
 #include <tk/exception.h>
+#include <tk/failure.h>
 #include <tk/pose3d.h>
 
 #include "platform/core/calib2/camera_intrinsics.h"
@@ -46,8 +47,9 @@ void tf3DComputePose(const std::vector<std::pair<tkVector<2>, tkVector<3>>>& pai
       tk_throwInvalidArgument("tf3DComputePose: a coordinate is not finite");
     imagePoints[i] = pairs[i].first;
     physicalPoints[i] = pairs[i].second;
-    if (intrinsics.positionAtZ1FromImage(pairs[i].first, positionsAtZ1[i]) < 0)
-      throw tkMathError::Singular();
+    const int32_t status = intrinsics.positionAtZ1FromImage(pairs[i].first, positionsAtZ1[i]);
+    if (status < 0)
+      tfThrowExceptionOnFailure(status);
   }
   const tk_PointSpread spread = tk_pointSpread(physicalPoints);
   if (!(spread.spread[1] > kCollinearRatio * spread.spread[0]))

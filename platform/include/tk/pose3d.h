@@ -18,7 +18,7 @@ class TK_API tk3DComputePoseParams {
   tk3DComputePoseParams() = default;
 
   // Largest number of Levenberg-Marquardt iterations (>= 0; 0 keeps the closed-form pose).
-  // The setter throws std::invalid_argument for a negative value.
+  // The setter throws tkInvariantFailure for a negative value.
   long maxIterations() const { return maxIterations_; }
   void maxIterations(long iterations);
 
@@ -54,10 +54,11 @@ class TK_API tk3DComputePoseResult {
 // fits the physical points best (homography) and, for 6 or more points that do not lie on one
 // plane, the direct linear transform compete, the one with the smaller image residual wins;
 // then Levenberg-Marquardt on the image residual over the six pose values.
-// Throws std::invalid_argument for fewer than 4 pairs, a non-finite coordinate or a
-// telecentric camera; tkMathError::Singular for collinear physical points or image points, an
-// image point that no ray reaches, or a refinement that fails; tkAttention::Aborted on an
-// abort request. result is written only on success.
+// Throws tkInvariantFailure for fewer than 4 pairs, a non-finite coordinate or a
+// telecentric camera; tkProcedureFailure (the status of ccal_xformCalib2_invSinTan_) for an
+// image point that no ray reaches under the sine-tangent lens; tkMathError::Singular for
+// collinear physical points or image points, or a refinement that fails; tkAttention::Aborted
+// on an abort request. result is written only on success.
 TK_API void tf3DComputePose(const std::vector<std::pair<tkVector<2>, tkVector<3>>>& pairs,
                             const tk2XformCalib2& camera, const tk3DComputePoseParams& params,
                             tk3DComputePoseResult& result);

@@ -57,7 +57,7 @@ class TK_API tk2XformCalib2 {
   // matrix, the lens values including the centre of expansion, and every view's pose, starting
   // without distortion. Under eSineTan the lens is refined with p0/p1 + p2/p3 = 1 (the focal
   // length lives in K alone; see docs/planar-calibration.md).
-  // Throws std::invalid_argument for no view, a view with fewer than 4 pairs, a non-finite
+  // Throws tkInvariantFailure for no view, a view with fewer than 4 pairs, a non-finite
   // coordinate, another model, or fewer coordinates than unknowns; tkMathError::Singular for a
   // view whose plate or image points are collinear or whose homography is undetermined, or when
   // the refinement ends without a finite camera; tkAttention::Aborted on an abort request. The
@@ -70,10 +70,10 @@ class TK_API tk2XformCalib2 {
   // pairs (image point in pixels, plate point (X, Y) on the plate's plane Z = 0). Closed form
   // from the homography between the plate points and the image points taken to Z = 1, then
   // Levenberg-Marquardt on the image residual over the six pose values. The extrinsic part
-  // plays no role. Throws std::invalid_argument for fewer than 4 pairs, a non-finite coordinate
-  // or a telecentric transform; tkMathError::Singular for collinear plate or image points, an
-  // image point that no ray reaches, or a refinement that fails; tkAttention::Aborted on an
-  // abort request.
+  // plays no role. Throws tkInvariantFailure for fewer than 4 pairs, a non-finite coordinate
+  // or a telecentric transform; tkProcedureFailure (as mapPoint) for an image point that no ray
+  // reaches under the sine-tangent lens; tkMathError::Singular for collinear plate or image
+  // points, or a refinement that fails; tkAttention::Aborted on an abort request.
   tkXform<3> extrinsicXform(const std::vector<tkPair<tkVector<2>>>& pairs) const;
 
   // The intrinsic part (K's scale, skew and translation, model, distortion list).
