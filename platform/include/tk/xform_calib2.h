@@ -18,8 +18,11 @@
 #include <proc/ccal_xformCalib2.h>
 #include <tk/calib2_params.h>
 #include <tk/export.h>
+#include <tk/pair.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
+
+#include <vector>
 
 class TK_API tk2XformCalib2 {
  public:
@@ -39,6 +42,39 @@ class TK_API tk2XformCalib2 {
   // Sets the camera. Both parts are valid by construction; the extrinsic rotation is stored as
   // the matrix of its angles. Any line-scan transform held before is released.
   void init(const tkCalib2ParamsIntrinsic& intrinsic, const tkCalib2ParamsExtrinsic& extrinsic);
+
+  // Planar multi-view calibration of one area-scan camera. views[v] lists pairs (image point in
+  // pixels, plate point (X, Y) on the plate's plane Z = 0) of one view of a calibration plate;
+  // model is eNoDistortion, eRadial or eSineTan. Afterwards the intrinsic part is the calibrated
+  // camera (radial list: k, cx, cy; sine-tangent list: p0..p3, cx, cy) and the extrinsic part is
+  // the pose of the first view's plate (world = plate of view 0). rmsPerView[v] and
+  // largestPerView[v] receive the root-mean-square and the largest image residual of view v in
+  // pixels (both resized to views.size()).
+  // Method: per view a normalised homography; the camera matrix in closed form (three or more
+  // views: everything; two views: zero skew; one view: zero skew, square pixels and the
+  // principal point at the centroid of the image points, which stay fixed in the refinement
+  // too); closed-form poses; then Levenberg-Marquardt on the image residual over the camera
+  // matrix, the lens values including the centre of expansion, and every view's pose, starting
+  // without distortion. Under eSineTan the lens is refined with p0/p1 + p2/p3 = 1 (the focal
+  // length lives in K alone; see docs/planar-calibration.md).
+  // Throws tkInvariantFailure for no view, a view with fewer than 4 pairs, a non-finite
+  // coordinate, another model, or fewer coordinates than unknowns; tkMathError::Singular for a
+  // view whose plate or image points are collinear or whose homography is undetermined, or when
+  // the refinement ends without a finite camera; tkAttention::Aborted on an abort request. The
+  // transform and the two vectors are changed only on success.
+  void init(const std::vector<std::vector<tkPair<tkVector<2>>>>& views,
+            std::vector<double>& rmsPerView, std::vector<double>& largestPerView,
+            tk2XformCalib2Defs::tkCalib2DistortionModel model);
+
+  // The pose (camera from plate) of one more planar view under this transform's intrinsic part:
+  // pairs (image point in pixels, plate point (X, Y) on the plate's plane Z = 0). Closed form
+  // from the homography between the plate points and the image points taken to Z = 1, then
+  // Levenberg-Marquardt on the image residual over the six pose values. The extrinsic part
+  // plays no role. Throws tkInvariantFailure for fewer than 4 pairs, a non-finite coordinate
+  // or a telecentric transform; tkProcedureFailure (as mapPoint) for an image point that no ray
+  // reaches under the sine-tangent lens; tkMathError::Singular for collinear plate or image
+  // points, or a refinement that fails; tkAttention::Aborted on an abort request.
+  tkXform<3> extrinsicXform(const std::vector<tkPair<tkVector<2>>>& pairs) const;
 
   // The intrinsic part (K's scale, skew and translation, model, distortion list).
   tkCalib2ParamsIntrinsic intrinsicParams() const;

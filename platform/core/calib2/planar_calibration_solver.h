@@ -1,0 +1,89 @@
+// Internal: the joint Levenberg-Marquardt refinement of a planar multi-view calibration: one
+// camera's intrinsics, its lens model and the pose of every view, on the image residual.
+//
+// Parameter column x (n values), in this order:
+//   linear map  eFull: scaleX, scaleY, skew, transX, transY
+//               eZeroSkew: scaleX, scaleY, transX, transY (skew held at its start value)
+//               eSquareCentred: one scale f = scaleX = scaleY (skew, transX, transY held)
+//   lens        radial: k, centreX, centreY
+//               sine-tangent: p1, p2, p3, centreX, centreY, with p0 = p1 (1 - p2 / p3) so that
+//               p0 / p1 + p2 / p3 = 1: the slope of the lens radius at the axis is 1 and the
+//               focal length lives in the linear map alone (the scale shared by K and the lens
+//               radius is otherwise a redundant direction of the problem)
+//               (p3 is left out, i.e. held, when holdSineTanP3 is set)
+//               no distortion: nothing
+//   view v      the six values of tk_PoseParameters (camera from plate)
+// Function column F (m = 2N values): for every point, projection of its plate point minus its
+// image point, x then y, in the caller's image units. The Jacobian is analytic.
+#ifndef TK_CORE_CALIB2_PLANAR_CALIBRATION_SOLVER_H
+#define TK_CORE_CALIB2_PLANAR_CALIBRATION_SOLVER_H
+
+#include <tk/levmar_solve.h>
+#include <tk/vector.h>
+#include <tk/xform.h>
+
+#include "platform/core/calib2/camera_intrinsics.h"
+#include "platform/core/calib2/intrinsics_closed_form.h"
+#include "platform/core/pose3d/pose_parameters.h"
+
+#include <vector>
+
+// One point of a view: its image point and its plate point (X, Y) on the plate plane Z = 0.
+struct tk_PlanarObservation {
+  tkVector<2> image;
+  tkVector<2> plate;
+};
+
+class tk_PlanarCalibrationSolver : public tkLevMarSolve {
+ public:
+  // views: the observations of each view (the solver keeps a reference; they must outlive it).
+  // start: the camera to start from (its model selects the lens block); freedom: which values
+  // of the linear map are free (eNominal counts as eSquareCentred). starts: one camera-from-
+  // plate pose per view. holdSineTanP3: keep p3 at its start value (sine-tangent model only).
+  // Throws tkInvariantFailure for an unknown model, when there are fewer function values than
+  // parameters or when the sizes do not match.
+  tk_PlanarCalibrationSolver(const std::vector<std::vector<tk_PlanarObservation>>& views,
+                             const tk_CameraIntrinsics& start, tk_IntrinsicsFreedom freedom,
+                             bool holdSineTanP3, const std::vector<tkXform<3>>& starts,
+                             long maxIterations);
+
+  // Number of parameters for a model and freedom with nViews views (-1 for an unknown model).
+  static long parameterCount(int32_t model, tk_IntrinsicsFreedom freedom, bool holdSineTanP3,
+                             std::size_t nViews);
+
+  // The camera and the poses of getX() (the start until minimize() has run).
+  tk_CameraIntrinsics camera() const { return cameraOf(getX().data()); }
+  tkXform<3> pose(std::size_t view) const;
+
+  long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
+  long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
+
+ private:
+  // What a value of the intrinsic block stands for.
+  enum Slot {
+    eScaleX,
+    eScaleY,
+    eSquareScale,
+    eSkew,
+    eTransX,
+    eTransY,
+    eRadialK,
+    eSineTanP1,
+    eSineTanP2,
+    eSineTanP3,
+    eCentreX,
+    eCentreY
+  };
+
+  tk_CameraIntrinsics cameraOf(const double* x) const;
+  // Rotation of view v at x (and its derivatives when byValue is not null).
+  void viewRotation(const double* x, std::size_t v, double R[3][3], double (*byValue)[3][3]) const;
+
+  const std::vector<std::vector<tk_PlanarObservation>>& views_;
+  tk_CameraIntrinsics base_;  // values the slots do not cover
+  std::vector<Slot> slots_;
+  std::vector<tk_PoseParameters> poseParameters_;
+  long viewBlockStart_;  // index of view 0's first value
+};
+
+#endif

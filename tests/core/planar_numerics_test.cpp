@@ -1,0 +1,283 @@
+// The numerical parts of the planar calibration: analytic derivatives against finite
+// differences, the normalised homography, and the closed-form camera matrix.
+#include <gtest/gtest.h>
+#include <tk/exception.h>
+
+#include "platform/core/calib2/camera_intrinsics.h"
+#include "platform/core/calib2/homography.h"
+#include "platform/core/calib2/intrinsics_closed_form.h"
+#include "platform/core/calib2/planar_calibration_solver.h"
+#include "platform/core/pose3d/pose_parameters.h"
+#include "support/geometry_expect.h"
+
+#include <Eigen/Dense>
+
+#include <cmath>
+
+namespace {
+
+tk_CameraIntrinsics cameraWith(int32_t model) {
+  tk_CameraIntrinsics c;
+  c.model = model;
+  c.scaleX = 1.3;
+  c.scaleY = 1.25;
+  c.skew = 0.01;
+  c.transX = 0.1;
+  c.transY = -0.2;
+  if (model == CCAL_DISTORTION_RADIAL)
+    c.lens[0] = -0.08;
+  if (model == CCAL_DISTORTION_SINE_TAN) {
+    const double p[4] = {0.93, 1.02, 0.084, 0.98};
+    std::copy(p, p + 4, c.lens);
+  }
+  if (model != CCAL_DISTORTION_NONE) {
+    c.centreX = 0.01;
+    c.centreY = -0.02;
+  }
+  return c;
+}
+
+// Image point of pc under camera (both perturbable).
+tkVector<2> project(const tk_CameraIntrinsics& camera, const double pc[3]) {
+  double image[2];
+  EXPECT_TRUE(tk_projectCameraPoint(camera, pc, image, nullptr));
+  return tkVector<2>(image[0], image[1]);
+}
+
+// A camera, poses and plate views of a small synthetic scene in normalised units (image spread
+// about 1, plate spread about 1), for the solver's Jacobian.
+struct SolverScene {
+  std::vector<std::vector<tk_PlanarObservation>> views;
+  std::vector<tkXform<3>> poses;
+};
+
+SolverScene solverScene(const tk_CameraIntrinsics& camera) {
+  SolverScene scene;
+  const tk3AngleVect angles[3] = {{0.3, -0.2, 0.1}, {-0.4, 0.1, 1.2}, {0.1, 0.5, -0.7}};
+  for (const tk3AngleVect& a : angles) {
+    const tkXform<3> pose(a.matrix(), tkVector<3>(0.1, -0.2, 4.0));
+    std::vector<tk_PlanarObservation> view;
+    for (int i = -2; i <= 2; ++i)
+      for (int j = -1; j <= 1; ++j) {
+        const tkVector<2> plate(0.5 * i, 0.7 * j);
+        const tkVector<3> P = pose.mapPoint(tkVector<3>(plate.x(), plate.y(), 0.0));
+        const double pc[3] = {P.x(), P.y(), P.z()};
+        // Offset image points: the residual is not zero, as during the iteration.
+        view.push_back({project(camera, pc) + tkVector<2>(0.01 * i, -0.02 * j), plate});
+      }
+    scene.views.push_back(view);
+    scene.poses.push_back(pose);
+  }
+  return scene;
+}
+
+// Homography of a camera K looking at a plane with pose (R, t): K [r1 r2 t].
+Eigen::Matrix3d planeHomography(const Eigen::Matrix3d& K, const tkXform<3>& pose) {
+  Eigen::Matrix3d Rt;
+  for (int r = 0; r < 3; ++r) {
+    Rt(r, 0) = pose.matrix().element(r, 0);
+    Rt(r, 1) = pose.matrix().element(r, 1);
+    Rt(r, 2) = pose.trans()[r];
+  }
+  return K * Rt;
+}
+
+}  // namespace
+
+// ---- analytic derivatives ---------------------------------------------------------------------
+
+class ProjectionDerivatives : public ::testing::TestWithParam<int32_t> {};
+
+TEST_P(ProjectionDerivatives, MatchCentralDifferencesAcrossTheField) {
+  const tk_CameraIntrinsics camera = cameraWith(GetParam());
+  const double h = 1e-6;
+  const double points[4][3] = {{0.3, -0.2, 1.1},
+                               {-0.5, 0.4, 0.9},
+                               {0.0112, -0.0218, 1.0},
+                               {1e-4, 2e-4, 2.0}};  // the last two near the centre
+  for (const auto& pc : points) {
+    double image[2];
+    tk_ProjectionDerivatives d;
+    ASSERT_TRUE(tk_projectCameraPoint(camera, pc, image, &d));
+    auto central = [&](auto perturb) {
+      tk_CameraIntrinsics plus = camera, minus = camera;
+      double pcPlus[3] = {pc[0], pc[1], pc[2]}, pcMinus[3] = {pc[0], pc[1], pc[2]};
+      perturb(plus, pcPlus, h);
+      perturb(minus, pcMinus, -h);
+      return (project(plus, pcPlus) - project(minus, pcMinus)) / (2.0 * h);
+    };
+    auto expectColumn = [&](const tkVector<2>& numeric, double dx, double dy, const char* what) {
+      EXPECT_TRUE(VectorsNear(tkVector<2>(dx, dy), numeric, 1e-7))
+          << what << " at (" << pc[0] << ", " << pc[1] << ", " << pc[2] << ")";
+    };
+    for (int k = 0; k < 3; ++k)
+      expectColumn(central([k](tk_CameraIntrinsics&, double* p, double s) { p[k] += s; }),
+                   d.byCameraPoint[0][k], d.byCameraPoint[1][k], "camera point");
+    for (int k = 0; k < tk_CameraIntrinsics::lensValueCount(camera.model); ++k)
+      expectColumn(central([k](tk_CameraIntrinsics& c, double*, double s) { c.lens[k] += s; }),
+                   d.byLens[0][k], d.byLens[1][k], "lens value");
+    expectColumn(central([](tk_CameraIntrinsics& c, double*, double s) { c.centreX += s; }),
+                 d.byCentre[0][0], d.byCentre[1][0], "centre x");
+    expectColumn(central([](tk_CameraIntrinsics& c, double*, double s) { c.centreY += s; }),
+                 d.byCentre[0][1], d.byCentre[1][1], "centre y");
+    expectColumn(central([](tk_CameraIntrinsics& c, double*, double s) { c.skew += s; }),
+                 d.byLinearMap[0][2], d.byLinearMap[1][2], "skew");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLens, ProjectionDerivatives,
+                         ::testing::Values(CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL,
+                                           CCAL_DISTORTION_SINE_TAN));
+
+TEST(ProjectionDerivativesBehind, PointsNotInFrontAreRefused) {
+  const double behind[3] = {0.1, 0.2, -1.0}, onPlane[3] = {0.1, 0.2, 0.0};
+  double image[2] = {7.0, 8.0};
+  EXPECT_FALSE(tk_projectCameraPoint(cameraWith(CCAL_DISTORTION_RADIAL), behind, image, nullptr));
+  EXPECT_FALSE(tk_projectCameraPoint(cameraWith(CCAL_DISTORTION_NONE), onPlane, image, nullptr));
+  EXPECT_EQ(image[0], 7.0);
+}
+
+TEST(PoseParameterDerivatives, RotationDerivativesMatchCentralDifferencesForEveryHeldIndex) {
+  // Rotations whose largest quaternion component is a, b, c and d in turn.
+  const tk3Quaternion quats[4] = {
+      {0.9, 0.2, -0.3, 0.1}, {0.2, -0.9, 0.3, 0.1}, {0.1, 0.3, 0.9, -0.2}, {-0.3, 0.1, 0.2, 0.9}};
+  for (const tk3Quaternion& q : quats) {
+    const tkXform<3> pose(q.normalised().rotationMatrix(), tkVector<3>(1.0, -2.0, 3.0));
+    tk_PoseParameters parameters;
+    double values[6];
+    parameters.pack(pose, values);
+    EXPECT_TRUE(XformsNear(parameters.unpack(values), pose, 1e-14));
+    double R[3][3], byValue[3][3][3];
+    parameters.rotation(values, R, byValue);
+    for (int k = 0; k < 3; ++k) {
+      double plus[3] = {values[0], values[1], values[2]},
+             minus[3] = {values[0], values[1], values[2]};
+      plus[k] += 1e-6;
+      minus[k] -= 1e-6;
+      double Rp[3][3], Rm[3][3];
+      parameters.rotation(plus, Rp, nullptr);
+      parameters.rotation(minus, Rm, nullptr);
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+          EXPECT_NEAR(byValue[k][r][c], (Rp[r][c] - Rm[r][c]) / 2e-6, 1e-8)
+              << "held " << parameters.heldIndex << " value " << k;
+    }
+  }
+}
+
+class PlanarSolverJacobian : public ::testing::TestWithParam<std::pair<int32_t, bool>> {};
+
+TEST_P(PlanarSolverJacobian, AnalyticEqualsForwardDifferencesOfTheResiduals) {
+  tk_CameraIntrinsics camera = cameraWith(GetParam().first);
+  if (camera.model == CCAL_DISTORTION_SINE_TAN)  // the solver's constraint p0/p1 + p2/p3 = 1
+    camera.lens[0] = camera.lens[1] * (1.0 - camera.lens[2] / camera.lens[3]);
+  const SolverScene scene = solverScene(camera);
+  for (tk_IntrinsicsFreedom freedom : {tk_IntrinsicsFreedom::eFull, tk_IntrinsicsFreedom::eZeroSkew,
+                                       tk_IntrinsicsFreedom::eSquareCentred}) {
+    tk_PlanarCalibrationSolver solver(scene.views, camera, freedom, GetParam().second, scene.poses,
+                                      10);
+    const long m = solver.getFunctionSize(), n = solver.getSize();
+    tkNMMatrix f(m, 1), analytic(m, n), numeric(m, n);
+    ASSERT_EQ(solver.Func(solver.getX(), f), 0);
+    ASSERT_EQ(solver.compJacob(solver.getX(), f, analytic), 0);
+    ASSERT_EQ(solver.tkFSolver::compJacob(solver.getX(), f, numeric), 0);
+    for (long c = 0; c < n; ++c)
+      for (long r = 0; r < m; ++r)
+        ASSERT_NEAR(analytic(r, c), numeric(r, c), 2e-6 * (1.0 + std::abs(numeric(r, c))))
+            << "column " << c << " row " << r << " freedom " << static_cast<int>(freedom);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLensBlock, PlanarSolverJacobian,
+                         ::testing::Values(std::make_pair(CCAL_DISTORTION_NONE, false),
+                                           std::make_pair(CCAL_DISTORTION_RADIAL, false),
+                                           std::make_pair(CCAL_DISTORTION_SINE_TAN, false),
+                                           std::make_pair(CCAL_DISTORTION_SINE_TAN, true)));
+
+// ---- homography -------------------------------------------------------------------------------
+
+TEST(Homography, RecoversAnExactMappingUpToScale) {
+  Eigen::Matrix3d H;
+  H << 900.0, 35.0, 310.0, -20.0, 870.0, 255.0, 0.05, -0.08, 1.0;
+  std::vector<tkVector<2>> from, to;
+  for (int i = 0; i < 5; ++i)
+    for (int j = 0; j < 4; ++j) {
+      const Eigen::Vector3d x = H * Eigen::Vector3d(0.3 * i - 0.6, 0.25 * j - 0.4, 1.0);
+      from.emplace_back(0.3 * i - 0.6, 0.25 * j - 0.4);
+      to.emplace_back(x(0) / x(2), x(1) / x(2));
+    }
+  const Eigen::Matrix3d found = tk_computeHomography(from, to);
+  EXPECT_NEAR(found.norm(), 1.0, 1e-14);
+  EXPECT_LT((found / found(2, 2) - H).norm() / H.norm(), 1e-12);
+  // Four points in general position determine it too.
+  const Eigen::Matrix3d fromFour =
+      tk_computeHomography({from[0], from[4], from[15], from[19]}, {to[0], to[4], to[15], to[19]});
+  EXPECT_LT((fromFour / fromFour(2, 2) - H).norm() / H.norm(), 1e-12);
+}
+
+TEST(Homography, DegenerateSetsAreRejected) {
+  const std::vector<tkVector<2>> square = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0.5, 0.3}};
+  const std::vector<tkVector<2>> line = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}};
+  EXPECT_THROW(tk_computeHomography(square, line), tkMathError::Singular);
+  EXPECT_THROW(tk_computeHomography(line, square), tkMathError::Singular);
+  // Three of four points on a line leave the homography undetermined.
+  EXPECT_THROW(
+      tk_computeHomography({{0, 0}, {1, 0}, {2, 0}, {0, 1}}, {{0, 0}, {1, 0}, {2, 0}, {0, 1}}),
+      tkMathError::Singular);
+  EXPECT_THROW(tk_computeHomography({square.begin(), square.begin() + 3},
+                                    {square.begin(), square.begin() + 3}),
+               tkInvariantFailure);
+  EXPECT_FALSE(tk_pointsSpanPlane(line));
+  EXPECT_TRUE(tk_pointsSpanPlane(square));
+}
+
+// ---- closed-form camera matrix ------------------------------------------------------------------
+
+class ClosedFormIntrinsics : public ::testing::Test {
+ protected:
+  std::vector<Eigen::Matrix3d> homographies(const Eigen::Matrix3d& K, int count) const {
+    const tk3AngleVect angles[3] = {{0.5, -0.2, 0.3}, {-0.3, 0.45, 1.4}, {0.2, 0.3, -2.0}};
+    std::vector<Eigen::Matrix3d> out;
+    for (int v = 0; v < count; ++v)
+      out.push_back(
+          planeHomography(K, tkXform<3>(angles[v].matrix(), tkVector<3>(0.2 * v, -0.1, 3.0 + v))));
+    return out;
+  }
+};
+
+TEST_F(ClosedFormIntrinsics, ThreeViewsGiveTheWholeCameraMatrix) {
+  Eigen::Matrix3d K;
+  K << 2.1, 0.02, 0.15, 0.0, 2.05, -0.1, 0.0, 0.0, 1.0;
+  const tk_ClosedFormIntrinsics found = tk_intrinsicsFromHomographies(homographies(K, 3), 2.0);
+  EXPECT_EQ(found.freedom, tk_IntrinsicsFreedom::eFull);
+  EXPECT_LT((found.K - K).norm(), 1e-10);
+}
+
+TEST_F(ClosedFormIntrinsics, TwoViewsGiveAZeroSkewCamera) {
+  Eigen::Matrix3d K;
+  K << 2.1, 0.0, 0.15, 0.0, 2.05, -0.1, 0.0, 0.0, 1.0;
+  const tk_ClosedFormIntrinsics found = tk_intrinsicsFromHomographies(homographies(K, 2), 2.0);
+  EXPECT_EQ(found.freedom, tk_IntrinsicsFreedom::eZeroSkew);
+  EXPECT_LT((found.K - K).norm(), 1e-10);
+}
+
+TEST_F(ClosedFormIntrinsics, OneViewGivesTheFocalLengthOfASquareCentredCamera) {
+  Eigen::Matrix3d K = Eigen::Matrix3d::Identity();
+  K(0, 0) = K(1, 1) = 1.7;
+  const tk_ClosedFormIntrinsics found = tk_intrinsicsFromHomographies(homographies(K, 1), 2.0);
+  EXPECT_EQ(found.freedom, tk_IntrinsicsFreedom::eSquareCentred);
+  EXPECT_LT((found.K - K).norm(), 1e-10);
+}
+
+TEST_F(ClosedFormIntrinsics, FrontoParallelViewsFallBackToTheNominalFocalLength) {
+  Eigen::Matrix3d K = Eigen::Matrix3d::Identity();
+  K(0, 0) = K(1, 1) = 1.7;
+  std::vector<Eigen::Matrix3d> views;
+  for (int v = 0; v < 3; ++v)  // parallel plates, turned about the optical axis only
+    views.push_back(planeHomography(
+        K, tkXform<3>(tk3AngleVect(0.0, 0.0, 0.4 * v).matrix(), tkVector<3>(0.1 * v, 0.0, 3.0))));
+  const tk_ClosedFormIntrinsics found = tk_intrinsicsFromHomographies(views, 2.5);
+  EXPECT_EQ(found.freedom, tk_IntrinsicsFreedom::eNominal);
+  EXPECT_EQ(found.K(0, 0), 2.5);
+  EXPECT_EQ(found.K(1, 1), 2.5);
+}
