@@ -40,6 +40,7 @@
 #include <tk/nm_matrix.h>
 #include <tk/pair.h>
 #include <tk/persistent.h>
+#include <tk/pose3d.h>
 #include <tk/progress.h>
 #include <tk/quaternion.h>
 #include <tk/quaternion_partials.h>
