@@ -9,6 +9,7 @@
 #ifndef CCAL_TELCNTRC_TELECENTRIC_AFFINE_ESTIMATE_H
 #define CCAL_TELCNTRC_TELECENTRIC_AFFINE_ESTIMATE_H
 
+#include <ccal/telecentric_extrinsics_errors.h>
 #include <tk/crsp_pair_weighted.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
