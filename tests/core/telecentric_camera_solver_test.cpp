@@ -92,8 +92,3 @@ TEST_F(TelecentricCameraSolverTest, AbortRequestStopsTheFunctionWithItsStatus) {
   solver.minimize();
   EXPECT_EQ(solver.termination(), tkFSolver::eFunctionStopped);
 }
-
-TEST(TelecentricCameraSolver, NeedsFourObservations) {
-  const std::vector<tk_TelecentricObservation> three(3, {tkVector<3>(), tkVector<2>(), 1.0});
-  EXPECT_THROW(tk_TelecentricCameraSolver(three, tkMatrix<3>::identity(), 10), tkInvariantFailure);
-}

@@ -112,15 +112,6 @@ TEST_F(TelecentricNumerics, ScalingBeforeTheFitDoesNotChangeTheCoefficients) {
   EXPECT_NEAR(plain[3], truth.trans().x(), 1e-8);
 }
 
-TEST_F(TelecentricNumerics, PlanarHomePointsAreSingular) {
-  for (tkXform<3>& pose : set_.poses)
-    pose = set_.poses[0];
-  tkXform<3> estimate;
-  EXPECT_THROW(estimateTelecentricXform(set_.correspondences, set_.poses, estimate),
-               tkMathError::Singular);
-  EXPECT_EQ(estimate, tkXform<3>());
-}
-
 TEST_F(TelecentricNumerics, EstimateChecksArgumentsBeforeAnyWork) {
   tkXform<3> estimate;
   using BadParams = tk_TelecentricCalibrationDefs::BadParams;
@@ -136,15 +127,6 @@ TEST_F(TelecentricNumerics, EstimateChecksArgumentsBeforeAnyWork) {
                                    L"poses.size() != correspondences.size()"));
   EXPECT_THROW(estimateTelecentricXform(set_.correspondences, set_.poses, estimate),
                tkInvariantFailure);
-}
-
-TEST_F(TelecentricNumerics, EstimateStopsOnAbort) {
-  tkAbortToken token;
-  token.requestAbort();
-  tkAttentionScope scope(token);
-  tkXform<3> estimate;
-  EXPECT_THROW(estimateTelecentricXform(set_.correspondences, set_.poses, estimate),
-               tkAttention::Aborted);
 }
 
 // ---- factorisation ---------------------------------------------------------------------------
@@ -191,20 +173,9 @@ TEST_F(TelecentricNumerics, FactorisationSplitsTheMapIntoTheTrueCamera) {
   }
 }
 
-TEST_F(TelecentricNumerics, InitialPoseIsExactWithoutSkewAndCloseWithIt) {
-  const tkXform<3> X = trueAffineMap();
-  tkXform<3> orthonormalized = X;
-  orthonormalized.matrix(orthonormalizeTelecentricRotation(X.matrix()));
-  const tkXform<3>& E = set_.truth.cameraFromHome;
-
-  // With the true (skewed) intrinsic part the start is within the skew angle of the truth.
-  const tk3QuaternionXform start = initialTelecentricPose(orthonormalized, set_.truth.intrinsic);
-  const double skewAngle = std::abs(set_.truth.intrinsic.skew() / set_.truth.intrinsic.scale().y());
-  EXPECT_TRUE(MatricesNear(start.xform().matrix(), E.matrix(), 2 * skewAngle));
-  EXPECT_NEAR(start.trans().x(), E.trans().x(), 1e-9);
-  EXPECT_NEAR(start.trans().y(), E.trans().y(), 1e-9);
-
+TEST_F(TelecentricNumerics, InitialPoseIsThePoseWhenTheIntrinsicPartHasNoSkew) {
   // Without skew the columns stay orthogonal and the start is the pose itself.
+  const tkXform<3>& E = set_.truth.cameraFromHome;
   const tkCalib2ParamsIntrinsic square(tkVector<2>(20.0, 25.0), 0.0, tkVector<2>(3.0, -4.0),
                                        tk2XformCalib2Defs::eTelecentric, {});
   tkMatrix<3> map = E.matrix();
@@ -239,12 +210,6 @@ TEST(TelecentricSolution, MakesARigidTransformWithZeroDepth) {
     q.setUsingUnitValIndex(index, 0.2, -0.1, 0.3);
     EXPECT_TRUE(MatricesNear(xform.matrix(), q.rotationMatrix(), 1e-15));
   }
-}
-
-TEST(TelecentricSolution, SumOfSquaresDropsDepth) {
-  const tkTelecentricPairs pairs = {{tkVector<2>(1.0, 2.0), tkVector<3>(1.0, 2.0, 100.0)},
-                                    {tkVector<2>(0.0, 0.0), tkVector<3>(3.0, 4.0, -5.0)}};
-  EXPECT_EQ(telecentricSumOfSquares(pairs, tkXform<3>()), 25.0);
 }
 
 TEST_F(TelecentricNumerics, SolverFunctionVanishesAtTheTruePose) {
