@@ -8,6 +8,7 @@
 #include <proc/c3d_ptRayZRotGenericPoly.h>
 #include <proc/c3d_quaternion.h>
 #include <proc/c3d_status.h>
+#include <proc/ccal_calibrateTelecentricCamera.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>
 #include <proc/ccal_inv_sin_tan.h>
 #include <proc/ccal_lens_distortion.h>
@@ -61,6 +62,7 @@
 #include <ccal/line_scan_xform_errors.h>
 #include <ccal/multicamera_calibration_errors.h>
 #include <ccal/physical_at_z1_from_image_params.h>
+#include <ccal/telecentric_calibration.h>
 #include <ccal/telecentric_calibration_errors.h>
 #include <ccal/telecentric_extrinsics_errors.h>
 

@@ -1,0 +1,240 @@
+// The procedural telecentric calibration (ccal_calibrateTelecentricCamera): its records, its
+// statuses in their order, their conversion into exceptions, weights and the refinement.
+#include <ccal/telecentric_calibration_errors.h>
+#include <gtest/gtest.h>
+#include <proc/ccal_calibrateTelecentricCamera.h>
+#include <tk/attention.h>
+#include <tk/failure.h>
+#include <tk/xform_calib2.h>
+
+#include "support/telecentric_sets.h"
+#include "telcntrc/telecentric_expect.h"
+
+#include <cmath>
+
+namespace {
+
+// The records of one call, built from a set and released at the end of the test.
+struct Records {
+  explicit Records(const tkTelecentricSet& set) {
+    cstd_vector_vector_ccal_crspPair2D3DWeighted_construct(&lists, set.poses.size());
+    cstd_vector_cmath_xformLinear3_construct(&poses, set.poses.size());
+    ccal_calibrateTelecentricCameraParams_construct(&params);
+    ccal_calibrateTelecentricCameraResult_construct(&result);
+    for (std::size_t i = 0; i < set.poses.size(); ++i) {
+      const auto& source = set.correspondences[i];
+      cstd_vector_ccal_crspPair2D3DWeighted_resize(&lists.elements[i], source.size());
+      for (std::size_t j = 0; j < source.size(); ++j) {
+        const tkCrspPairWeighted& c = source[j];
+        lists.elements[i].elements[j] = {
+            {c.image().x(), c.image().y()},
+            {c.physical3D().x(), c.physical3D().y(), c.physical3D().z()},
+            c.weight()};
+      }
+      cmath_xformLinear3& pose = poses.elements[i];
+      pose.trans = {set.poses[i].trans().x(), set.poses[i].trans().y(), set.poses[i].trans().z()};
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+          pose.matrix[r][c] = set.poses[i].matrix().element(r, c);
+    }
+  }
+  ~Records() {
+    ccal_calibrateTelecentricCameraResult_destruct(&result);
+    cstd_vector_cmath_xformLinear3_destruct(&poses);
+    cstd_vector_vector_ccal_crspPair2D3DWeighted_destruct(&lists);
+  }
+  Records(const Records&) = delete;
+  Records& operator=(const Records&) = delete;
+
+  cstd_status calibrate() {
+    return ccal_calibrateTelecentricCamera(&lists, &poses, &params, &result);
+  }
+  ccal_crspPair2D3DWeighted& pair(std::size_t pose, std::size_t index) {
+    return lists.elements[pose].elements[index];
+  }
+
+  cstd_vector_vector_ccal_crspPair2D3DWeighted lists;
+  cstd_vector_cmath_xformLinear3 poses;
+  ccal_calibrateTelecentricCameraParams params;
+  ccal_calibrateTelecentricCameraResult result;
+};
+
+class ProceduralTelecentric : public ::testing::Test {
+ protected:
+  ProceduralTelecentric() : set_(loadTelecentricSet("telecentric-exact.json")) {}
+  tkTelecentricSet set_;
+};
+
+// Tests the 32-bit pattern, as statuses travel sign-extended.
+::testing::AssertionResult IsStatus(cstd_status actual, cstd_status expected) {
+  if (actual == expected)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << std::hex << "status 0x" << static_cast<uint32_t>(actual)
+                                       << " instead of 0x" << static_cast<uint32_t>(expected);
+}
+
+}  // namespace
+
+// ---- records ---------------------------------------------------------------------------------
+
+TEST(ProceduralTelecentricRecords, ParamsDefaultAndResultCopiesDeeply) {
+  ccal_calibrateTelecentricCameraParams params;
+  ASSERT_EQ(ccal_calibrateTelecentricCameraParams_construct(&params), CSTD_STATUS_OK);
+  EXPECT_EQ(params.useCameraHeight, 0);
+  EXPECT_EQ(params.cameraHeight, 0.0);
+  EXPECT_EQ(params.maxIterations, 100);
+
+  ccal_calibrateTelecentricCameraResult a, b, c;
+  ccal_calibrateTelecentricCameraResult_construct(&a);
+  cstd_vectord_resize(&a.poseRmsResiduals, 2);
+  a.poseRmsResiduals.elements[1] = 0.25;
+  a.calibratedXform.distortionModel = CCAL_DISTORTION_TELECENTRIC;
+  ASSERT_EQ(ccal_calibrateTelecentricCameraResult_constructCopy(&b, &a), CSTD_STATUS_OK);
+  ccal_calibrateTelecentricCameraResult_construct(&c);
+  ASSERT_EQ(ccal_calibrateTelecentricCameraResult_assign(&c, &a), CSTD_STATUS_OK);
+  a.poseRmsResiduals.elements[1] = 0.5;  // the copies own their storage
+
+  int32_t equal = 0;
+  ccal_calibrateTelecentricCameraResult_compareEqual(&b, &c, &equal);
+  EXPECT_EQ(equal, 1);
+  ccal_calibrateTelecentricCameraResult_compareEqual(&a, &b, &equal);
+  EXPECT_EQ(equal, 0);
+  EXPECT_EQ(b.poseRmsResiduals.elements[1], 0.25);
+  EXPECT_EQ(c.calibratedXform.distortionModel, CCAL_DISTORTION_TELECENTRIC);
+  EXPECT_EQ(ccal_calibrateTelecentricCameraResult_assign(&c, &c), CSTD_STATUS_OK);
+  EXPECT_EQ(ccal_calibrateTelecentricCameraResult_assign(nullptr, &c), CSTD_STATUS_BAD_ARGUMENT);
+  for (auto* record : {&a, &b, &c})
+    EXPECT_EQ(ccal_calibrateTelecentricCameraResult_destruct(record), CSTD_STATUS_OK);
+}
+
+// ---- the calibration -------------------------------------------------------------------------
+
+TEST_F(ProceduralTelecentric, StatusesComeInTheirOrderAndLeaveTheResultAlone) {
+  // Each case breaks one more thing than the next; the status is the first check that fails.
+  struct Case {
+    const char* what;
+    void (*breakIt)(Records&);
+    cstd_status expected;
+  };
+  const Case cases[] = {
+      {"a list too many",
+       [](Records& r) {
+         cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 5);
+         r.params.maxIterations = -1;
+       },
+       CCAL_STATUS_TELECENTRIC_SIZE_MISMATCH},
+      {"one pose",
+       [](Records& r) {
+         cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 1);
+         cstd_vector_cmath_xformLinear3_resize(&r.poses, 1);
+         r.params.maxIterations = -1;
+       },
+       CCAL_STATUS_TELECENTRIC_TOO_FEW_POSES},
+      {"negative iteration limit",
+       [](Records& r) {
+         r.params.maxIterations = -1;
+         r.pair(0, 0).w = -1.0;
+       },
+       CCAL_STATUS_TELECENTRIC_BAD_PARAMS},
+      {"height not finite",
+       [](Records& r) {
+         r.params.useCameraHeight = 1;
+         r.params.cameraHeight = NAN;
+       },
+       CCAL_STATUS_TELECENTRIC_BAD_PARAMS},
+      {"negative weight",
+       [](Records& r) {
+         r.pair(3, 9).w = -1.0;
+         r.params.cameraHeight = NAN;  // not used: the flag is off
+       },
+       CCAL_STATUS_TELECENTRIC_BAD_VALUE},
+      {"pose not finite", [](Records& r) { r.poses.elements[2].matrix[1][1] = INFINITY; },
+       CCAL_STATUS_TELECENTRIC_BAD_VALUE},
+      {"three weighted points",
+       [](Records& r) {
+         for (std::size_t i = 0; i < r.lists.size; ++i)
+           for (std::size_t j = 0; j < r.lists.elements[i].size; ++j)
+             r.pair(i, j).w = i == 1 && j < 3 ? 1.0 : 0.0;
+       },
+       CCAL_STATUS_TELECENTRIC_TOO_FEW_POINTS},
+      {"one plane",
+       [](Records& r) {
+         for (std::size_t i = 1; i < r.poses.size; ++i)
+           r.poses.elements[i] = r.poses.elements[0];
+       },
+       CCAL_STATUS_TELECENTRIC_SINGULAR},
+  };
+  for (const Case& c : cases) {
+    Records records(set_);
+    c.breakIt(records);
+    EXPECT_TRUE(IsStatus(records.calibrate(), c.expected)) << c.what;
+    EXPECT_EQ(records.result.poseRmsResiduals.size, 0u) << c.what;
+    EXPECT_EQ(records.result.calibratedXform.distortionModel, CCAL_DISTORTION_NONE) << c.what;
+  }
+  Records records(set_);
+  EXPECT_EQ(
+      ccal_calibrateTelecentricCamera(&records.lists, &records.poses, nullptr, &records.result),
+      CSTD_STATUS_BAD_ARGUMENT);
+}
+
+TEST_F(ProceduralTelecentric, CameraSeeingTheHomePlaneEdgeOnHasNoHeightRule) {
+  // A camera whose optical axis lies in the home plane (a quarter turn about X) still sees the
+  // tilted plates, but the depth of its origin cannot be set along the home Z axis.
+  tkTelecentricSet edgeOn = set_;
+  edgeOn.truth.cameraFromHome =
+      tkXform<3>(tkMatrix<3>(1, 0, 0, 0, 0, -1, 0, 1, 0), tkVector<3>(2.0, 3.0, 0.0));
+  for (std::size_t i = 0; i < edgeOn.poses.size(); ++i)
+    for (tkCrspPairWeighted& c : edgeOn.correspondences[i])
+      c.image(edgeOn.truth.image(edgeOn.poses[i].mapPoint(c.physical3D())));
+  Records records(edgeOn);
+  EXPECT_TRUE(IsStatus(records.calibrate(), CCAL_STATUS_TELECENTRIC_EDGE_ON));
+}
+
+TEST_F(ProceduralTelecentric, WeightsMultiplyTheSquaredResiduals) {
+  // Points moved far off with weight 0 change nothing but the largest residual of their pose;
+  // doubling every weight changes nothing at all.
+  Records reference(set_);
+  ASSERT_EQ(reference.calibrate(), CSTD_STATUS_OK);
+  Records weighted(set_);
+  for (std::size_t i = 0; i < weighted.lists.size; ++i)
+    for (std::size_t j = 0; j < weighted.lists.elements[i].size; ++j)
+      weighted.pair(i, j).w = 2.0;
+  weighted.pair(2, 4).w = 0.0;
+  weighted.pair(2, 4).p.x += 3.0;
+  weighted.pair(2, 4).p.y += 4.0;
+  ASSERT_EQ(weighted.calibrate(), CSTD_STATUS_OK);
+  const tk2XformCalib2 camera(weighted.result.calibratedXform);
+  EXPECT_LE(LargestMappingError(camera, set_), 1e-9);
+  EXPECT_NEAR(weighted.result.poseMaxResiduals.elements[2], 5.0, 1e-9);
+  EXPECT_NEAR(weighted.result.poseRmsResiduals.elements[2],
+              reference.result.poseRmsResiduals.elements[2], 1e-10);
+}
+
+// ---- conversion into exceptions --------------------------------------------------------------
+
+TEST(ProceduralTelecentricConversion, StatusesBecomeTheLibrarysExceptions) {
+  using Defs = tkCalibrateTelecentricCameraDefs;
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(
+      [] { tfThrowExceptionOnFailure(CCAL_STATUS_TELECENTRIC_SIZE_MISMATCH); },
+      L"imagePointsPhysicalPoints.size() != poses.size()"));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::InsufficientPoses>(
+      [] { tfThrowExceptionOnFailure(CCAL_STATUS_TELECENTRIC_TOO_FEW_POSES); },
+      L"poses.size() < 2"));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(
+      [] { tfThrowExceptionOnFailure(CCAL_STATUS_TELECENTRIC_BAD_PARAMS); },
+      L"params.maxIterations < 0 || !std::isfinite(params.cameraHeight)"));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(
+      [] { tfThrowExceptionOnFailure(CCAL_STATUS_TELECENTRIC_BAD_VALUE); },
+      L"!std::isfinite(correspondence or pose) || weight < 0"));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(
+      [] { tfThrowExceptionOnFailure(CCAL_STATUS_TELECENTRIC_TOO_FEW_POINTS); },
+      L"points of positive weight < 4"));
+  EXPECT_THROW(tfThrowExceptionOnFailure(CCAL_STATUS_TELECENTRIC_SINGULAR), tkMathError::Singular);
+  EXPECT_THROW(tfThrowExceptionOnFailure(CCAL_STATUS_TELECENTRIC_EDGE_ON), tkMathError::Singular);
+  try {
+    tfThrowExceptionOnFailure(CCAL_STATUS_TELECENTRIC_NUMERIC_FAILURE);
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const tkProcedureFailure& e) {
+    EXPECT_EQ(static_cast<cstd_status>(e.errorNumber()), CCAL_STATUS_TELECENTRIC_NUMERIC_FAILURE);
+  }
+}

@@ -1,0 +1,340 @@
+// The three entry points of telecentric calibration on the bundled data sets: recovery of the
+// true camera, agreement with the noise, the argument checks, the output rules, the camera-height
+// rules and abort requests.
+#include <ccal/telecentric_calibration.h>
+#include <gtest/gtest.h>
+#include <tk/attention.h>
+
+#include "support/geometry_expect.h"
+#include "support/telecentric_sets.h"
+#include "telcntrc/telecentric_expect.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+using Params = tkCalibrateTelecentricCameraParams;
+enum Flow { eProcedural = 1, eClosedForm = 2, eKnownIntrinsic = 3 };
+const Flow kFlows[] = {eProcedural, eClosedForm, eKnownIntrinsic};
+
+// The outputs of one calibration.
+struct Outcome {
+  std::vector<double> rms, largest;
+  tk2XformCalib2 camera;
+
+  // RMS over all points of a set whose poses hold equally many points.
+  double pooledRms() const {
+    double sum = 0.0;
+    for (double r : rms)
+      sum += r * r;
+    return std::sqrt(sum / static_cast<double>(rms.size()));
+  }
+};
+
+// Overload `flow` on the set (overload 3 with the true intrinsic part), into out.
+void run(Flow flow, const tkTelecentricSet& set, const Params& params, Outcome& out) {
+  if (flow == eProcedural)
+    tfCalibrateTelecentricCamera(set.pairs, set.poses, params, out.rms, out.largest, out.camera);
+  else if (flow == eClosedForm)
+    tfCalibrateTelecentricCamera(set.correspondences, set.poses, params, out.rms, out.largest,
+                                 out.camera);
+  else
+    tfCalibrateTelecentricCamera(set.correspondences, set.poses, params, set.truth.intrinsic,
+                                 out.rms, out.largest, out.camera);
+}
+
+Outcome calibrate(Flow flow, const tkTelecentricSet& set, const Params& params = Params()) {
+  Outcome out;
+  run(flow, set, params, out);
+  return out;
+}
+
+Params withHeight(double height) {
+  Params params;
+  params.useCameraHeight(true);
+  params.cameraHeight(height);
+  return params;
+}
+
+// (R^T t).z of E = (R, t): minus the home-frame Z of the camera frame's origin.
+double originDepth(const tkXform<3>& E) {
+  return (E.matrix().transpose() * E.trans()).z();
+}
+
+// The set with every pose equal to the first: the home-frame points lie in one plane.
+tkTelecentricSet samePose(tkTelecentricSet set) {
+  for (tkXform<3>& pose : set.poses)
+    pose = set.poses[0];
+  return set;
+}
+
+class TelecentricExact : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    set_ = new tkTelecentricSet(loadTelecentricSet("telecentric-exact.json"));
+  }
+  static void TearDownTestSuite() { delete set_; }
+  static const tkTelecentricSet& set() { return *set_; }
+
+ private:
+  static tkTelecentricSet* set_;
+};
+tkTelecentricSet* TelecentricExact::set_ = nullptr;
+
+}  // namespace
+
+// ---- exact data ------------------------------------------------------------------------------
+
+TEST_F(TelecentricExact, EveryFlowRecoversTheTrueImageMapping) {
+  // Image coordinates carry 9 decimals, so residuals of a few 1e-10 pixels remain.
+  for (Flow flow : kFlows) {
+    const Outcome out = calibrate(flow, set());
+    EXPECT_LE(LargestMappingError(out.camera, set()), 1e-9) << "overload " << flow;
+    ASSERT_EQ(out.rms.size(), set().poses.size());
+    for (std::size_t i = 0; i < out.rms.size(); ++i) {
+      EXPECT_LE(out.largest[i], 1e-9) << "overload " << flow << " pose " << i;
+      EXPECT_GE(out.largest[i], out.rms[i]) << "overload " << flow << " pose " << i;
+    }
+    EXPECT_EQ(out.camera.intrinsicParams().distortionModel(), tk2XformCalib2Defs::eTelecentric);
+  }
+}
+
+TEST_F(TelecentricExact, CalibratedTransformMapsTheHomePlaneBothWays) {
+  // Pose 0 is the home frame itself: its points lie on the plane that tk2XformCalib2 maps.
+  for (Flow flow : kFlows) {
+    const tk2XformCalib2 camera = calibrate(flow, set()).camera;
+    for (const tkCrspPairWeighted& c : set().correspondences[0]) {
+      const tkVector<3> home = set().poses[0].mapPoint(c.physical3D());
+      ASSERT_EQ(home.z(), 0.0);
+      const tkVector<2> plane(home.x(), home.y());
+      EXPECT_LE((camera.invMapPoint(plane) - set().truth.image(home)).length(), 1e-9) << flow;
+      EXPECT_LE((camera.mapPoint(set().truth.image(home)) - plane).length(), 1e-10) << flow;
+    }
+  }
+}
+
+// ---- camera height ---------------------------------------------------------------------------
+
+TEST_F(TelecentricExact, ProceduralAndClosedFormFlowsPlaceTheCameraAlike) {
+  // Overload 2 puts the height into the estimate before factoring: it becomes the home-frame
+  // depth of the camera's origin, not E's Z (the camera is tilted). Overload 1 follows suit.
+  for (const Params& params : {Params(), withHeight(250.0), withHeight(-3.0)}) {
+    const tkXform<3> procedural = calibrate(eProcedural, set(), params).camera.extrinsicXform();
+    const tkXform<3> closedForm = calibrate(eClosedForm, set(), params).camera.extrinsicXform();
+    EXPECT_TRUE(XformsNear(procedural, closedForm, 1e-9));
+    const double height = params.useCameraHeight() ? params.cameraHeight() : 0.0;
+    EXPECT_NEAR(originDepth(closedForm), height, 1e-9);
+    if (params.useCameraHeight()) {
+      EXPECT_GT(std::abs(closedForm.trans().z() - height), 1e-3);
+    }
+  }
+  for (Flow flow : kFlows)
+    EXPECT_LE(LargestMappingError(calibrate(flow, set(), withHeight(123.0)).camera, set()), 1e-9)
+        << "the height changed the mapping of overload " << flow;
+}
+
+TEST_F(TelecentricExact, KnownIntrinsicHeightTakesTheSignOfRotationEntry22) {
+  // The true camera looks along the negative home Z axis: R(2, 2) < 0.
+  ASSERT_LT(set().truth.cameraFromHome.matrix().element(2, 2), 0.0);
+  const tkXform<3> E = calibrate(eKnownIntrinsic, set(), withHeight(40.0)).camera.extrinsicXform();
+  EXPECT_NEAR(E.trans().z(), -40.0, 1e-12);
+
+  // Turning the home frame half a turn about X makes R(2, 2) positive.
+  tkTelecentricSet flipped = set();
+  const tkXform<3> halfTurn(tkMatrix<3>(1, 0, 0, 0, -1, 0, 0, 0, -1), tkVector<3>());
+  for (tkXform<3>& pose : flipped.poses)
+    pose = halfTurn * pose;
+  const tkXform<3> F =
+      calibrate(eKnownIntrinsic, flipped, withHeight(40.0)).camera.extrinsicXform();
+  EXPECT_GT(F.matrix().element(2, 2), 0.0);
+  EXPECT_NEAR(F.trans().z(), 40.0, 1e-12);
+
+  EXPECT_EQ(calibrate(eKnownIntrinsic, set()).camera.extrinsicXform().trans().z(), 0.0);
+}
+
+// ---- noisy data ------------------------------------------------------------------------------
+
+TEST(TelecentricNoisy, PerPoseRmsIsWhatTheNoiseExplainsAndTheProceduralFlowIsSmallest) {
+  const tkTelecentricSet set = loadTelecentricSet("telecentric-noisy.json");
+  const double sigma = set.truth.noiseSigmaPx;
+  ASSERT_GT(sigma, 0.0);
+  const double points = static_cast<double>(set.pointCount());
+  double pooled[4] = {};
+  for (Flow flow : kFlows) {
+    const Outcome out = calibrate(flow, set);
+    const double freeParameters = flow == eKnownIntrinsic ? 5.0 : 8.0;
+    const double expected = sigma * std::sqrt(2.0 * (1.0 - freeParameters / (2 * points)));
+    // One draw of 2 x 300 coordinates strays by about 3 % per pose, 1.5 % over all.
+    for (std::size_t i = 0; i < out.rms.size(); ++i)
+      EXPECT_NEAR(out.rms[i] / expected, 1.0, 0.12) << "overload " << flow << " pose " << i;
+    pooled[flow] = out.pooledRms();
+    EXPECT_NEAR(pooled[flow] / expected, 1.0, 0.05) << "overload " << flow;
+    EXPECT_LE(LargestMappingError(out.camera, set), 0.05) << "overload " << flow;
+  }
+  // For unit weights the closed-form fit is already the least-squares optimum of the model, so
+  // the refinement confirms it to rounding; a known intrinsic part leaves fewer free parameters.
+  EXPECT_LE(pooled[eProcedural], pooled[eClosedForm] * (1.0 + 1e-12));
+  EXPECT_LT(pooled[eProcedural], pooled[eKnownIntrinsic]);
+}
+
+// ---- argument checks -------------------------------------------------------------------------
+
+TEST_F(TelecentricExact, ProceduralOverloadChecksTheListCountBeforeThePoseCount) {
+  const auto call = [&](std::size_t lists, std::size_t poses) {
+    return [&, lists, poses] {
+      tkTelecentricSet part = set();
+      part.pairs.resize(lists);
+      part.poses.resize(poses);
+      calibrate(eProcedural, part);
+    };
+  };
+  using Defs = tkCalibrateTelecentricCameraDefs;
+  const std::wstring sizes = L"imagePointsPhysicalPoints.size() != poses.size()";
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(call(1, 2), sizes));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(call(4, 1), sizes));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::InsufficientPoses>(call(1, 1), L"poses.size() < 2"));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::InsufficientPoses>(call(0, 0), L"poses.size() < 2"));
+}
+
+TEST_F(TelecentricExact, WeightedOverloadsCheckThePoseCountBeforeTheListCount) {
+  for (Flow flow : {eClosedForm, eKnownIntrinsic}) {
+    const auto call = [&](std::size_t lists, std::size_t poses) {
+      return [&, lists, poses] {
+        tkTelecentricSet part = set();
+        part.correspondences.resize(lists);
+        part.poses.resize(poses);
+        calibrate(flow, part);
+      };
+    };
+    using BadParams = tk_TelecentricCalibrationDefs::BadParams;
+    EXPECT_TRUE(ThrowsWithMessage<BadParams>(call(2, 1), L"poses.size() < 2")) << flow;
+    EXPECT_TRUE(ThrowsWithMessage<BadParams>(call(0, 0), L"poses.size() < 2")) << flow;
+    EXPECT_TRUE(ThrowsWithMessage<BadParams>(call(2, 3), L"poses.size() != correspondences.size()"))
+        << flow;
+  }
+}
+
+TEST_F(TelecentricExact, DegenerateDataThrowsTypedExceptions) {
+  for (Flow flow : kFlows)
+    EXPECT_THROW(calibrate(flow, samePose(set())), tkMathError::Singular) << "overload " << flow;
+
+  tkTelecentricSet negative = set();
+  negative.correspondences[2][7].weight(-1.0);
+  for (Flow flow : {eClosedForm, eKnownIntrinsic})
+    EXPECT_TRUE(ThrowsWithMessage<tk_TelecentricCalibrationDefs::BadParams>(
+        [&] { calibrate(flow, negative); }, L"weight < 0 || !std::isfinite(weight)"))
+        << "overload " << flow;
+}
+
+// ---- outputs ---------------------------------------------------------------------------------
+
+TEST_F(TelecentricExact, OutputsHoldOneEntryPerPoseAfterSuccessAndAreUntouchedOnFailure) {
+  Outcome before{std::vector<double>(7, -1.0), std::vector<double>(7, -1.0), tk2XformCalib2()};
+  before.camera.init(tkCalib2ParamsIntrinsic(tkVector<2>(2.0, 3.0), 0.5, tkVector<2>(7.0, 8.0),
+                                             tk2XformCalib2Defs::eTelecentric, {}),
+                     tkCalib2ParamsExtrinsic());
+  const tkTelecentricSet planar = samePose(set());
+  for (Flow flow : kFlows) {
+    Outcome out = before;
+    run(flow, set(), Params(), out);
+    EXPECT_EQ(out.rms.size(), set().poses.size()) << "overload " << flow;
+    EXPECT_EQ(out.largest.size(), set().poses.size()) << "overload " << flow;
+
+    out = before;
+    EXPECT_THROW(run(flow, planar, Params(), out), tkMathError::Singular);
+    EXPECT_EQ(out.rms, before.rms) << "overload " << flow;
+    EXPECT_EQ(out.largest, before.largest) << "overload " << flow;
+    EXPECT_EQ(out.camera, before.camera) << "overload " << flow;
+
+    tkAbortToken token;
+    token.requestAbort();
+    tkAttentionScope scope(token);
+    EXPECT_THROW(run(flow, set(), Params(), out), tkAttention::Aborted) << "overload " << flow;
+    EXPECT_EQ(out.rms, before.rms) << "overload " << flow;
+    EXPECT_EQ(out.camera, before.camera) << "overload " << flow;
+  }
+}
+
+TEST_F(TelecentricExact, PoseWithoutWeightOrPointsGetsItsOwnFigures) {
+  // An extra pose whose points carry weight 0 (and are a pixel off), and one without points.
+  tkTelecentricSet extended = set();
+  extended.poses.push_back(set().poses[1]);
+  extended.correspondences.push_back(set().correspondences[1]);
+  for (tkCrspPairWeighted& c : extended.correspondences.back()) {
+    c.weight(0.0);
+    c.image(c.image() + tkVector<2>(0.6, 0.8));
+  }
+  extended.poses.push_back(set().poses[2]);
+  extended.correspondences.emplace_back();
+  extended.pairs.resize(6);
+
+  for (Flow flow : {eClosedForm, eKnownIntrinsic}) {
+    const Outcome out = calibrate(flow, extended);
+    ASSERT_EQ(out.rms.size(), 6u);
+    const tkXform<3> cameraFromPlate = out.camera.extrinsicXform() * extended.poses[4];
+    double largest = 0.0;
+    for (const tkCrspPairWeighted& c : extended.correspondences[4]) {
+      const tkVector<3> Q = cameraFromPlate.mapPoint(c.physical3D());
+      const tkVector<2> predicted =
+          out.camera.intrinsicParams().mapPoint(tkVector<2>(Q.x(), Q.y()));
+      largest = std::max(largest, (c.image() - predicted).length());
+    }
+    EXPECT_EQ(out.rms[4], 0.0) << "overload " << flow;
+    EXPECT_GT(largest, 0.5) << "overload " << flow;
+    EXPECT_NEAR(out.largest[4], largest, 1e-12) << "overload " << flow;
+    EXPECT_EQ(out.rms[5], 0.0) << "overload " << flow;
+    EXPECT_EQ(out.largest[5], 0.0) << "overload " << flow;
+  }
+  // Weight 0 takes points out of the closed-form fit (the known-intrinsic refinement is
+  // unweighted and sees them).
+  EXPECT_LE(LargestMappingError(calibrate(eClosedForm, extended).camera, set()), 1e-9);
+
+  extended.poses.erase(extended.poses.begin() + 4);
+  extended.pairs.resize(5);
+  const Outcome out = calibrate(eProcedural, extended);
+  ASSERT_EQ(out.rms.size(), 5u);
+  EXPECT_EQ(out.rms[4], 0.0);
+  EXPECT_EQ(out.largest[4], 0.0);
+}
+
+// ---- abort -----------------------------------------------------------------------------------
+
+TEST_F(TelecentricExact, AbortFromAnotherThreadEndsACalibration) {
+  // Copies of the points make each call longer; calls are repeated until the abort requested
+  // by another thread arrives, so the outcome does not depend on timing.
+  tkTelecentricSet large = set();
+  for (std::size_t i = 0; i < large.poses.size(); ++i)
+    for (int copy = 0; copy < 20; ++copy) {
+      large.correspondences[i].insert(large.correspondences[i].end(),
+                                      set().correspondences[i].begin(),
+                                      set().correspondences[i].end());
+      large.pairs[i].insert(large.pairs[i].end(), set().pairs[i].begin(), set().pairs[i].end());
+    }
+  for (Flow flow : kFlows) {
+    tkAbortToken token;
+    std::atomic<bool> started{false};
+    std::thread canceller([&] {
+      while (!started.load())
+        std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      token.requestAbort();
+    });
+    bool aborted = false;
+    {
+      tkAttentionScope scope(token);
+      started = true;
+      for (int call = 0; call < 100000 && !aborted; ++call) {
+        try {
+          calibrate(flow, large);
+        } catch (const tkAttention::Aborted&) {
+          aborted = true;
+        }
+      }
+    }
+    canceller.join();
+    EXPECT_TRUE(aborted) << "overload " << flow;
+  }
+}
