@@ -1,6 +1,7 @@
 #include <ccal/camera_calibration_coarse.h>
 
 #include "ccal/single/image_normalisation.h"
+#include "ccal/single/projection_matrix.h"
 
 #include <tk/angle_vect.h>
 #include <tk/nm_matrix.h>
@@ -15,21 +16,11 @@
 
 using Pairs = std::vector<std::pair<tkVector<2>, tkVector<3>>>;
 
-namespace {
-
-// The split projection matrix: rotation rows and translation (camera from physical) and the
-// row norms a, b, c.
-struct ProjectionEstimate {
-  tk3QuaternionXform pose;
-  double a = 0.0, b = 0.0, c = 0.0;
-};
-
-// DLT on the correspondences (N(p), s·P).
-ProjectionEstimate estimateProjection(const Pairs& correspondences, const tk2XformLinear& N,
-                                      double s) {
+void tfEstimateProjectionMatrix(const Pairs& pairs, const tk2XformLinear& N, double s,
+                                double m[12]) {
   tkNMMatrix A(12, 12);
   double* normal = A.data();
-  for (const auto& pair : correspondences) {
+  for (const auto& pair : pairs) {
     const tkVector<2> p = N.mapPoint(pair.first);
     const tkVector<3> P = pair.second * s;
     const double u = p.x(), v = p.y();
@@ -52,26 +43,35 @@ ProjectionEstimate estimateProjection(const Pairs& correspondences, const tk2Xfo
       smallestMagnitude = std::fabs(re[k]);
       smallest = k;
     }
-  double m[12];
   for (int i = 0; i < 12; ++i)
     m[i] = vectors.element(i, static_cast<long>(smallest));
+}
 
+tk_ProjectionSplit tfSplitProjectionMatrix(const double m[12]) {
   const tkVector<3> row0(m[0], m[1], m[2]), row1(m[4], m[5], m[6]), row2(m[8], m[9], m[10]);
-  ProjectionEstimate estimate;
-  estimate.a = row0.length();
-  estimate.b = row1.length();
-  estimate.c = row2.length();
+  tk_ProjectionSplit split;
+  split.a = row0.length();
+  split.b = row1.length();
+  split.c = row2.length();
   const tkVector<3> u0 = row0.unit(), u1 = row1.unit(), u2 = row2.unit();
   tkMatrix<3> rotation(u0.x(), u0.y(), u0.z(), u1.x(), u1.y(), u1.z(), u2.x(), u2.y(), u2.z());
-  tkVector<3> translation(m[3] / estimate.a, m[7] / estimate.b, m[11] / estimate.c);
+  tkVector<3> translation(m[3] / split.a, m[7] / split.b, m[11] / split.c);
   if (rotation.determinant() < 0.0) {
     rotation = rotation * -1.0;
     translation = -translation;
   }
   // Through the angle representation: the nearest proper rotation.
   const tkMatrix<3> proper = tk3AngleVect(rotation).matrix();
-  estimate.pose = tk3QuaternionXform(tk3Quaternion(proper), translation);
-  return estimate;
+  split.pose = tk3QuaternionXform(tk3Quaternion(proper), translation);
+  return split;
+}
+
+namespace {
+
+tk_ProjectionSplit estimateProjection(const Pairs& pairs, const tk2XformLinear& N, double s) {
+  double m[12];
+  tfEstimateProjectionMatrix(pairs, N, s, m);
+  return tfSplitProjectionMatrix(m);
 }
 
 }  // namespace
@@ -89,7 +89,7 @@ void tfCameraCalibrationParamsCoarse(tk2XformCalib2Defs::tkCalib2DistortionModel
   }
 
   // 1. The raw estimate only tells the size of the translation.
-  const ProjectionEstimate raw = estimateProjection(correspondences, tk2XformLinear(), 1.0);
+  const tk_ProjectionSplit raw = estimateProjection(correspondences, tk2XformLinear(), 1.0);
   const double distance = raw.pose.trans().length();
   const double s = distance == 0.0 ? 1.0 : 1.0 / distance;
 
@@ -98,7 +98,7 @@ void tfCameraCalibrationParamsCoarse(tk2XformCalib2Defs::tkCalib2DistortionModel
   for (const auto& pair : correspondences)
     normaliser.add(pair.first);
   const tk2XformLinear N = normaliser.normalisation();
-  const ProjectionEstimate normalised = estimateProjection(correspondences, N, s);
+  const tk_ProjectionSplit normalised = estimateProjection(correspondences, N, s);
 
   // 4. Back to the caller's unit and to pixels.
   tkPhysicalAtZEquals1FromImageParams intrinsic;
