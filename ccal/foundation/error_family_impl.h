@@ -6,17 +6,7 @@
 
 #include <ccal/error_family.h>
 
-// Moves the version byte, runs serialize_ and marks the object visited, once per archive
-// operation. The current version of every family class is 0.
-#define CCAL_ERROR_DISPATCH_SERIALIZE(Class)     \
-  void Class::dispatchSerialize(tkArchive& ar) { \
-    if (haveVisited(this, sizeof(*this)))        \
-      return;                                    \
-    unsigned char version = 0;                   \
-    ar || version;                               \
-    serialize_(ar, version);                     \
-    setVisited(this, sizeof(*this));             \
-  }
+#include "platform/core/persistent_class.h"
 
 #define CCAL_DEFINE_ERRORS_CLASS(Scope)                                                  \
   Scope::Errors::Errors(const std::wstring& message) : tkExceptionWithString(message) {} \
@@ -26,7 +16,7 @@
     return *this;                                                                        \
   }                                                                                      \
   Scope::Errors::~Errors() = default;                                                    \
-  CCAL_ERROR_DISPATCH_SERIALIZE(Scope::Errors)                                           \
+  TK_DEFINE_DISPATCH_SERIALIZE(Scope::Errors, 0)                                         \
   void Scope::Errors::serialize_(tkArchive& ar, unsigned char version) {                 \
     if (version != 0)                                                                    \
       throw tkArchive::UnknownVersion(#Scope "::Errors", 0);                             \
@@ -44,15 +34,11 @@
   long Scope::Leaf::errorNumber() const {                              \
     return number;                                                     \
   }                                                                    \
-  void Scope::Leaf::suicideAndRethrow() {                              \
-    Leaf copy(*this);                                                  \
-    delete this;                                                       \
-    throw copy;                                                        \
-  }                                                                    \
+  TK_DEFINE_SUICIDE_AND_RETHROW(Scope::Leaf)                           \
   tkPersistent* Scope::Leaf::make() {                                  \
     return new Leaf();                                                 \
   }                                                                    \
-  CCAL_ERROR_DISPATCH_SERIALIZE(Scope::Leaf)                           \
+  TK_DEFINE_DISPATCH_SERIALIZE(Scope::Leaf, 0)                         \
   void Scope::Leaf::serialize_(tkArchive& ar, unsigned char version) { \
     if (version != 0)                                                  \
       throw tkArchive::UnknownVersion(#Scope "::" #Leaf, 0);           \

@@ -3,6 +3,11 @@
 #ifndef CCAL_CCAL_H
 #define CCAL_CCAL_H
 
+#include <proc/c3d_plane.h>
+#include <proc/c3d_ptRayGenericPoly.h>
+#include <proc/c3d_ptRayZRotGenericPoly.h>
+#include <proc/c3d_quaternion.h>
+#include <proc/c3d_status.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>
 #include <proc/ccal_inv_sin_tan.h>
 #include <proc/ccal_lens_distortion.h>
@@ -35,8 +40,10 @@
 #include <tk/nm_matrix.h>
 #include <tk/pair.h>
 #include <tk/persistent.h>
+#include <tk/pose3d.h>
 #include <tk/progress.h>
 #include <tk/quaternion.h>
+#include <tk/quaternion_partials.h>
 #include <tk/quaternion_xform.h>
 #include <tk/radian.h>
 #include <tk/random_uniform.h>

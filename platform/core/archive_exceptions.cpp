@@ -1,5 +1,6 @@
 // The exceptions of tkArchive.
 #include <tk/archive.h>
+#include "platform/core/persistent_class.h"
 
 #include "platform/core/utf8.h"
 
@@ -28,24 +29,13 @@ long tkArchive::UnknownVersion::errorNumber() const {
   return 0x10000103;
 }
 
-void tkArchive::UnknownVersion::suicideAndRethrow() {
-  UnknownVersion copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkArchive::UnknownVersion)
 
 tkPersistent* tkArchive::UnknownVersion::make() {
   return new UnknownVersion;
 }
 
-void tkArchive::UnknownVersion::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkArchive::UnknownVersion, 0)
 
 void tkArchive::UnknownVersion::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)
@@ -68,24 +58,13 @@ long tkArchive::Corrupt::errorNumber() const {
   return 0x10000104;
 }
 
-void tkArchive::Corrupt::suicideAndRethrow() {
-  Corrupt copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkArchive::Corrupt)
 
 tkPersistent* tkArchive::Corrupt::make() {
   return new Corrupt;
 }
 
-void tkArchive::Corrupt::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkArchive::Corrupt, 0)
 
 void tkArchive::Corrupt::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)
@@ -106,24 +85,13 @@ long tkArchive::CannotStore::errorNumber() const {
   return 0x10000105;
 }
 
-void tkArchive::CannotStore::suicideAndRethrow() {
-  CannotStore copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkArchive::CannotStore)
 
 tkPersistent* tkArchive::CannotStore::make() {
   return new CannotStore;
 }
 
-void tkArchive::CannotStore::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkArchive::CannotStore, 0)
 
 void tkArchive::CannotStore::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)
@@ -144,24 +112,13 @@ long tkArchive::IOFailure::errorNumber() const {
   return 0x10000106;
 }
 
-void tkArchive::IOFailure::suicideAndRethrow() {
-  IOFailure copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkArchive::IOFailure)
 
 tkPersistent* tkArchive::IOFailure::make() {
   return new IOFailure;
 }
 
-void tkArchive::IOFailure::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkArchive::IOFailure, 0)
 
 void tkArchive::IOFailure::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)

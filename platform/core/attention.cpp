@@ -1,4 +1,5 @@
 #include <tk/attention.h>
+#include "platform/core/persistent_class.h"
 
 #include <proc/cstd_assert.h>
 
@@ -40,11 +41,7 @@ long tkAttention::Aborted::errorNumber() const {
   return 0x10000200;
 }
 
-void tkAttention::Aborted::suicideAndRethrow() {
-  Aborted copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkAttention::Aborted)
 
 void tkAttention::check() {
   if (csys_attention_check() < 0)

@@ -1,5 +1,6 @@
 #include <tk/archive.h>
 #include <tk/exception.h>
+#include "platform/core/persistent_class.h"
 
 #include "platform/core/type_registry.h"
 #include "platform/core/utf8.h"
@@ -40,14 +41,7 @@ void tkException::suicideAndRethrow() {
                            L" does not implement suicideAndRethrow");
 }
 
-void tkException::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkException, 0)
 
 void tkException::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)
@@ -71,14 +65,7 @@ void tkExceptionWithString::setMessage(const std::wstring& message) {
   forgetText();
 }
 
-void tkExceptionWithString::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkExceptionWithString, 0)
 
 void tkExceptionWithString::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)
@@ -104,24 +91,13 @@ long tkMathError::Singular::errorNumber() const {
   return 0x10000100;
 }
 
-void tkMathError::Singular::suicideAndRethrow() {
-  Singular copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkMathError::Singular)
 
 tkPersistent* tkMathError::Singular::make() {
   return new Singular;
 }
 
-void tkMathError::Singular::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkMathError::Singular, 0)
 
 void tkMathError::Singular::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)
@@ -141,24 +117,13 @@ long tkBadPointer::errorNumber() const {
   return 0x10000101;
 }
 
-void tkBadPointer::suicideAndRethrow() {
-  tkBadPointer copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkBadPointer)
 
 tkPersistent* tkBadPointer::make() {
   return new tkBadPointer;
 }
 
-void tkBadPointer::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkBadPointer, 0)
 
 void tkBadPointer::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)
@@ -180,24 +145,13 @@ long tkInvariantFailure::errorNumber() const {
   return 0x10000102;
 }
 
-void tkInvariantFailure::suicideAndRethrow() {
-  tkInvariantFailure copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkInvariantFailure)
 
 tkPersistent* tkInvariantFailure::make() {
   return new tkInvariantFailure;
 }
 
-void tkInvariantFailure::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkInvariantFailure, 0)
 
 void tkInvariantFailure::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)

@@ -1,5 +1,6 @@
 #include <tk/archive.h>
 #include <tk/failure.h>
+#include "platform/core/persistent_class.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -47,24 +48,13 @@ tkProcedureFailure::tkProcedureFailure(long status)
 
 tkProcedureFailure::~tkProcedureFailure() = default;
 
-void tkProcedureFailure::suicideAndRethrow() {
-  tkProcedureFailure copy(*this);
-  delete this;
-  throw copy;
-}
+TK_DEFINE_SUICIDE_AND_RETHROW(tkProcedureFailure)
 
 tkPersistent* tkProcedureFailure::make() {
   return new tkProcedureFailure(0);
 }
 
-void tkProcedureFailure::dispatchSerialize(tkArchive& ar) {
-  if (haveVisited(this, sizeof(*this)))
-    return;
-  unsigned char version = 0;
-  ar || version;
-  serialize_(ar, version);
-  setVisited(this, sizeof(*this));
-}
+TK_DEFINE_DISPATCH_SERIALIZE(tkProcedureFailure, 0)
 
 void tkProcedureFailure::serialize_(tkArchive& ar, unsigned char version) {
   if (version != 0)

@@ -1,10 +1,7 @@
-// Turns the failure statuses of the procedural layer's own functions (key 0x81), of its matrix
-// functions and of its 3-D geometry kernels (key 0x83) into the core library's exceptions. Other
+// Turns the failure statuses of the procedural layer's own functions (key 0x81) and of its
+// geometry functions and 3-D kernels (key 0x83) into the core library's exceptions. Other
 // statuses of these keys, and the statuses of other keys without a converter, become
 // tkProcedureFailure.
-// NOTE (merge of the kernels into the single-camera branch): CMATH_STATUS_SINGULAR and
-// C3D_STATUS_NOT_FINITE share the value 0x83000001; the matrix converter is registered first, so
-// that value becomes tkMathError::Singular until one of the two codes is renumbered.
 #include <proc/c3d_status.h>
 #include <proc/cmath_xformLinear.h>
 #include <proc/cstd_status.h>
@@ -25,11 +22,6 @@ void convertProceduralLayerFailure(long status) {
 }
 
 void convertGeometryFailure(long status) {
-  if (static_cast<cstd_status>(status) == CMATH_STATUS_SINGULAR)
-    throw tkMathError::Singular();
-}
-
-void convertGeometryKernelFailure(long status) {
   const cstd_status code = static_cast<cstd_status>(status);
   if (code == C3D_STATUS_NOT_FINITE)
     throw tkInvariantFailure(
@@ -38,14 +30,12 @@ void convertGeometryKernelFailure(long status) {
     throw tkInvariantFailure(
         L"a ray whose direction has no z component has no plane pair through it (the ray is "
         L"parallel to the image plane)");
-  if (code == C3D_STATUS_ZERO_QUATERNION)
+  if (code == C3D_STATUS_ZERO_QUATERNION || code == CMATH_STATUS_SINGULAR)
     throw tkMathError::Singular();
 }
 
 [[maybe_unused]] const bool sRegistered =
     (tfRegisterExceptionConverter(0x81, convertProceduralLayerFailure),
      tfRegisterExceptionConverter(0x83, convertGeometryFailure), true);
-[[maybe_unused]] const bool sRegisteredGeometry =
-    (tfRegisterExceptionConverter(0x83, convertGeometryKernelFailure), true);
 
 }  // namespace

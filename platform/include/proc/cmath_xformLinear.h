@@ -27,7 +27,8 @@ CSTD_DECLARE_RECORD_FUNCTIONS(cmath_xformLinear)
 CSTD_DECLARE_RECORD_FUNCTIONS(cmath_xformLinear3)
 
 // Failure of the geometry functions of this layer (key 0x83): the matrix is singular.
-#define CMATH_STATUS_SINGULAR ((cstd_status)0x83000001u)
+// Codes 1-3 of this key belong to the 3-D kernels (proc/c3d_status.h).
+#define CMATH_STATUS_SINGULAR ((cstd_status)0x83000004u)
 
 // *inverse = the transform q -> matrix^-1 * (q - trans), so inverse(xform(p)) = p.
 // Singularity is judged as tkMatrix::isSingular does: each row is scaled exactly by a power of
