@@ -50,7 +50,3 @@ SingleCameraDataSet LoadSingleCameraDataSet(const std::string& fileName) {
   }
   return set;
 }
-
-tkCameraCalibrationParams TruthCamera(const std::string& fileName) {
-  return CameraOf(tfParseAreaScanTruth(loadDataSet(fileName)).cameras.at(0));
-}

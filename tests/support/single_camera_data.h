@@ -27,7 +27,4 @@ struct SingleCameraDataSet {
 // Loads data/<fileName> (camera 0). Throws when the file is missing or has no ground truth.
 SingleCameraDataSet LoadSingleCameraDataSet(const std::string& fileName);
 
-// The ground-truth camera of an area-scan data set's camera 0 as a parameter object.
-tkCameraCalibrationParams TruthCamera(const std::string& fileName);
-
 #endif
