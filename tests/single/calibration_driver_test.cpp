@@ -1,0 +1,257 @@
+// The single-camera calibration driver on the synthetic single-camera data sets (plate points
+// mapped into the world frame with the sets' ground-truth placement poses, plate views passed) and
+// on generated scenes: recovery of the ground truth, agreement with the noise, repeatability,
+// estimate-only mode and abort.
+#include <ccal/camera_calibration_coarse.h>
+#include <ccal/camera_calibration_refine.h>
+#include <ccal/single_camera_calibration.h>
+#include <gtest/gtest.h>
+#include <tk/attention.h>
+#include <tk/exception.h>
+#include <tk/progress.h>
+
+#include "ccal/single/camera_param_packing.h"
+#include "ccal/single/camera_projection.h"
+#include "support/single_camera_data.h"
+#include "support/single_camera_scene.h"
+
+#include <Eigen/Dense>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
+using Packed = std::vector<double>;
+
+// One driver run per data set, shared by the tests that judge it.
+struct DriverRun {
+  SingleCameraDataSet set;
+  tkCameraCalibrationParams result;
+};
+const DriverRun& Calibrated(const std::string& fileName) {
+  static std::map<std::string, DriverRun> runs;
+  auto found = runs.find(fileName);
+  if (found == runs.end()) {
+    DriverRun run{LoadSingleCameraDataSet(fileName), {}};
+    tfComputeCalibrationSingleCamera_internal(
+        run.set.truth.physicalAtZEquals1FromImageParams().distModel(), run.set.correspondences,
+        run.set.plateViews, run.set.platePoses, run.result);
+    found = runs.emplace(fileName, run).first;
+  }
+  return found->second;
+}
+
+// The camera block (camera_param_packing.h) with the rotation in the three-value form holding
+// quaternion component `held` (ratios, so the quaternion's sign does not matter).
+Packed Pack(const tkCameraCalibrationParams& camera, int held) {
+  Packed x(tk_kMaxCameraParams);
+  tfPackCameraParams(camera, x.data());
+  const tk3Quaternion& q = camera.cameraPoseInverse().quat();
+  for (int k = 0, slot = tk_kQuatVar1; k < 4; ++k)
+    if (k != held)
+      x[slot++] = q[k] / q[held];
+  x.resize(tfCameraParamCount(camera.physicalAtZEquals1FromImageParams().distModel()));
+  return x;
+}
+int HeldIndex(const tkCameraCalibrationParams& camera) {
+  return camera.cameraPoseInverse().quat().unitValIndex();
+}
+
+// ---- exact data ---------------------------------------------------------------------------------
+
+// eRadial and eNoDistortion are fully determined by the data: every value of the camera block
+// comes back to 1e-7 relative (values near 0, such as the skew and the centre of expansion, to
+// 1e-10 absolute).
+class DriverOnExactSet : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DriverOnExactSet, RecoversTheGroundTruth) {
+  const DriverRun& run = Calibrated(GetParam());
+  const int held = HeldIndex(run.set.truth);
+  const Packed truth = Pack(run.set.truth, held), got = Pack(run.result, held);
+  for (std::size_t i = 0; i < truth.size(); ++i)
+    EXPECT_NEAR(got[i], truth[i], 1e-7 * std::fmax(std::fabs(truth[i]), 1e-3)) << "parameter " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSets, DriverOnExactSet,
+                         ::testing::Values("single-radial-exact.json", "single-none-exact.json"));
+
+// The sine-tangent lens values are nearly redundant (testing-notes.md): the model is judged by
+// what it does over the data's field, its effective focal lengths, its axis and the pose.
+TEST(DriverOnSineTanSet, ExactSetReproducesTheMappingFocalLengthsAxisAndPose) {
+  const DriverRun& run = Calibrated("single-sinetan-exact.json");
+  const auto& got = run.result.physicalAtZEquals1FromImageParams();
+  const auto& truth = run.set.truth.physicalAtZEquals1FromImageParams();
+  double largest = 0.0;
+  for (const auto& c : run.set.correspondences)
+    largest = std::fmax(largest,
+                        (got.warpPoint(c.first.first) - truth.warpPoint(c.first.first)).length());
+  EXPECT_LT(largest, 1e-8) << "image -> position at Z = 1 over the field";
+  const auto gain = [](const tkPhysicalAtZEquals1FromImageParams& m) {
+    const std::vector<double>& p = m.lensDistParams();
+    return p[0] / p[1] + p[2] / p[3];
+  };
+  EXPECT_NEAR(gain(got) / got.cameraScale().first, gain(truth) / truth.cameraScale().first,
+              1e-7 * gain(truth) / truth.cameraScale().first);
+  EXPECT_NEAR(gain(got) / got.cameraScale().second, gain(truth) / truth.cameraScale().second,
+              1e-7 * gain(truth) / truth.cameraScale().second);
+  const tkVector<2> axis = got.invWarpPoint(tkVector<2>()) - truth.invWarpPoint(tkVector<2>());
+  EXPECT_LT(axis.length(), 1e-4) << "image of the optical axis, pixels";
+  const tkXform<3> pose = run.result.cameraPoseInverse().xform();
+  const tkXform<3> truePose = run.set.truth.cameraPoseInverse().xform();
+  EXPECT_LT((pose.mapPoint(tkVector<3>(100.0, 100.0, 0.0)) -
+             truePose.mapPoint(tkVector<3>(100.0, 100.0, 0.0)))
+                .length(),
+            1e-7 * truePose.trans().length());
+}
+
+// ---- noisy data ---------------------------------------------------------------------------------
+
+class DriverOnNoisySet : public ::testing::TestWithParam<const char*> {};
+
+// For N points and p free parameters the best achievable RMS per point is about
+// σ·√2·√(1 − p/(2N)); one noise draw strays by about ±1 %.
+TEST_P(DriverOnNoisySet, RmsIsWhatTheNoiseExplains) {
+  const DriverRun& run = Calibrated(GetParam());
+  const double p = tfCameraParamCount(run.result.physicalAtZEquals1FromImageParams().distModel());
+  const double N = static_cast<double>(run.set.correspondences.size());
+  const double expected = run.set.noiseSigmaPx * std::sqrt(2.0) * std::sqrt(1.0 - p / (2.0 * N));
+  const double rms = tfWeightedRmsError(run.result, run.set.correspondences);
+  EXPECT_NEAR(rms, expected, 0.02 * expected);
+  EXPECT_LE(rms, tfWeightedRmsError(run.set.truth, run.set.correspondences))
+      << "the fit explains the data no worse than the model that made them";
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSets, DriverOnNoisySet,
+                         ::testing::Values("single-radial-noisy.json", "single-none-noisy.json",
+                                           "single-sinetan-noisy.json"));
+
+// Standard errors from the Jacobian of the image residuals at the result (pixels and world units,
+// the rotation in the truth's three-value form): each value lies within four of them of the truth.
+class DriverParameters : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DriverParameters, LieWithinAFewStandardErrorsOfTheTruth) {
+  const DriverRun& run = Calibrated(GetParam());
+  const Model model = run.result.physicalAtZEquals1FromImageParams().distModel();
+  const int held = HeldIndex(run.set.truth);
+  const Packed truth = Pack(run.set.truth, held), got = Pack(run.result, held);
+  const int n = static_cast<int>(got.size());
+  const auto residuals = [&](const Packed& x) {
+    tk_CameraValues values;
+    tfUnpackCameraValues(x.data(), held, model, values);
+    const tk_CameraProjection projection(values);
+    Eigen::VectorXd r(2 * run.set.correspondences.size());
+    for (std::size_t i = 0; i < run.set.correspondences.size(); ++i) {
+      const auto& c = run.set.correspondences[i];
+      const tkVector<2> e = c.first.first - projection.imagePoint(c.first.second);
+      r.segment<2>(2 * static_cast<long>(i)) << e.x(), e.y();
+    }
+    return r;
+  };
+  const Eigen::VectorXd r0 = residuals(got);
+  Eigen::MatrixXd J(r0.size(), n);
+  for (int j = 0; j < n; ++j) {
+    Packed plus = got, minus = got;
+    const double h = 1e-6 * std::fmax(1e-3, std::fabs(got[j]));
+    plus[j] += h;
+    minus[j] -= h;
+    J.col(j) = (residuals(plus) - residuals(minus)) / (2 * h);
+  }
+  const double variance = r0.squaredNorm() / static_cast<double>(r0.size() - n);
+  const Eigen::MatrixXd covariance = variance * (J.transpose() * J).inverse();
+  for (int j = 0; j < n; ++j)
+    EXPECT_LE(std::fabs(got[j] - truth[j]), 4.0 * std::sqrt(covariance(j, j)))
+        << "parameter " << j << ": " << got[j] << " vs truth " << truth[j];
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSets, DriverParameters,
+                         ::testing::Values("single-radial-noisy.json", "single-none-noisy.json"));
+
+// ---- behaviour ----------------------------------------------------------------------------------
+
+// Generated scenes of 400 points: more than the 333 of the distortion search, so the random
+// subset is exercised, and small enough to run again.
+class DriverBehaviour : public ::testing::Test {
+ protected:
+  static tkCameraCalibrationParams Calibrate(Model model, const scene::Correspondences& data) {
+    tkCameraCalibrationParams result;
+    tfComputeCalibrationSingleCamera_internal(model, data, {}, {}, result);
+    return result;
+  }
+  const Model radial_ = tk2XformCalib2Defs::eRadial, none_ = tk2XformCalib2Defs::eNoDistortion;
+  const scene::Correspondences data_ = scene::Observe(scene::Camera(radial_), 400, 0.2, 11);
+  const scene::Correspondences pinholeData_ = scene::Observe(scene::Camera(none_), 400, 0.2, 12);
+};
+
+TEST_F(DriverBehaviour, RepeatRunsAreBitIdentical) {
+  const tkCameraCalibrationParams first = Calibrate(radial_, data_);
+  EXPECT_EQ(Pack(Calibrate(radial_, data_), 0), Pack(first, 0));
+  EXPECT_LT(tfWeightedRmsError(first, data_), 0.3) << "a sound fit (σ = 0.2 px)";
+}
+
+// eNoDistortion skips the search: the coarse estimate refined on all points.
+TEST_F(DriverBehaviour, NoDistortionIsTheCoarseEstimateThenTheFullRefinement) {
+  std::vector<std::pair<tkVector<2>, tkVector<3>>> pairs;
+  for (const auto& c : pinholeData_)
+    pairs.push_back(c.first);
+  tkCameraCalibrationParams coarse, refined;
+  tfCameraCalibrationParamsCoarse(none_, pairs, coarse);
+  tfRefineCameraCalibrationParams(pinholeData_, coarse, refined);
+  // The driver first scales the physical frame, which changes only the rounding.
+  const tkCameraCalibrationParams driven = Calibrate(none_, pinholeData_);
+  for (const auto& c : pinholeData_)
+    EXPECT_LT((driven.invWarpPoint(c.first.second) - refined.invWarpPoint(c.first.second)).length(),
+              1e-6);
+}
+
+TEST_F(DriverBehaviour, ScalingThePhysicalFrameScalesOnlyThePoseTranslation) {
+  scene::Correspondences inches = pinholeData_;
+  for (auto& c : inches)
+    c.first.second = c.first.second / 25.4;
+  const tkCameraCalibrationParams reference = Calibrate(none_, pinholeData_);
+  tkCameraCalibrationParams scaled = Calibrate(none_, inches);
+  scaled.cameraPoseInverse(tk3QuaternionXform(scaled.cameraPoseInverse().quat(),
+                                              scaled.cameraPoseInverse().trans() * 25.4));
+  const Packed a = Pack(scaled, 0), b = Pack(reference, 0);
+  for (std::size_t i = 0; i < a.size(); ++i)
+    EXPECT_NEAR(a[i], b[i], 1e-9 * std::fmax(std::fabs(b[i]), 1e-3)) << "parameter " << i;
+}
+
+TEST_F(DriverBehaviour, EstimateOnlyReportsTheWorkAndLeavesTheResult) {
+  const tkCameraCalibrationParams untouched = scene::Camera(radial_);
+  tkCameraCalibrationParams result = untouched;
+  tkProgressScope scope(nullptr, true);
+  tfComputeCalibrationSingleCamera_internal(radial_, data_, {}, {}, result);
+  EXPECT_NEAR(scope.reportedWork(), 100.0 * std::log(10000.0) / std::log(std::sqrt(1.4)), 1e-9);
+  EXPECT_NEAR(scope.reportedWork(), 5474.65, 0.01);
+  EXPECT_EQ(Pack(result, 0), Pack(untouched, 0));
+}
+
+// An abort request ends every minimisation at its first evaluation: without plate views the
+// driver goes on with what it has and returns an unrefined model at once; with plate views the
+// planar calibration sees the request and throws.
+TEST_F(DriverBehaviour, AbortFromAnotherThreadEndsTheMinimisations) {
+  const SingleCameraDataSet set = LoadSingleCameraDataSet("single-radial-exact.json");
+  tkAbortToken token;
+  tkAttentionScope attention(token);
+  std::thread([&token] { token.requestAbort(); }).join();
+  tkCameraCalibrationParams result;
+  tfComputeCalibrationSingleCamera_internal(radial_, set.correspondences, {}, {}, result);
+  EXPECT_GT(tfWeightedRmsError(result, set.correspondences), 0.1) << "nothing was refined";
+  EXPECT_THROW(tfComputeCalibrationSingleCamera_internal(radial_, set.correspondences,
+                                                         set.plateViews, set.platePoses, result),
+               tkAttention::Aborted);
+}
+
+TEST_F(DriverBehaviour, PlatePosesMustMatchThePlateViews) {
+  tkCameraCalibrationParams result;
+  EXPECT_THROW(
+      tfComputeCalibrationSingleCamera_internal(radial_, data_, {{}, {}}, {tkXform<3>()}, result),
+      tkInvariantFailure);
+}
+
+}  // namespace
