@@ -55,13 +55,16 @@
 #include <tk/xform1.h>
 #include <tk/xform_calib2.h>
 #include <tk/zrotation_xform.h>
+#include <ccal/camera_calibration_coarse.h>
 #include <ccal/camera_calibration_params.h>
+#include <ccal/camera_calibration_refine.h>
 #include <ccal/error_family.h>
 #include <ccal/export.h>
 #include <ccal/line_scan_calibration_errors.h>
 #include <ccal/line_scan_xform_errors.h>
 #include <ccal/multicamera_calibration_errors.h>
 #include <ccal/physical_at_z1_from_image_params.h>
+#include <ccal/single_camera_calibration.h>
 #include <ccal/telecentric_calibration.h>
 #include <ccal/telecentric_calibration_errors.h>
 #include <ccal/telecentric_extrinsics_errors.h>
