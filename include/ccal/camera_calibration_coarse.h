@@ -24,10 +24,10 @@
 //   principal point at the centroid of the image points, no lens distortion values (distModel
 //   model: k = 0 under eRadial, p0..p3 = 1 under eSineTan, centre (0, 0)).
 // The physical points must not all lie on one plane, and there must be at least six of them in
-// general position; neither is tested, and such data give a meaningless model.
+// general position; neither is tested: such data give a meaningless model or the exception below.
 // Throws tkInvariantFailure when a coordinate is not finite, and tkMathError::Singular when the
-// estimate is degenerate (a projection-matrix row of zeros, as for an empty list after the
-// internal assertion of the image normalisation). result is assigned only on success.
+// estimate is degenerate (a projection-matrix row of zeros, as for an empty list or, typically,
+// points on one plane). result is assigned only on success.
 CCAL_API void tfCameraCalibrationParamsCoarse(
     tk2XformCalib2Defs::tkCalib2DistortionModel model,
     const std::vector<std::pair<tkVector<2>, tkVector<3>>>& correspondences,

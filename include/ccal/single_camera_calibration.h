@@ -44,8 +44,9 @@
 //
 // Throws tkInvariantFailure when a coordinate or weight is not finite, a weight is negative, or
 // platePoses and plateViews differ in length while plateViews is not empty; tkMathError::Singular
-// for a degenerate closed-form estimate; and what tk2XformCalib2::init and the procedural layer
-// throw. No point counts are tested. result is assigned only at the end, after success.
+// for a degenerate closed-form estimate (an empty list, typically points on one plane); and what
+// tk2XformCalib2::init and the procedural layer throw. No point counts are tested: fewer than six
+// points give a meaningless model. result is assigned only at the end, after success.
 CCAL_API void tfComputeCalibrationSingleCamera_internal(
     tk2XformCalib2Defs::tkCalib2DistortionModel model,
     const std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>& correspondences,
