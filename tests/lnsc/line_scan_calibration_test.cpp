@@ -1,10 +1,12 @@
 // Line-scan camera calibration: the options class, tfCalibrateLineScanCamera with its argument
 // checks, the Y-axis adjustment and tfAlignClientCoordinatesToScannerMotion.
 #include <ccal/line_scan_calibration.h>
+#include <ccal/line_scan_xform.h>
 #include <gtest/gtest.h>
 #include <proc/clnsc_xformCalib2.h>
 #include <tk/failure.h>
 
+#include "support/geometry_expect.h"
 #include "support/line_scan_sets.h"
 
 #include <cmath>
@@ -257,6 +259,51 @@ TEST_F(LineScanCalibration, AlignmentNeedsALineScanTransform) {
   tk2XformCalib2 xform(record);
   ccal_xformCalib2_destruct(&record);
   EXPECT_THROW(tfAlignClientCoordinatesToScannerMotion(xform), tkMathError::Singular);
+}
+
+TEST_F(LineScanCalibration, DocumentedWorkedExample) {
+  // The numbers of docs/line-scan.md, "Worked example".
+  const auto near = [](const tkVector<2>& actual, double x, double y) {
+    return (actual - tkVector<2>(x, y)).length() < 1e-6;
+  };
+  tkCalibrateLineScanCameraParams params;
+  double rms = 0, largest = 0;
+  tk2XformCalib2 camera;
+  tfCalibrateLineScanCamera(exact_->image, exact_->physical, params, rms, largest, camera);
+  EXPECT_LT(largest, 1e-11);
+  const clnsc_lineScanCameraUnconstrainedCalibrationParams fitted = lineScanOf(camera).camera;
+  EXPECT_NEAR(fitted.lens.offset, 2048.0, 1e-9);
+  EXPECT_NEAR(fitted.lens.scale, 7800.0, 1e-7);
+  EXPECT_TRUE(VectorsNear(cameraCentre(fitted), tkVector<3>(22.3614, -4.8169, 186.6716), 1e-4));
+  EXPECT_NEAR(fitted.scannerMotion.x, -0.000446782, 1e-9);
+  EXPECT_NEAR(fitted.scannerMotion.y, 0.0255961, 1e-7);
+  EXPECT_TRUE(near(camera.invMapPoint(tkVector<2>(50, 30)), 2118.400454, 1283.170786));
+  EXPECT_TRUE(near(camera.mapPoint(tkVector<2>(2048, 1000)), 48.409532, 22.631869));
+
+  params.useDistanceFromCameraToTarget(true);
+  params.distanceFromCameraToTarget(150.0);
+  tfCalibrateLineScanCamera(exact_->image, exact_->physical, params, rms, largest, camera);
+  const clnsc_lineScanCameraUnconstrainedCalibrationParams nearer = lineScanOf(camera).camera;
+  EXPECT_NEAR(nearer.lens.scale, 6222.474787, 1e-6);
+  EXPECT_NEAR(nearer.lens.k1, -0.0763692, 1e-7);
+  EXPECT_NEAR(nearer.lens.k2, 0.0202509, 1e-7);
+  EXPECT_TRUE(VectorsNear(cameraCentre(nearer), tkVector<3>(31.8721, -4.1519, 150.0), 1e-4));
+  EXPECT_TRUE(near(camera.invMapPoint(tkVector<2>(50, 30)), 2118.400454, 1283.170786));
+  EXPECT_TRUE(near(camera.mapPoint(tkVector<2>(2048, 1000)), 48.409532, 22.631869));
+
+  params.calibrationYAxisAdjustmentMode(tkCalibrateLineScanCameraDefs::eAlignYAxisToScannerMotion);
+  tfCalibrateLineScanCamera(exact_->image, exact_->physical, params, rms, largest, camera);
+  const cmath_vect3& M = fitted.scannerMotion;
+  EXPECT_NEAR(std::atan2(M.x, M.y) * 180.0 / std::acos(-1.0), -1.0, 1e-9);
+  EXPECT_NEAR(lineScanOf(camera).camera.scannerMotion.y, 0.0256, 1e-10);
+  EXPECT_TRUE(near(camera.mapPoint(tkVector<2>(2048, 1000)), 48.797140, 21.783559));
+  EXPECT_TRUE(near(camera.invMapPoint(tkVector<2>(50, 30)), 2097.286792, 1318.492256));
+
+  const tk2XformLineScan xform(exact_->image, exact_->physical);
+  const tk2XformLinear linear = xform.linearXform(tkVector<2>(50, 30));
+  EXPECT_TRUE(
+      MatricesNear(linear.matrix(), tkMatrix<2>(40.899035, 0.713895, -2.728602, 39.020822), 1e-6));
+  EXPECT_TRUE(VectorsNear(linear.trans(), tkVector<2>(52.031829, 248.976199), 1e-6));
 }
 
 }  // namespace

@@ -94,6 +94,20 @@ TEST_F(LineScanFit, FittedRecordMeetsTheConventions) {
   EXPECT_GT(q.a, 0.0) << "C4 quaternion sign";
 }
 
+TEST_F(LineScanFit, DistanceBeyondTheHighestCameraGivesTheHighest) {
+  // The exact set's plate is seen identically by cameras up to 669.28 units above it; a larger
+  // distance gives that highest camera, and any distance the same mapping.
+  clnsc_xformLineScan near, high, higher;
+  ASSERT_EQ(fit(exact_->image, exact_->physical, true, 100.0, near), 0);
+  ASSERT_EQ(fit(exact_->image, exact_->physical, true, 1000.0, high), 0);
+  ASSERT_EQ(fit(exact_->image, exact_->physical, true, 1e5, higher), 0);
+  EXPECT_NEAR(cameraCentre(near.camera).z(), 100.0, 1e-9);
+  EXPECT_NEAR(cameraCentre(high.camera).z(), 669.280667, 1e-6);
+  EXPECT_LT(cameraDifference(higher.camera, high.camera), 1e-12);
+  EXPECT_LT(rmsResidual(near, *exact_), 1e-9);
+  EXPECT_LT(rmsResidual(high, *exact_), 1e-9);
+}
+
 TEST_F(LineScanFit, NoisyResidualMatchesTheNoise) {
   // 200 points, 10 values fitted: the best RMS of the 2-D residual is about
   // σ·sqrt(2·(n − 5)/n); this draw of the noise is a little small (its own RMS against the
