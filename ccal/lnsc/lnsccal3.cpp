@@ -17,6 +17,9 @@ constexpr long kLine = 313;
 // Largest deviation from orthonormality accepted for an archived rotation: far above the
 // rounding of a stored rotation, far below any real shear.
 constexpr double kRotationTolerance = 1e-9;
+// Rounds of tk_setLineScanCameraPoseInverse's search for a matrix its quaternion reproduces;
+// random rotations settle within 10 (most at once), and one round costs well under a microsecond.
+constexpr int kSettleRounds = 32;
 
 bool isRotation(const tkXform<3>& xform) {
   const tkMatrix<3>& R = xform.matrix();
@@ -51,10 +54,11 @@ tk3QuaternionXform tk_lineScanCameraPoseInverse(
                             tkVector<3>(translation.x, translation.y, translation.z));
 }
 
-void tk_setLineScanCameraPoseInverse(clnsc_lineScanCameraUnconstrainedCalibrationParams& camera,
-                                     const tkXform<3>& poseInverse) {
-  if (!isRotation(poseInverse))
-    throw tkArchive::Corrupt(L"the pose of a line-scan camera is not a rigid transform");
+namespace {
+
+// Sets the pose from a rotation (unchecked here).
+void setPose(clnsc_lineScanCameraUnconstrainedCalibrationParams& camera,
+             const tkXform<3>& poseInverse) {
   const tk3QuaternionXform pose(poseInverse);
   const tk3Quaternion& q = pose.quat();
   c3d_quaternion quaternion;
@@ -64,6 +68,27 @@ void tk_setLineScanCameraPoseInverse(clnsc_lineScanCameraUnconstrainedCalibratio
   const cmath_vect3 translation{pose.trans().x(), pose.trans().y(), pose.trans().z()};
   tfThrowExceptionOnFailure(clnsc_lineScanCameraUnconstrainedCalibrationParams_setCameraPoseInverse(
       &camera, &rotation, &translation));
+}
+
+}  // namespace
+
+void tk_setLineScanCameraPoseInverse(clnsc_lineScanCameraUnconstrainedCalibrationParams& camera,
+                                     const tkXform<3>& poseInverse) {
+  if (!isRotation(poseInverse))
+    throw tkArchive::Corrupt(L"the pose of a line-scan camera is not a rigid transform");
+  // The camera holds a quaternion, and storing writes its matrix, which can differ from the
+  // matrix read in the last bits. Settling on a matrix that the quaternion reproduces exactly
+  // makes a loaded camera store the same bytes every time it is loaded and stored again.
+  clnsc_lineScanCameraUnconstrainedCalibrationParams result = camera;
+  tkXform<3> matrix = poseInverse;
+  for (int round = 0; round < kSettleRounds; ++round) {
+    setPose(result, matrix);
+    const tkXform<3> stored = tk_lineScanCameraPoseInverse(result).xform();
+    if (stored == matrix)
+      break;
+    matrix = stored;
+  }
+  camera = result;
 }
 
 tkArchive& operator||(tkArchive& ar, clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {

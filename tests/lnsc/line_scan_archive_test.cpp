@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <tk/archive.h>
 #include <tk/archive_geometry.h>
+#include <tk/random_uniform.h>
 
 #include "ccal/lnsc/lnsccal3.h"
 #include "ccal/lnsc/lnscdist.h"
@@ -132,6 +133,35 @@ TEST_F(LineScanArchive, PoseThatIsNotARotationIsCorrupt) {
   std::memcpy(buffer.data() + 36, &sheared, sizeof sheared);  // element (0, 0) of the pose
   tk2XformLineScan loaded;
   EXPECT_THROW(load(buffer, loaded), tkArchive::Corrupt);
+}
+
+TEST_F(LineScanArchive, LoadedTransformStoresTheSameBytesAgain) {
+  // The pose travels as a matrix and lives as a quaternion: a loaded transform must settle on a
+  // matrix that its quaternion reproduces, so that loading and storing again changes nothing.
+  tkRandomUniform random(7);
+  for (int trial = 0; trial < 200; ++trial) {
+    clnsc_lineScanCameraUnconstrainedCalibrationParams camera = fitted_.lineScan()->camera;
+    const c3d_quaternion q{random.next(-1, 1), random.next(-1, 1), random.next(-1, 1),
+                           random.next(-1, 1)};
+    c3d_quaternionUnit_initQuaternion(&camera.poseInverseRotation, &q);
+    std::vector<unsigned char> first;
+    {
+      tkArchive ar(first, tkArchive::eStore);
+      unsigned char version = 1, baseVersion = 0;
+      bool w2i = true;
+      ar || version;
+      ar || baseVersion;
+      ar || camera;
+      ar || w2i;
+    }
+    tk2XformLineScan loaded;
+    load(first, loaded);
+    std::vector<unsigned char> second = store(loaded);
+    tk2XformLineScan reloaded;
+    load(second, reloaded);
+    ASSERT_EQ(store(reloaded), second) << "trial " << trial;
+    EXPECT_LT(cameraDifference(reloaded.lineScan()->camera, camera), 1e-15) << "trial " << trial;
+  }
 }
 
 TEST_F(LineScanArchive, ReaderThatKnowsOnlyTheArchiveRecreatesTheTransform) {

@@ -4,6 +4,7 @@
 #include <ccal/line_scan_xform.h>
 #include <gtest/gtest.h>
 #include <proc/clnsc_xformCalib2.h>
+#include <tk/attention.h>
 #include <tk/failure.h>
 
 #include "support/geometry_expect.h"
@@ -201,6 +202,19 @@ TEST_F(LineScanCalibration, ArgumentChecksThrowWithoutTouchingTheOutputs) {
   EXPECT_EQ(rms, -1.0);
   EXPECT_EQ(largest, -1.0);
   EXPECT_TRUE(calibrated == untouched);
+}
+
+TEST_F(LineScanCalibration, AbortRequestEndsTheRefinement) {
+  tkAbortToken token;
+  token.requestAbort();
+  const tkAttentionScope scope(token);
+  double rms = -1.0, largest = -1.0;
+  tk2XformCalib2 calibrated;
+  EXPECT_THROW(
+      tfCalibrateLineScanCamera(exact_->image, exact_->physical, tkCalibrateLineScanCameraParams(),
+                                rms, largest, calibrated),
+      tkAttention::Aborted);
+  EXPECT_EQ(rms, -1.0);
 }
 
 TEST_F(LineScanCalibration, AlignedModeIsTheAlignmentOfTheClientFrame) {
