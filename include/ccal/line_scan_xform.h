@@ -47,6 +47,8 @@ class CCAL_API tk2XformLineScan : public tk2XformBase {
                    double distanceFromCameraToTarget);
   // Copies the other model; assigning an object to itself does nothing.
   tk2XformLineScan& operator=(const tk2XformLineScan& other);
+  // Never throws; a record that cannot be destructed is reported as a failed internal assertion
+  // and left alone.
   ~tk2XformLineScan() override;
 
   // Fits the model: list1[i] (image point: u pixels, v scan line) is the image of list2[i]

@@ -37,8 +37,6 @@ class tk_2XformComposition : public tk2XformBase {
 
 }  // namespace
 
-tkRepBase::~tkRepBase() = default;
-
 tk2XformBase::~tk2XformBase() = default;
 
 tkPtrHandle<tk2XformBase> tk2XformBase::composeBase(const tk2XformBase& first) const {
