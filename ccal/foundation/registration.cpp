@@ -3,11 +3,14 @@
 // All of it lives in this one file because C++ fixes the order of static initialisation only
 // within a translation unit. Nothing is unregistered when the library is unloaded.
 #include <ccal/line_scan_calibration_errors.h>
+#include <ccal/line_scan_xform.h>
 #include <ccal/line_scan_xform_errors.h>
 #include <ccal/multicamera_calibration_errors.h>
 #include <ccal/telecentric_calibration_errors.h>
 #include <ccal/telecentric_extrinsics_errors.h>
 #include <tk/failure.h>
+
+#include <typeinfo>
 
 #include "ccal/foundation/error_family_impl.h"
 
@@ -24,6 +27,7 @@ bool registerLineScanConverter() {
 
 CCAL_DEFINE_ERROR_EXEMPLAR(tk2XformLineScanDefs, InsufficientPoints);
 CCAL_DEFINE_ERROR_EXEMPLAR(tk2XformLineScanDefs, BadParams);
+tk_Instantiator tk2XformLineScan::sExemplar(typeid(tk2XformLineScan), &tk2XformLineScan::make);
 [[maybe_unused]] static const bool sLineScanConverterFirst = registerLineScanConverter();
 CCAL_DEFINE_ERROR_EXEMPLAR(tkCalibrateLineScanCameraDefs, BadParams);
 CCAL_DEFINE_ERROR_EXEMPLAR(tkCalibrateLineScanCameraDefs, InsufficientPoints);

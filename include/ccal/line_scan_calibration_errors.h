@@ -5,8 +5,21 @@
 
 #include <ccal/error_family.h>
 
+#include <cstdint>
+
 class CCAL_API tkCalibrateLineScanCameraDefs {
   CCAL_ERROR_SCOPE_BODY(tkCalibrateLineScanCameraDefs)
+
+  // How line-scan camera calibration sets the Y axis of the client frame (a 32-bit value; only
+  // these two are valid).
+  enum CalibrationYAxisAdjustmentMode : int32_t {
+    // The client frame is the frame of the given physical points.
+    eNoYAxisAdjustment = 0,
+    // The client frame is turned about its Z axis (through its origin) so that +Y points along
+    // the in-plate part of the scanner motion: image columns then map to lines X = const, and
+    // Y grows with the scan line.
+    eAlignYAxisToScannerMotion = 1
+  };
 
   CCAL_DECLARE_ERRORS_CLASS();
   // 0x1000B400: bad arguments (also status 0x80001000).

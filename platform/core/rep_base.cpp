@@ -1,0 +1,3 @@
+#include <tk/rep_base.h>
+
+tkRepBase::~tkRepBase() = default;
