@@ -1,0 +1,55 @@
+// End-to-end calibration of one area-scan camera from weighted 2D-3D correspondences.
+#ifndef CCAL_SINGLE_CAMERA_CALIBRATION_H
+#define CCAL_SINGLE_CAMERA_CALIBRATION_H
+
+#include <ccal/camera_calibration_params.h>
+#include <ccal/export.h>
+#include <tk/crsp_pair_weighted.h>
+#include <tk/vector.h>
+#include <tk/xform.h>
+#include <tk/xform_calib2.h>
+
+#include <utility>
+#include <vector>
+
+// Calibrates one camera (intrinsic model under `model`, lens distortion and pose) from
+// correspondences ((image point in pixels, physical point), weight) of all plates together, in
+// physical (world) coordinates; the physical points must not all lie on one plane.
+//
+// The steps:
+//   1. the physical frame is scaled so that the X and Y coordinates have a fixed spread;
+//   2. a closed-form estimate on all points (tfCameraCalibrationParamsCoarse);
+//   3. under eNoDistortion: the full refinement from it, and done; otherwise
+//   4. the start of the lens distortion is searched on a subset of at most 333 points (a fixed
+//      pseudo-random choice, the same on every run): short refinements (at most 50 iterations)
+//      from the coarse pose with k = ±step (eRadial) or (p0, p1, p2, p3) = (±step, 1, ±step, 1)
+//      (eSineTan), the step growing geometrically from 2e-7 times the focal length in pixels; the
+//      candidate with the smallest image RMS on the subset wins;
+//   5. when plateViews is not empty, a planar calibration of the views with more than 9 points
+//      (tk2XformCalib2::init) competes with that candidate; platePoses[v] is the plate ->
+//      physical transform of plateViews[v] (plate points (x, y) on the plate's plane Z = 0);
+//   6. the full refinement (at most 300 iterations) on all points from the winner.
+// Repeated calls with the same arguments give bit-identical results.
+//
+// Progress: one tkProgressTrackerBlock of weight 1.0, reporting nothing until it closes. In
+// estimate-only mode the call reports 100·ln(10000)/ln(√1.4) (about 5474.65) units of work and
+// returns without computing; result is then untouched.
+//
+// Abort (tkAttentionScope): a request ends each running minimisation at its next evaluation
+// under eNoDistortion and eRadial, and the driver goes on with what it has; every later
+// refinement stops at its start, so the call returns soon with the model reached (typically the
+// coarse estimate or a partial refinement). When plateViews is not empty the planar calibration
+// sees the request too and throws tkAttention::Aborted. Under eSineTan the minimisations do not
+// poll for aborts: the call runs to its end unless the planar calibration throws.
+//
+// Throws tkInvariantFailure when a coordinate or weight is not finite, a weight is negative, or
+// platePoses and plateViews differ in length while plateViews is not empty; tkMathError::Singular
+// for a degenerate closed-form estimate; and what tk2XformCalib2::init and the procedural layer
+// throw. No point counts are tested. result is assigned only at the end, after success.
+CCAL_API void tfComputeCalibrationSingleCamera_internal(
+    tk2XformCalib2Defs::tkCalib2DistortionModel model,
+    const std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>& correspondences,
+    const std::vector<std::vector<tkCrspPairWeighted>>& plateViews,
+    const std::vector<tkXform<3>>& platePoses, tkCameraCalibrationParams& result);
+
+#endif
