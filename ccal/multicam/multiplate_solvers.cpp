@@ -151,7 +151,7 @@ tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rigFromValue
 
 tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::
     tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(long n)
-    : tkLevMarSolve(n, n, 1e-12, 1e-12, 200, 15, 0.01, 1e-8, 1e20, true, true),
+    : tkLevMarSolve(n, n, 1e-12, 1e-30, 200, 15, 0.01, 1e-8, 1e20, true, true),
       zRecords_(),
       heights_(),
       aRecords_() {
@@ -242,7 +242,7 @@ double tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::cost(
 
 tk3DCalibrationMultiplateZRotationAndArbitrarySolver::
     tk3DCalibrationMultiplateZRotationAndArbitrarySolver(long n)
-    : tkLevMarSolve(n, n, 1e-12, 1e-12, 300, 15, 0.01, 1e-8, 1e20, true, true),
+    : tkLevMarSolve(n, n, 1e-12, 1e-30, 300, 15, 0.01, 1e-8, 1e20, true, true),
       zRecords_(),
       heights_(),
       aRecords_() {
@@ -331,7 +331,7 @@ double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::cost(const tkNMMatr
 
 tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::
     tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver(long n)
-    : tkLevMarSolve(n, n, 1e-12, 1e-12, 200, 15, 0.01, 1e-8, 1e20, true, true),
+    : tkLevMarSolve(n, n, 1e-12, 1e-30, 200, 15, 0.01, 1e-8, 1e20, true, true),
       zRecords_(),
       heights_(),
       aRecords_() {

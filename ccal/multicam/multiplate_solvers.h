@@ -13,8 +13,11 @@
 // minimize(); getX() and unpack. The solvers hold copies of all data. FuncI never throws: any
 // exception becomes the status 0x80000000, which ends the minimisation.
 //
-// Settings (tkLevMarSolve order): (N, N, 1e-12, 1e-12, maxIterations, 15, 0.01, 1e-8, 1e20,
-// true, true) with maxIterations 300 for one camera and 200 for a rig.
+// Settings (tkLevMarSolve order): (N, N, 1e-12, 1e-30, maxIterations, 15, 0.01, 1e-8, 1e20,
+// true, true) with maxIterations 300 for one camera and 200 for a rig. The |F|² rule (1e-30) is
+// in effect off: an absolute bound of 1e-12 on the squared gradient stops exact data with the
+// weakly determined values (the centre of expansion above all) off by up to 1e-4, so the
+// minimisation ends on the step rule or the iteration limit.
 #ifndef CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 #define CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 
