@@ -6,7 +6,6 @@
 #include <tk/failure.h>
 #include <tk/pose3d.h>
 #include <tk/progress.h>
-#include <tk/statistics.h>
 
 #include <algorithm>
 #include <cmath>
@@ -328,46 +327,6 @@ Params initialEstimate(const tk_ZRotationData& zData, const tk_ArbitraryData& aD
   return start;
 }
 
-Params scaledTranslations(const Params& p, double factor) {
-  Params out = p;
-  std::vector<tk3QuaternionXform> cameras = p.cameraPoseInverses();
-  for (auto& pose : cameras)
-    pose.trans(pose.trans() * factor);
-  std::vector<tk3ZRotationXform> zPoses = p.calibrationPlatePoses();
-  for (auto& pose : zPoses)
-    pose.trans(pose.trans() * factor);
-  std::vector<tk3QuaternionXform> aPoses = p.arbitraryCalibrationPlatePoses();
-  for (auto& pose : aPoses)
-    pose.trans(pose.trans() * factor);
-  out.cameraPoseInverses(cameras);
-  out.calibrationPlatePoses(zPoses);
-  out.arbitraryCalibrationPlatePoses(aPoses);
-  return out;
-}
-
-// Scale that brings the plate points to a spread of about 15/√12 per list.
-double plateScale(const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
-  tkStatistics stats;
-  long lists = 0;
-  const auto add = [&](const tk_WeightedCrspList& list) {
-    ++lists;
-    for (const auto& k : list) {
-      stats.add(k.first.second.x());
-      stats.add(k.first.second.y());
-    }
-  };
-  for (const auto& placement : zData)
-    for (const auto& list : placement.first)
-      add(list);
-  for (const auto& placement : aData)
-    for (const auto& list : placement)
-      add(list);
-  const double n = static_cast<double>(stats.count());
-  if (stats.count() > 2 && stats.stdDev() > 0.0)
-    return std::sqrt(n / static_cast<double>(lists)) / stats.stdDev() * 15.0 / std::sqrt(12.0);
-  return 1.0;
-}
-
 }  // namespace
 
 void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
@@ -391,18 +350,8 @@ void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
   tk_ZRotationData zData = tfWeightedData(zRotationPlacements);
   tk_ArbitraryData aData = tfWeightedData(arbitraryPlacements);
   checkShapes(zData, aData);
-  const double s = plateScale(zData, aData);
-  for (auto& placement : zData) {
-    placement.second *= s;
-    for (auto& list : placement.first)
-      for (auto& k : list)
-        k.first.second = k.first.second * s;
-  }
-  for (auto& placement : aData)
-    for (auto& list : placement)
-      for (auto& k : list)
-        k.first.second =
-            tkVector<3>(k.first.second.x() * s, k.first.second.y() * s, k.first.second.z());
+  const double s = tfPlateScale(zData, aData);
+  tfScalePlates(s, zData, aData);
   const Params start = initialEstimate(zData, aData, distModel);
   Params scaled;
   tfRefineCameraCalibrationMultiplateMulticamera(zData, aData, start, scaled);
@@ -435,7 +384,7 @@ void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
         [&](std::size_t j) { return scaled.arbitraryCalibrationPlatePoses()[j].xform(); }, c, rmsA,
         maxA);
   }
-  result = scaledTranslations(scaled, 1.0 / s);
+  result = tfScaleTranslations(scaled, 1.0 / s);
   rmsErrorsZRotation = rmsZ;
   maxErrorsZRotation = maxZ;
   rmsErrorsArbitrary = rmsA;

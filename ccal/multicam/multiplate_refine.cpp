@@ -8,6 +8,7 @@
 #include <tk/progress.h>
 #include <tk/random_uniform.h>
 #include <tk/real_eq.h>
+#include <tk/statistics.h>
 #include <tk/xform.h>
 
 #include <cmath>
@@ -211,27 +212,62 @@ Params staged(Kind kind, const tk_ZRotationData& zData, const tk_ArbitraryData& 
   return solve(kind, zData, aData, first);
 }
 
-tkVector<3> scaledTrans(const tkVector<3>& t, double factor) {
-  return t * factor;
-}
+}  // namespace
 
-// Translations of every pose times factor.
-Params scalePoses(const Params& p, double factor) {
+Params tfScaleTranslations(const Params& p, double factor) {
   Params out = p;
   std::vector<tk3QuaternionXform> cameras = p.cameraPoseInverses();
   for (auto& pose : cameras)
-    pose.trans(scaledTrans(pose.trans(), factor));
+    pose.trans(pose.trans() * factor);
   std::vector<tk3ZRotationXform> zPoses = p.calibrationPlatePoses();
   for (auto& pose : zPoses)
-    pose.trans(scaledTrans(pose.trans(), factor));
+    pose.trans(pose.trans() * factor);
   std::vector<tk3QuaternionXform> aPoses = p.arbitraryCalibrationPlatePoses();
   for (auto& pose : aPoses)
-    pose.trans(scaledTrans(pose.trans(), factor));
+    pose.trans(pose.trans() * factor);
   out.cameraPoseInverses(cameras);
   out.calibrationPlatePoses(zPoses);
   out.arbitraryCalibrationPlatePoses(aPoses);
   return out;
 }
+
+double tfPlateScale(const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
+  tkStatistics stats;
+  long lists = 0;
+  const auto add = [&](const tk_WeightedCrspList& list) {
+    ++lists;
+    for (const auto& k : list) {
+      stats.add(k.first.second.x());
+      stats.add(k.first.second.y());
+    }
+  };
+  for (const auto& placement : zData)
+    for (const auto& list : placement.first)
+      add(list);
+  for (const auto& placement : aData)
+    for (const auto& list : placement)
+      add(list);
+  const double n = static_cast<double>(stats.count());
+  if (stats.count() > 2 && stats.stdDev() > 0.0)
+    return std::sqrt(n / static_cast<double>(lists)) / stats.stdDev() * 15.0 / std::sqrt(12.0);
+  return 1.0;
+}
+
+void tfScalePlates(double s, tk_ZRotationData& zData, tk_ArbitraryData& aData) {
+  for (auto& placement : zData) {
+    placement.second *= s;
+    for (auto& list : placement.first)
+      for (auto& k : list)
+        k.first.second = k.first.second * s;
+  }
+  for (auto& placement : aData)
+    for (auto& list : placement)
+      for (auto& k : list)
+        k.first.second =
+            tkVector<3>(k.first.second.x() * s, k.first.second.y() * s, k.first.second.z());
+}
+
+namespace {
 
 // Z-rotation removal and normalisation around the staged solve.
 Params refine(Kind kind, const tk_ZRotationData& zIn, const tk_ArbitraryData& aIn,
@@ -258,7 +294,7 @@ Params refine(Kind kind, const tk_ZRotationData& zIn, const tk_ArbitraryData& aI
   // 2. Physical frame with camera 0 at distance 1; per-camera image normalisation.
   const double distance = start.cameraPoseInverses()[0].trans().length();
   const double s = distance == 0.0 ? 1.0 : 1.0 / distance;
-  start = scalePoses(start, s);
+  start = tfScaleTranslations(start, s);
   std::vector<tk2XformLinear> norms;
   std::vector<tkPhysicalAtZEquals1FromImageParams> intrinsics =
       start.physicalAtZEquals1FromImageParams();
@@ -289,7 +325,7 @@ Params refine(Kind kind, const tk_ZRotationData& zIn, const tk_ArbitraryData& aI
   Params solved = staged(kind, zData, aData, start);
 
   // Back to pixels, the caller's unit and the caller's plate frames.
-  solved = scalePoses(solved, 1.0 / s);
+  solved = tfScaleTranslations(solved, 1.0 / s);
   intrinsics = solved.physicalAtZEquals1FromImageParams();
   for (std::size_t c = 0; c < nC; ++c)
     intrinsics[c] = intrinsics[c].mapRight(norms[c]);

@@ -48,6 +48,16 @@ tk_ArbitraryData tfWeightedData(const tk_ArbitraryPlacements& data);
 tk_ZRotationData tfWeightedData(const tk_ZRotationPlacementsW& data);
 tk_ArbitraryData tfWeightedData(const tk_ArbitraryPlacementsW& data);
 
+// The translation of every camera, Z-rotation and arbitrary pose times factor.
+tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams tfScaleTranslations(
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p, double factor);
+// Scale of the plate frame for the entry points: over x and y of every plate point (Z-rotation
+// placements first) and L lists visited (empty ones included), with n values and standard
+// deviation σ, √(n / L) / σ · 15 / √12; 1 for n <= 2 or σ = 0.
+double tfPlateScale(const tk_ZRotationData& zData, const tk_ArbitraryData& aData);
+// Heights and Z-rotation plate points times s; of arbitrary plate points x and y only.
+void tfScalePlates(double s, tk_ZRotationData& zData, tk_ArbitraryData& aData);
+
 // Joint refinement of a rig (intrinsics and poses).
 void tfRefineCameraCalibrationMultiplateMulticamera(
     const tk_ZRotationData& zData, const tk_ArbitraryData& aData,

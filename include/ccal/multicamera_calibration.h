@@ -66,4 +66,24 @@ CCAL_API void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
     const tkMulticameraArbitraryPlacementsWeighted& arbitraryPlacements,
     tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& result);
 
+// Poses of a rig whose intrinsic models are known (one per camera, in camera order), with the
+// poses of the placements: starting from the camera with most points in placement 0, poses
+// propagate through lists of at least 9 points (planar pose with known intrinsics), then all
+// poses are refined jointly with the intrinsics fixed. The returned intrinsic list is the given
+// one up to rounding. Throws tkInvariantFailure when there is no Z-rotation placement, when
+// placements do not hold one list per model, or when no camera has a point in placement 0;
+// tk_MulticameraCalibrationDefs::BadParams "calib not set" when some camera or placement cannot
+// be reached. The weighted overload scales the plate frame as the calibration does and returns
+// a default (empty) parameter set when the final image error is not finite.
+CCAL_API void tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
+    const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
+    const tkMulticameraZRotationPlacements& zRotationPlacements,
+    const tkMulticameraArbitraryPlacements& arbitraryPlacements,
+    tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& result);
+CCAL_API void tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
+    const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
+    const tkMulticameraZRotationPlacementsWeighted& zRotationPlacements,
+    const tkMulticameraArbitraryPlacementsWeighted& arbitraryPlacements,
+    tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& result);
+
 #endif
