@@ -1,0 +1,392 @@
+#include "ccal/multicam/multiplate_gradient.h"
+
+#include "ccal/single/camera_projection.h"
+#include "ccal/single/crsp_gradient_terms.h"
+
+#include <proc/c3d_plane.h>
+#include <proc/c3d_ptRayGenericPoly.h>
+#include <proc/c3d_ptRayZRotGenericPoly.h>
+#include <proc/csys_attention.h>
+#include <tk/failure.h>
+#include <tk/quaternion_partials.h>
+#include <tk/real_eq.h>
+
+#include <cmath>
+
+void tk_MultiplateProblem::blockOf(long i, long& ci, long& zi, long& ai) const {
+  ci = zi = ai = -1;
+  if (i < 0 || i >= size())
+    return;
+  if (i < zStart())
+    ci = i / cameraBlock;
+  else if (i < aStart())
+    zi = (i - zStart()) / 3;
+  else
+    ai = (i - aStart()) / 6;
+}
+
+namespace {
+
+tk3QuaternionXform quaternionPose(int unitValIndex, const double* v) {
+  tk3Quaternion quat(1.0, 0.0, 0.0, 0.0);
+  quat.setUsingUnitValIndex(unitValIndex, v[0], v[1], v[2]);
+  return tk3QuaternionXform(quat, tkVector<3>(v[3], v[4], v[5]));
+}
+
+void unpackCamera(const tk_MultiplateProblem& problem, const double* x, long c,
+                  tk_CameraValues& out) {
+  const double* block = x + c * problem.cameraBlock;
+  const int uvi = problem.cameraUnitValIndices[static_cast<std::size_t>(c)];
+  if (!problem.poseOnly) {
+    tfUnpackCameraValues(block, uvi, problem.model, out);
+    return;
+  }
+  out.intrinsic = problem.fixedIntrinsics[static_cast<std::size_t>(c)];
+  const tk3QuaternionXform pose = quaternionPose(uvi, block);
+  out.quat = pose.quat();
+  out.rotation = pose.xform().matrix();
+  out.trans = pose.trans();
+}
+
+tkXform<3> zRotationPose(double tanHalf, double tx, double ty, double height) {
+  return tk3ZRotationXform(2.0 * std::atan(tanHalf), tkVector<3>(tx, ty, height)).xform();
+}
+
+void unpackZ(const tk_MultiplateProblem& problem, const double* x, long j,
+             tk_MultiplateValues& values) {
+  const std::size_t k = static_cast<std::size_t>(j);
+  if (j == 0) {
+    values.zTanHalf[0] = 0.0;
+    values.zPoses[0] = tkXform<3>();
+    return;
+  }
+  const double* b = x + problem.zStart() + 3 * (j - 1);
+  values.zTanHalf[k] = b[0];
+  values.zPoses[k] = zRotationPose(b[0], b[1], b[2], problem.heights[k]);
+}
+
+void unpackA(const tk_MultiplateProblem& problem, const double* x, long j,
+             tk_MultiplateValues& values) {
+  values.aPoses[static_cast<std::size_t>(j)] = quaternionPose(
+      problem.arbitraryUnitValIndices[static_cast<std::size_t>(j)], x + problem.aStart() + 6 * j);
+}
+
+// Σ w·|p − π(X(P))|² over one list.
+double listCost(const tk_CameraProjection& camera, const tkXform<3>& plateToWorld,
+                const tk_MultiplateList& list) {
+  double sum = 0.0;
+  for (std::size_t k = 0; k < list.count; ++k) {
+    const ccal_crspPair2D3DWeighted& r = list.records[k];
+    if (r.w == 0.0)
+      continue;
+    const tkVector<2> e =
+        tkVector<2>(r.p.x, r.p.y) -
+        camera.imagePoint(plateToWorld.mapPoint(tkVector<3>(r.P.x, r.P.y, r.P.z)));
+    sum += r.w * e.dot(e);
+  }
+  return sum;
+}
+
+struct Selection {
+  long ci, zi, ai;
+  bool camera(long c) const { return ci == -1 || c == ci; }
+  bool zPlacement(long j) const { return ai == -1 && (zi == -1 || j == zi + 1); }
+  bool aPlacement(long j) const { return zi == -1 && (ai == -1 || j == ai); }
+};
+
+// The accumulators of one evaluation.
+struct Accumulators {
+  std::vector<c3d_ptRayGenericPoly> cameras;
+  std::vector<c3d_ptRayZRotGenericPoly> zPlacements;
+  std::vector<c3d_ptRayGenericPoly> aPlacements;
+};
+
+// Adds one correspondence of camera c seen in a placement with pose plateToWorld: the intrinsic
+// term to intrinsicBlock, the pose terms to the camera's and the placement's accumulators (one of
+// zAcc, aAcc, or none for placement 0).
+void addCorrespondence(const ccal_crspPair2D3DWeighted& r, const tk_CameraValues& camera,
+                       const tkXform<3>& plateToWorld, double* intrinsicBlock,
+                       c3d_ptRayGenericPoly& cameraAcc, c3d_ptRayZRotGenericPoly* zAcc,
+                       c3d_ptRayGenericPoly* aAcc) {
+  if (r.w == 0.0)
+    return;  // adds exactly nothing
+  const tkVector<3> P(r.P.x, r.P.y, r.P.z);
+  const tkVector<3> W = plateToWorld.mapPoint(P);
+  const tkVector<3> Pc = camera.rotation * W + camera.trans;
+  if (tfRealEq(Pc.z(), 0.0, 1e-15))
+    return;
+  const tkVector<2> q(Pc.x() / Pc.z(), Pc.y() / Pc.z());
+  tkVector<2> m;
+  tfAddIntrinsicGradientTerm(camera.intrinsic, tkVector<2>(r.p.x, r.p.y), q, r.w, intrinsicBlock,
+                             &m);
+  const double inverseDepth = 1.0 / Pc.z();
+  const double depthWeight = r.w * (inverseDepth * inverseDepth);
+  tfAddPoseTerms(cameraAcc, W, m, depthWeight);
+  if (zAcc == nullptr && aAcc == nullptr)
+    return;
+  // The two planes through the viewing ray, pulled back from the camera frame to the world frame.
+  const cmath_vect3 origin = {0.0, 0.0, 0.0};
+  const cmath_vect3 direction = {m.x(), m.y(), 1.0};
+  cmath_vect3 normals[2];
+  double offsets[2];
+  tfThrowExceptionOnFailure(
+      c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, &direction, normals, offsets));
+  cmath_xformLinear3 worldToCamera;
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b)
+      worldToCamera.matrix[a][b] = camera.rotation.element(a, b);
+  }
+  worldToCamera.trans = {camera.trans.x(), camera.trans.y(), camera.trans.z()};
+  cmath_vect3 worldNormals[2];
+  double worldOffsets[2];
+  for (int k = 0; k < 2; ++k)
+    tfThrowExceptionOnFailure(c3d_pullBackPlane(&worldToCamera, &normals[k], offsets[k],
+                                                &worldNormals[k], &worldOffsets[k]));
+  if (zAcc != nullptr)
+    tfThrowExceptionOnFailure(c3d_ptRayZRotGenericPoly_addPlanePairWeighted(
+        zAcc, P.x(), P.y(), P.z(), worldNormals, worldOffsets, depthWeight));
+  if (aAcc != nullptr)
+    tfThrowExceptionOnFailure(c3d_ptRayGenericPoly_addPlanePairWeighted(
+        aAcc, P.x(), P.y(), P.z(), worldNormals, worldOffsets, depthWeight));
+}
+
+long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f,
+                      const Selection& sel) {
+  tk_MultiplateValues values;
+  tfUnpackMultiplate(pr, x, values);
+  Accumulators acc;
+  acc.cameras.resize(static_cast<std::size_t>(pr.nC));
+  acc.zPlacements.resize(static_cast<std::size_t>(pr.nZ));
+  acc.aPlacements.resize(static_cast<std::size_t>(pr.nA));
+  for (c3d_ptRayGenericPoly& a : acc.cameras) {
+    const cstd_status s = c3d_ptRayGenericPoly_init(&a);
+    if (s < 0)
+      return s;
+  }
+  for (c3d_ptRayZRotGenericPoly& a : acc.zPlacements) {
+    const cstd_status s = c3d_ptRayZRotGenericPoly_init(&a);
+    if (s < 0)
+      return s;
+  }
+  for (c3d_ptRayGenericPoly& a : acc.aPlacements) {
+    const cstd_status s = c3d_ptRayGenericPoly_init(&a);
+    if (s < 0)
+      return s;
+  }
+  const long attention = csys_attention_check();
+  if (attention < 0)
+    return attention;
+
+  double scratch[tk_kMaxCameraParams] = {};
+  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  for (std::size_t c = 0; c < nC; ++c) {
+    if (!sel.camera(static_cast<long>(c)))
+      continue;
+    const tk_CameraValues& camera = values.cameras[c];
+    double* block = pr.poseOnly ? scratch : f + static_cast<long>(c) * pr.cameraBlock;
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nZ); ++j) {
+      if (!sel.zPlacement(static_cast<long>(j)))
+        continue;
+      const tk_MultiplateList& list = pr.zLists[j * nC + c];
+      c3d_ptRayZRotGenericPoly* zAcc = j == 0 ? nullptr : &acc.zPlacements[j];
+      for (std::size_t k = 0; k < list.count; ++k)
+        addCorrespondence(list.records[k], camera, values.zPoses[j], block, acc.cameras[c], zAcc,
+                          nullptr);
+    }
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j) {
+      if (!sel.aPlacement(static_cast<long>(j)))
+        continue;
+      const tk_MultiplateList& list = pr.aLists[j * nC + c];
+      const tkXform<3> pose = values.aPoses[j].xform();
+      for (std::size_t k = 0; k < list.count; ++k)
+        addCorrespondence(list.records[k], camera, pose, block, acc.cameras[c], nullptr,
+                          &acc.aPlacements[j]);
+    }
+  }
+
+  const long poseOffset = pr.poseOnly ? 0 : tk_kQuatVar1;
+  double partials[6];
+  for (std::size_t c = 0; c < nC; ++c) {
+    if (!sel.camera(static_cast<long>(c)))
+      continue;
+    const tk_CameraValues& camera = values.cameras[c];
+    tfGetQuaternionPartialDerivatives(tk3QuaternionXform(camera.quat, camera.trans),
+                                      pr.cameraUnitValIndices[c], acc.cameras[c], partials);
+    for (int k = 0; k < 6; ++k)
+      f[static_cast<long>(c) * pr.cameraBlock + poseOffset + k] = partials[k];
+  }
+  for (std::size_t j = 1; j < static_cast<std::size_t>(pr.nZ); ++j) {
+    if (!sel.zPlacement(static_cast<long>(j)))
+      continue;
+    const tkVector<3>& t = values.zPoses[j].trans();
+    const double tau = values.zTanHalf[j];
+    double* out = f + pr.zStart() + 3 * (static_cast<long>(j) - 1);
+    double dtz = 0.0;
+    tfThrowExceptionOnFailure(
+        c3d_ptRayZRotGenericPoly_DT(&acc.zPlacements[j], tau, t.x(), t.y(), t.z(), &out[0]));
+    tfThrowExceptionOnFailure(
+        c3d_ptRayZRotGenericPoly_DTX(&acc.zPlacements[j], tau, t.x(), t.y(), t.z(), &out[1]));
+    tfThrowExceptionOnFailure(
+        c3d_ptRayZRotGenericPoly_DTY(&acc.zPlacements[j], tau, t.x(), t.y(), t.z(), &out[2]));
+    tfThrowExceptionOnFailure(
+        c3d_ptRayZRotGenericPoly_DTZ(&acc.zPlacements[j], tau, t.x(), t.y(), t.z(), &dtz));
+  }
+  for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j) {
+    if (!sel.aPlacement(static_cast<long>(j)))
+      continue;
+    tfGetQuaternionPartialDerivatives(values.aPoses[j], pr.arbitraryUnitValIndices[j],
+                                      acc.aPlacements[j], partials);
+    for (int k = 0; k < 6; ++k)
+      f[pr.aStart() + 6 * static_cast<long>(j) + k] = partials[k];
+  }
+  return 0;
+}
+
+long numericalGradient(const tk_MultiplateProblem& pr, const double* x, double* f,
+                       const Selection& sel) {
+  const double delta = 1e-8;
+  const long n = pr.size();
+  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  tk_MultiplateValues values;
+  tfUnpackMultiplate(pr, x, values);
+  std::vector<tk_CameraProjection> cameras;
+  cameras.reserve(nC);
+  for (std::size_t c = 0; c < nC; ++c)
+    cameras.emplace_back(values.cameras[c]);
+  std::vector<tkXform<3>> aPoses;
+  for (const tk3QuaternionXform& pose : values.aPoses)
+    aPoses.push_back(pose.xform());
+
+  std::vector<double> moved(x, x + n);
+  for (long m = 0; m < n; ++m) {
+    long cm, zm, am;
+    pr.blockOf(m, cm, zm, am);
+    if ((sel.ci != -1 && cm != -1 && sel.ci != cm) || (sel.zi != -1 && zm != -1 && sel.zi != zm) ||
+        (sel.zi != -1 && am != -1) || (sel.ai != -1 && zm != -1) ||
+        (sel.ai != -1 && am != -1 && sel.ai != am))
+      continue;
+    double cost[2] = {0.0, 0.0};
+    for (int side = 0; side < 2; ++side) {
+      moved[static_cast<std::size_t>(m)] = side == 0 ? x[m] + delta : x[m] - delta;
+      if (cm != -1) {
+        tk_CameraValues camera;
+        unpackCamera(pr, moved.data(), cm, camera);
+        const tk_CameraProjection projection(camera);
+        for (long j = 0; j < pr.nZ; ++j)
+          if (sel.zPlacement(j))
+            cost[side] += listCost(
+                projection, values.zPoses[static_cast<std::size_t>(j)],
+                pr.zLists[static_cast<std::size_t>(j) * nC + static_cast<std::size_t>(cm)]);
+        for (long j = 0; j < pr.nA; ++j)
+          if (sel.aPlacement(j))
+            cost[side] += listCost(
+                projection, aPoses[static_cast<std::size_t>(j)],
+                pr.aLists[static_cast<std::size_t>(j) * nC + static_cast<std::size_t>(cm)]);
+      } else if (zm != -1) {
+        const long j = zm + 1;
+        const double* b = moved.data() + pr.zStart() + 3 * zm;
+        const tkXform<3> pose =
+            zRotationPose(b[0], b[1], b[2], pr.heights[static_cast<std::size_t>(j)]);
+        for (std::size_t c = 0; c < nC; ++c)
+          if (sel.camera(static_cast<long>(c)))
+            cost[side] +=
+                listCost(cameras[c], pose, pr.zLists[static_cast<std::size_t>(j) * nC + c]);
+      } else if (am != -1) {
+        const tkXform<3> pose =
+            quaternionPose(pr.arbitraryUnitValIndices[static_cast<std::size_t>(am)],
+                           moved.data() + pr.aStart() + 6 * am)
+                .xform();
+        for (std::size_t c = 0; c < nC; ++c)
+          if (sel.camera(static_cast<long>(c)))
+            cost[side] +=
+                listCost(cameras[c], pose, pr.aLists[static_cast<std::size_t>(am) * nC + c]);
+      }
+    }
+    moved[static_cast<std::size_t>(m)] = x[m];
+    f[m] = (cost[0] - cost[1]) / delta;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void tfUnpackMultiplate(const tk_MultiplateProblem& problem, const double* x,
+                        tk_MultiplateValues& values) {
+  values.cameras.resize(static_cast<std::size_t>(problem.nC));
+  values.zPoses.resize(static_cast<std::size_t>(problem.nZ));
+  values.zTanHalf.resize(static_cast<std::size_t>(problem.nZ));
+  values.aPoses.resize(static_cast<std::size_t>(problem.nA));
+  for (long c = 0; c < problem.nC; ++c)
+    unpackCamera(problem, x, c, values.cameras[static_cast<std::size_t>(c)]);
+  for (long j = 0; j < problem.nZ; ++j)
+    unpackZ(problem, x, j, values);
+  for (long j = 0; j < problem.nA; ++j)
+    unpackA(problem, x, j, values);
+}
+
+long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
+                          long index) {
+  Selection sel;
+  problem.blockOf(index, sel.ci, sel.zi, sel.ai);
+  if (!problem.poseOnly && problem.model == tk2XformCalib2Defs::eSineTan)
+    return numericalGradient(problem, x, f, sel);
+  return analyticGradient(problem, x, f, sel);
+}
+
+double tfMultiplateCost(const tk_MultiplateProblem& problem, const double* x) {
+  tk_MultiplateValues values;
+  tfUnpackMultiplate(problem, x, values);
+  const std::size_t nC = static_cast<std::size_t>(problem.nC);
+  double sum = 0.0;
+  for (std::size_t c = 0; c < nC; ++c) {
+    const tk_CameraProjection projection(values.cameras[c]);
+    for (std::size_t j = 0; j < values.zPoses.size(); ++j)
+      sum += listCost(projection, values.zPoses[j], problem.zLists[j * nC + c]);
+    for (std::size_t j = 0; j < values.aPoses.size(); ++j)
+      sum += listCost(projection, values.aPoses[j].xform(), problem.aLists[j * nC + c]);
+  }
+  return sum;
+}
+
+void tfPackMultiplate(
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& params,
+    tk_MultiplateProblem& problem, double* x) {
+  const std::size_t nC = static_cast<std::size_t>(problem.nC);
+  problem.cameraUnitValIndices.assign(nC, 0);
+  for (std::size_t c = 0; c < nC; ++c) {
+    double* block = x + static_cast<long>(c) * problem.cameraBlock;
+    const tk3QuaternionXform& pose = params.cameraPoseInverses()[c];
+    if (problem.poseOnly) {
+      const tk3Quaternion& q = pose.quat();
+      problem.cameraUnitValIndices[c] = q.unitValIndex();
+      const double v[6] = {q.var1(),         q.var2(),         q.var3(),
+                           pose.trans().x(), pose.trans().y(), pose.trans().z()};
+      for (int k = 0; k < 6; ++k)
+        block[k] = v[k];
+    } else {
+      tkCameraCalibrationParams camera;
+      camera.physicalAtZEquals1FromImageParams(params.physicalAtZEquals1FromImageParams()[c]);
+      camera.cameraPoseInverse(pose);
+      problem.cameraUnitValIndices[c] = tfPackCameraParams(camera, block);
+    }
+  }
+  for (long j = 1; j < problem.nZ; ++j) {
+    const tk3ZRotationXform& pose = params.calibrationPlatePoses()[static_cast<std::size_t>(j)];
+    double* b = x + problem.zStart() + 3 * (j - 1);
+    b[0] = std::tan(pose.rotZ() * 0.5);
+    b[1] = pose.trans().x();
+    b[2] = pose.trans().y();
+  }
+  problem.arbitraryUnitValIndices.assign(static_cast<std::size_t>(problem.nA), 0);
+  for (long j = 0; j < problem.nA; ++j) {
+    const tk3QuaternionXform& pose =
+        params.arbitraryCalibrationPlatePoses()[static_cast<std::size_t>(j)];
+    const tk3Quaternion& q = pose.quat();
+    problem.arbitraryUnitValIndices[static_cast<std::size_t>(j)] = q.unitValIndex();
+    double* b = x + problem.aStart() + 6 * j;
+    const double v[6] = {q.var1(),         q.var2(),         q.var3(),
+                         pose.trans().x(), pose.trans().y(), pose.trans().z()};
+    for (int k = 0; k < 6; ++k)
+      b[k] = v[k];
+  }
+}

@@ -1,0 +1,424 @@
+#include "ccal/multicam/multiplate_solvers.h"
+
+#include <tk/failure.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+constexpr long kExceptionStatus = static_cast<long>(INT32_MIN);  // 0x80000000
+
+void fillRecords(const tk_WeightedCrspList& list, cstd_vector_ccal_crspPair2D3DWeighted& out) {
+  tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_resize(&out, list.size()));
+  ccal_crspPair2D3DWeighted* records = nullptr;
+  tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_getBegin(&out, &records));
+  for (std::size_t k = 0; k < list.size(); ++k) {
+    const tkVector<2>& p = list[k].first.first;
+    const tkVector<3>& P = list[k].first.second;
+    records[k] = ccal_crspPair2D3DWeighted{{p.x(), p.y()}, {P.x(), P.y(), P.z()}, list[k].second};
+  }
+}
+
+// [placement][camera] lists -> three-level records.
+template <class Placements, class ListsOf>
+void fillRecords3(const Placements& placements, ListsOf listsOf,
+                  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted& out) {
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_resize(&out, placements.size()));
+  cstd_vector_vector_ccal_crspPair2D3DWeighted* levels = nullptr;
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_getBegin(&out, &levels));
+  for (std::size_t j = 0; j < placements.size(); ++j) {
+    const std::vector<tk_WeightedCrspList>& lists = listsOf(placements[j]);
+    tfThrowExceptionOnFailure(
+        cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&levels[j], lists.size()));
+    cstd_vector_ccal_crspPair2D3DWeighted* inner = nullptr;
+    tfThrowExceptionOnFailure(
+        cstd_vector_vector_ccal_crspPair2D3DWeighted_getBegin(&levels[j], &inner));
+    for (std::size_t c = 0; c < lists.size(); ++c)
+      fillRecords(lists[c], inner[c]);
+  }
+}
+
+// [placement] lists -> two-level records.
+template <class Placements, class ListOf>
+void fillRecords2(const Placements& placements, ListOf listOf,
+                  cstd_vector_vector_ccal_crspPair2D3DWeighted& out) {
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&out, placements.size()));
+  cstd_vector_ccal_crspPair2D3DWeighted* inner = nullptr;
+  tfThrowExceptionOnFailure(cstd_vector_vector_ccal_crspPair2D3DWeighted_getBegin(&out, &inner));
+  for (std::size_t j = 0; j < placements.size(); ++j)
+    fillRecords(listOf(placements[j]), inner[j]);
+}
+
+template <class Placements>
+void fillHeights(const Placements& placements, cstd_vectord& out) {
+  tfThrowExceptionOnFailure(cstd_vectord_resize(&out, placements.size()));
+  double* heights = nullptr;
+  tfThrowExceptionOnFailure(cstd_vectord_getBegin(&out, &heights));
+  for (std::size_t j = 0; j < placements.size(); ++j)
+    heights[j] = placements[j].second;
+}
+
+tk_MultiplateList view(const cstd_vector_ccal_crspPair2D3DWeighted& v) {
+  tk_MultiplateList list;
+  tfThrowExceptionOnFailure(
+      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&v, &list.records, &list.count));
+  return list;
+}
+
+// Views [j·nC + c] of three-level records; placements with fewer than nC lists get empty views.
+std::vector<tk_MultiplateList> views3(const cstd_vector_vector_vector_ccal_crspPair2D3DWeighted& v,
+                                      std::size_t nC, long& placements) {
+  const cstd_vector_vector_ccal_crspPair2D3DWeighted* levels = nullptr;
+  std::size_t count = 0;
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&v, &levels, &count));
+  placements = static_cast<long>(count);
+  std::vector<tk_MultiplateList> out(count * nC);
+  for (std::size_t j = 0; j < count; ++j) {
+    const cstd_vector_ccal_crspPair2D3DWeighted* inner = nullptr;
+    std::size_t cameras = 0;
+    tfThrowExceptionOnFailure(cstd_vector_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(
+        &levels[j], &inner, &cameras));
+    for (std::size_t c = 0; c < nC && c < cameras; ++c)
+      out[j * nC + c] = view(inner[c]);
+  }
+  return out;
+}
+
+std::vector<tk_MultiplateList> views2(const cstd_vector_vector_ccal_crspPair2D3DWeighted& v,
+                                      long& placements) {
+  const cstd_vector_ccal_crspPair2D3DWeighted* inner = nullptr;
+  std::size_t count = 0;
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&v, &inner, &count));
+  placements = static_cast<long>(count);
+  std::vector<tk_MultiplateList> out(count);
+  for (std::size_t j = 0; j < count; ++j)
+    out[j] = view(inner[j]);
+  return out;
+}
+
+std::vector<double> heightsOf(const cstd_vectord& v) {
+  const double* begin = nullptr;
+  std::size_t count = 0;
+  tfThrowExceptionOnFailure(cstd_vectord_getBeginSizeConst(&v, &begin, &count));
+  return std::vector<double>(begin, begin + count);
+}
+
+long guarded(const tk_MultiplateProblem& problem, const tkLevMarSolve& solver, const tkNMMatrix& x,
+             tkNMMatrix& f, long index) {
+  try {
+    if (!solver.recomputeY())
+      index = tkFSolver::kAllEntries;
+    if (problem.size() != solver.getSize())
+      return kExceptionStatus;  // data and layout disagree
+    return tfMultiplateGradient(problem, x.data(), f.data(), index);
+  } catch (...) {
+    return kExceptionStatus;
+  }
+}
+
+tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rigFromValues(
+    const tk_MultiplateValues& values) {
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams out;
+  std::vector<tkPhysicalAtZEquals1FromImageParams> intrinsics;
+  std::vector<tk3QuaternionXform> poses;
+  for (const tk_CameraValues& camera : values.cameras) {
+    const tkCameraCalibrationParams params = tfCameraParamsFromValues(camera);
+    intrinsics.push_back(params.physicalAtZEquals1FromImageParams());
+    poses.push_back(params.cameraPoseInverse());
+  }
+  std::vector<tk3ZRotationXform> zPoses;
+  for (std::size_t j = 0; j < values.zPoses.size(); ++j)
+    zPoses.push_back(
+        j == 0 ? tk3ZRotationXform()
+               : tk3ZRotationXform(2.0 * std::atan(values.zTanHalf[j]), values.zPoses[j].trans()));
+  out.physicalAtZEquals1FromImageParams(intrinsics);
+  out.cameraPoseInverses(poses);
+  out.calibrationPlatePoses(zPoses);
+  out.arbitraryCalibrationPlatePoses(values.aPoses);
+  return out;
+}
+
+}  // namespace
+
+// ---- rig -------------------------------------------------------------------------------------
+
+tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::
+    tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(long n)
+    : tkLevMarSolve(n, n, 1e-12, 1e-30, 200, 15, 0.01, 1e-8, 1e20, true, true),
+      zRecords_(),
+      heights_(),
+      aRecords_() {
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_construct(&zRecords_, 0));
+  tfThrowExceptionOnFailure(cstd_vectord_construct(&heights_, 0));
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_construct(&aRecords_, 0));
+}
+
+tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::
+    ~tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver() {
+  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_destruct(&aRecords_);
+  cstd_vectord_destruct(&heights_);
+  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_destruct(&zRecords_);
+}
+
+void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::cameraUnitValIndices(
+    const std::vector<int>& indices) {
+  cameraIndices_ = indices;
+  refreshProblem();
+}
+void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::arbitraryUnitValIndices(
+    const std::vector<int>& indices) {
+  arbitraryIndices_ = indices;
+  refreshProblem();
+}
+void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::startingParams(
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p) {
+  start_ = p;
+  refreshProblem();
+}
+void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::zRotationData(
+    const tk_ZRotationData& data) {
+  zData_ = data;
+  fillRecords3(
+      zData_, [](const auto& p) -> const auto& { return p.first; }, zRecords_);
+  fillHeights(zData_, heights_);
+  refreshProblem();
+}
+void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::arbitraryData(
+    const tk_ArbitraryData& data) {
+  aData_ = data;
+  fillRecords3(
+      aData_, [](const auto& p) -> const auto& { return p; }, aRecords_);
+  refreshProblem();
+}
+
+void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshProblem() {
+  tk_MultiplateProblem& pr = problem_;
+  const auto& intrinsics = start_.physicalAtZEquals1FromImageParams();
+  pr.model = intrinsics.empty() ? tk2XformCalib2Defs::eNoDistortion : intrinsics[0].distModel();
+  pr.poseOnly = false;
+  pr.cameraBlock = tfCameraParamCount(pr.model);
+  pr.nC = static_cast<long>(start_.cameraPoseInverses().size());
+  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  pr.zLists = views3(zRecords_, nC, pr.nZ);
+  pr.aLists = views3(aRecords_, nC, pr.nA);
+  pr.heights = heightsOf(heights_);
+  pr.cameraUnitValIndices = cameraIndices_;
+  pr.cameraUnitValIndices.resize(nC, 0);
+  pr.arbitraryUnitValIndices = arbitraryIndices_;
+  pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+}
+
+long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x,
+                                                                            tkNMMatrix& f,
+                                                                            long index) const {
+  return guarded(problem_, *this, x, f, index);
+}
+long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
+                                                                           tkNMMatrix& f) const {
+  return FuncI(x, f, ~0L);
+}
+
+tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
+tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tkNMMatrix& x) const {
+  tk_MultiplateValues values;
+  tfUnpackMultiplate(problem_, x.data(), values);
+  return rigFromValues(values);
+}
+double tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::cost(
+    const tkNMMatrix& x) const {
+  return tfMultiplateCost(problem_, x.data());
+}
+
+// ---- one camera ------------------------------------------------------------------------------
+
+tk3DCalibrationMultiplateZRotationAndArbitrarySolver::
+    tk3DCalibrationMultiplateZRotationAndArbitrarySolver(long n)
+    : tkLevMarSolve(n, n, 1e-12, 1e-30, 300, 15, 0.01, 1e-8, 1e20, true, true),
+      zRecords_(),
+      heights_(),
+      aRecords_() {
+  tfThrowExceptionOnFailure(cstd_vector_vector_ccal_crspPair2D3DWeighted_construct(&zRecords_, 0));
+  tfThrowExceptionOnFailure(cstd_vectord_construct(&heights_, 0));
+  tfThrowExceptionOnFailure(cstd_vector_vector_ccal_crspPair2D3DWeighted_construct(&aRecords_, 0));
+}
+
+tk3DCalibrationMultiplateZRotationAndArbitrarySolver::
+    ~tk3DCalibrationMultiplateZRotationAndArbitrarySolver() {
+  cstd_vector_vector_ccal_crspPair2D3DWeighted_destruct(&aRecords_);
+  cstd_vectord_destruct(&heights_);
+  cstd_vector_vector_ccal_crspPair2D3DWeighted_destruct(&zRecords_);
+}
+
+void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::cameraUnitValIndex(int index) {
+  cameraIndex_ = index;
+  refreshProblem();
+}
+void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::arbitraryUnitValIndices(
+    const std::vector<int>& indices) {
+  arbitraryIndices_ = indices;
+  refreshProblem();
+}
+void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::startingParams(
+    const tk_MultiplateCameraEstimate& estimate) {
+  start_ = estimate;
+  refreshProblem();
+}
+void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::zRotationData(
+    const tk_ZRotationData1& data) {
+  zData_ = data;
+  fillRecords2(
+      zData_, [](const auto& p) -> const auto& { return p.first; }, zRecords_);
+  fillHeights(zData_, heights_);
+  refreshProblem();
+}
+void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::arbitraryData(
+    const tk_ArbitraryData1& data) {
+  aData_ = data;
+  fillRecords2(
+      aData_, [](const auto& p) -> const auto& { return p; }, aRecords_);
+  refreshProblem();
+}
+
+void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::refreshProblem() {
+  tk_MultiplateProblem& pr = problem_;
+  pr.model = start_.camera.physicalAtZEquals1FromImageParams().distModel();
+  pr.poseOnly = false;
+  pr.cameraBlock = tfCameraParamCount(pr.model);
+  pr.nC = 1;
+  pr.zLists = views2(zRecords_, pr.nZ);
+  pr.aLists = views2(aRecords_, pr.nA);
+  pr.heights = heightsOf(heights_);
+  pr.cameraUnitValIndices.assign(1, cameraIndex_);
+  pr.arbitraryUnitValIndices = arbitraryIndices_;
+  pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+}
+
+long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x, tkNMMatrix& f,
+                                                                 long index) const {
+  return guarded(problem_, *this, x, f, index);
+}
+long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
+                                                                tkNMMatrix& f) const {
+  return FuncI(x, f, ~0L);
+}
+
+tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver::unpack(
+    const tkNMMatrix& x) const {
+  tk_MultiplateValues values;
+  tfUnpackMultiplate(problem_, x.data(), values);
+  const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rig =
+      rigFromValues(values);
+  tk_MultiplateCameraEstimate out;
+  out.camera = tfCameraParamsFromValues(values.cameras[0]);
+  out.calibrationPlatePoses = rig.calibrationPlatePoses();
+  out.arbitraryCalibrationPlatePoses = rig.arbitraryCalibrationPlatePoses();
+  return out;
+}
+double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::cost(const tkNMMatrix& x) const {
+  return tfMultiplateCost(problem_, x.data());
+}
+
+// ---- rig poses -------------------------------------------------------------------------------
+
+tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::
+    tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver(long n)
+    : tkLevMarSolve(n, n, 1e-12, 1e-30, 200, 15, 0.01, 1e-8, 1e20, true, true),
+      zRecords_(),
+      heights_(),
+      aRecords_() {
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_construct(&zRecords_, 0));
+  tfThrowExceptionOnFailure(cstd_vectord_construct(&heights_, 0));
+  tfThrowExceptionOnFailure(
+      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_construct(&aRecords_, 0));
+}
+
+tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::
+    ~tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver() {
+  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_destruct(&aRecords_);
+  cstd_vectord_destruct(&heights_);
+  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_destruct(&zRecords_);
+}
+
+void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::cameraUnitValIndices(
+    const std::vector<int>& indices) {
+  cameraIndices_ = indices;
+  refreshProblem();
+}
+void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::arbitraryUnitValIndices(
+    const std::vector<int>& indices) {
+  arbitraryIndices_ = indices;
+  refreshProblem();
+}
+void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::startingParams(
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p) {
+  start_ = p;
+  refreshProblem();
+}
+void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::zRotationData(
+    const tk_ZRotationData& data) {
+  zData_ = data;
+  fillRecords3(
+      zData_, [](const auto& p) -> const auto& { return p.first; }, zRecords_);
+  fillHeights(zData_, heights_);
+  refreshProblem();
+}
+void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::arbitraryData(
+    const tk_ArbitraryData& data) {
+  aData_ = data;
+  fillRecords3(
+      aData_, [](const auto& p) -> const auto& { return p; }, aRecords_);
+  refreshProblem();
+}
+
+void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::refreshProblem() {
+  tk_MultiplateProblem& pr = problem_;
+  const auto& intrinsics = start_.physicalAtZEquals1FromImageParams();
+  pr.model = intrinsics.empty() ? tk2XformCalib2Defs::eNoDistortion : intrinsics[0].distModel();
+  pr.poseOnly = true;
+  pr.cameraBlock = 6;
+  pr.nC = static_cast<long>(start_.cameraPoseInverses().size());
+  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  pr.fixedIntrinsics.clear();
+  for (std::size_t c = 0; c < nC && c < intrinsics.size(); ++c)
+    pr.fixedIntrinsics.push_back(tfIntrinsicValues(intrinsics[c]));
+  pr.fixedIntrinsics.resize(nC);
+  pr.zLists = views3(zRecords_, nC, pr.nZ);
+  pr.aLists = views3(aRecords_, nC, pr.nA);
+  pr.heights = heightsOf(heights_);
+  pr.cameraUnitValIndices = cameraIndices_;
+  pr.cameraUnitValIndices.resize(nC, 0);
+  pr.arbitraryUnitValIndices = arbitraryIndices_;
+  pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+}
+
+long tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x,
+                                                                     tkNMMatrix& f,
+                                                                     long index) const {
+  return guarded(problem_, *this, x, f, index);
+}
+long tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
+                                                                    tkNMMatrix& f) const {
+  return FuncI(x, f, ~0L);
+}
+
+tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
+tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tkNMMatrix& x) const {
+  tk_MultiplateValues values;
+  tfUnpackMultiplate(problem_, x.data(), values);
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams out = rigFromValues(values);
+  out.physicalAtZEquals1FromImageParams(start_.physicalAtZEquals1FromImageParams());
+  return out;
+}
+double tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::cost(const tkNMMatrix& x) const {
+  return tfMultiplateCost(problem_, x.data());
+}

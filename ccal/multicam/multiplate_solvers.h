@@ -1,0 +1,147 @@
+// The Levenberg-Marquardt solvers of multi-plate calibration: one camera with the placements it
+// saw, a rig of cameras with all placements, and the poses of a rig with fixed intrinsics.
+//
+// Parameter layouts, cost and gradient: multiplate_gradient.h (camera blocks of 11, 14 or 17
+// values for eNoDistortion, eRadial, eSineTan, of 6 for the pose solver; three values per
+// Z-rotation placement from placement 1 on; six per arbitrary placement). The distortion model
+// is that of camera 0's starting intrinsic model and applies to every camera. Quaternions enter
+// through the three-value form with the unitValIndex stored at packing time (setters below), kept
+// for the whole minimisation.
+//
+// Use, in this order: cameraUnitValIndices, arbitraryUnitValIndices, setX(x0), startingParams,
+// zRotationData, arbitraryData, recomputeYVals(flags: true at the first index of every block);
+// minimize(); getX() and unpack. The solvers hold copies of all data. FuncI never throws: any
+// exception becomes the status 0x80000000, which ends the minimisation.
+//
+// Settings (tkLevMarSolve order): (N, N, 1e-12, 1e-30, maxIterations, 15, 0.01, 1e-8, 1e20,
+// true, true) with maxIterations 300 for one camera and 200 for a rig. The |F|² rule (1e-30) is
+// in effect off: an absolute bound of 1e-12 on the squared gradient stops exact data with the
+// weakly determined values (the centre of expansion above all) off by up to 1e-4, so the
+// minimisation ends on the step rule or the iteration limit.
+#ifndef CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
+#define CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
+
+#include "ccal/multicam/multiplate_data.h"
+#include "ccal/multicam/multiplate_gradient.h"
+
+#include <ccal/multicamera_calibration_params.h>
+#include <proc/cstd_vector.h>
+#include <tk/levmar_solve.h>
+#include <tk/nm_matrix.h>
+
+#include <vector>
+
+// The joint solver of a rig.
+class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public tkLevMarSolve {
+ public:
+  // n = N of the layout. Throws tkInvariantFailure for n < 1 and what tfThrowExceptionOnFailure
+  // raises when the procedural containers cannot be made.
+  explicit tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(long n);
+  ~tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver() override;
+
+  void cameraUnitValIndices(const std::vector<int>& indices);
+  void arbitraryUnitValIndices(const std::vector<int>& indices);
+  // Supplies the distortion model (camera 0's) and the number of cameras.
+  void startingParams(const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p);
+  const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& startingParams()
+      const {
+    return start_;
+  }
+  void zRotationData(const tk_ZRotationData& data);
+  void arbitraryData(const tk_ArbitraryData& data);
+
+  long FuncI(const tkNMMatrix& x, tkNMMatrix& f, long index) const override;
+  long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
+
+  // The parameters of x (heights from the Z-rotation data). Throws tkMathError::Singular for a
+  // non-finite quaternion value.
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams unpack(
+      const tkNMMatrix& x) const;
+  // The image cost E at x.
+  double cost(const tkNMMatrix& x) const;
+  const tk_MultiplateProblem& problem() const { return problem_; }
+
+ private:
+  void refreshProblem();
+
+  tk_ZRotationData zData_;
+  tk_ArbitraryData aData_;
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams start_;
+  std::vector<int> cameraIndices_;
+  std::vector<int> arbitraryIndices_;
+  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted zRecords_;
+  cstd_vectord heights_;
+  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
+  tk_MultiplateProblem problem_;
+};
+
+// The solver of one camera with its placements.
+class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkLevMarSolve {
+ public:
+  explicit tk3DCalibrationMultiplateZRotationAndArbitrarySolver(long n);
+  ~tk3DCalibrationMultiplateZRotationAndArbitrarySolver() override;
+
+  void cameraUnitValIndex(int index);
+  void arbitraryUnitValIndices(const std::vector<int>& indices);
+  void startingParams(const tk_MultiplateCameraEstimate& estimate);
+  const tk_MultiplateCameraEstimate& startingParams() const { return start_; }
+  void zRotationData(const tk_ZRotationData1& data);
+  void arbitraryData(const tk_ArbitraryData1& data);
+
+  long FuncI(const tkNMMatrix& x, tkNMMatrix& f, long index) const override;
+  long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
+
+  tk_MultiplateCameraEstimate unpack(const tkNMMatrix& x) const;
+  double cost(const tkNMMatrix& x) const;
+  const tk_MultiplateProblem& problem() const { return problem_; }
+
+ private:
+  void refreshProblem();
+
+  tk_ZRotationData1 zData_;
+  tk_ArbitraryData1 aData_;
+  tk_MultiplateCameraEstimate start_;
+  int cameraIndex_ = 0;
+  std::vector<int> arbitraryIndices_;
+  cstd_vector_vector_ccal_crspPair2D3DWeighted zRecords_;
+  cstd_vectord heights_;
+  cstd_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
+  tk_MultiplateProblem problem_;
+};
+
+// The poses of a rig whose intrinsic models (those of the starting parameters) are fixed. Camera
+// blocks of six values; always the analytic gradient.
+class tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver : public tkLevMarSolve {
+ public:
+  explicit tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver(long n);
+  ~tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver() override;
+
+  void cameraUnitValIndices(const std::vector<int>& indices);
+  void arbitraryUnitValIndices(const std::vector<int>& indices);
+  void startingParams(const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p);
+  void zRotationData(const tk_ZRotationData& data);
+  void arbitraryData(const tk_ArbitraryData& data);
+
+  long FuncI(const tkNMMatrix& x, tkNMMatrix& f, long index) const override;
+  long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
+
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams unpack(
+      const tkNMMatrix& x) const;
+  double cost(const tkNMMatrix& x) const;
+  const tk_MultiplateProblem& problem() const { return problem_; }
+
+ private:
+  void refreshProblem();
+
+  tk_ZRotationData zData_;
+  tk_ArbitraryData aData_;
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams start_;
+  std::vector<int> cameraIndices_;
+  std::vector<int> arbitraryIndices_;
+  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted zRecords_;
+  cstd_vectord heights_;
+  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
+  tk_MultiplateProblem problem_;
+};
+
+#endif

@@ -1,0 +1,89 @@
+// Pose estimation of a rig with known intrinsics: the true intrinsics recover every pose, the
+// plate unit scales only translations, and unreachable cameras are reported.
+#include "rig_data.h"
+
+#include <ccal/multicamera_calibration.h>
+#include <ccal/multicamera_calibration_errors.h>
+#include <tk/exception.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Params = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
+
+tkMulticameraZRotationPlacementsWeighted weightedZ(const tk_ZRotationPlacements& z, double scale) {
+  tkMulticameraZRotationPlacementsWeighted out;
+  for (const auto& placement : z) {
+    std::vector<tkMulticameraWeightedList> lists;
+    for (const auto& list : placement.first) {
+      lists.emplace_back();
+      for (const auto& k : list)
+        lists.back().push_back(tkCrspPairWeighted(k.first, k.second * scale, 2.0));
+    }
+    out.push_back({lists, placement.second * scale});
+  }
+  return out;
+}
+
+tkMulticameraArbitraryPlacementsWeighted weightedA(const tk_ArbitraryPlacements& a, double scale) {
+  tkMulticameraArbitraryPlacementsWeighted out;
+  for (const auto& placement : a) {
+    out.emplace_back();
+    for (const auto& list : placement) {
+      out.back().emplace_back();
+      for (const auto& k : list)
+        out.back().back().push_back(tkCrspPairWeighted(k.first, k.second * scale, 0.5));
+    }
+  }
+  return out;
+}
+
+TEST(MulticameraPose, TrueIntrinsicsRecoverEveryPose) {
+  const tkRigDataSet set = tfLoadRig("rig3-radial-exact.json");
+  const auto& intrinsics = set.truth.physicalAtZEquals1FromImageParams();
+  Params result;
+  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, set.zData, set.aData, result);
+  tfExpectRigNear(result, set.truth, 1e-7);  // intrinsics: the given ones up to rounding
+
+  // Weighted, plate unit 10 times smaller: translations times 10, the rest unchanged.
+  Params scaled;
+  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, weightedZ(set.zData, 10.0),
+                                                         weightedA(set.aData, 10.0), scaled);
+  tfExpectRigNear(tfScaleTranslations(scaled, 0.1), set.truth, 1e-7);
+
+  Params again;
+  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, set.zData, set.aData, again);
+  EXPECT_EQ(again.cameraPoseInverses()[2].trans(), result.cameraPoseInverses()[2].trans());
+}
+
+TEST(MulticameraPose, UnreachableCamerasAndMissingWorldFrameAreReported) {
+  tkRigDataSet set = tfLoadRig("rig3-radial-exact.json");
+  const auto& intrinsics = set.truth.physicalAtZEquals1FromImageParams();
+  Params result;
+  // cam2 only in a placement nobody else saw: the placement is reached by no registered camera.
+  for (auto& placement : set.zData)
+    placement.first[2].clear();
+  tk_ArbitraryPlacements isolated = set.aData;
+  for (auto& placement : isolated)
+    placement[2].clear();
+  isolated.push_back({{}, {}, set.aData[0][2]});
+  try {
+    tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, set.zData, isolated, result);
+    FAIL() << "no exception";
+  } catch (const tk_MulticameraCalibrationDefs::BadParams& e) {
+    EXPECT_EQ(e.message(), L"calib not set");
+  }
+  tk_ZRotationPlacements empty0 = set.zData;
+  for (auto& list : empty0[0].first)
+    list.clear();
+  EXPECT_THROW(
+      tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, empty0, set.aData, result),
+      tkInvariantFailure);
+  EXPECT_THROW(tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
+                   intrinsics, tk_ZRotationPlacements(), set.aData, result),
+               tkInvariantFailure);
+  EXPECT_TRUE(result.cameraPoseInverses().empty());
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// The rig data sets of data/ in the shapes of the rig calibration, and their ground truth as rig
+// parameters, for the refinement, calibration and pose tests.
+#ifndef CCAL_TESTS_MULTICAM_RIG_DATA_H
+#define CCAL_TESTS_MULTICAM_RIG_DATA_H
+
+#include "ccal/multicam/multiplate_refine.h"
+#include "support/area_scan_truth.h"
+#include "support/data_sets.h"
+
+#include <ccal/multicamera_calibration_params.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+struct tkRigDataSet {
+  tkPointFile file;
+  tk_ZRotationPlacements zData;
+  tk_ArbitraryPlacements aData;
+  tk2XformCalib2Defs::tkCalib2DistortionModel model = tk2XformCalib2Defs::eRadial;
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams truth;  // when present
+  double noiseSigmaPx = 0.0;
+};
+
+inline tk2XformCalib2Defs::tkCalib2DistortionModel tfModelNamed(const std::string& name) {
+  if (name == "sine-tan" || name == "eSineTan")
+    return tk2XformCalib2Defs::eSineTan;
+  if (name == "none" || name == "eNoDistortion")
+    return tk2XformCalib2Defs::eNoDistortion;
+  return tk2XformCalib2Defs::eRadial;
+}
+
+inline tkRigDataSet tfLoadRig(const std::string& fileName) {
+  tkRigDataSet set;
+  set.file = loadDataSet(fileName);
+  set.model = tfModelNamed(set.file.distortionModel);
+  for (const tkPointPlacement& placement : set.file.placements) {
+    std::vector<tk_CrspList> lists;
+    for (const auto& rows : placement.points) {
+      tk_CrspList list;
+      for (const tkPointRow& row : rows)
+        list.push_back({row.image, row.physical});
+      lists.push_back(list);
+    }
+    if (placement.kind == "z-rotation")
+      set.zData.push_back({lists, placement.height});
+    else
+      set.aData.push_back(lists);
+  }
+  if (set.file.groundTruthJson.empty())
+    return set;
+  const tkAreaScanTruth truth = tfParseAreaScanTruth(set.file);
+  set.noiseSigmaPx = truth.noiseSigmaPx;
+  std::vector<tkPhysicalAtZEquals1FromImageParams> intrinsics;
+  std::vector<tk3QuaternionXform> cameras;
+  for (const tkAreaScanCameraTruth& c : truth.cameras) {
+    tkPhysicalAtZEquals1FromImageParams intrinsic;
+    intrinsic.distModel(tfModelNamed(c.distModel));
+    intrinsic.cameraScale(tkPair<double>(c.scale.x(), c.scale.y()));
+    intrinsic.cameraSkew(c.skew);
+    intrinsic.cameraTranslation(c.translation);
+    intrinsic.centerOfExpansion(c.centerOfExpansion);
+    intrinsic.lensDistParams(c.lensDistParams);
+    intrinsics.push_back(intrinsic);
+    cameras.push_back(tk3QuaternionXform(c.worldToCamera));
+  }
+  std::vector<tk3ZRotationXform> zPoses;
+  std::vector<tk3QuaternionXform> aPoses;
+  for (std::size_t j = 0; j < set.file.placements.size(); ++j) {
+    if (set.file.placements[j].kind == "z-rotation")
+      zPoses.push_back(tk3ZRotationXform(truth.plateToWorld[j]));
+    else
+      aPoses.push_back(tk3QuaternionXform(truth.plateToWorld[j]));
+  }
+  set.truth.physicalAtZEquals1FromImageParams(intrinsics);
+  set.truth.cameraPoseInverses(cameras);
+  set.truth.calibrationPlatePoses(zPoses);
+  set.truth.arbitraryCalibrationPlatePoses(aPoses);
+  return set;
+}
+
+// Relative closeness of two values on the scale of `scale` (the size of the quantity they belong
+// to, so that values near 0 are judged against their group).
+inline void tfExpectRelNear(double actual, double expected, double scale, double tol,
+                            const std::string& what) {
+  EXPECT_NEAR(actual, expected, tol * std::max(scale, 1e-300)) << what;
+}
+
+inline void tfExpectPoseNear(const tkXform<3>& actual, const tkXform<3>& expected,
+                             double translationScale, double tol, const std::string& what) {
+  for (int r = 0; r < 3; ++r) {
+    tfExpectRelNear(actual.trans()[r], expected.trans()[r], translationScale, tol,
+                    what + " translation");
+    for (int k = 0; k < 3; ++k)
+      tfExpectRelNear(actual.matrix().element(r, k), expected.matrix().element(r, k), 1.0, tol,
+                      what + " rotation");
+  }
+}
+
+// Every intrinsic model, camera pose and placement pose within tol (relative; translations on
+// the scale of the largest camera distance).
+inline void tfExpectRigNear(
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& actual,
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& expected, double tol,
+    bool compareIntrinsics = true) {
+  ASSERT_EQ(actual.cameraPoseInverses().size(), expected.cameraPoseInverses().size());
+  ASSERT_EQ(actual.calibrationPlatePoses().size(), expected.calibrationPlatePoses().size());
+  ASSERT_EQ(actual.arbitraryCalibrationPlatePoses().size(),
+            expected.arbitraryCalibrationPlatePoses().size());
+  double distance = 0.0;
+  for (const auto& pose : expected.cameraPoseInverses())
+    distance = std::max(distance, pose.trans().length());
+  for (std::size_t c = 0; c < expected.cameraPoseInverses().size(); ++c) {
+    const std::string cam = "camera " + std::to_string(c);
+    tfExpectPoseNear(actual.cameraPoseInverses()[c].xform(),
+                     expected.cameraPoseInverses()[c].xform(), distance, tol, cam);
+    if (!compareIntrinsics)
+      continue;
+    const auto& a = actual.physicalAtZEquals1FromImageParams()[c];
+    const auto& e = expected.physicalAtZEquals1FromImageParams()[c];
+    const double sx = std::fabs(e.cameraScale().first);
+    tfExpectRelNear(a.cameraScale().first, e.cameraScale().first, sx, tol, cam + " sx");
+    tfExpectRelNear(a.cameraScale().second, e.cameraScale().second, sx, tol, cam + " sy");
+    tfExpectRelNear(a.cameraSkew(), e.cameraSkew(), sx, tol, cam + " skew");
+    tfExpectRelNear(a.cameraTranslation().x(), e.cameraTranslation().x(), 1.0, tol, cam + " tx");
+    tfExpectRelNear(a.cameraTranslation().y(), e.cameraTranslation().y(), 1.0, tol, cam + " ty");
+    tfExpectRelNear(a.centerOfExpansion().x(), e.centerOfExpansion().x(), 1.0, tol, cam + " cx");
+    tfExpectRelNear(a.centerOfExpansion().y(), e.centerOfExpansion().y(), 1.0, tol, cam + " cy");
+    ASSERT_EQ(a.lensDistParams().size(), e.lensDistParams().size());
+    for (std::size_t i = 0; i < e.lensDistParams().size(); ++i)
+      tfExpectRelNear(a.lensDistParams()[i], e.lensDistParams()[i], 1.0, tol, cam + " lens");
+  }
+  for (std::size_t j = 0; j < expected.calibrationPlatePoses().size(); ++j)
+    tfExpectPoseNear(actual.calibrationPlatePoses()[j].xform(),
+                     expected.calibrationPlatePoses()[j].xform(), distance, tol,
+                     "z-rotation placement " + std::to_string(j));
+  for (std::size_t j = 0; j < expected.arbitraryCalibrationPlatePoses().size(); ++j)
+    tfExpectPoseNear(actual.arbitraryCalibrationPlatePoses()[j].xform(),
+                     expected.arbitraryCalibrationPlatePoses()[j].xform(), distance, tol,
+                     "arbitrary placement " + std::to_string(j));
+}
+
+#endif
