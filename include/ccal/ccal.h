@@ -13,6 +13,11 @@
 #include <proc/ccal_inv_sin_tan.h>
 #include <proc/ccal_lens_distortion.h>
 #include <proc/ccal_xformCalib2.h>
+#include <proc/clnsc_calibrateLineScanCamera.h>
+#include <proc/clnsc_lineScanCamera.h>
+#include <proc/clnsc_status.h>
+#include <proc/clnsc_xformCalib2.h>
+#include <proc/clnsc_xformLineScan.h>
 #include <proc/cmath_vect.h>
 #include <proc/cmath_xformLinear.h>
 #include <proc/cstd_assert.h>
@@ -25,6 +30,7 @@
 #include <proc/csys_typecheck.h>
 #include <tk/angle_vect.h>
 #include <tk/archive.h>
+#include <tk/archive_geometry.h>
 #include <tk/assertion.h>
 #include <tk/attention.h>
 #include <tk/calib2_params.h>
@@ -49,10 +55,12 @@
 #include <tk/radian.h>
 #include <tk/random_uniform.h>
 #include <tk/real_eq.h>
+#include <tk/rep_base.h>
 #include <tk/statistics.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
 #include <tk/xform1.h>
+#include <tk/xform2_base.h>
 #include <tk/xform_calib2.h>
 #include <tk/zrotation_xform.h>
 #include <ccal/camera_calibration_coarse.h>
@@ -60,9 +68,13 @@
 #include <ccal/camera_calibration_refine.h>
 #include <ccal/error_family.h>
 #include <ccal/export.h>
+#include <ccal/line_scan_calibration.h>
 #include <ccal/line_scan_calibration_errors.h>
+#include <ccal/line_scan_xform.h>
 #include <ccal/line_scan_xform_errors.h>
+#include <ccal/multicamera_calibration.h>
 #include <ccal/multicamera_calibration_errors.h>
+#include <ccal/multicamera_calibration_params.h>
 #include <ccal/physical_at_z1_from_image_params.h>
 #include <ccal/single_camera_calibration.h>
 #include <ccal/telecentric_calibration.h>
