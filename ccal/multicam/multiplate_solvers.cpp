@@ -151,7 +151,12 @@ tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rigFromValue
 
 tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::
     tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(long n)
+    : tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(n, false) {}
+
+tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::
+    tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(long n, bool poseOnly)
     : tkLevMarSolve(n, n, 1e-12, 1e-30, 200, 15, 0.01, 1e-8, 1e20, true, true),
+      poseOnly_(poseOnly),
       zRecords_(),
       heights_(),
       aRecords_() {
@@ -204,10 +209,16 @@ void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshPro
   tk_MultiplateProblem& pr = problem_;
   const auto& intrinsics = start_.physicalAtZEquals1FromImageParams();
   pr.model = intrinsics.empty() ? tk2XformCalib2Defs::eNoDistortion : intrinsics[0].distModel();
-  pr.poseOnly = false;
-  pr.cameraBlock = tfCameraParamCount(pr.model);
+  pr.poseOnly = poseOnly_;
+  pr.cameraBlock = poseOnly_ ? 6 : tfCameraParamCount(pr.model);
   pr.nC = static_cast<long>(start_.cameraPoseInverses().size());
   const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  pr.fixedIntrinsics.clear();
+  if (poseOnly_) {
+    for (std::size_t c = 0; c < nC && c < intrinsics.size(); ++c)
+      pr.fixedIntrinsics.push_back(tfIntrinsicValues(intrinsics[c]));
+    pr.fixedIntrinsics.resize(nC);
+  }
   pr.zLists = views3(zRecords_, nC, pr.nZ);
   pr.aLists = views3(aRecords_, nC, pr.nA);
   pr.heights = heightsOf(heights_);
@@ -231,7 +242,10 @@ tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
 tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tkNMMatrix& x) const {
   tk_MultiplateValues values;
   tfUnpackMultiplate(problem_, x.data(), values);
-  return rigFromValues(values);
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams out = rigFromValues(values);
+  if (poseOnly_)
+    out.physicalAtZEquals1FromImageParams(start_.physicalAtZEquals1FromImageParams());
+  return out;
 }
 double tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::cost(
     const tkNMMatrix& x) const {
@@ -324,101 +338,5 @@ tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver
   return out;
 }
 double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::cost(const tkNMMatrix& x) const {
-  return tfMultiplateCost(problem_, x.data());
-}
-
-// ---- rig poses -------------------------------------------------------------------------------
-
-tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::
-    tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver(long n)
-    : tkLevMarSolve(n, n, 1e-12, 1e-30, 200, 15, 0.01, 1e-8, 1e20, true, true),
-      zRecords_(),
-      heights_(),
-      aRecords_() {
-  tfThrowExceptionOnFailure(
-      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_construct(&zRecords_, 0));
-  tfThrowExceptionOnFailure(cstd_vectord_construct(&heights_, 0));
-  tfThrowExceptionOnFailure(
-      cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_construct(&aRecords_, 0));
-}
-
-tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::
-    ~tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver() {
-  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_destruct(&aRecords_);
-  cstd_vectord_destruct(&heights_);
-  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted_destruct(&zRecords_);
-}
-
-void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::cameraUnitValIndices(
-    const std::vector<int>& indices) {
-  cameraIndices_ = indices;
-  refreshProblem();
-}
-void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::arbitraryUnitValIndices(
-    const std::vector<int>& indices) {
-  arbitraryIndices_ = indices;
-  refreshProblem();
-}
-void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::startingParams(
-    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p) {
-  start_ = p;
-  refreshProblem();
-}
-void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::zRotationData(
-    const tk_ZRotationData& data) {
-  zData_ = data;
-  fillRecords3(
-      zData_, [](const auto& p) -> const auto& { return p.first; }, zRecords_);
-  fillHeights(zData_, heights_);
-  refreshProblem();
-}
-void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::arbitraryData(
-    const tk_ArbitraryData& data) {
-  aData_ = data;
-  fillRecords3(
-      aData_, [](const auto& p) -> const auto& { return p; }, aRecords_);
-  refreshProblem();
-}
-
-void tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::refreshProblem() {
-  tk_MultiplateProblem& pr = problem_;
-  const auto& intrinsics = start_.physicalAtZEquals1FromImageParams();
-  pr.model = intrinsics.empty() ? tk2XformCalib2Defs::eNoDistortion : intrinsics[0].distModel();
-  pr.poseOnly = true;
-  pr.cameraBlock = 6;
-  pr.nC = static_cast<long>(start_.cameraPoseInverses().size());
-  const std::size_t nC = static_cast<std::size_t>(pr.nC);
-  pr.fixedIntrinsics.clear();
-  for (std::size_t c = 0; c < nC && c < intrinsics.size(); ++c)
-    pr.fixedIntrinsics.push_back(tfIntrinsicValues(intrinsics[c]));
-  pr.fixedIntrinsics.resize(nC);
-  pr.zLists = views3(zRecords_, nC, pr.nZ);
-  pr.aLists = views3(aRecords_, nC, pr.nA);
-  pr.heights = heightsOf(heights_);
-  pr.cameraUnitValIndices = cameraIndices_;
-  pr.cameraUnitValIndices.resize(nC, 0);
-  pr.arbitraryUnitValIndices = arbitraryIndices_;
-  pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
-}
-
-long tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x,
-                                                                     tkNMMatrix& f,
-                                                                     long index) const {
-  return guarded(problem_, *this, x, f, index);
-}
-long tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
-                                                                    tkNMMatrix& f) const {
-  return FuncI(x, f, ~0L);
-}
-
-tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
-tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tkNMMatrix& x) const {
-  tk_MultiplateValues values;
-  tfUnpackMultiplate(problem_, x.data(), values);
-  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams out = rigFromValues(values);
-  out.physicalAtZEquals1FromImageParams(start_.physicalAtZEquals1FromImageParams());
-  return out;
-}
-double tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver::cost(const tkNMMatrix& x) const {
   return tfMultiplateCost(problem_, x.data());
 }

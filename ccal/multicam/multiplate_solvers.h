@@ -61,9 +61,14 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
   double cost(const tkNMMatrix& x) const;
   const tk_MultiplateProblem& problem() const { return problem_; }
 
+ protected:
+  // poseOnly: camera blocks of six pose values, intrinsic models held at the starting ones.
+  tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(long n, bool poseOnly);
+
  private:
   void refreshProblem();
 
+  bool poseOnly_;
   tk_ZRotationData zData_;
   tk_ArbitraryData aData_;
   tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams start_;
@@ -109,39 +114,14 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkLevMarSolv
   tk_MultiplateProblem problem_;
 };
 
-// The poses of a rig whose intrinsic models (those of the starting parameters) are fixed. Camera
-// blocks of six values; always the analytic gradient.
-class tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver : public tkLevMarSolve {
+// The poses of a rig whose intrinsic models (those of the starting parameters) are fixed: the rig
+// solver with camera blocks of six values; always the analytic gradient. unpack() returns the
+// starting intrinsic models unchanged.
+class tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver
+    : public tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver {
  public:
-  explicit tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver(long n);
-  ~tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver() override;
-
-  void cameraUnitValIndices(const std::vector<int>& indices);
-  void arbitraryUnitValIndices(const std::vector<int>& indices);
-  void startingParams(const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p);
-  void zRotationData(const tk_ZRotationData& data);
-  void arbitraryData(const tk_ArbitraryData& data);
-
-  long FuncI(const tkNMMatrix& x, tkNMMatrix& f, long index) const override;
-  long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
-
-  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams unpack(
-      const tkNMMatrix& x) const;
-  double cost(const tkNMMatrix& x) const;
-  const tk_MultiplateProblem& problem() const { return problem_; }
-
- private:
-  void refreshProblem();
-
-  tk_ZRotationData zData_;
-  tk_ArbitraryData aData_;
-  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams start_;
-  std::vector<int> cameraIndices_;
-  std::vector<int> arbitraryIndices_;
-  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted zRecords_;
-  cstd_vectord heights_;
-  cstd_vector_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
-  tk_MultiplateProblem problem_;
+  explicit tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver(long n)
+      : tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(n, true) {}
 };
 
 #endif
