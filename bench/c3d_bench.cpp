@@ -34,93 +34,85 @@ std::vector<Term> randomTerms(int count) {
 
 constexpr int kTerms = 1024;
 
-void BM_PtRayGenericPolyAdd(benchmark::State& state) {
+// Runs body on each of kTerms random terms per iteration, keeps sink alive and reports one item
+// per term.
+template <class Sink, class Body>
+void overTerms(benchmark::State& state, Sink& sink, Body body) {
   const std::vector<Term> terms = randomTerms(kTerms);
-  c3d_ptRayGenericPoly acc;
-  c3d_ptRayGenericPoly_init(&acc);
   for (auto _ : state) {
     for (const Term& t : terms)
-      c3d_ptRayGenericPoly_addToValsWeighted(&acc, t.px, t.py, t.pz, &t.normal, t.constant,
-                                             t.weight);
-    benchmark::DoNotOptimize(acc);
+      body(t);
+    benchmark::DoNotOptimize(sink);
   }
   state.SetItemsProcessed(state.iterations() * kTerms);
+}
+
+// The two planes through the viewing ray (t.px, t.py, 1) from the origin.
+struct RayPlanes {
+  cmath_vect3 perps[2];
+  double dots[2];
+};
+
+RayPlanes viewingRayPlanes(const Term& t) {
+  static const cmath_vect3 origin{0, 0, 0};
+  const cmath_vect3 ray{t.px, t.py, 1.0};
+  RayPlanes planes;
+  c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, &ray, planes.perps, planes.dots);
+  return planes;
+}
+
+void BM_PtRayGenericPolyAdd(benchmark::State& state) {
+  c3d_ptRayGenericPoly acc;
+  c3d_ptRayGenericPoly_init(&acc);
+  overTerms(state, acc, [&](const Term& t) {
+    c3d_ptRayGenericPoly_addToValsWeighted(&acc, t.px, t.py, t.pz, &t.normal, t.constant, t.weight);
+  });
 }
 BENCHMARK(BM_PtRayGenericPolyAdd);
 
 void BM_PtRayZRotGenericPolyAdd(benchmark::State& state) {
-  const std::vector<Term> terms = randomTerms(kTerms);
   c3d_ptRayZRotGenericPoly acc;
   c3d_ptRayZRotGenericPoly_init(&acc);
-  for (auto _ : state) {
-    for (const Term& t : terms)
-      c3d_ptRayZRotGenericPoly_addToValsWeighted(&acc, t.px, t.py, t.pz, &t.normal, t.constant,
-                                                 t.weight);
-    benchmark::DoNotOptimize(acc);
-  }
-  state.SetItemsProcessed(state.iterations() * kTerms);
+  overTerms(state, acc, [&](const Term& t) {
+    c3d_ptRayZRotGenericPoly_addToValsWeighted(&acc, t.px, t.py, t.pz, &t.normal, t.constant,
+                                               t.weight);
+  });
 }
 BENCHMARK(BM_PtRayZRotGenericPolyAdd);
 
-// Per correspondence: the two planes through the viewing ray (m.x, m.y, 1) and their two adds,
-// as the single-camera solver does them (items = correspondences).
+// Per correspondence: the two planes through the viewing ray and their two adds, as the
+// single-camera solver does them (items = correspondences).
 void BM_ViewingRayPoseTerms(benchmark::State& state) {
-  const std::vector<Term> terms = randomTerms(kTerms);
-  const cmath_vect3 origin{0, 0, 0};
   c3d_ptRayGenericPoly acc;
   c3d_ptRayGenericPoly_init(&acc);
-  for (auto _ : state) {
-    for (const Term& t : terms) {
-      const cmath_vect3 ray{t.px, t.py, 1.0};
-      cmath_vect3 perps[2];
-      double dots[2];
-      c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, &ray, perps, dots);
-      for (int k = 0; k < 2; ++k)
-        c3d_ptRayGenericPoly_addToValsWeighted(&acc, t.py, t.pz, t.px, &perps[k], -dots[k],
-                                               t.weight);
-    }
-    benchmark::DoNotOptimize(acc);
-  }
-  state.SetItemsProcessed(state.iterations() * kTerms);
+  overTerms(state, acc, [&](const Term& t) {
+    const RayPlanes planes = viewingRayPlanes(t);
+    for (int k = 0; k < 2; ++k)
+      c3d_ptRayGenericPoly_addToValsWeighted(&acc, t.py, t.pz, t.px, &planes.perps[k],
+                                             -planes.dots[k], t.weight);
+  });
 }
 BENCHMARK(BM_ViewingRayPoseTerms);
 
 // The same pose terms with both planes added in one step.
 void BM_ViewingRayPoseTermsPlanePair(benchmark::State& state) {
-  const std::vector<Term> terms = randomTerms(kTerms);
-  const cmath_vect3 origin{0, 0, 0};
   c3d_ptRayGenericPoly acc;
   c3d_ptRayGenericPoly_init(&acc);
-  for (auto _ : state) {
-    for (const Term& t : terms) {
-      const cmath_vect3 ray{t.px, t.py, 1.0};
-      cmath_vect3 perps[2];
-      double dots[2];
-      c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, &ray, perps, dots);
-      c3d_ptRayGenericPoly_addPlanePairWeighted(&acc, t.py, t.pz, t.px, perps, dots, t.weight);
-    }
-    benchmark::DoNotOptimize(acc);
-  }
-  state.SetItemsProcessed(state.iterations() * kTerms);
+  overTerms(state, acc, [&](const Term& t) {
+    const RayPlanes planes = viewingRayPlanes(t);
+    c3d_ptRayGenericPoly_addPlanePairWeighted(&acc, t.py, t.pz, t.px, planes.perps, planes.dots,
+                                              t.weight);
+  });
 }
 BENCHMARK(BM_ViewingRayPoseTermsPlanePair);
 
 // The plane pair alone.
 void BM_ViewingRayPlanePair(benchmark::State& state) {
-  const std::vector<Term> terms = randomTerms(kTerms);
-  const cmath_vect3 origin{0, 0, 0};
   double sum = 0.0;
-  for (auto _ : state) {
-    for (const Term& t : terms) {
-      const cmath_vect3 ray{t.px, t.py, 1.0};
-      cmath_vect3 perps[2];
-      double dots[2];
-      c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, &ray, perps, dots);
-      sum += perps[0].z + perps[1].z;
-    }
-    benchmark::DoNotOptimize(sum);
-  }
-  state.SetItemsProcessed(state.iterations() * kTerms);
+  overTerms(state, sum, [&](const Term& t) {
+    const RayPlanes planes = viewingRayPlanes(t);
+    sum += planes.perps[0].z + planes.perps[1].z;
+  });
 }
 BENCHMARK(BM_ViewingRayPlanePair);
 

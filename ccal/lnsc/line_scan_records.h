@@ -32,4 +32,10 @@ void tk_registerLineScanRecord(Record* record, cstd_status (*destruct)(Record*),
 // Throws what tfThrowExceptionOnFailure raises (out of memory).
 void tk_fillLineScanPointList(cstd_vector_cmath_vect& list, const std::vector<tkVector<2>>& points);
 
+// Constructs list, registers it in the call's clean-up table (see tk_registerLineScanRecord) and
+// fills it with points (see tk_fillLineScanPointList). Throws what those throw; once registered,
+// the list is destroyed by the table's clean-up whatever happens next.
+void tk_makeLineScanPointList(cstd_vector_cmath_vect& list, const std::vector<tkVector<2>>& points,
+                              csys_cleanupEntry* table, uint32_t capacity, uint32_t& count);
+
 #endif

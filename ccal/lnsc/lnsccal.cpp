@@ -30,17 +30,9 @@ void tfCalibrateLineScanCamera(const std::vector<tkVector<2>>& imagePoints,
   tk_CleanupObject guard(count, table, tag);
 
   cstd_vector_cmath_vect imageList;
-  tfThrowExceptionOnFailure(cstd_vector_cmath_vect_construct(&imageList, 0));
-  tk_registerLineScanRecord(
-      &imageList, cstd_vector_cmath_vect_destruct, csys_typeCheck_cstd_vector_cmath_vect,
-      csys_typeCheckFunc_cstd_vector_cmath_vect, table, kCalibrationCleanupCapacity, count);
+  tk_makeLineScanPointList(imageList, imagePoints, table, kCalibrationCleanupCapacity, count);
   cstd_vector_cmath_vect physicalList;
-  tfThrowExceptionOnFailure(cstd_vector_cmath_vect_construct(&physicalList, 0));
-  tk_registerLineScanRecord(
-      &physicalList, cstd_vector_cmath_vect_destruct, csys_typeCheck_cstd_vector_cmath_vect,
-      csys_typeCheckFunc_cstd_vector_cmath_vect, table, kCalibrationCleanupCapacity, count);
-  tk_fillLineScanPointList(imageList, imagePoints);
-  tk_fillLineScanPointList(physicalList, physicalPoints);
+  tk_makeLineScanPointList(physicalList, physicalPoints, table, kCalibrationCleanupCapacity, count);
 
   clnsc_calibrateLineScanCameraParams paramsRecord;
   tfThrowExceptionOnFailure(clnsc_calibrateLineScanCameraParams_construct(&paramsRecord));

@@ -109,17 +109,9 @@ void tk2XformLineScan::fit(const std::vector<tkVector<2>>& list1,
   tk_CleanupObject guard(count, table, tag);
 
   cstd_vector_cmath_vect imageList;
-  tfThrowExceptionOnFailure(cstd_vector_cmath_vect_construct(&imageList, 0));
-  tk_registerLineScanRecord(
-      &imageList, cstd_vector_cmath_vect_destruct, csys_typeCheck_cstd_vector_cmath_vect,
-      csys_typeCheckFunc_cstd_vector_cmath_vect, table, kFitCleanupCapacity, count);
+  tk_makeLineScanPointList(imageList, list1, table, kFitCleanupCapacity, count);
   cstd_vector_cmath_vect physicalList;
-  tfThrowExceptionOnFailure(cstd_vector_cmath_vect_construct(&physicalList, 0));
-  tk_registerLineScanRecord(
-      &physicalList, cstd_vector_cmath_vect_destruct, csys_typeCheck_cstd_vector_cmath_vect,
-      csys_typeCheckFunc_cstd_vector_cmath_vect, table, kFitCleanupCapacity, count);
-  tk_fillLineScanPointList(imageList, list1);
-  tk_fillLineScanPointList(physicalList, list2);
+  tk_makeLineScanPointList(physicalList, list2, table, kFitCleanupCapacity, count);
 
   const cstd_status status = clnsc_xformLineScan_initPoints(
       record_, &imageList, &physicalList, hasDistance ? 1 : 0, hasDistance ? distance : 0.0);

@@ -114,20 +114,7 @@ class TK_API tkArchive::UnknownVersion : public tkExceptionWithString {
 class TK_API tkArchive::Corrupt : public tkExceptionWithString {
  public:
   explicit Corrupt(const std::wstring& message = std::wstring());
-  Corrupt(const Corrupt&) = default;
-  Corrupt& operator=(const Corrupt&) = default;
-  ~Corrupt() override;
-  long errorNumber() const override;  // 0x10000104
-  void suicideAndRethrow() override;
-
- protected:
-  // Archived form: version byte 0, then the tkExceptionWithString part.
-  void dispatchSerialize(tkArchive& ar) override;
-  void serialize_(tkArchive& ar, unsigned char version);
-
- private:
-  static tkPersistent* make();
-  static tk_Instantiator sExemplar;
+  TK_PERSISTENT_EXCEPTION_MEMBERS(Corrupt);  // errorNumber 0x10000104
 };
 
 // A value cannot be written in the archive encoding: a long outside the signed 32-bit range,
@@ -137,40 +124,14 @@ class TK_API tkArchive::Corrupt : public tkExceptionWithString {
 class TK_API tkArchive::CannotStore : public tkExceptionWithString {
  public:
   explicit CannotStore(const std::wstring& message = std::wstring());
-  CannotStore(const CannotStore&) = default;
-  CannotStore& operator=(const CannotStore&) = default;
-  ~CannotStore() override;
-  long errorNumber() const override;  // 0x10000105
-  void suicideAndRethrow() override;
-
- protected:
-  // Archived form: version byte 0, then the tkExceptionWithString part.
-  void dispatchSerialize(tkArchive& ar) override;
-  void serialize_(tkArchive& ar, unsigned char version);
-
- private:
-  static tkPersistent* make();
-  static tk_Instantiator sExemplar;
+  TK_PERSISTENT_EXCEPTION_MEMBERS(CannotStore);  // errorNumber 0x10000105
 };
 
 // The file of a file archive cannot be opened, read or written. The message names the file.
 class TK_API tkArchive::IOFailure : public tkExceptionWithString {
  public:
   explicit IOFailure(const std::wstring& message = std::wstring());
-  IOFailure(const IOFailure&) = default;
-  IOFailure& operator=(const IOFailure&) = default;
-  ~IOFailure() override;
-  long errorNumber() const override;  // 0x10000106
-  void suicideAndRethrow() override;
-
- protected:
-  // Archived form: version byte 0, then the tkExceptionWithString part.
-  void dispatchSerialize(tkArchive& ar) override;
-  void serialize_(tkArchive& ar, unsigned char version);
-
- private:
-  static tkPersistent* make();
-  static tk_Instantiator sExemplar;
+  TK_PERSISTENT_EXCEPTION_MEMBERS(IOFailure);  // errorNumber 0x10000106
 };
 
 // One archive operation: the visited marks of tkPersistent::haveVisited/setVisited refer to the

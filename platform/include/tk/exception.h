@@ -105,6 +105,26 @@ class TK_API tkExceptionWithString : public tkException {
   std::wstring message_text_;
 };
 
+// The members every persistent exception class declares after its constructors: copy, the
+// destructor, errorNumber(), suicideAndRethrow() (destroys a heap object, as make() creates it,
+// and throws a copy by value), the archive hooks (version byte 0, then the base's part) and the
+// registration with the type registry. Leaves the class in its private section.
+#define TK_PERSISTENT_EXCEPTION_MEMBERS(Class)           \
+ public:                                                 \
+  Class(const Class&) = default;                         \
+  Class& operator=(const Class&) = default;              \
+  ~Class() override;                                     \
+  long errorNumber() const override;                     \
+  void suicideAndRethrow() override;                     \
+                                                         \
+ protected:                                              \
+  void dispatchSerialize(tkArchive& ar) override;        \
+  void serialize_(tkArchive& ar, unsigned char version); \
+                                                         \
+ private:                                                \
+  static tkPersistent* make();                           \
+  static tk_Instantiator sExemplar
+
 // Scope of numerical failures.
 class TK_API tkMathError {
  public:
@@ -112,20 +132,7 @@ class TK_API tkMathError {
   class TK_API Singular : public tkException {
    public:
     Singular() = default;
-    Singular(const Singular&) = default;
-    Singular& operator=(const Singular&) = default;
-    ~Singular() override;
-    long errorNumber() const override;  // 0x10000100
-    void suicideAndRethrow() override;
-
-   protected:
-    // Archived form: version byte 0, then the tkException part.
-    void dispatchSerialize(tkArchive& ar) override;
-    void serialize_(tkArchive& ar, unsigned char version);
-
-   private:
-    static tkPersistent* make();
-    static tk_Instantiator sExemplar;
+    TK_PERSISTENT_EXCEPTION_MEMBERS(Singular);  // errorNumber 0x10000100
   };
 };
 
@@ -134,20 +141,7 @@ class TK_API tkMathError {
 class TK_API tkBadPointer : public tkExceptionWithString {
  public:
   explicit tkBadPointer(const std::wstring& message = std::wstring());
-  tkBadPointer(const tkBadPointer&) = default;
-  tkBadPointer& operator=(const tkBadPointer&) = default;
-  ~tkBadPointer() override;
-  long errorNumber() const override;  // 0x10000101
-  void suicideAndRethrow() override;
-
- protected:
-  // Archived form: version byte 0, then the tkExceptionWithString part.
-  void dispatchSerialize(tkArchive& ar) override;
-  void serialize_(tkArchive& ar, unsigned char version);
-
- private:
-  static tkPersistent* make();
-  static tk_Instantiator sExemplar;
+  TK_PERSISTENT_EXCEPTION_MEMBERS(tkBadPointer);  // errorNumber 0x10000101
 };
 
 // A condition the toolkit relies on does not hold (an internal inconsistency or a misuse that
@@ -155,20 +149,7 @@ class TK_API tkBadPointer : public tkExceptionWithString {
 class TK_API tkInvariantFailure : public tkExceptionWithString {
  public:
   explicit tkInvariantFailure(const std::wstring& message = std::wstring());
-  tkInvariantFailure(const tkInvariantFailure&) = default;
-  tkInvariantFailure& operator=(const tkInvariantFailure&) = default;
-  ~tkInvariantFailure() override;
-  long errorNumber() const override;  // 0x10000102
-  void suicideAndRethrow() override;
-
- protected:
-  // Archived form: version byte 0, then the tkExceptionWithString part.
-  void dispatchSerialize(tkArchive& ar) override;
-  void serialize_(tkArchive& ar, unsigned char version);
-
- private:
-  static tkPersistent* make();
-  static tk_Instantiator sExemplar;
+  TK_PERSISTENT_EXCEPTION_MEMBERS(tkInvariantFailure);  // errorNumber 0x10000102
 };
 
 #endif
