@@ -136,6 +136,11 @@ double tk3DCalibrationDistortionSolver::minimize() {
     bool stepSmall = false;
     bool stopped = false;
     for (long raised = 0;;) {
+      status = csys_attention_check();
+      if (status < 0) {
+        stopped = true;
+        break;
+      }
       if (dampedNewtonStep(lambda)) {
         const bool small = stepIsSmall(step(), getX());
         for (long i = 0; i < n; ++i)

@@ -12,7 +12,8 @@
 //   come from the point-ray accumulator through tfGetQuaternionPartialDerivatives with the
 //   stored unitValIndex. An abort request (csys_attention_check) ends the evaluation with its
 //   negative status, which ends the minimisation.
-// - eSineTan: numerical, with no abort check. F[i] = (J(x + h·eᵢ) − J(x − h·eᵢ)) / h, h = 1e-8,
+// - eSineTan: numerical, with no abort check in F (the minimisation checks). F[i] = (J(x + h·eᵢ) −
+// J(x − h·eᵢ)) / h, h = 1e-8,
 //   where J(x) = Σ w·|p − invWarpPoint(P)|² is the image cost of the unpacked parameters. The 2n
 //   costs are evaluated in one pass over the points, each point reusing the stages of its
 //   projection that a parameter does not reach (a linear-map parameter only changes L⁻¹, a lens
