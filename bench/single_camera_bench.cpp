@@ -65,6 +65,14 @@ void DriverOnSet(benchmark::State& state, const char* name, Model model) {
   RunDriver(state, model, LoadSet(name));
 }
 
+// The same without the plate views: the distortion search alone finds the start.
+void DriverOnSetWithoutPlates(benchmark::State& state, const char* name, Model model) {
+  DriverInput input = LoadSet(name);
+  input.plateViews.clear();
+  input.platePoses.clear();
+  RunDriver(state, model, input);
+}
+
 // 5,000 generated correspondences (σ = 0.1 px) of the generated camera, no plate views.
 void DriverOnGenerated(benchmark::State& state, Model model) {
   DriverInput input;
@@ -115,6 +123,13 @@ BENCHMARK_CAPTURE(DriverOnSet, sinetan_exact, "single-sinetan-exact.json",
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 BENCHMARK_CAPTURE(DriverOnSet, sinetan_noisy, "single-sinetan-noisy.json",
+                  tk2XformCalib2Defs::eSineTan)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(DriverOnSetWithoutPlates, radial_exact, "single-radial-exact.json",
+                  tk2XformCalib2Defs::eRadial)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DriverOnSetWithoutPlates, sinetan_exact, "single-sinetan-exact.json",
                   tk2XformCalib2Defs::eSineTan)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);

@@ -90,12 +90,9 @@ inline tkVector<2> distorted(const SineTanCamera& camera, const LensStage& s, do
   return tkVector<2>(camera.cx + s.ex * (1.0 / s.r) * rd, camera.cy + s.ey * (1.0 / s.r) * rd);
 }
 
-inline double squaredError(const SineTanCamera& camera, const tkVector<2>& imagePoint,
-                           const tkVector<2>& distortedPoint) {
-  const tkVector<2> projected =
-      camera.singular ? tkVector<2>(0.0, 0.0) : camera.imageFromDistorted.mapPoint(distortedPoint);
-  const tkVector<2> e = imagePoint - projected;
-  return e.dot(e);
+inline tkVector<2> imagePoint(const SineTanCamera& camera, const tkVector<2>& distortedPoint) {
+  return camera.singular ? tkVector<2>(0.0, 0.0)
+                         : camera.imageFromDistorted.mapPoint(distortedPoint);
 }
 
 inline tkVector<2> positionAtZ1(const SineTanCamera& camera, const tkVector<3>& physicalPoint) {
@@ -103,21 +100,61 @@ inline tkVector<2> positionAtZ1(const SineTanCamera& camera, const tkVector<3>& 
   return tkVector<2>(Pc.x() / Pc.z(), Pc.y() / Pc.z());
 }
 
-inline double fullSquaredError(const SineTanCamera& camera, const tkVector<2>& imagePoint,
-                               const tkVector<3>& physicalPoint) {
+inline tkVector<2> fullImagePoint(const SineTanCamera& camera, const tkVector<3>& physicalPoint) {
   const tkVector<2> q = positionAtZ1(camera, physicalPoint);
   LensStage s;
   lensStage(camera, q.x(), q.y(), s);
-  return squaredError(camera, imagePoint, distorted(camera, s, s.tanTerm, s.sinTerm));
+  return imagePoint(camera, distorted(camera, s, s.tanTerm, s.sinTerm));
+}
+
+// Image points of one correspondence under the 2n perturbed cameras: projected[2i] under
+// x + h·eᵢ, projected[2i + 1] under x − h·eᵢ (cameras as in stagedPass).
+void perturbedImagePoints(const SineTanCamera* camera, const tkVector<3>& P,
+                          tkVector<2>* projected) {
+  const SineTanCamera& base = camera[0];
+  const tkVector<2> q = positionAtZ1(base, P);
+  LensStage s;
+  lensStage(base, q.x(), q.y(), s);
+  const tkVector<2> d = distorted(base, s, s.tanTerm, s.sinTerm);
+  // Linear map: only L⁻¹ changes.
+  for (int k = 2 * tk_kTranslationX; k <= 2 * tk_kSkew + 1; ++k)
+    projected[k] = imagePoint(camera[1 + k], d);
+  // Pose: the whole projection.
+  for (int k = 2 * tk_kQuatVar1; k < 2 * tk_kCenterX; ++k)
+    projected[k] = fullImagePoint(camera[1 + k], P);
+  // Centre of expansion: the lens stage from q on.
+  for (int k = 2 * tk_kCenterX; k <= 2 * tk_kCenterY + 1; ++k) {
+    const SineTanCamera& c = camera[1 + k];
+    LensStage moved;
+    lensStage(c, q.x(), q.y(), moved);
+    projected[k] = imagePoint(c, distorted(c, moved, moved.tanTerm, moved.sinTerm));
+  }
+  // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
+  for (int sign = 0; sign < 2; ++sign) {
+    const int k0 = 2 * tk_kLensFirst + sign;
+    const SineTanCamera& c0 = camera[1 + k0];
+    projected[k0] = imagePoint(c0, distorted(c0, s, s.tanTerm, s.sinTerm));
+    const SineTanCamera& c1 = camera[1 + k0 + 2];
+    const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
+    projected[k0 + 2] = imagePoint(c1, distorted(c1, s, tanTerm, s.sinTerm));
+    const SineTanCamera& c2 = camera[1 + k0 + 4];
+    projected[k0 + 4] = imagePoint(c2, distorted(c2, s, s.tanTerm, s.sinTerm));
+    const SineTanCamera& c3 = camera[1 + k0 + 6];
+    const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
+    projected[k0 + 6] = imagePoint(c3, distorted(c3, s, s.tanTerm, sinTerm));
+  }
 }
 
 }  // namespace
 
 tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
-    : tkLevMarSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-12, 300, 15, 0.01, 1e-8,
+    : tkLevMarSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-30, 300, 15, 0.01, 1e-8,
                     1e20, true, false),
       model_(model),
-      records_() {
+      records_(),
+      scaling_(getSize(), 1),
+      lu_(getSize(), getSize()),
+      pivots_(static_cast<std::size_t>(getSize())) {
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
 }
 
@@ -141,6 +178,19 @@ long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) c
   if (model_ == tk2XformCalib2Defs::eSineTan)
     return numericalGradient(x.data(), f.data());
   return analyticGradient(x.data(), f.data());
+}
+
+long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix& f,
+                                                tkNMMatrix& jacobian) {
+  if (model_ != tk2XformCalib2Defs::eSineTan)
+    return tkLevMarSolve::compJacob(x, f, jacobian);
+  const long n = getSize();
+  if (x.rows() != n || x.cols() != 1)
+    tk_throwInvalidArgument("tk3DCalibrationDistortionSolver::compJacob: x is not n x 1");
+  if (jacobian.rows() != n || jacobian.cols() != n)
+    jacobian.resize(n, n);
+  stagedPass(x.data(), nullptr, jacobian.data());
+  return 0;
 }
 
 long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* f) const {
@@ -180,7 +230,13 @@ long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* 
 }
 
 long tk3DCalibrationDistortionSolver::numericalGradient(const double* x, double* f) const {
-  const double h = 1e-8;
+  stagedPass(x, f, nullptr);
+  return 0;
+}
+
+void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f,
+                                                 double* jacobian) const {
+  const double h = kSineTanGradientStep;
   const int n = static_cast<int>(getSize());
   // camera[0]: the parameters x; camera[1 + 2i] and camera[2 + 2i]: x + h·eᵢ and x − h·eᵢ.
   SineTanCamera camera[1 + 2 * tk_kMaxCameraParams];
@@ -203,59 +259,41 @@ long tk3DCalibrationDistortionSolver::numericalGradient(const double* x, double*
   std::size_t count = 0;
   tfThrowExceptionOnFailure(
       cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-  // sums[2i] = J(x + h·eᵢ), sums[2i + 1] = J(x − h·eᵢ).
+  // sums[2i] = J(x + h·eᵢ), sums[2i + 1] = J(x − h·eᵢ); normal: Σ w·gᵢ·gⱼ (lower triangle) with
+  // gᵢ the central difference of the image point times 2h.
   double sums[2 * tk_kMaxCameraParams] = {};
-  const SineTanCamera& base = camera[0];
+  double normal[tk_kMaxCameraParams][tk_kMaxCameraParams] = {};
+  tkVector<2> projected[2 * tk_kMaxCameraParams];
+  tkVector<2> g[tk_kMaxCameraParams];
   for (std::size_t k = 0; k < count; ++k) {
     const ccal_crspPair2D3DWeighted& r = records[k];
     if (r.w == 0.0)
       continue;  // adds exactly nothing
     const double w = r.w;
     const tkVector<2> p(r.p.x, r.p.y);
-    const tkVector<3> P(r.P.x, r.P.y, r.P.z);
-    const tkVector<2> q = positionAtZ1(base, P);
-    LensStage s;
-    lensStage(base, q.x(), q.y(), s);
-    const tkVector<2> d = distorted(base, s, s.tanTerm, s.sinTerm);
-
-    // Linear map: only L⁻¹ changes.
-    for (int i = tk_kTranslationX; i <= tk_kSkew; ++i)
-      for (int sign = 0; sign < 2; ++sign)
-        sums[2 * i + sign] += w * squaredError(camera[1 + 2 * i + sign], p, d);
-    // Pose: the whole projection.
-    for (int i = tk_kQuatVar1; i < tk_kCenterX; ++i)
-      for (int sign = 0; sign < 2; ++sign)
-        sums[2 * i + sign] += w * fullSquaredError(camera[1 + 2 * i + sign], p, P);
-    // Centre of expansion: the lens stage from q on.
-    for (int i = tk_kCenterX; i <= tk_kCenterY; ++i)
-      for (int sign = 0; sign < 2; ++sign) {
-        const SineTanCamera& c = camera[1 + 2 * i + sign];
-        LensStage moved;
-        lensStage(c, q.x(), q.y(), moved);
-        sums[2 * i + sign] +=
-            w * squaredError(c, p, distorted(c, moved, moved.tanTerm, moved.sinTerm));
-      }
-    // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
-    for (int sign = 0; sign < 2; ++sign) {
-      const SineTanCamera& c0 = camera[1 + 2 * (tk_kLensFirst + 0) + sign];
-      sums[2 * (tk_kLensFirst + 0) + sign] +=
-          w * squaredError(c0, p, distorted(c0, s, s.tanTerm, s.sinTerm));
-      const SineTanCamera& c1 = camera[1 + 2 * (tk_kLensFirst + 1) + sign];
-      const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
-      sums[2 * (tk_kLensFirst + 1) + sign] +=
-          w * squaredError(c1, p, distorted(c1, s, tanTerm, s.sinTerm));
-      const SineTanCamera& c2 = camera[1 + 2 * (tk_kLensFirst + 2) + sign];
-      sums[2 * (tk_kLensFirst + 2) + sign] +=
-          w * squaredError(c2, p, distorted(c2, s, s.tanTerm, s.sinTerm));
-      const SineTanCamera& c3 = camera[1 + 2 * (tk_kLensFirst + 3) + sign];
-      const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
-      sums[2 * (tk_kLensFirst + 3) + sign] +=
-          w * squaredError(c3, p, distorted(c3, s, s.tanTerm, sinTerm));
+    perturbedImagePoints(camera, tkVector<3>(r.P.x, r.P.y, r.P.z), projected);
+    for (int i = 0; i < 2 * n; ++i) {
+      const tkVector<2> e = p - projected[i];
+      sums[i] += w * e.dot(e);
     }
+    if (jacobian == nullptr)
+      continue;
+    for (int i = 0; i < n; ++i)
+      g[i] = projected[2 * i] - projected[2 * i + 1];
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j <= i; ++j)
+        normal[i][j] += w * g[i].dot(g[j]);
   }
-  for (int i = 0; i < n; ++i)
-    f[i] = (sums[2 * i] - sums[2 * i + 1]) / h;
-  return 0;
+  if (f != nullptr)
+    for (int i = 0; i < n; ++i)
+      f[i] = (sums[2 * i] - sums[2 * i + 1]) / h;
+  if (jacobian != nullptr) {
+    // F ≈ 2·∇J and ∇²J ≈ 2·Σ w·(∂image/∂xᵢ)·(∂image/∂xⱼ) with ∂image/∂xᵢ ≈ gᵢ / (2h).
+    const double scale = 1.0 / (h * h);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j <= i; ++j)
+        jacobian[i + j * n] = jacobian[j + i * n] = scale * normal[i][j];
+  }
 }
 
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {

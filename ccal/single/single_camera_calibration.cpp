@@ -5,6 +5,7 @@
 #include "ccal/single/plate_based_estimate.h"
 
 #include <ccal/camera_calibration_coarse.h>
+#include <proc/csys_attention.h>
 #include <tk/progress.h>
 #include <tk/quaternion_xform.h>
 #include <tk/random_uniform.h>
@@ -72,6 +73,9 @@ tkCameraCalibrationParams searchDistortionStart(Model model, const Correspondenc
     maxStep = std::max(maxStep, 1.0);
   double step = step0;
   while (step <= maxStep) {
+    // An abort request ends every later refinement at its start: leave with what there is.
+    if (csys_attention_check() < 0)
+      break;
     bool allBad = true;
     for (const double sign : {-1.0, 1.0}) {
       tkPhysicalAtZEquals1FromImageParams trial = base;

@@ -35,12 +35,14 @@
 // estimate-only mode the call reports 100·ln(10000)/ln(√1.4) (about 5474.65) units of work and
 // returns without computing; result is then untouched.
 //
-// Abort (tkAttentionScope): a request ends each running minimisation at its next evaluation
-// under eNoDistortion and eRadial, and the driver goes on with what it has; every later
-// refinement stops at its start, so the call returns soon with the model reached (typically the
-// coarse estimate or a partial refinement). When plateViews is not empty the planar calibration
-// sees the request too and throws tkAttention::Aborted. Under eSineTan the minimisations do not
-// poll for aborts: the call runs to its end unless the planar calibration throws.
+// Abort (tkAttentionScope): every minimisation checks for a request before each trial step (and
+// under eNoDistortion and eRadial in every evaluation) and ends at once; the driver checks between
+// the trials of the search, leaves it, and goes on with what it has, so every later refinement
+// stops at its start. The call therefore returns after at most one more step of the running
+// refinement and one evaluation of the final one on all points (a few milliseconds per thousand
+// points), with the model reached (typically the coarse estimate or a partial refinement). When
+// plateViews is not empty the planar calibration sees the request too and throws
+// tkAttention::Aborted.
 //
 // Throws tkInvariantFailure when a coordinate or weight is not finite, a weight is negative, or
 // platePoses and plateViews differ in length while plateViews is not empty; tkMathError::Singular

@@ -17,8 +17,10 @@
 
 #include <Eigen/Dense>
 
+#include <chrono>
 #include <cmath>
 #include <map>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,21 +29,34 @@ namespace {
 
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
 using Packed = std::vector<double>;
+using PlateViews = std::vector<std::vector<tkCrspPairWeighted>>;
 
 // One driver run per data set, shared by the tests that judge it.
 struct DriverRun {
   SingleCameraDataSet set;
   tkCameraCalibrationParams result;
 };
-const DriverRun& Calibrated(const std::string& fileName) {
-  static std::map<std::string, DriverRun> runs;
-  auto found = runs.find(fileName);
+// With plate views (as the rig calibration passes them) the planar estimate competes with the
+// distortion search; without them the search alone must find the start.
+struct Case {
+  const char* fileName;
+  bool plateViews;
+};
+std::ostream& operator<<(std::ostream& out, const Case& c) {
+  return out << c.fileName << (c.plateViews ? " with plate views" : " without plate views");
+}
+const DriverRun& Calibrated(const Case& c) {
+  static std::map<std::pair<std::string, bool>, DriverRun> runs;
+  const auto key = std::make_pair(std::string(c.fileName), c.plateViews);
+  auto found = runs.find(key);
   if (found == runs.end()) {
-    DriverRun run{LoadSingleCameraDataSet(fileName), {}};
+    DriverRun run{LoadSingleCameraDataSet(c.fileName), {}};
+    const SingleCameraDataSet& set = run.set;
     tfComputeCalibrationSingleCamera_internal(
-        run.set.truth.physicalAtZEquals1FromImageParams().distModel(), run.set.correspondences,
-        run.set.plateViews, run.set.platePoses, run.result);
-    found = runs.emplace(fileName, run).first;
+        set.truth.physicalAtZEquals1FromImageParams().distModel(), set.correspondences,
+        c.plateViews ? set.plateViews : PlateViews(),
+        c.plateViews ? set.platePoses : std::vector<tkXform<3>>(), run.result);
+    found = runs.emplace(key, run).first;
   }
   return found->second;
 }
@@ -67,7 +82,7 @@ int HeldIndex(const tkCameraCalibrationParams& camera) {
 // eRadial and eNoDistortion are fully determined by the data: every value of the camera block
 // comes back to 1e-7 relative (values near 0, such as the skew and the centre of expansion, to
 // 1e-10 absolute).
-class DriverOnExactSet : public ::testing::TestWithParam<const char*> {};
+class DriverOnExactSet : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DriverOnExactSet, RecoversTheGroundTruth) {
   const DriverRun& run = Calibrated(GetParam());
@@ -77,41 +92,53 @@ TEST_P(DriverOnExactSet, RecoversTheGroundTruth) {
     EXPECT_NEAR(got[i], truth[i], 1e-7 * std::fmax(std::fabs(truth[i]), 1e-3)) << "parameter " << i;
 }
 
+// eNoDistortion uses no plate views (no search, no planar estimate).
 INSTANTIATE_TEST_SUITE_P(DataSets, DriverOnExactSet,
-                         ::testing::Values("single-radial-exact.json", "single-none-exact.json"));
+                         ::testing::Values(Case{"single-radial-exact.json", true},
+                                           Case{"single-radial-exact.json", false},
+                                           Case{"single-none-exact.json", false}));
 
 // The sine-tangent lens values are nearly redundant (testing-notes.md): the model is judged by
 // what it does over the data's field, its effective focal lengths, its axis and the pose.
-TEST(DriverOnSineTanSet, ExactSetReproducesTheMappingFocalLengthsAxisAndPose) {
-  const DriverRun& run = Calibrated("single-sinetan-exact.json");
+// Without plate views the search's best start is refined to within 1e-4 px of the data, not to
+// their rounding: the bounds are looser there.
+class DriverOnSineTanSet : public ::testing::TestWithParam<Case> {};
+
+TEST_P(DriverOnSineTanSet, ExactSetReproducesTheMappingFocalLengthsAxisAndPose) {
+  const DriverRun& run = Calibrated(GetParam());
+  const double tolerance = GetParam().plateViews ? 1.0 : 100.0;
   const auto& got = run.result.physicalAtZEquals1FromImageParams();
   const auto& truth = run.set.truth.physicalAtZEquals1FromImageParams();
   double largest = 0.0;
   for (const auto& c : run.set.correspondences)
     largest = std::fmax(largest,
                         (got.warpPoint(c.first.first) - truth.warpPoint(c.first.first)).length());
-  EXPECT_LT(largest, 1e-8) << "image -> position at Z = 1 over the field";
+  EXPECT_LT(largest, 1e-8 * tolerance) << "image -> position at Z = 1 over the field";
   const auto gain = [](const tkPhysicalAtZEquals1FromImageParams& m) {
     const std::vector<double>& p = m.lensDistParams();
     return p[0] / p[1] + p[2] / p[3];
   };
   EXPECT_NEAR(gain(got) / got.cameraScale().first, gain(truth) / truth.cameraScale().first,
-              1e-7 * gain(truth) / truth.cameraScale().first);
+              1e-7 * tolerance * gain(truth) / truth.cameraScale().first);
   EXPECT_NEAR(gain(got) / got.cameraScale().second, gain(truth) / truth.cameraScale().second,
-              1e-7 * gain(truth) / truth.cameraScale().second);
+              1e-7 * tolerance * gain(truth) / truth.cameraScale().second);
   const tkVector<2> axis = got.invWarpPoint(tkVector<2>()) - truth.invWarpPoint(tkVector<2>());
-  EXPECT_LT(axis.length(), 1e-4) << "image of the optical axis, pixels";
+  EXPECT_LT(axis.length(), 1e-4 * tolerance) << "image of the optical axis, pixels";
   const tkXform<3> pose = run.result.cameraPoseInverse().xform();
   const tkXform<3> truePose = run.set.truth.cameraPoseInverse().xform();
   EXPECT_LT((pose.mapPoint(tkVector<3>(100.0, 100.0, 0.0)) -
              truePose.mapPoint(tkVector<3>(100.0, 100.0, 0.0)))
                 .length(),
-            1e-7 * truePose.trans().length());
+            1e-7 * tolerance * truePose.trans().length());
 }
+
+INSTANTIATE_TEST_SUITE_P(DataSets, DriverOnSineTanSet,
+                         ::testing::Values(Case{"single-sinetan-exact.json", true},
+                                           Case{"single-sinetan-exact.json", false}));
 
 // ---- noisy data ---------------------------------------------------------------------------------
 
-class DriverOnNoisySet : public ::testing::TestWithParam<const char*> {};
+class DriverOnNoisySet : public ::testing::TestWithParam<Case> {};
 
 // For N points and p free parameters the best achievable RMS per point is about
 // σ·√2·√(1 − p/(2N)); one noise draw strays by about ±1 %.
@@ -127,12 +154,15 @@ TEST_P(DriverOnNoisySet, RmsIsWhatTheNoiseExplains) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DataSets, DriverOnNoisySet,
-                         ::testing::Values("single-radial-noisy.json", "single-none-noisy.json",
-                                           "single-sinetan-noisy.json"));
+                         ::testing::Values(Case{"single-radial-noisy.json", true},
+                                           Case{"single-radial-noisy.json", false},
+                                           Case{"single-none-noisy.json", false},
+                                           Case{"single-sinetan-noisy.json", true},
+                                           Case{"single-sinetan-noisy.json", false}));
 
 // Standard errors from the Jacobian of the image residuals at the result (pixels and world units,
 // the rotation in the truth's three-value form): each value lies within four of them of the truth.
-class DriverParameters : public ::testing::TestWithParam<const char*> {};
+class DriverParameters : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DriverParameters, LieWithinAFewStandardErrorsOfTheTruth) {
   const DriverRun& run = Calibrated(GetParam());
@@ -169,7 +199,8 @@ TEST_P(DriverParameters, LieWithinAFewStandardErrorsOfTheTruth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DataSets, DriverParameters,
-                         ::testing::Values("single-radial-noisy.json", "single-none-noisy.json"));
+                         ::testing::Values(Case{"single-radial-noisy.json", false},
+                                           Case{"single-none-noisy.json", false}));
 
 // ---- behaviour ----------------------------------------------------------------------------------
 
@@ -231,20 +262,37 @@ TEST_F(DriverBehaviour, EstimateOnlyReportsTheWorkAndLeavesTheResult) {
   EXPECT_EQ(Pack(result, 0), Pack(untouched, 0));
 }
 
-// An abort request ends every minimisation at its first evaluation: without plate views the
-// driver goes on with what it has and returns an unrefined model at once; with plate views the
-// planar calibration sees the request and throws.
-TEST_F(DriverBehaviour, AbortFromAnotherThreadEndsTheMinimisations) {
-  const SingleCameraDataSet set = LoadSingleCameraDataSet("single-radial-exact.json");
+// An abort requested from another thread while the sine-tangent search runs (about 10 s of work
+// on a loaded machine) ends the call within a few steps: without plate views it returns the model
+// reached; with them the planar calibration sees the request and throws.
+TEST_F(DriverBehaviour, AbortFromAnotherThreadEndsTheCallPromptly) {
+  const SingleCameraDataSet set = LoadSingleCameraDataSet("single-sinetan-exact.json");
+  const Model sineTan = tk2XformCalib2Defs::eSineTan;
+  const auto abortSoon = [](tkAbortToken& token) {
+    return std::thread([&token] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      token.requestAbort();
+    });
+  };
+  {
+    tkAbortToken token;
+    tkAttentionScope attention(token);
+    std::thread requester = abortSoon(token);
+    const auto start = std::chrono::steady_clock::now();
+    tkCameraCalibrationParams result;
+    tfComputeCalibrationSingleCamera_internal(sineTan, set.correspondences, {}, {}, result);
+    requester.join();
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
+    EXPECT_TRUE(std::isfinite(tfWeightedRmsError(result, set.correspondences)));
+  }
   tkAbortToken token;
   tkAttentionScope attention(token);
-  std::thread([&token] { token.requestAbort(); }).join();
+  std::thread requester = abortSoon(token);
   tkCameraCalibrationParams result;
-  tfComputeCalibrationSingleCamera_internal(radial_, set.correspondences, {}, {}, result);
-  EXPECT_GT(tfWeightedRmsError(result, set.correspondences), 0.1) << "nothing was refined";
-  EXPECT_THROW(tfComputeCalibrationSingleCamera_internal(radial_, set.correspondences,
+  EXPECT_THROW(tfComputeCalibrationSingleCamera_internal(sineTan, set.correspondences,
                                                          set.plateViews, set.platePoses, result),
                tkAttention::Aborted);
+  requester.join();
 }
 
 TEST_F(DriverBehaviour, PlatePosesMustMatchThePlateViews) {
