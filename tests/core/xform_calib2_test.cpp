@@ -181,8 +181,7 @@ TEST(Calib2Parts, CopiesAssignmentAndEqualityFollowTheRecord) {
 TEST(Calib2Rejects, IntrinsicListsThatDoNotFitTheModel) {
   const tkVector<2> s(800, 800), t(320, 240);
   EXPECT_THROW(tkCalib2ParamsIntrinsic(s, 0, t, Defs::eRadial, {0.1, 0.0}), tkInvariantFailure);
-  EXPECT_THROW(tkCalib2ParamsIntrinsic(s, 0, t, Defs::eSineTan, {1, 1, 1, 1}),
-               tkInvariantFailure);
+  EXPECT_THROW(tkCalib2ParamsIntrinsic(s, 0, t, Defs::eSineTan, {1, 1, 1, 1}), tkInvariantFailure);
   EXPECT_THROW(tkCalib2ParamsIntrinsic(s, 0, t, Defs::eNoDistortion, {0.1}), tkInvariantFailure);
   EXPECT_THROW(tkCalib2ParamsIntrinsic(s, 0, t, Defs::eTelecentric, {0.0, 0.0, 0.0}),
                tkInvariantFailure);
@@ -194,8 +193,7 @@ TEST(Calib2Rejects, IntrinsicListsThatDoNotFitTheModel) {
 
 TEST(Calib2Rejects, NonFiniteValuesAndSingularCameraMatrix) {
   const tkVector<2> s(800, 800), t(320, 240);
-  EXPECT_THROW(tkCalib2ParamsIntrinsic(s, 0, t, Defs::eRadial, {kNaN, 0, 0}),
-               tkInvariantFailure);
+  EXPECT_THROW(tkCalib2ParamsIntrinsic(s, 0, t, Defs::eRadial, {kNaN, 0, 0}), tkInvariantFailure);
   EXPECT_THROW(tkCalib2ParamsIntrinsic({800, kNaN}, 0, t, Defs::eNoDistortion, {}),
                tkInvariantFailure);
   EXPECT_THROW(tkCalib2ParamsIntrinsic({800, 0}, 0, t, Defs::eNoDistortion, {}),
