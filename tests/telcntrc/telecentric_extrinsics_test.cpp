@@ -194,35 +194,6 @@ TEST_F(TelecentricNumerics, InitialPoseIsThePoseWhenTheIntrinsicPartHasNoSkew) {
 
 // ---- extrinsics solver -----------------------------------------------------------------------
 
-TEST(TelecentricSolution, MakesARigidTransformWithZeroDepth) {
-  tkNMMatrix x(5, 1);
-  x(0, 0) = 0.2;
-  x(1, 0) = -0.1;
-  x(2, 0) = 0.3;
-  x(3, 0) = 5.0;
-  x(4, 0) = -6.0;
-  for (int index = 0; index < 4; ++index) {
-    tkXform<3> xform;
-    telecentricXformFromSolution(x, index, xform);
-    EXPECT_LT(RotationDefect(xform.matrix()), 1e-15);
-    EXPECT_TRUE(VectorsNear(xform.trans(), tkVector<3>(5.0, -6.0, 0.0), 0.0));
-    tk3Quaternion q;
-    q.setUsingUnitValIndex(index, 0.2, -0.1, 0.3);
-    EXPECT_TRUE(MatricesNear(xform.matrix(), q.rotationMatrix(), 1e-15));
-  }
-}
-
-TEST_F(TelecentricNumerics, SolverFunctionVanishesAtTheTruePose) {
-  const tk3QuaternionXform truth(set_.truth.cameraFromHome);
-  tk3DTelecentricExtrinsicsSolver solver(5, 5, 1e-12, 1e-12, 300, 15, 0.01, 1e-8, 1e20, false);
-  solver.unitValIndex(truth.quat().unitValIndex());
-  solver.pairs(cameraPlanePairs());
-  tkNMMatrix f(5, 1);
-  EXPECT_EQ(solver.Func(solutionOf(truth), f), 0);
-  for (long k = 0; k < 5; ++k)
-    EXPECT_NEAR(f(k, 0), 0.0, 1e-6) << k;
-}
-
 TEST_F(TelecentricNumerics, SolverReachesThePoseFromADisturbedStart) {
   const tk3QuaternionXform truth(set_.truth.cameraFromHome);
   // About 2 degrees and 0.25 plate units off. Driving the gradient to zero has a limited basin
