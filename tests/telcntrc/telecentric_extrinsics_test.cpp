@@ -89,29 +89,6 @@ TEST_F(TelecentricNumerics, WeightsScaleFreelyAndWeightZeroRemovesAPoint) {
   EXPECT_TRUE(XformsNear(weighted, reference, 1e-9));
 }
 
-TEST_F(TelecentricNumerics, ScalingBeforeTheFitDoesNotChangeTheCoefficients) {
-  std::vector<tkVector<3>> points;
-  std::vector<double> weights, u;
-  for (std::size_t i = 0; i < set_.poses.size(); ++i)
-    for (const tkCrspPairWeighted& c : set_.correspondences[i]) {
-      points.push_back(set_.poses[i].mapPoint(c.physical3D()));
-      weights.push_back(c.weight());
-      u.push_back(c.image().x());
-    }
-  std::vector<double> scaled, plain;
-  fitTelecentricImageCoordinate(points, weights, u, scaled);
-  solveWeightedAffineFit(points, weights, u, plain);
-  ASSERT_EQ(scaled.size(), 4u);
-  ASSERT_EQ(plain.size(), 4u);
-  const tkXform<3> truth = trueAffineMap();
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_NEAR(scaled[k], truth.matrix().element(0, k), 1e-10) << k;
-    EXPECT_NEAR(plain[k], truth.matrix().element(0, k), 1e-9) << k;
-  }
-  EXPECT_NEAR(scaled[3], truth.trans().x(), 1e-9);
-  EXPECT_NEAR(plain[3], truth.trans().x(), 1e-8);
-}
-
 TEST_F(TelecentricNumerics, EstimateChecksArgumentsBeforeAnyWork) {
   tkXform<3> estimate;
   using BadParams = tk_TelecentricCalibrationDefs::BadParams;
