@@ -51,17 +51,6 @@ double overallRms(const Views& views, const std::vector<double>& rmsPerView) {
   return std::sqrt(sum / count);
 }
 
-::testing::AssertionResult PosesNear(const tkXform<3>& actual, const tkXform<3>& expected,
-                                     double rotationTol, double translationRelTol) {
-  ::testing::AssertionResult rotation =
-      MatricesNear(actual.matrix(), expected.matrix(), rotationTol);
-  if (!rotation)
-    return rotation << " (rotation)";
-  return VectorsNear(actual.trans(), expected.trans(),
-                     translationRelTol * expected.trans().length())
-         << " (translation)";
-}
-
 }  // namespace
 
 // ---- exact synthetic data: the fully determined models recover every value ------------------

@@ -29,11 +29,7 @@ tk2XformCalib2 trueCamera(const tkAreaScanTruth& truth) {
 
 // Rotation to 1e-10 and translation to 1e-10 relative: "exact" for 9-decimal image points.
 ::testing::AssertionResult PoseExact(const tkXform<3>& actual, const tkXform<3>& expected) {
-  ::testing::AssertionResult rotation = MatricesNear(actual.matrix(), expected.matrix(), 1e-10);
-  if (!rotation)
-    return rotation << " (rotation)";
-  return VectorsNear(actual.trans(), expected.trans(), 1e-10 * expected.trans().length())
-         << " (translation)";
+  return PosesNear(actual, expected, 1e-10, 1e-10);
 }
 
 // Image points of plate points (Z = 0 of the plate) under a camera and a camera-from-plate pose.
@@ -114,32 +110,27 @@ class ComputePose : public ::testing::Test {
     truth = tfParseAreaScanTruth(file);
     camera = trueCamera(truth);
     // Every placement's points in the world frame: several planes.
-    for (std::size_t j = 0; j < file.placements.size(); ++j)
+    for (std::size_t j = 0; j < file.placements.size(); ++j) {
+      planes.emplace_back();
       for (const tkPointRow& row : file.placements[j].points[0])
-        worldPairs.emplace_back(row.image, truth.plateToWorld[j].mapPoint(row.physical));
+        planes.back().emplace_back(row.image, truth.plateToWorld[j].mapPoint(row.physical));
+      worldPairs.insert(worldPairs.end(), planes.back().begin(), planes.back().end());
+    }
   }
   tkAreaScanTruth truth;
   tk2XformCalib2 camera;
   Pairs3D worldPairs;
+  std::vector<Pairs3D> planes;  // per placement
 };
 
-TEST_F(ComputePose, NonPlanarPointsOfSeveralPlatesGiveTheCameraPose) {
+TEST_F(ComputePose, NonPlanarPointsOrPointsOfAnyPlaneInSpaceGiveTheCameraPose) {
   tk3DComputePoseResult result;
   tf3DComputePose(worldPairs, camera, tk3DComputePoseParams(), result);
   EXPECT_TRUE(PoseExact(result.pose().xform(), truth.cameras[0].worldToCamera));
   EXPECT_LT(result.rms(), 1e-9);
   EXPECT_LT(result.largestResidual(), 2e-9);
-}
-
-TEST_F(ComputePose, PlanarPointsInAnyPlaneOfSpace) {
   // View 5's plate in world coordinates: a tilted plane that is not Z = 0.
-  const std::size_t view = 5;
-  Pairs3D plane;
-  const tkPointFile file = loadDataSet("single-radial-exact.json");
-  for (const tkPointRow& row : file.placements[view].points[0])
-    plane.emplace_back(row.image, truth.plateToWorld[view].mapPoint(row.physical));
-  tk3DComputePoseResult result;
-  tf3DComputePose(plane, camera, tk3DComputePoseParams(), result);
+  tf3DComputePose(planes[5], camera, tk3DComputePoseParams(), result);
   EXPECT_TRUE(PoseExact(result.pose().xform(), truth.cameras[0].worldToCamera));
 }
 
