@@ -77,8 +77,8 @@ TEST_P(PlanarCalibrationExact, RecoversCameraLensAndEveryPose) {
   }
   ASSERT_EQ(result.cameraFromPlate.size(), data.views.size());
   for (std::size_t v = 0; v < data.views.size(); ++v) {
-    EXPECT_TRUE(
-        PosesNear(result.cameraFromPlate[v], trueCameraFromPlate(data.truth, v), 1e-10, 1e-9))
+    EXPECT_TRUE(PosesNearRelative(result.cameraFromPlate[v], trueCameraFromPlate(data.truth, v),
+                                  1e-10, 1e-9))
         << "view " << v;
     // The points carry 9 decimals: the residual is their rounding.
     EXPECT_LT(result.rmsPerView[v], 1e-9) << "view " << v;
@@ -120,7 +120,8 @@ TEST(PlanarCalibrationExactSineTan, ReproducesTheTrueMappingAndPoses) {
             1e-8);
   EXPECT_TRUE(
       VectorsNear(found.mapPoint(tkVector<2>()), trueIntrinsic.mapPoint(tkVector<2>()), 1e-6));
-  EXPECT_TRUE(PosesNear(xform.extrinsicXform(), trueCameraFromPlate(data.truth, 0), 1e-9, 1e-8));
+  EXPECT_TRUE(
+      PosesNearRelative(xform.extrinsicXform(), trueCameraFromPlate(data.truth, 0), 1e-9, 1e-8));
 }
 
 // ---- few views: the closed form falls back, the refinement holds what is unobservable -------
@@ -136,8 +137,8 @@ TEST(PlanarCalibrationFewViews, TwoViewsRecoverAZeroSkewCamera) {
   EXPECT_LT(relativeError(result.camera.scaleX, K.matrix().element(0, 0)), 1e-8);
   EXPECT_LT(relativeError(result.camera.transY, K.trans().y()), 1e-8);
   for (std::size_t v = 0; v < 2; ++v)
-    EXPECT_TRUE(
-        PosesNear(result.cameraFromPlate[v], trueCameraFromPlate(data.truth, v), 1e-8, 1e-8));
+    EXPECT_TRUE(PosesNearRelative(result.cameraFromPlate[v], trueCameraFromPlate(data.truth, v),
+                                  1e-8, 1e-8));
 }
 
 TEST(PlanarCalibrationFewViews, OneViewGivesASquarePixelCameraCentredOnTheImagePoints) {

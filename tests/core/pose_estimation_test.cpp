@@ -29,7 +29,7 @@ tk2XformCalib2 trueCamera(const tkAreaScanTruth& truth) {
 
 // Rotation to 1e-10 and translation to 1e-10 relative: "exact" for 9-decimal image points.
 ::testing::AssertionResult PoseExact(const tkXform<3>& actual, const tkXform<3>& expected) {
-  return PosesNear(actual, expected, 1e-10, 1e-10);
+  return PosesNearRelative(actual, expected, 1e-10, 1e-10);
 }
 
 // Image points of plate points (Z = 0 of the plate) under a camera and a camera-from-plate pose.

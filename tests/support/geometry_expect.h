@@ -46,8 +46,9 @@ template <int N>
 
 // Poses compared with an absolute tolerance on the rotation and one relative to the length of the
 // expected translation.
-inline ::testing::AssertionResult PosesNear(const tkXform<3>& actual, const tkXform<3>& expected,
-                                            double rotationTol, double translationRelTol) {
+inline ::testing::AssertionResult PosesNearRelative(const tkXform<3>& actual,
+                                                    const tkXform<3>& expected, double rotationTol,
+                                                    double translationRelTol) {
   ::testing::AssertionResult rotation =
       MatricesNear(actual.matrix(), expected.matrix(), rotationTol);
   if (!rotation)
