@@ -98,12 +98,7 @@ TEST(LineScanCalibrationParams, ArchiveLayoutAndVersion) {
 
 class LineScanCalibration : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    exact_ = new tkLineScanSet(loadLineScanSet("linescan-exact.json"));
-  }
-  static void TearDownTestSuite() { delete exact_; }
-
-  static tkCalibrateLineScanCameraParams withDistance(Mode mode) {
+  tkCalibrateLineScanCameraParams withDistance(Mode mode) const {
     tkCalibrateLineScanCameraParams params;
     params.useDistanceFromCameraToTarget(true);
     params.distanceFromCameraToTarget(exact_->distance);
@@ -111,10 +106,8 @@ class LineScanCalibration : public ::testing::Test {
     return params;
   }
 
-  static tkLineScanSet* exact_;
+  const tkLineScanSet* exact_ = &exactLineScanSet();
 };
-
-tkLineScanSet* LineScanCalibration::exact_ = nullptr;
 
 TEST_F(LineScanCalibration, DefaultParamsAndPairsGiveTheSameCalibration) {
   std::vector<tkPair<tkVector<2>>> pairs;

@@ -15,15 +15,6 @@ namespace {
 
 class LineScanFit : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    exact_ = new tkLineScanSet(loadLineScanSet("linescan-exact.json"));
-    noisy_ = new tkLineScanSet(loadLineScanSet("linescan-noisy.json"));
-  }
-  static void TearDownTestSuite() {
-    delete exact_;
-    delete noisy_;
-  }
-
   // Fits set (with its distance when withDistance) and returns the status.
   static int32_t fit(const std::vector<tkVector<2>>& image,
                      const std::vector<tkVector<2>>& physical, bool withDistance, double distance,
@@ -46,12 +37,9 @@ class LineScanFit : public ::testing::Test {
     return std::sqrt(sum / set.image.size());
   }
 
-  static tkLineScanSet* exact_;
-  static tkLineScanSet* noisy_;
+  const tkLineScanSet* exact_ = &exactLineScanSet();
+  const tkLineScanSet* noisy_ = &noisyLineScanSet();
 };
-
-tkLineScanSet* LineScanFit::exact_ = nullptr;
-tkLineScanSet* LineScanFit::noisy_ = nullptr;
 
 TEST_F(LineScanFit, ExactDataWithOrWithoutTheDistanceGiveTheGroundTruth) {
   ASSERT_TRUE(exact_->scaleIsDefault) << "without the distance the fit takes the default scale";

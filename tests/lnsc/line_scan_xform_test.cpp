@@ -23,20 +23,9 @@ std::vector<tkPair<tkVector<2>>> pairsOf(const tkLineScanSet& set) {
 
 class LineScanXform : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    exact_ = new tkLineScanSet(loadLineScanSet("linescan-exact.json"));
-    noisy_ = new tkLineScanSet(loadLineScanSet("linescan-noisy.json"));
-  }
-  static void TearDownTestSuite() {
-    delete exact_;
-    delete noisy_;
-  }
-  static tkLineScanSet* exact_;
-  static tkLineScanSet* noisy_;
+  const tkLineScanSet* exact_ = &exactLineScanSet();
+  const tkLineScanSet* noisy_ = &noisyLineScanSet();
 };
-
-tkLineScanSet* LineScanXform::exact_ = nullptr;
-tkLineScanSet* LineScanXform::noisy_ = nullptr;
 
 TEST_F(LineScanXform, NoisyFitFiguresMatchTheProceduralCalibration) {
   tk2XformLineScan xform;

@@ -46,6 +46,16 @@ tkLineScanSet loadLineScanSet(const std::string& fileName) {
   return set;
 }
 
+const tkLineScanSet& exactLineScanSet() {
+  static const tkLineScanSet set = loadLineScanSet("linescan-exact.json");
+  return set;
+}
+
+const tkLineScanSet& noisyLineScanSet() {
+  static const tkLineScanSet set = loadLineScanSet("linescan-noisy.json");
+  return set;
+}
+
 tkProcPointList::tkProcPointList(const std::vector<tkVector<2>>& points) {
   cstd_vector_cmath_vect_construct(&list_, points.size());
   cmath_vect* begin = nullptr;

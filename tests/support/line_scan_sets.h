@@ -24,6 +24,9 @@ struct tkLineScanSet {
 
 // Loads "linescan-exact.json" or "linescan-noisy.json" from data/.
 tkLineScanSet loadLineScanSet(const std::string& fileName);
+// The same sets, loaded once per test program.
+const tkLineScanSet& exactLineScanSet();
+const tkLineScanSet& noisyLineScanSet();
 
 // A procedural point list filled from points; destructed with the object.
 class tkProcPointList {

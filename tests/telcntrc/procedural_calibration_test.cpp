@@ -62,7 +62,7 @@ struct Records {
 
 class ProceduralTelecentric : public ::testing::Test {
  protected:
-  ProceduralTelecentric() : set_(loadTelecentricSet("telecentric-exact.json")) {}
+  ProceduralTelecentric() : set_(exactTelecentricSet()) {}
   tkTelecentricSet set_;
 };
 

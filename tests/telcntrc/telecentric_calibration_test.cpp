@@ -70,16 +70,8 @@ tkTelecentricSet samePose(tkTelecentricSet set) {
 
 class TelecentricExact : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    set_ = new tkTelecentricSet(loadTelecentricSet("telecentric-exact.json"));
-  }
-  static void TearDownTestSuite() { delete set_; }
-  static const tkTelecentricSet& set() { return *set_; }
-
- private:
-  static tkTelecentricSet* set_;
+  static const tkTelecentricSet& set() { return exactTelecentricSet(); }
 };
-tkTelecentricSet* TelecentricExact::set_ = nullptr;
 
 }  // namespace
 

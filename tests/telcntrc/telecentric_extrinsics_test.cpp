@@ -18,7 +18,7 @@ namespace {
 // The bundled geometry with images computed exactly from the true camera (no rounding).
 class TelecentricNumerics : public ::testing::Test {
  protected:
-  TelecentricNumerics() : set_(loadTelecentricSet("telecentric-exact.json")) {
+  TelecentricNumerics() : set_(exactTelecentricSet()) {
     for (std::size_t i = 0; i < set_.poses.size(); ++i)
       for (tkCrspPairWeighted& c : set_.correspondences[i])
         c.image(set_.truth.image(set_.poses[i].mapPoint(c.physical3D())));
