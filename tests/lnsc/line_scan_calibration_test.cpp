@@ -8,13 +8,13 @@
 #include <tk/failure.h>
 
 #include "support/archive_expect.h"
+#include "support/exception_expect.h"
 #include "support/geometry_expect.h"
 #include "support/line_scan_sets.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <limits>
 
 namespace {
@@ -27,32 +27,22 @@ const clnsc_xformLineScan& lineScanOf(const tk2XformCalib2& xform) {
   return *lineScan;
 }
 
-template <class Exception>
-void expectMessage(const std::function<void()>& call, const char* message) {
-  try {
-    call();
-    ADD_FAILURE() << "no exception; expected \"" << message << "\"";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), message);
-  }
-}
-
 // ---- options --------------------------------------------------------------------------------
 
 TEST(LineScanCalibrationParams, DefaultsAndSetterChecks) {
   tkCalibrateLineScanCameraParams params;
   params.distanceFromCameraToTarget(250.0);
-  const char* distanceMessage =
-      "distanceFromCameraToTarget < 0 || distanceFromCameraToTarget == HUGE_VAL";
+  const wchar_t* distanceMessage =
+      L"distanceFromCameraToTarget < 0 || distanceFromCameraToTarget == HUGE_VAL";
   for (double bad : {-1.0, HUGE_VAL, -HUGE_VAL, std::numeric_limits<double>::quiet_NaN()}) {
-    expectMessage<tkCalibrateLineScanCameraDefs::BadParams>(
-        [&] { params.distanceFromCameraToTarget(bad); }, distanceMessage);
+    EXPECT_TRUE(ThrowsWithMessage<tkCalibrateLineScanCameraDefs::BadParams>(
+        [&] { params.distanceFromCameraToTarget(bad); }, distanceMessage));
     EXPECT_EQ(params.distanceFromCameraToTarget(), 250.0) << "kept after " << bad;
   }
 
   params.calibrationYAxisAdjustmentMode(tkCalibrateLineScanCameraDefs::eAlignYAxisToScannerMotion);
-  expectMessage<tkCalibrateLineScanCameraDefs::BadParams>(
-      [&] { params.calibrationYAxisAdjustmentMode(static_cast<Mode>(2)); }, "invalid enum");
+  EXPECT_TRUE(ThrowsWithMessage<tkCalibrateLineScanCameraDefs::BadParams>(
+      [&] { params.calibrationYAxisAdjustmentMode(static_cast<Mode>(2)); }, L"invalid enum"));
   EXPECT_EQ(params.calibrationYAxisAdjustmentMode(), 1);
 }
 
@@ -138,20 +128,21 @@ TEST_F(LineScanCalibration, ArgumentChecksThrowWithoutTouchingTheOutputs) {
   tk2XformCalib2 calibrated;
   const tk2XformCalib2 untouched;
   const tkCalibrateLineScanCameraParams defaults;
-  expectMessage<tkCalibrateLineScanCameraDefs::BadParams>(
+  using Defs = tkCalibrateLineScanCameraDefs;
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(
       [&] {
         tfCalibrateLineScanCamera(exact_->image, exact_->physical, zeroDistance, rms, largest,
                                   calibrated);
       },
-      "params.useDistanceFromCameraToTarget() && params.distanceFromCameraToTarget() == 0");
-  expectMessage<tkCalibrateLineScanCameraDefs::BadParams>(
+      L"params.useDistanceFromCameraToTarget() && params.distanceFromCameraToTarget() == 0"));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(
       [&] {
         tfCalibrateLineScanCamera(exact_->image, shortList, defaults, rms, largest, calibrated);
       },
-      "imagePoints.size() != physicalPoints.size()");
-  expectMessage<tkCalibrateLineScanCameraDefs::InsufficientPoints>(
+      L"imagePoints.size() != physicalPoints.size()"));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::InsufficientPoints>(
       [&] { tfCalibrateLineScanCamera(threePairs, defaults, rms, largest, calibrated); },
-      "imagePoints.size() < 4");
+      L"imagePoints.size() < 4"));
   EXPECT_THROW(
       tfCalibrateLineScanCamera(exact_->image, coincident, defaults, rms, largest, calibrated),
       tkMathError::Singular);

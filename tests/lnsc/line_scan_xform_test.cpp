@@ -6,6 +6,7 @@
 #include <tk/exception.h>
 #include <tk/failure.h>
 
+#include "support/exception_expect.h"
 #include "support/line_scan_sets.h"
 
 #include <cmath>
@@ -78,12 +79,8 @@ TEST_F(LineScanXform, FailedFitThrowsTheConvertedStatusAndKeepsTheModel) {
   const std::vector<tkVector<2>> three(exact_->image.begin(), exact_->image.begin() + 3);
   const std::vector<tkVector<2>> none;
   double rms = -1.0, maxResidual = -1.0;
-  try {
-    xform.init(three, three, rms, maxResidual);
-    FAIL() << "three points were accepted";
-  } catch (const tkCalibrateLineScanCameraDefs::InsufficientPoints& e) {
-    EXPECT_STREQ(e.what(), "imagePoints.size() < 4");
-  }
+  EXPECT_TRUE(ThrowsWithMessage<tkCalibrateLineScanCameraDefs::InsufficientPoints>(
+      [&] { xform.init(three, three, rms, maxResidual); }, L"imagePoints.size() < 4"));
   EXPECT_THROW(xform.init(none, none, rms, maxResidual),
                tkCalibrateLineScanCameraDefs::InsufficientPoints);
   EXPECT_EQ(rms, -1.0) << "figures are written after a successful fit only";
@@ -130,12 +127,11 @@ TEST(LineScanResidualFigures, PerAxisRmsAndItsChecks) {
   identity.computeRmsResiduals({}, {}, rms);
   EXPECT_TRUE(std::isnan(rms.first) && std::isnan(rms.second)) << "0/0 for empty lists";
 
-  try {
-    identity.computeRmsResiduals({{1, 1}}, {}, rms);
-    FAIL() << "lists of different length were accepted";
-  } catch (const tk2XformLineScanDefs::BadParams& e) {
-    EXPECT_STREQ(e.what(), "toImagePoints.size() != fromPhysicalPoints.size()");
-  }
+  EXPECT_TRUE(ThrowsWithMessage<tk2XformLineScanDefs::BadParams>(
+      [&] {
+        identity.computeRmsResiduals({{1, 1}}, {}, rms);
+      },
+      L"toImagePoints.size() != fromPhysicalPoints.size()"));
 }
 
 TEST_F(LineScanXform, CopiesAssignmentAndCloneKeepTheModel) {
