@@ -3,7 +3,7 @@
 #include <tk/quaternion_xform.h>
 #include <tk/xform_calib2.h>
 
-#include "support/camera_scenes.h"
+#include "camera/scene_models.h"
 #include "support/geometry_expect.h"
 
 #include <cmath>
@@ -11,61 +11,25 @@
 namespace {
 
 using Defs = tk2XformCalib2Defs;
-using Model = Defs::tkCalib2DistortionModel;
 
-// The scene camera of the given model above the plate.
-tkCameraCalibrationParams sceneCamera(Model model) {
-  const tkCalib2ParamsIntrinsic K = scenes::intrinsicFor(model);
-  const std::vector<double>& list = K.params();
-  const size_t n = list.size();
-  const tkVector<2> centre = n > 0 ? tkVector<2>(list[n - 2], list[n - 1]) : tkVector<2>();
-  const std::vector<double> lens(list.begin(), list.begin() + (n > 0 ? n - 2 : 0));
-  tkCameraCalibrationParams camera;
-  camera.physicalAtZEquals1FromImageParams(
-      tkPhysicalAtZEquals1FromImageParams(K.imageFromDistorted().inverse(), centre, model, lens));
-  camera.cameraPoseInverse(tk3QuaternionXform(scenes::cameraAbovePlate()));
-  return camera;
-}
-
-}  // namespace
-
-TEST(CameraParams, DefaultProjectsThroughTheIdentityCamera) {
-  const tkCameraCalibrationParams camera;
-  EXPECT_EQ(camera.physicalAtZEquals1FromImageParams().distModel(), Defs::eRadial);
-  EXPECT_EQ(camera.physicalAtZEquals1FromImageParams().k(), 0.0);
-  EXPECT_EQ(camera.cameraPoseInverse().xform(), tkXform<3>());
-  EXPECT_TRUE(VectorsNear(camera.invWarpPoint({3.0, -6.0, 2.0}), tkVector<2>(1.5, -3.0), 1e-15));
-  // A point in the camera's focal plane has no image.
-  const tkVector<2> image = camera.invWarpPoint({1.0, 1.0, 0.0});
-  EXPECT_FALSE(std::isfinite(image.x()) && std::isfinite(image.y()));
-}
-
-TEST(CameraParams, ImageOfAPlatePointLeadsBackToItUnderEveryModel) {
-  for (Model m : scenes::areaScanModels()) {
-    const tkCameraCalibrationParams camera = sceneCamera(m);
-    for (const tkVector<2>& plate : scenes::plateGrid()) {
-      const tkVector<3> P(plate.x(), plate.y(), 0.0);
-      const tkVector<3> back = camera.warpPointToZeroPlane(camera.invWarpPoint(P));
-      EXPECT_TRUE(VectorsNear(back, P, 1e-9)) << "model " << m;
-    }
-  }
-}
-
-TEST(CameraParams, ConvertedTransformMapsAsTheCamera) {
-  for (Model m : scenes::areaScanModels()) {
+TEST(CameraParams, PlatePointsAndTheConvertedTransformMapAsTheCameraUnderEveryModel) {
+  for (scenes::Model m : scenes::areaScanModels()) {
     const tkCameraCalibrationParams camera = sceneCamera(m);
     tk2XformCalib2 xform;
     tfConvert(camera, xform);
     EXPECT_EQ(xform.intrinsicParams().distortionModel(), m);
     EXPECT_TRUE(XformsNear(xform.extrinsicXform(), scenes::cameraAbovePlate(), 1e-14));
     for (const tkVector<2>& plate : scenes::plateGrid()) {
-      const tkVector<2> image = camera.invWarpPoint({plate.x(), plate.y(), 0.0});
+      const tkVector<3> P(plate.x(), plate.y(), 0.0);
+      const tkVector<2> image = camera.invWarpPoint(P);
+      EXPECT_TRUE(VectorsNear(camera.warpPointToZeroPlane(image), P, 1e-9)) << "model " << m;
       EXPECT_TRUE(VectorsNear(xform.invMapPoint(plate), image, 1e-9)) << "model " << m;
-      const tkVector<3> onPlane = camera.warpPointToZeroPlane(image);
-      EXPECT_TRUE(VectorsNear(xform.mapPoint(image), tkVector<2>(onPlane.x(), onPlane.y()), 1e-9))
-          << "model " << m;
+      EXPECT_TRUE(VectorsNear(xform.mapPoint(image), plate, 1e-9)) << "model " << m;
     }
   }
+  // A point in the camera's focal plane has no image.
+  const tkVector<2> image = tkCameraCalibrationParams().invWarpPoint({1.0, 1.0, 0.0});
+  EXPECT_FALSE(std::isfinite(image.x()) && std::isfinite(image.y()));
 }
 
 TEST(CameraParams, IdentityRotationConvertsToZeroAngles) {
@@ -74,9 +38,8 @@ TEST(CameraParams, IdentityRotationConvertsToZeroAngles) {
   tk2XformCalib2 xform;
   tfConvert(camera, xform);
   const tkCalib2ParamsExtrinsic extrinsic = xform.extrinsicParams();
-  EXPECT_EQ(extrinsic.angles().rx(), 0.0);
-  EXPECT_EQ(extrinsic.angles().ry(), 0.0);
-  EXPECT_EQ(extrinsic.angles().rz(), 0.0);
+  EXPECT_TRUE(extrinsic.angles().rx() == 0.0 && extrinsic.angles().ry() == 0.0 &&
+              extrinsic.angles().rz() == 0.0);
   EXPECT_EQ(extrinsic.translation(), tkVector<3>(5.0, -4.0, 300.0));
 }
 
@@ -92,8 +55,7 @@ TEST(CameraParams, DocumentedWorkedExample) {
 
   const tkVector<3> plate(100.0, 50.0, 0.0);
   const tkVector<2> image = camera.invWarpPoint(plate);
-  EXPECT_NEAR(image.x(), 739.8844018168263, 1e-9);
-  EXPECT_NEAR(image.y(), 440.0462392732695, 1e-9);
+  EXPECT_TRUE(VectorsNear(image, tkVector<2>(739.8844018168263, 440.0462392732695), 1e-9));
   EXPECT_TRUE(VectorsNear(camera.warpPointToZeroPlane(image), plate, 1e-10));
 
   tk2XformCalib2 xform;
@@ -102,9 +64,8 @@ TEST(CameraParams, DocumentedWorkedExample) {
   EXPECT_NEAR(record.imageFromDistorted.matrix[0][0], 1000.0, 1e-9);
   EXPECT_NEAR(record.imageFromDistorted.trans.x, 640.0, 1e-9);
   EXPECT_NEAR(record.imageFromDistorted.trans.y, 480.0, 1e-9);
-  ASSERT_EQ(record.distortionParamCount, 3);
   EXPECT_EQ(record.distortionParams[0], 0.1);
-  EXPECT_NEAR(record.cameraFromWorld.matrix[1][1], -1.0, 1e-15);
   EXPECT_TRUE(VectorsNear(xform.invMapPoint({100.0, 50.0}), image, 1e-9));
-  EXPECT_TRUE(VectorsNear(xform.mapPoint(image), tkVector<2>(100.0, 50.0), 1e-10));
 }
+
+}  // namespace

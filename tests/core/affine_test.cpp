@@ -7,15 +7,12 @@
 
 #include "support/geometry_expect.h"
 
-TEST(Vector, CrossProductAndUnit) {
+TEST(Vector, CrossProductAndUnitAndUnitOfZeroOrNonFiniteVectorThrows) {
   const tkVector<3> a(1, 2, 3), b(-4, 0.5, 2);
   EXPECT_EQ(a.cross(b).dot(a), 0.0);
   EXPECT_EQ(a.cross(b).dot(b), 0.0);
   EXPECT_EQ(tkVector<3>(1, 0, 0).cross(tkVector<3>(0, 1, 0)), tkVector<3>(0, 0, 1));
   EXPECT_TRUE(VectorsNear(tkVector<2>(3, 4).unit(), tkVector<2>(0.6, 0.8), 1e-16));
-}
-
-TEST(Vector, UnitOfZeroOrNonFiniteVectorThrows) {
   EXPECT_THROW(tkVector<3>().unit(), tkMathError::Singular);
   EXPECT_THROW(tkVector<2>(NAN, 1).unit(), tkMathError::Singular);
   EXPECT_THROW(tkVector<2>(INFINITY, 1).unit(), tkMathError::Singular);
@@ -32,10 +29,6 @@ TEST(Matrix, ProductsDeterminantAndInverse) {
   const tkMatrix<2> m2(4, 7, 2, 6);
   EXPECT_EQ(m2.determinant(), 10.0);
   EXPECT_TRUE(MatricesNear(m2.inverse(), tkMatrix<2>(0.6, -0.7, -0.2, 0.4), 1e-16));
-  tkMatrix<2> edited = m2;
-  edited.element(1, 0, 9.0);
-  EXPECT_EQ(edited.element(1, 0), 9.0);
-  EXPECT_EQ(tkMatrix<2>(), tkMatrix<2>(0, 0, 0, 0));
 }
 
 TEST(Matrix, SingularMatricesThrowOnInverse) {
@@ -104,9 +97,6 @@ TEST(Xform, CompositionAndInverseOfRandomTransforms) {
     EXPECT_TRUE(XformsNear((a3 * b3).inverse(), b3.inverse() * a3.inverse(), 1e-7));
     EXPECT_TRUE(VectorsNear((a3 * b3).mapVector(p3), a3.mapVector(b3.mapVector(p3)), 1e-11));
   }
-}
-
-TEST(Xform, InverseOfSingularTransformThrows) {
   EXPECT_THROW(tkXform<3>(tkMatrix<3>(), tkVector<3>(1, 2, 3)).inverse(), tkMathError::Singular);
 }
 

@@ -3,6 +3,8 @@
 #include <tk/archive.h>
 #include <tk/failure.h>
 
+#include "support/archive_expect.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,8 +13,6 @@
 #include <vector>
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
 
 long status32(std::uint32_t pattern) {
   return static_cast<long>(static_cast<std::int32_t>(pattern));
@@ -72,16 +72,8 @@ TEST(CoreExceptions, WhatFollowsTheMessageThroughCopyAndAssignment) {
 TEST(CoreExceptions, StoredLoadedAndRethrownAsTheSameLeaf) {
   for (const Case& c : coreLeaves()) {
     std::unique_ptr<tkException> original(c.make());
-    Bytes buffer;
-    {
-      tkArchive ar(buffer, tkArchive::eStore);
-      tkPersistent* stored = original.get();
-      ar || stored;
-    }
-    tkArchive ar(buffer, tkArchive::eLoad);
-    tkPersistent* loaded = nullptr;
-    ar || loaded;
-    auto* exception = dynamic_cast<tkException*>(loaded);
+    auto* exception = dynamic_cast<tkException*>(
+        LoadPointerFromBytes(StoreToBytes(static_cast<tkPersistent*>(original.get()))).release());
     ASSERT_NE(exception, nullptr) << c.what;
     EXPECT_EQ(typeid(*exception), typeid(*original));
     EXPECT_EQ(exception->errorNumber(), c.errorNumber);
@@ -96,40 +88,22 @@ TEST(CoreExceptions, StoredLoadedAndRethrownAsTheSameLeaf) {
   }
   // UnknownVersion carries more than its message.
   tkArchive::UnknownVersion original("ccal/telcntrc/ccalibtl", 49);
-  Bytes buffer;
-  {
-    tkArchive ar(buffer, tkArchive::eStore);
-    ar || original;
-  }
   tkArchive::UnknownVersion loaded("", 0);
-  tkArchive ar(buffer, tkArchive::eLoad);
-  ar || loaded;
+  LoadFromBytes(StoreToBytes(original), loaded);
   EXPECT_EQ(loaded.location(), "ccal/telcntrc/ccalibtl");
   EXPECT_EQ(loaded.line(), 49);
   EXPECT_STREQ(loaded.what(), original.what());
 }
 
 TEST(CoreExceptions, UnknownVersionAtEachLevelOfTheChain) {
-  tkBadPointer leaf(L"x");
-  Bytes stored;
-  {
-    tkArchive ar(stored, tkArchive::eStore);
-    ar || leaf;
-  }
+  const ArchiveBytes stored = StoreToBytes(tkBadPointer(L"x"));
   // By value: leaf version, tkExceptionWithString version, tkException version, message.
   const char* locations[] = {"tkBadPointer", "tkExceptionWithString", "tkException"};
   for (std::size_t level = 0; level < 3; ++level) {
-    Bytes bytes = stored;
+    ArchiveBytes bytes = stored;
     bytes[level] = 1;
     tkBadPointer loaded(L"before");
-    tkArchive ar(bytes, tkArchive::eLoad);
-    try {
-      ar || loaded;
-      ADD_FAILURE() << "no exception at level " << level;
-    } catch (const tkArchive::UnknownVersion& e) {
-      EXPECT_EQ(e.location(), locations[level]);
-      EXPECT_EQ(e.line(), 0);
-    }
+    EXPECT_TRUE(LoadThrowsUnknownVersion(bytes, loaded, locations[level], 0));
     EXPECT_EQ(loaded.message(), L"before");
   }
 }

@@ -4,6 +4,7 @@
 #include <tk/archive.h>
 
 #include "platform/core/type_registry.h"
+#include "support/archive_expect.h"
 
 #include <algorithm>
 #include <memory>
@@ -62,21 +63,10 @@ class tkArchiveTestUnregistered : public tkPersistent {};
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using Bytes = ArchiveBytes;
 
 Bytes storePointer(tkPersistent* object) {
-  Bytes buffer;
-  tkArchive ar(buffer, tkArchive::eStore);
-  ar || object;
-  return buffer;
-}
-
-std::unique_ptr<tkPersistent> loadPointer(Bytes bytes) {
-  tkArchive ar(bytes, tkArchive::eLoad);
-  tkPersistent* object = nullptr;
-  ar || object;
-  EXPECT_EQ(ar.remaining(), 0u);
-  return std::unique_ptr<tkPersistent>(object);
+  return StoreToBytes(object);
 }
 
 std::unique_ptr<tkArchiveTestSample> sampleTree() {
@@ -106,7 +96,7 @@ TEST(TypeRegistry, NamesAreQualifiedClassNamesAsWritten) {
 
 TEST(PolymorphicArchive, ReaderThatKnowsOnlyTheArchiveGetsTheSameObjects) {
   std::unique_ptr<tkArchiveTestSample> stored = sampleTree();
-  std::unique_ptr<tkPersistent> loaded = loadPointer(storePointer(stored.get()));
+  std::unique_ptr<tkPersistent> loaded = LoadPointerFromBytes(storePointer(stored.get()));
 
   auto* root = dynamic_cast<tkArchiveTestSample*>(loaded.get());
   ASSERT_NE(root, nullptr) << "loaded as " << typeid(*loaded).name();
@@ -130,20 +120,15 @@ TEST(PolymorphicArchive, LayoutIsNameThenVersionBytesThenFields) {
                           1,  0, 0, 0, 'p'};
   EXPECT_EQ(storePointer(&leaf), expected);
   EXPECT_EQ(storePointer(nullptr), (Bytes{0, 0, 0, 0}));
-  EXPECT_EQ(loadPointer({0, 0, 0, 0}), nullptr);
+  EXPECT_EQ(LoadPointerFromBytes({0, 0, 0, 0}), nullptr);
 }
 
 TEST(PolymorphicArchive, ByValueMovesFieldsWithoutTheName) {
   std::unique_ptr<tkArchiveTestSample> stored = sampleTree();
-  Bytes buffer;
-  {
-    tkArchive ar(buffer, tkArchive::eStore);
-    ar || *stored;
-  }
+  const Bytes buffer = StoreToBytes(*stored);
   EXPECT_EQ(buffer.front(), 0) << "starts with the version byte";
   tkArchiveTestSample loaded;
-  tkArchive ar(buffer, tkArchive::eLoad);
-  ar || loaded;
+  LoadFromBytes(buffer, loaded);
   EXPECT_EQ(loaded.label, stored->label);
   EXPECT_EQ(loaded.reInitCalls, 1);
   ASSERT_NE(loaded.child, nullptr);
@@ -169,7 +154,7 @@ TEST(PolymorphicArchive, TypedPointersRejectObjectsOfAnotherClass) {
 TEST(PolymorphicArchive, UnknownAndUnregisteredClassesThrow) {
   Bytes unknown = {4, 0, 0, 0, 'N', 'o', 'p', 'e', 0};
   try {
-    loadPointer(unknown);
+    LoadPointerFromBytes(unknown);
     FAIL() << "no exception";
   } catch (const tkArchive::Corrupt& e) {
     EXPECT_NE(std::string(e.what()).find("'Nope'"), std::string::npos) << e.what();
@@ -204,7 +189,7 @@ TEST(PolymorphicArchive, HostileNestingThrowsInsteadOfExhaustingTheStack) {
     bytes.insert(bytes.end(), level.begin(), level.end());
   bytes.insert(bytes.end(), 4, 0);  // the innermost child is null
   try {
-    loadPointer(bytes);
+    LoadPointerFromBytes(bytes);
     FAIL() << "no exception";
   } catch (const tkArchive::Corrupt& e) {
     EXPECT_NE(std::string(e.what()).find("nested"), std::string::npos) << e.what();
@@ -217,22 +202,15 @@ TEST(ArchiveVersions, UnknownVersionNamesTheLocationAndLine) {
   const std::size_t versionAt = 4 + std::string("tkArchiveTestSample").size();
   ASSERT_EQ(bytes[versionAt], 0);
   bytes[versionAt] = 1;
-  try {
-    loadPointer(bytes);
-    FAIL() << "no exception";
-  } catch (const tkArchive::UnknownVersion& e) {
-    EXPECT_EQ(e.location(), "tests/core/persistent_test");
-    EXPECT_EQ(e.line(), tkArchiveTestSample::kVersionLine);
-  }
+  tkPersistent* loaded = nullptr;
+  EXPECT_TRUE(LoadThrowsUnknownVersion(bytes, loaded, "tests/core/persistent_test",
+                                       tkArchiveTestSample::kVersionLine));
+  EXPECT_EQ(loaded, nullptr);
 }
 
 TEST(ArchiveVersions, ObjectKeepsWhatWasReadBeforeTheFailure) {
   std::unique_ptr<tkArchiveTestSample> stored = sampleTree();
-  Bytes bytes;
-  {
-    tkArchive ar(bytes, tkArchive::eStore);
-    ar || *stored;
-  }
+  Bytes bytes = StoreToBytes(*stored);
   // The child's version byte follows its name, which follows the root's own fields.
   const std::string childName = "tkArchiveTestSample";
   const auto nameAt = std::search(bytes.begin(), bytes.end(), childName.begin(), childName.end());

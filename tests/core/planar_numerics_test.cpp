@@ -13,6 +13,8 @@
 #include <Eigen/Dense>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -245,28 +247,23 @@ class ClosedFormIntrinsics : public ::testing::Test {
   }
 };
 
-TEST_F(ClosedFormIntrinsics, ThreeViewsGiveTheWholeCameraMatrix) {
-  Eigen::Matrix3d K;
-  K << 2.1, 0.02, 0.15, 0.0, 2.05, -0.1, 0.0, 0.0, 1.0;
-  const tk_ClosedFormIntrinsics found = tk_intrinsicsFromHomographies(homographies(K, 3), 2.0);
-  EXPECT_EQ(found.freedom, tk_IntrinsicsFreedom::eFull);
-  EXPECT_LT((found.K - K).norm(), 1e-10);
-}
-
-TEST_F(ClosedFormIntrinsics, TwoViewsGiveAZeroSkewCamera) {
-  Eigen::Matrix3d K;
-  K << 2.1, 0.0, 0.15, 0.0, 2.05, -0.1, 0.0, 0.0, 1.0;
-  const tk_ClosedFormIntrinsics found = tk_intrinsicsFromHomographies(homographies(K, 2), 2.0);
-  EXPECT_EQ(found.freedom, tk_IntrinsicsFreedom::eZeroSkew);
-  EXPECT_LT((found.K - K).norm(), 1e-10);
-}
-
-TEST_F(ClosedFormIntrinsics, OneViewGivesTheFocalLengthOfASquareCentredCamera) {
-  Eigen::Matrix3d K = Eigen::Matrix3d::Identity();
-  K(0, 0) = K(1, 1) = 1.7;
-  const tk_ClosedFormIntrinsics found = tk_intrinsicsFromHomographies(homographies(K, 1), 2.0);
-  EXPECT_EQ(found.freedom, tk_IntrinsicsFreedom::eSquareCentred);
-  EXPECT_LT((found.K - K).norm(), 1e-10);
+TEST_F(ClosedFormIntrinsics, ThreeTwoAndOneViewsGiveWhatTheyDetermine) {
+  // Three views: the whole matrix; two: a zero-skew camera; one: the focal length of a square
+  // camera centred on the axis.
+  const std::pair<tk_IntrinsicsFreedom, std::vector<double>> cases[] = {
+      {tk_IntrinsicsFreedom::eFull, {2.1, 0.02, 0.15, 2.05, -0.1}},
+      {tk_IntrinsicsFreedom::eZeroSkew, {2.1, 0.0, 0.15, 2.05, -0.1}},
+      {tk_IntrinsicsFreedom::eSquareCentred, {1.7, 0.0, 0.0, 1.7, 0.0}}};
+  int views = 3;
+  for (const auto& c : cases) {
+    const std::vector<double>& k = c.second;
+    Eigen::Matrix3d K;
+    K << k[0], k[1], k[2], 0.0, k[3], k[4], 0.0, 0.0, 1.0;
+    const tk_ClosedFormIntrinsics found =
+        tk_intrinsicsFromHomographies(homographies(K, views--), 2.0);
+    EXPECT_EQ(found.freedom, c.first);
+    EXPECT_LT((found.K - K).norm(), 1e-10);
+  }
 }
 
 TEST_F(ClosedFormIntrinsics, FrontoParallelViewsFallBackToTheNominalFocalLength) {

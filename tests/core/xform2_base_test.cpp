@@ -5,6 +5,8 @@
 #include <tk/archive_geometry.h>
 #include <tk/xform2_base.h>
 
+#include "support/archive_expect.h"
+
 #include <cstring>
 #include <vector>
 
@@ -65,34 +67,30 @@ TEST(XformComposition, AppliesTheArgumentFirst) {
 }
 
 TEST(GeometryArchive, ValuesAreTheirDoublesInOrder) {
-  tkXform<3> pose(tkMatrix<3>(1, 2, 3, 4, 5, 6, 7, 8, 9), tkVector<3>(10, 11, 12));
-  tk1Xform lens(7800.0, 2048.0);
-  tkVector<2> motion(-0.5, 0.25);
-  std::vector<unsigned char> buffer;
+  struct Geometry {
+    tkXform<3> pose;
+    tk1Xform lens;
+    tkVector<2> motion;
+  };
+  Geometry stored{tkXform<3>(tkMatrix<3>(1, 2, 3, 4, 5, 6, 7, 8, 9), tkVector<3>(10, 11, 12)),
+                  tk1Xform(7800.0, 2048.0), tkVector<2>(-0.5, 0.25)};
+  ArchiveBytes buffer;
   {
     tkArchive ar(buffer, tkArchive::eStore);
-    ar || pose;
-    ar || lens;
-    ar || motion;
+    ar || stored.pose || stored.lens || stored.motion;
   }
   ASSERT_EQ(buffer.size(), (12u + 2 + 2) * 8);
   std::vector<double> values(16);
   std::memcpy(values.data(), buffer.data(), buffer.size());  // little-endian hosts
   EXPECT_EQ(values,
             (std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 7800, 2048, -0.5, 0.25}));
-
-  tkXform<3> poseBack;
-  tk1Xform lensBack;
-  tkVector<2> motionBack;
+  Geometry loaded;
   {
     tkArchive ar(buffer, tkArchive::eLoad);
-    ar || poseBack;
-    ar || lensBack;
-    ar || motionBack;
+    ar || loaded.pose || loaded.lens || loaded.motion;
   }
-  EXPECT_EQ(poseBack, pose);
-  EXPECT_EQ(lensBack, lens);
-  EXPECT_EQ(motionBack, motion);
+  EXPECT_TRUE(loaded.pose == stored.pose && loaded.lens == stored.lens &&
+              loaded.motion == stored.motion);
 
   buffer.resize(40);  // ends inside the matrix
   tkXform<3> truncated;

@@ -15,15 +15,6 @@ namespace {
 
 class LineScanFit : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    exact_ = new tkLineScanSet(loadLineScanSet("linescan-exact.json"));
-    noisy_ = new tkLineScanSet(loadLineScanSet("linescan-noisy.json"));
-  }
-  static void TearDownTestSuite() {
-    delete exact_;
-    delete noisy_;
-  }
-
   // Fits set (with its distance when withDistance) and returns the status.
   static int32_t fit(const std::vector<tkVector<2>>& image,
                      const std::vector<tkVector<2>>& physical, bool withDistance, double distance,
@@ -46,35 +37,19 @@ class LineScanFit : public ::testing::Test {
     return std::sqrt(sum / set.image.size());
   }
 
-  static tkLineScanSet* exact_;
-  static tkLineScanSet* noisy_;
+  const tkLineScanSet* exact_ = &exactLineScanSet();
+  const tkLineScanSet* noisy_ = &noisyLineScanSet();
 };
 
-tkLineScanSet* LineScanFit::exact_ = nullptr;
-tkLineScanSet* LineScanFit::noisy_ = nullptr;
-
-TEST_F(LineScanFit, ExactDataWithTheDistanceGiveTheGroundTruth) {
-  clnsc_xformLineScan record;
-  ASSERT_EQ(fit(exact_->image, exact_->physical, true, exact_->distance, record), 0);
-  EXPECT_LT(cameraDifference(record.camera, exact_->truth), 1e-10);
-  EXPECT_EQ(record.w2i, 1);
-  double largest = 0.0;
-  for (std::size_t i = 0; i < exact_->image.size(); ++i) {
-    const cmath_vect plate{exact_->physical[i].x(), exact_->physical[i].y()};
-    cmath_vect image{};
-    ASSERT_EQ(clnsc_xformLineScan_mapPoint(&record, &plate, &image), 0);
-    largest = std::max(largest,
-                       std::hypot(image.x - exact_->image[i].x(), image.y - exact_->image[i].y()));
+TEST_F(LineScanFit, ExactDataWithOrWithoutTheDistanceGiveTheGroundTruth) {
+  ASSERT_TRUE(exact_->scaleIsDefault) << "without the distance the fit takes the default scale";
+  for (bool withDistance : {true, false}) {
+    clnsc_xformLineScan record;
+    ASSERT_EQ(fit(exact_->image, exact_->physical, withDistance, exact_->distance, record), 0);
+    EXPECT_LT(cameraDifference(record.camera, exact_->truth), 1e-10) << withDistance;
+    EXPECT_EQ(record.w2i, 1);
+    EXPECT_LT(rmsResidual(record, *exact_), 1e-6) << withDistance;
   }
-  EXPECT_LT(largest, 1e-6) << "largest image residual of the exact points (px)";
-}
-
-TEST_F(LineScanFit, ExactDataWithoutTheDistanceGiveTheDefaultScaleCamera) {
-  ASSERT_TRUE(exact_->scaleIsDefault);
-  clnsc_xformLineScan record;
-  ASSERT_EQ(fit(exact_->image, exact_->physical, false, 0.0, record), 0);
-  EXPECT_LT(cameraDifference(record.camera, exact_->truth), 1e-10);
-  EXPECT_LT(rmsResidual(record, *exact_), 1e-6);
 }
 
 TEST_F(LineScanFit, FittedRecordMeetsTheConventions) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <proc/clnsc_xformLineScan.h>
 
+#include "support/geometry_expect.h"
 #include "support/line_scan_sets.h"
 
 #include <cmath>
@@ -11,18 +12,6 @@
 #include <cstring>
 
 namespace {
-
-// R(q) of a unit quaternion.
-void rotationOf(const c3d_quaternion& q, double R[3][3]) {
-  const double a = q.a, b = q.b, c = q.c, d = q.d;
-  const double values[3][3] = {
-      {a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
-      {2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b)},
-      {2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d}};
-  for (int r = 0; r < 3; ++r)
-    for (int k = 0; k < 3; ++k)
-      R[r][k] = values[r][k];
-}
 
 class LineScanFrames : public ::testing::Test {
  protected:
@@ -42,36 +31,26 @@ class LineScanFrames : public ::testing::Test {
   tkLineScanSet set_;
 };
 
+tkVector<3> translationOf(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
+  const cmath_vect3& T = camera.poseInverseTranslation;
+  return tkVector<3>(T.x, T.y, T.z);
+}
+
 TEST_F(LineScanFrames, TurningAndMovingThePlateChangesOnlyPoseAndMotion) {
   // Client coordinates P' = A·P + t, A a turn about Z by 0.7 rad.
-  const double c = std::cos(0.7), s = std::sin(0.7), tx = 12.0, ty = -30.0;
+  const double c = std::cos(0.7), s = std::sin(0.7);
+  const tkMatrix<3> A(c, -s, 0, s, c, 0, 0, 0, 1);
+  const tkVector<3> t(12.0, -30.0, 0.0);
   std::vector<tkVector<2>> moved;
   for (const tkVector<2>& p : set_.physical)
-    moved.emplace_back(c * p.x() - s * p.y() + tx, s * p.x() + c * p.y() + ty);
+    moved.emplace_back(c * p.x() - s * p.y() + t.x(), s * p.x() + c * p.y() + t.y());
   const clnsc_lineScanCameraUnconstrainedCalibrationParams original = fit(set_.physical);
   const clnsc_lineScanCameraUnconstrainedCalibrationParams turned = fit(moved);
 
   // Expected: R' = R·Aᵀ, T' = T − R·Aᵀ·t, M' = A·M, the lens unchanged.
-  double R[3][3], Rt[3][3];
-  rotationOf(original.poseInverseRotation.quaternion, R);
-  rotationOf(turned.poseInverseRotation.quaternion, Rt);
-  const double A[3][3] = {{c, -s, 0}, {s, c, 0}, {0, 0, 1}};
-  const double t[3] = {tx, ty, 0.0};
-  const double T[3] = {original.poseInverseTranslation.x, original.poseInverseTranslation.y,
-                       original.poseInverseTranslation.z};
-  const double Tt[3] = {turned.poseInverseTranslation.x, turned.poseInverseTranslation.y,
-                        turned.poseInverseTranslation.z};
-  for (int i = 0; i < 3; ++i) {
-    double RAt_t = 0.0;
-    for (int j = 0; j < 3; ++j) {
-      double RAt = 0.0;
-      for (int k = 0; k < 3; ++k)
-        RAt += R[i][k] * A[j][k];
-      EXPECT_NEAR(Rt[i][j], RAt, 1e-12) << "rotation (" << i << ", " << j << ")";
-      RAt_t += RAt * t[j];
-    }
-    EXPECT_NEAR(Tt[i], T[i] - RAt_t, 1e-9) << "translation " << i;
-  }
+  const tkMatrix<3> RAt = cameraRotation(original) * A.transpose();
+  EXPECT_TRUE(MatricesNear(cameraRotation(turned), RAt, 1e-12));
+  EXPECT_TRUE(VectorsNear(translationOf(turned), translationOf(original) - RAt * t, 1e-9));
   const cmath_vect3& M = original.scannerMotion;
   EXPECT_NEAR(turned.scannerMotion.x, c * M.x - s * M.y, 1e-15);
   EXPECT_NEAR(turned.scannerMotion.y, s * M.x + c * M.y, 1e-15);
@@ -108,16 +87,15 @@ TEST_F(LineScanFrames, AlignmentPutsTheMotionOnYAndKeepsEveryImage) {
   ASSERT_EQ(clnsc_lineScanCameraSyntheticallyAlignToScannerMotion(&twice.camera, &twice.camera), 0);
   EXPECT_EQ(std::memcmp(&twice.camera, &aligned.camera, sizeof twice.camera), 0)
       << "aligning twice changes nothing";
-}
 
-TEST_F(LineScanFrames, AlignmentNeedsMotionInThePlate) {
-  clnsc_lineScanCameraUnconstrainedCalibrationParams camera = set_.truth;
-  camera.scannerMotion = {1e-15, 0.0, 0.5};
-  clnsc_lineScanCameraUnconstrainedCalibrationParams aligned = set_.truth;
+  // Without motion in the plate there is nothing to align to.
+  clnsc_lineScanCameraUnconstrainedCalibrationParams vertical = set_.truth;
+  vertical.scannerMotion = {1e-15, 0.0, 0.5};
+  clnsc_lineScanCameraUnconstrainedCalibrationParams untouched = set_.truth;
   EXPECT_EQ(static_cast<uint32_t>(
-                clnsc_lineScanCameraSyntheticallyAlignToScannerMotion(&camera, &aligned)),
+                clnsc_lineScanCameraSyntheticallyAlignToScannerMotion(&vertical, &untouched)),
             0x80001002u);
-  EXPECT_EQ(std::memcmp(&aligned, &set_.truth, sizeof aligned), 0) << "left unchanged";
+  EXPECT_EQ(std::memcmp(&untouched, &set_.truth, sizeof untouched), 0) << "left unchanged";
 }
 
 }  // namespace

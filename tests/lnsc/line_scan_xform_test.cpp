@@ -1,11 +1,12 @@
-// tk2XformLineScan: fitting through every overload, mapping and its inverse, the linear
-// approximation, the residual figures, copies and comparison.
+// tk2XformLineScan: fitting through every overload, mapping and its inverse, the residual
+// figures, copies and comparison.
 #include <ccal/line_scan_calibration_errors.h>
 #include <ccal/line_scan_xform.h>
 #include <gtest/gtest.h>
 #include <tk/exception.h>
 #include <tk/failure.h>
 
+#include "support/exception_expect.h"
 #include "support/line_scan_sets.h"
 
 #include <cmath>
@@ -23,35 +24,9 @@ std::vector<tkPair<tkVector<2>>> pairsOf(const tkLineScanSet& set) {
 
 class LineScanXform : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    exact_ = new tkLineScanSet(loadLineScanSet("linescan-exact.json"));
-    noisy_ = new tkLineScanSet(loadLineScanSet("linescan-noisy.json"));
-  }
-  static void TearDownTestSuite() {
-    delete exact_;
-    delete noisy_;
-  }
-  static tkLineScanSet* exact_;
-  static tkLineScanSet* noisy_;
+  const tkLineScanSet* exact_ = &exactLineScanSet();
+  const tkLineScanSet* noisy_ = &noisyLineScanSet();
 };
-
-tkLineScanSet* LineScanXform::exact_ = nullptr;
-tkLineScanSet* LineScanXform::noisy_ = nullptr;
-
-TEST_F(LineScanXform, ExactFitMapsEveryPointAndRecoversTheCamera) {
-  tk2XformLineScan xform;
-  double rms = -1.0, maxResidual = -1.0;
-  xform.init(exact_->image, exact_->physical, exact_->distance, rms, maxResidual);
-  EXPECT_LT(rms, 1e-9);
-  EXPECT_LT(maxResidual, 1e-9);
-  EXPECT_TRUE(xform.w2i());
-  EXPECT_FALSE(xform.isLinear());
-  EXPECT_LT(cameraDifference(xform.lineScan()->camera, exact_->truth), 1e-10);
-  for (std::size_t i = 0; i < exact_->image.size(); ++i) {
-    const tkVector<2> mapped = xform.mapPoint(exact_->physical[i]);
-    ASSERT_LT((mapped - exact_->image[i]).length(), 1e-6) << "point " << i;
-  }
-}
 
 TEST_F(LineScanXform, NoisyFitFiguresMatchTheProceduralCalibration) {
   tk2XformLineScan xform;
@@ -59,6 +34,8 @@ TEST_F(LineScanXform, NoisyFitFiguresMatchTheProceduralCalibration) {
   xform.init(pairsOf(*noisy_), rms, maxResidual);
   EXPECT_NEAR(rms, 0.2537, 5e-4);
   EXPECT_NEAR(maxResidual, 0.787, 5e-4);
+  EXPECT_TRUE(xform.w2i());
+  EXPECT_FALSE(xform.isLinear());
   tkPair<double> perAxis;
   xform.computeRmsResiduals(noisy_->image, noisy_->physical, perAxis);
   EXPECT_NEAR(perAxis.first * perAxis.first + perAxis.second * perAxis.second, rms * rms, 1e-12);
@@ -69,30 +46,12 @@ TEST_F(LineScanXform, InverseMapsEveryImageBackAcrossThePlate) {
   const tk2XformLineScan inverse = xform.inverse();
   EXPECT_FALSE(inverse.w2i());
   const tkPtrHandle<tk2XformBase> inverseBase = xform.inverseBase();
-  for (double X = 0.0; X <= 100.0; X += 10.0) {
-    for (double Y = 0.0; Y <= 60.0; Y += 10.0) {
-      const tkVector<2> plate(X, Y);
-      const tkVector<2> image = xform.mapPoint(plate);
-      ASSERT_LT((inverse.mapPoint(image) - plate).length(), 1e-9) << X << ", " << Y;
-      ASSERT_LT((inverseBase->mapPoint(image) - plate).length(), 1e-9) << X << ", " << Y;
-    }
+  for (const tkVector<2>& plate : {tkVector<2>(0, 0), tkVector<2>(100, 60), tkVector<2>(30, 45)}) {
+    const tkVector<2> image = xform.mapPoint(plate);
+    EXPECT_LT((inverse.mapPoint(image) - plate).length(), 1e-9);
+    EXPECT_LT((inverseBase->mapPoint(image) - plate).length(), 1e-9);
   }
   EXPECT_TRUE(inverse.inverse() == xform);
-}
-
-TEST_F(LineScanXform, LinearXformMatchesFiniteDifferences) {
-  const tk2XformLineScan xform(exact_->image, exact_->physical, exact_->distance);
-  const tkVector<2> at(63.0, 12.0);
-  const tk2XformLinear linear = xform.linearXform(at);
-  EXPECT_LT((linear.mapPoint(at) - xform.mapPoint(at)).length(), 1e-9);
-  const double h = 1e-4;
-  for (int column = 0; column < 2; ++column) {
-    const tkVector<2> step = column == 0 ? tkVector<2>(h, 0) : tkVector<2>(0, h);
-    const tkVector<2> derivative =
-        (xform.mapPoint(at + step) - xform.mapPoint(at - step)) / (2 * h);
-    EXPECT_NEAR(linear.matrix().element(0, column), derivative.x(), 1e-5) << column;
-    EXPECT_NEAR(linear.matrix().element(1, column), derivative.y(), 1e-7) << column;
-  }
 }
 
 TEST_F(LineScanXform, EveryInitOverloadGivesTheModelOfTheListFit) {
@@ -112,9 +71,6 @@ TEST_F(LineScanXform, EveryInitOverloadGivesTheModelOfTheListFit) {
   EXPECT_EQ(rms1, rms2);
   EXPECT_EQ(max1, max2);
   EXPECT_FALSE(withDistance == fromLists) << "another distance is another camera";
-  tk2XformLineScan pairsNoFigures;
-  pairsNoFigures.init(pairs, 150.0);
-  EXPECT_TRUE(pairsNoFigures == withDistance);
 }
 
 TEST_F(LineScanXform, FailedFitThrowsTheConvertedStatusAndKeepsTheModel) {
@@ -123,12 +79,8 @@ TEST_F(LineScanXform, FailedFitThrowsTheConvertedStatusAndKeepsTheModel) {
   const std::vector<tkVector<2>> three(exact_->image.begin(), exact_->image.begin() + 3);
   const std::vector<tkVector<2>> none;
   double rms = -1.0, maxResidual = -1.0;
-  try {
-    xform.init(three, three, rms, maxResidual);
-    FAIL() << "three points were accepted";
-  } catch (const tkCalibrateLineScanCameraDefs::InsufficientPoints& e) {
-    EXPECT_STREQ(e.what(), "imagePoints.size() < 4");
-  }
+  EXPECT_TRUE(ThrowsWithMessage<tkCalibrateLineScanCameraDefs::InsufficientPoints>(
+      [&] { xform.init(three, three, rms, maxResidual); }, L"imagePoints.size() < 4"));
   EXPECT_THROW(xform.init(none, none, rms, maxResidual),
                tkCalibrateLineScanCameraDefs::InsufficientPoints);
   EXPECT_EQ(rms, -1.0) << "figures are written after a successful fit only";
@@ -175,12 +127,11 @@ TEST(LineScanResidualFigures, PerAxisRmsAndItsChecks) {
   identity.computeRmsResiduals({}, {}, rms);
   EXPECT_TRUE(std::isnan(rms.first) && std::isnan(rms.second)) << "0/0 for empty lists";
 
-  try {
-    identity.computeRmsResiduals({{1, 1}}, {}, rms);
-    FAIL() << "lists of different length were accepted";
-  } catch (const tk2XformLineScanDefs::BadParams& e) {
-    EXPECT_STREQ(e.what(), "toImagePoints.size() != fromPhysicalPoints.size()");
-  }
+  EXPECT_TRUE(ThrowsWithMessage<tk2XformLineScanDefs::BadParams>(
+      [&] {
+        identity.computeRmsResiduals({{1, 1}}, {}, rms);
+      },
+      L"toImagePoints.size() != fromPhysicalPoints.size()"));
 }
 
 TEST_F(LineScanXform, CopiesAssignmentAndCloneKeepTheModel) {

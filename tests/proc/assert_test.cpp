@@ -6,6 +6,11 @@
 
 namespace {
 
+std::string lastReport;
+void remember(const char* file, int line) {
+  lastReport = std::string(file) + "#" + std::to_string(line);
+}
+
 TEST(ProcAssert, DefaultHandlerWritesOneLineToStandardError) {
   ::testing::internal::CaptureStderr();
   cstd_assert_("solver.cpp", 42);
@@ -15,12 +20,7 @@ TEST(ProcAssert, DefaultHandlerWritesOneLineToStandardError) {
             "internal assertion failed: ?:7\n");
 }
 
-std::string lastReport;
-void remember(const char* file, int line) {
-  lastReport = std::string(file) + "#" + std::to_string(line);
-}
-
-TEST(ProcAssert, MacroReportsOnlyFalseConditions) {
+TEST(ProcAssert, MacroReportsOnlyFalseConditionsAndNullRestoresTheDefault) {
   cstd_assertHandler previous = cstd_assert_setHandler(&remember);
   lastReport.clear();
   CSTD_ASSERT(1 + 1 == 2);
@@ -28,7 +28,12 @@ TEST(ProcAssert, MacroReportsOnlyFalseConditions) {
   int line = __LINE__ + 1;
   CSTD_ASSERT(1 + 1 == 3);
   EXPECT_EQ(lastReport, std::string(__FILE__) + "#" + std::to_string(line));
-  EXPECT_EQ(cstd_assert_setHandler(previous), &remember);
+  EXPECT_EQ(cstd_assert_setHandler(nullptr), &remember);
+  ::testing::internal::CaptureStderr();
+  cstd_assert_("camera.cpp", 322);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "internal assertion failed: camera.cpp:322\n");
+  cstd_assert_setHandler(previous);
 }
 
 }  // namespace

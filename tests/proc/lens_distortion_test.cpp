@@ -60,20 +60,6 @@ TEST(LensDistortion, RadialUndistortionIsTheStatedPolynomial) {
   EXPECT_DOUBLE_EQ(qy, 0.5 + 0.0625 * 0.3);
 }
 
-TEST(LensDistortion, SineTanCentreMapsToItself) {
-  const double sineTan[] = {0.4, 1.1, 0.6, 0.9};
-  double qx = 0.0, qy = 0.0;
-  ASSERT_EQ(ccal_lensDistortion_undistort(CCAL_DISTORTION_SINE_TAN, sineTan, 0.3, -0.2, 0.3 + 1e-16,
-                                          -0.2, &qx, &qy),
-            0);
-  EXPECT_EQ(qx, 0.3);
-  EXPECT_EQ(qy, -0.2);
-  double dx = 1.0, dy = 1.0;
-  ccal_lensDistortion_distort(CCAL_DISTORTION_SINE_TAN, sineTan, 0.3, -0.2, 0.3, -0.2, &dx, &dy);
-  EXPECT_EQ(dx, 0.3);
-  EXPECT_EQ(dy, -0.2);
-}
-
 TEST(LensDistortion, ReportsUnreachableRadiiAndUnknownModels) {
   // p1 = 2 bounds the tangent term: a distorted radius of 10 is never reached.
   const double bounded[] = {0.5, 2.0, 0.5, 1.0};

@@ -28,6 +28,19 @@ tkXform<2> tkAreaScanCameraTruth::imageFromDistorted() const {
   return linear.inverse();
 }
 
+tkCalib2ParamsIntrinsic tkAreaScanCameraTruth::intrinsic() const {
+  const tkXform<2> K = imageFromDistorted();
+  std::vector<double> list = lensDistParams;
+  tk2XformCalib2Defs::tkCalib2DistortionModel model = tk2XformCalib2Defs::eNoDistortion;
+  if (distModel != "eNoDistortion") {
+    model = distModel == "eRadial" ? tk2XformCalib2Defs::eRadial : tk2XformCalib2Defs::eSineTan;
+    list.push_back(centerOfExpansion.x());
+    list.push_back(centerOfExpansion.y());
+  }
+  return tkCalib2ParamsIntrinsic(tkVector<2>(K.matrix().element(0, 0), K.matrix().element(1, 1)),
+                                 K.matrix().element(0, 1), K.trans(), model, list);
+}
+
 tkAreaScanTruth tfParseAreaScanTruth(const tkPointFile& file) {
   if (file.groundTruthJson.empty())
     throw std::runtime_error("the data set has no ground truth");

@@ -6,6 +6,7 @@
 #define CCAL_TESTS_SUPPORT_AREA_SCAN_TRUTH_H
 
 #include <point_file.h>
+#include <tk/calib2_params.h>
 #include <tk/pair.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
@@ -26,6 +27,8 @@ struct tkAreaScanCameraTruth {
 
   // The camera matrix K = L^-1 (image from the distorted normalised plane).
   tkXform<2> imageFromDistorted() const;
+  // The intrinsic part of the calibrated transform: K and the lens list with the centre last.
+  tkCalib2ParamsIntrinsic intrinsic() const;
 };
 
 struct tkAreaScanTruth {

@@ -44,6 +44,20 @@ template <int N>
            : m << " in the matrix";
 }
 
+// Poses compared with an absolute tolerance on the rotation and one relative to the length of the
+// expected translation.
+inline ::testing::AssertionResult PosesNearRelative(const tkXform<3>& actual,
+                                                    const tkXform<3>& expected, double rotationTol,
+                                                    double translationRelTol) {
+  ::testing::AssertionResult rotation =
+      MatricesNear(actual.matrix(), expected.matrix(), rotationTol);
+  if (!rotation)
+    return rotation << " (rotation)";
+  return VectorsNear(actual.trans(), expected.trans(),
+                     translationRelTol * expected.trans().length())
+         << " (translation)";
+}
+
 // Largest of |(RᵀR − I)ij| and |det R − 1|: zero for a rotation.
 inline double RotationDefect(const tkMatrix<3>& R) {
   const tkMatrix<3> gram = R.transpose() * R - tkMatrix<3>::identity();

@@ -46,6 +46,16 @@ tkLineScanSet loadLineScanSet(const std::string& fileName) {
   return set;
 }
 
+const tkLineScanSet& exactLineScanSet() {
+  static const tkLineScanSet set = loadLineScanSet("linescan-exact.json");
+  return set;
+}
+
+const tkLineScanSet& noisyLineScanSet() {
+  static const tkLineScanSet set = loadLineScanSet("linescan-noisy.json");
+  return set;
+}
+
 tkProcPointList::tkProcPointList(const std::vector<tkVector<2>>& points) {
   cstd_vector_cmath_vect_construct(&list_, points.size());
   cmath_vect* begin = nullptr;
@@ -83,17 +93,15 @@ double cameraDifference(const clnsc_lineScanCameraUnconstrainedCalibrationParams
   return largest;
 }
 
-tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
+tkMatrix<3> cameraRotation(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
   const c3d_quaternion& q = camera.poseInverseRotation.quaternion;
   const double a = q.a, b = q.b, c = q.c, d = q.d;
-  const double R[3][3] = {
-      {a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
-      {2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b)},
-      {2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d}};
+  return tkMatrix<3>(a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c),
+                     2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b),
+                     2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d);
+}
+
+tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
   const cmath_vect3& T = camera.poseInverseTranslation;
-  const double t[3] = {T.x, T.y, T.z};
-  double C[3];
-  for (int i = 0; i < 3; ++i)
-    C[i] = -(R[0][i] * t[0] + R[1][i] * t[1] + R[2][i] * t[2]);
-  return tkVector<3>(C[0], C[1], C[2]);
+  return cameraRotation(camera).transpose() * tkVector<3>(-T.x, -T.y, -T.z);
 }

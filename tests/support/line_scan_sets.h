@@ -6,6 +6,7 @@
 
 #include <proc/clnsc_lineScanCamera.h>
 #include <proc/cstd_vector.h>
+#include <tk/matrix.h>
 #include <tk/vector.h>
 
 #include <string>
@@ -23,6 +24,9 @@ struct tkLineScanSet {
 
 // Loads "linescan-exact.json" or "linescan-noisy.json" from data/.
 tkLineScanSet loadLineScanSet(const std::string& fileName);
+// The same sets, loaded once per test program.
+const tkLineScanSet& exactLineScanSet();
+const tkLineScanSet& noisyLineScanSet();
 
 // A procedural point list filled from points; destructed with the object.
 class tkProcPointList {
@@ -41,6 +45,9 @@ class tkProcPointList {
 // lens (offset, scale, k1, k2), quaternion (compared up to sign), translation, motion.
 double cameraDifference(const clnsc_lineScanCameraUnconstrainedCalibrationParams& a,
                         const clnsc_lineScanCameraUnconstrainedCalibrationParams& b);
+
+// R(q) of the camera's unit quaternion (world -> camera rotation of the pose inverse).
+tkMatrix<3> cameraRotation(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera);
 
 // The projection centre C = −Rᵀ·T of a camera at scan line 0, client units.
 tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera);

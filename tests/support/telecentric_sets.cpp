@@ -61,3 +61,8 @@ tkTelecentricSet loadTelecentricSet(const std::string& fileName) {
   set.truth.cameraFromHome = xformOf3x4(camera.at("extrinsic"));
   return set;
 }
+
+const tkTelecentricSet& exactTelecentricSet() {
+  static const tkTelecentricSet set = loadTelecentricSet("telecentric-exact.json");
+  return set;
+}

@@ -33,5 +33,7 @@ struct tkTelecentricSet {
 
 // Loads "telecentric-exact.json" or "telecentric-noisy.json" from data/.
 tkTelecentricSet loadTelecentricSet(const std::string& fileName);
+// "telecentric-exact.json", loaded once per test program.
+const tkTelecentricSet& exactTelecentricSet();
 
 #endif

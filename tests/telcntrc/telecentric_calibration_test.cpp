@@ -9,10 +9,7 @@
 #include "support/telecentric_sets.h"
 #include "telcntrc/telecentric_expect.h"
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <thread>
 
 namespace {
 
@@ -73,16 +70,8 @@ tkTelecentricSet samePose(tkTelecentricSet set) {
 
 class TelecentricExact : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    set_ = new tkTelecentricSet(loadTelecentricSet("telecentric-exact.json"));
-  }
-  static void TearDownTestSuite() { delete set_; }
-  static const tkTelecentricSet& set() { return *set_; }
-
- private:
-  static tkTelecentricSet* set_;
+  static const tkTelecentricSet& set() { return exactTelecentricSet(); }
 };
-tkTelecentricSet* TelecentricExact::set_ = nullptr;
 
 }  // namespace
 
@@ -93,26 +82,19 @@ TEST_F(TelecentricExact, EveryFlowRecoversTheTrueImageMapping) {
   for (Flow flow : kFlows) {
     const Outcome out = calibrate(flow, set());
     EXPECT_LE(LargestMappingError(out.camera, set()), 1e-9) << "overload " << flow;
+    // Pose 0 is the home frame itself: its points lie on the plane that the transform maps.
+    for (const tkCrspPairWeighted& c : set().correspondences[0]) {
+      const tkVector<3> home = set().poses[0].mapPoint(c.physical3D());
+      const tkVector<2> plane(home.x(), home.y());
+      EXPECT_LE((out.camera.invMapPoint(plane) - set().truth.image(home)).length(), 1e-9) << flow;
+      EXPECT_LE((out.camera.mapPoint(set().truth.image(home)) - plane).length(), 1e-10) << flow;
+    }
     ASSERT_EQ(out.rms.size(), set().poses.size());
     for (std::size_t i = 0; i < out.rms.size(); ++i) {
       EXPECT_LE(out.largest[i], 1e-9) << "overload " << flow << " pose " << i;
       EXPECT_GE(out.largest[i], out.rms[i]) << "overload " << flow << " pose " << i;
     }
     EXPECT_EQ(out.camera.intrinsicParams().distortionModel(), tk2XformCalib2Defs::eTelecentric);
-  }
-}
-
-TEST_F(TelecentricExact, CalibratedTransformMapsTheHomePlaneBothWays) {
-  // Pose 0 is the home frame itself: its points lie on the plane that tk2XformCalib2 maps.
-  for (Flow flow : kFlows) {
-    const tk2XformCalib2 camera = calibrate(flow, set()).camera;
-    for (const tkCrspPairWeighted& c : set().correspondences[0]) {
-      const tkVector<3> home = set().poses[0].mapPoint(c.physical3D());
-      ASSERT_EQ(home.z(), 0.0);
-      const tkVector<2> plane(home.x(), home.y());
-      EXPECT_LE((camera.invMapPoint(plane) - set().truth.image(home)).length(), 1e-9) << flow;
-      EXPECT_LE((camera.mapPoint(set().truth.image(home)) - plane).length(), 1e-10) << flow;
-    }
   }
 }
 
@@ -298,43 +280,4 @@ TEST_F(TelecentricExact, PoseWithoutWeightOrPointsGetsItsOwnFigures) {
   ASSERT_EQ(out.rms.size(), 5u);
   EXPECT_EQ(out.rms[4], 0.0);
   EXPECT_EQ(out.largest[4], 0.0);
-}
-
-// ---- abort -----------------------------------------------------------------------------------
-
-TEST_F(TelecentricExact, AbortFromAnotherThreadEndsACalibration) {
-  // Copies of the points make each call longer; calls are repeated until the abort requested
-  // by another thread arrives, so the outcome does not depend on timing.
-  tkTelecentricSet large = set();
-  for (std::size_t i = 0; i < large.poses.size(); ++i)
-    for (int copy = 0; copy < 20; ++copy) {
-      large.correspondences[i].insert(large.correspondences[i].end(),
-                                      set().correspondences[i].begin(),
-                                      set().correspondences[i].end());
-      large.pairs[i].insert(large.pairs[i].end(), set().pairs[i].begin(), set().pairs[i].end());
-    }
-  for (Flow flow : kFlows) {
-    tkAbortToken token;
-    std::atomic<bool> started{false};
-    std::thread canceller([&] {
-      while (!started.load())
-        std::this_thread::yield();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      token.requestAbort();
-    });
-    bool aborted = false;
-    {
-      tkAttentionScope scope(token);
-      started = true;
-      for (int call = 0; call < 100000 && !aborted; ++call) {
-        try {
-          calibrate(flow, large);
-        } catch (const tkAttention::Aborted&) {
-          aborted = true;
-        }
-      }
-    }
-    canceller.join();
-    EXPECT_TRUE(aborted) << "overload " << flow;
-  }
 }

@@ -1,32 +1,14 @@
-// Helpers of the telecentric tests: exception checks that name what was thrown, and the mapping
-// error of a calibrated camera against a set's ground truth.
+// Helper of the telecentric tests: the mapping error of a calibrated camera against a set's
+// ground truth.
 #ifndef CCAL_TESTS_TELCNTRC_TELECENTRIC_EXPECT_H
 #define CCAL_TESTS_TELCNTRC_TELECENTRIC_EXPECT_H
 
-#include <gtest/gtest.h>
-#include <tk/exception.h>
 #include <tk/xform_calib2.h>
 
+#include "support/exception_expect.h"
 #include "support/telecentric_sets.h"
 
 #include <algorithm>
-#include <string>
-
-// Runs call and succeeds when it throws Exception with exactly `message`.
-template <class Exception, class Call>
-::testing::AssertionResult ThrowsWithMessage(Call&& call, const std::wstring& message) {
-  try {
-    call();
-  } catch (const Exception& e) {
-    if (e.message() == message)
-      return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "message \"" << std::string(e.what()) << "\" instead of the expected one";
-  } catch (const std::exception& e) {
-    return ::testing::AssertionFailure() << "another exception: " << e.what();
-  }
-  return ::testing::AssertionFailure() << "nothing thrown";
-}
 
 // Largest distance (pixels), over every correspondence of the set, between the image that the
 // calibrated camera predicts (intrinsic part applied to (E * pose * P).xy) and the true image.

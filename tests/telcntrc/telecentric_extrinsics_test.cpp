@@ -18,7 +18,7 @@ namespace {
 // The bundled geometry with images computed exactly from the true camera (no rounding).
 class TelecentricNumerics : public ::testing::Test {
  protected:
-  TelecentricNumerics() : set_(loadTelecentricSet("telecentric-exact.json")) {
+  TelecentricNumerics() : set_(exactTelecentricSet()) {
     for (std::size_t i = 0; i < set_.poses.size(); ++i)
       for (tkCrspPairWeighted& c : set_.correspondences[i])
         c.image(set_.truth.image(set_.poses[i].mapPoint(c.physical3D())));
@@ -87,29 +87,6 @@ TEST_F(TelecentricNumerics, WeightsScaleFreelyAndWeightZeroRemovesAPoint) {
   tkXform<3> weighted;
   estimateTelecentricXform(set_.correspondences, set_.poses, weighted);
   EXPECT_TRUE(XformsNear(weighted, reference, 1e-9));
-}
-
-TEST_F(TelecentricNumerics, ScalingBeforeTheFitDoesNotChangeTheCoefficients) {
-  std::vector<tkVector<3>> points;
-  std::vector<double> weights, u;
-  for (std::size_t i = 0; i < set_.poses.size(); ++i)
-    for (const tkCrspPairWeighted& c : set_.correspondences[i]) {
-      points.push_back(set_.poses[i].mapPoint(c.physical3D()));
-      weights.push_back(c.weight());
-      u.push_back(c.image().x());
-    }
-  std::vector<double> scaled, plain;
-  fitTelecentricImageCoordinate(points, weights, u, scaled);
-  solveWeightedAffineFit(points, weights, u, plain);
-  ASSERT_EQ(scaled.size(), 4u);
-  ASSERT_EQ(plain.size(), 4u);
-  const tkXform<3> truth = trueAffineMap();
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_NEAR(scaled[k], truth.matrix().element(0, k), 1e-10) << k;
-    EXPECT_NEAR(plain[k], truth.matrix().element(0, k), 1e-9) << k;
-  }
-  EXPECT_NEAR(scaled[3], truth.trans().x(), 1e-9);
-  EXPECT_NEAR(plain[3], truth.trans().x(), 1e-8);
 }
 
 TEST_F(TelecentricNumerics, EstimateChecksArgumentsBeforeAnyWork) {
@@ -193,35 +170,6 @@ TEST_F(TelecentricNumerics, InitialPoseIsThePoseWhenTheIntrinsicPartHasNoSkew) {
 }
 
 // ---- extrinsics solver -----------------------------------------------------------------------
-
-TEST(TelecentricSolution, MakesARigidTransformWithZeroDepth) {
-  tkNMMatrix x(5, 1);
-  x(0, 0) = 0.2;
-  x(1, 0) = -0.1;
-  x(2, 0) = 0.3;
-  x(3, 0) = 5.0;
-  x(4, 0) = -6.0;
-  for (int index = 0; index < 4; ++index) {
-    tkXform<3> xform;
-    telecentricXformFromSolution(x, index, xform);
-    EXPECT_LT(RotationDefect(xform.matrix()), 1e-15);
-    EXPECT_TRUE(VectorsNear(xform.trans(), tkVector<3>(5.0, -6.0, 0.0), 0.0));
-    tk3Quaternion q;
-    q.setUsingUnitValIndex(index, 0.2, -0.1, 0.3);
-    EXPECT_TRUE(MatricesNear(xform.matrix(), q.rotationMatrix(), 1e-15));
-  }
-}
-
-TEST_F(TelecentricNumerics, SolverFunctionVanishesAtTheTruePose) {
-  const tk3QuaternionXform truth(set_.truth.cameraFromHome);
-  tk3DTelecentricExtrinsicsSolver solver(5, 5, 1e-12, 1e-12, 300, 15, 0.01, 1e-8, 1e20, false);
-  solver.unitValIndex(truth.quat().unitValIndex());
-  solver.pairs(cameraPlanePairs());
-  tkNMMatrix f(5, 1);
-  EXPECT_EQ(solver.Func(solutionOf(truth), f), 0);
-  for (long k = 0; k < 5; ++k)
-    EXPECT_NEAR(f(k, 0), 0.0, 1e-6) << k;
-}
 
 TEST_F(TelecentricNumerics, SolverReachesThePoseFromADisturbedStart) {
   const tk3QuaternionXform truth(set_.truth.cameraFromHome);
