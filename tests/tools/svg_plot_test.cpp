@@ -93,6 +93,9 @@ TEST(PlotAxes, TicksAndRangesAreRound) {
   EXPECT_DOUBLE_EQ(logTicks.front(), 1e-3);
   EXPECT_EQ(tfPlotTickLabel(0.30000000000000004, 0.1), "0.3");
   EXPECT_EQ(tfPlotTickLabel(1e-3, 1e-3), "0.001");
+  EXPECT_EQ(tfPlotTickLabel(400.0, 100.0), "400");
+  EXPECT_EQ(tfPlotTickLabel(2.5, 0.5), "2.5");
+  EXPECT_EQ(tfPlotTickLabel(3e8, 1e8), "3e+08");
 }
 
 TEST(PlotAxes, ChartWithSeriesHistogramAndLegendParses) {

@@ -113,6 +113,26 @@ void appendLineScanCamera(std::string& out, const tkToolCamera& camera) {
           v.motion.y(), v.motion.z());
 }
 
+// Text in lines of at most width characters, indented by two spaces, broken at blanks.
+void appendWrapped(std::string& out, const std::string& text, size_t width) {
+  std::string line;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos)
+      end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      out += "  " + line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    start = end + 1;
+  }
+  if (!line.empty())
+    out += "  " + line + "\n";
+}
+
 }  // namespace
 
 bool tfLineScanValues(const tk2XformCalib2& xform, tkLineScanValues& values) {
@@ -144,8 +164,7 @@ std::string tfTextReport(const tkToolResult& result, int worst) {
   for (const tkToolPlacement& p : result.placements)
     zRotation += p.kind == "z-rotation";
   appendf(out, "ccal-calibrate: %s\n", result.inputPath.c_str());
-  if (!result.description.empty())
-    appendf(out, "  %s\n", result.description.c_str());
+  appendWrapped(out, result.description, 96);
   std::string names;
   for (const tkToolCamera& camera : result.cameras)
     names += (names.empty() ? "" : ", ") + camera.name;
@@ -166,7 +185,7 @@ std::string tfTextReport(const tkToolResult& result, int worst) {
       appendTelecentricCamera(out, camera);
     else
       appendLineScanCamera(out, camera);
-    appendf(out, "  residuals       RMS %.4f px, largest %.4f px over %zu points\n",
+    appendf(out, "  residuals       RMS %.4g px, largest %.4g px over %zu points\n",
             camera.figures.rms, camera.figures.largest, camera.figures.points);
   }
 
@@ -205,7 +224,7 @@ std::string tfTextReport(const tkToolResult& result, int worst) {
               r.residual.length());
     }
   }
-  appendf(out, "\nRMS %.4f px, largest %.4f px over %zu points; wall time %.3f s\n",
+  appendf(out, "\nRMS %.4g px, largest %.4g px over %zu points; wall time %.3f s\n",
           result.overall.rms, result.overall.largest, result.overall.points, result.seconds);
   return out;
 }

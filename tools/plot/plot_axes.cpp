@@ -68,12 +68,15 @@ std::vector<double> tfPlotTicks(double lo, double hi, tkPlotScale scale, int cou
 
 std::string tfPlotTickLabel(double value, double step) {
   char text[32];
-  for (int digits = 1; digits <= 12; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, value);
-    if (!(step > 0.0) || std::fabs(std::strtod(text, nullptr) - value) < 1e-3 * step)
-      break;
+  const double magnitude = std::max(std::fabs(value), std::fabs(step));
+  if (value != 0.0 && (magnitude >= 1e7 || std::fabs(value) < 1e-4 || !(step > 0.0))) {
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
   }
-  return text;
+  // As many decimals as the step needs (steps are 1, 2 or 5 times a power of ten).
+  const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+  std::snprintf(text, sizeof text, "%.*f", std::min(decimals, 12), value);
+  return std::string(text) == "-0" ? "0" : text;
 }
 
 tkPlotAxes::tkPlotAxes(tkSvgDocument& doc, double x, double y, double w, double h)

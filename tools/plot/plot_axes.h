@@ -32,7 +32,8 @@ std::pair<double, double> tfPlotNiceRange(double lo, double hi);
 // 2 and 5 between them when there are fewer than three decades) for a logarithmic one.
 std::vector<double> tfPlotTicks(double lo, double hi, tkPlotScale scale, int count = 6);
 
-// A tick label: the shortest of %g forms that tells neighbouring ticks apart.
+// A tick label: fixed notation with the decimals that the step between ticks needs (step: the
+// tick's own value on a log axis); %g notation for values of 1e7 and more or below 1e-4.
 std::string tfPlotTickLabel(double value, double step);
 
 class tkPlotAxes {
