@@ -40,9 +40,12 @@ tkAbortToken* gAbortToken = nullptr;
 
 extern "C" void onInterrupt(int) {
   // Only async-signal-safe work: an atomic store, and a second Ctrl-C ends the program at once.
+  static const char message[] = "\nccal-calibrate: stopping (Ctrl-C again quits at once)\n";
   if (gAbortToken != nullptr)
     gAbortToken->requestAbort();
   std::signal(SIGINT, SIG_DFL);
+  const ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+  (void)ignored;
 }
 
 // The bundled real stereo set: in the source tree when run from a build, else where the
