@@ -21,6 +21,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -84,6 +86,23 @@ class ProgressBar {
   int shown_ = -1;
 };
 
+// The library's drivers open one progress block per stage (per-camera estimates, refinements)
+// and report inside a block only when asked for an estimate. An estimate-only run counts those
+// blocks, so that the real run can give each the same share of the bar: the fraction then moves
+// stage by stage instead of jumping to the end with the first block.
+double countProgressBlocks(const tkPointFile& file, const std::string& path,
+                           const tkCalibrateOptions& options, const tkKnownIntrinsics* known) {
+  const double many = 1e6;
+  tkProgressScope estimate(nullptr, true);
+  tkProgressTrackerBlock outer(many);
+  try {
+    tfRunCalibration(file, path, options, known);
+  } catch (...) {
+    // An estimate-only run returns no model; the blocks counted so far are what is wanted.
+  }
+  return std::max(1.0, std::round(estimate.fraction() * many));
+}
+
 int calibrate(const tkCalibrateOptions& options) {
   const std::string path = options.inputPath.empty() ? defaultInput() : options.inputPath;
   tkPointFile file;
@@ -106,9 +125,12 @@ int calibrate(const tkCalibrateOptions& options) {
   {
     tkAttentionScope attention(token);
     std::unique_ptr<tkProgressScope> progress;
-    if (showProgress) {
+    std::unique_ptr<tkProgressTrackerBlock> stages;
+    if (showProgress && file.kind == "area-scan") {
+      const double blocks = countProgressBlocks(file, path, options, known.get());
       progress =
           std::make_unique<tkProgressScope>([&bar](double fraction) { bar.draw(fraction); }, false);
+      stages = std::make_unique<tkProgressTrackerBlock>(blocks);
       bar.draw(0.0);
     }
     try {

@@ -110,9 +110,6 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
     }
     tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(known->area, zRotation, arbitrary, rig);
     result.method = "rig-pose";
-    if (rig.cameraPoseInverses().size() != nCameras) {
-      throw tkToolFailure(path + ": the rig pose estimation found no finite poses");
-    }
     result.model = tfModelName(known->area.front().distModel());
   } else {
     const std::string model = options.model.empty() ? file.distortionModel : options.model;
@@ -123,6 +120,13 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
     result.model = model;
   }
   result.seconds = secondsSince(start);
+  if (rig.cameraPoseInverses().size() != nCameras ||
+      rig.physicalAtZEquals1FromImageParams().size() != nCameras ||
+      rig.calibrationPlatePoses().size() != zRotation.size() ||
+      rig.arbitraryCalibrationPlatePoses().size() != arbitrary.size()) {
+    // Also the answer of an estimate-only run, which computes nothing.
+    throw tkToolFailure(path + ": the calibration returned no model");
+  }
 
   std::vector<tk2XformCalib2> xforms;
   tfConvert(rig, xforms);
