@@ -24,5 +24,6 @@ endforeach()
 if(CHECK_TOOL)
   # The installed tool finds the installed library and the installed data.
   run(${prefix}/bin/ccal-calibrate --version)
+  run(${prefix}/bin/ccal-calibrate ${prefix}/share/ccal/data/telecentric-exact.json)
 endif()
 message(STATUS "installed package builds and runs")

@@ -50,11 +50,20 @@ extern "C" void onInterrupt(int) {
   (void)ignored;
 }
 
-// The bundled real stereo set: in the source tree when run from a build, else where the
-// installation put it.
+// The bundled real stereo set: beside an installed tool (<prefix>/share/ccal/data), in the source
+// tree when run from a build, or where the build was configured to install it.
 std::string defaultInput() {
-  for (const char* dir : {CCAL_DATA_DIR, CCAL_INSTALLED_DATA_DIR}) {
-    const std::string path = std::string(dir) + "/opencv-stereo.json";
+  std::vector<std::string> dirs;
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length > 0) {
+    std::string exe(self, static_cast<size_t>(length));
+    dirs.push_back(exe.substr(0, exe.rfind('/')) + "/../share/ccal/data");
+  }
+  dirs.push_back(CCAL_DATA_DIR);
+  dirs.push_back(CCAL_INSTALLED_DATA_DIR);
+  for (const std::string& dir : dirs) {
+    const std::string path = dir + "/opencv-stereo.json";
     if (std::ifstream(path).good())
       return path;
   }
