@@ -9,7 +9,9 @@
 #include <result_archive.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -321,4 +323,30 @@ TEST_F(CalibrateCli, LibraryFailuresPrintTheMessageAndErrorNumber) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("the calibration failed"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("(error 0x"), std::string::npos) << r.err;
+}
+
+TEST_F(CalibrateCli, CtrlCStopsCleanlyAndWritesNothing) {
+#ifdef CCAL_CALIBRATE_EXE
+  const std::string input = dataPath("rig3-radial-noisy.json");  // seconds of work
+  const std::string json = file("never.json");
+  const std::string err = file("stderr.txt");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (std::freopen(err.c_str(), "w", stderr) == nullptr ||
+        !std::freopen("/dev/null", "w", stdout))
+      _exit(99);
+    execl(CCAL_CALIBRATE_EXE, CCAL_CALIBRATE_EXE, input.c_str(), "--json", json.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  usleep(1500 * 1000);  // past loading the file, inside the calibration
+  kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_NE(readText(err).find("interrupted"), std::string::npos) << readText(err);
+  EXPECT_FALSE(std::ifstream(json).good());
+#endif
 }
