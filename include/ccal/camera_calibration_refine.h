@@ -31,9 +31,9 @@
 // initial).
 // Throws tkInvariantFailure when a coordinate or weight is not finite or a weight is negative,
 // tkMathError::Singular for a non-finite initial pose, and what the procedural layer raises
-// through tfThrowExceptionOnFailure. An empty list and a distortion model other than
-// eNoDistortion, eRadial and eSineTan are reported as failed internal assertions (the model is
-// then comes back as given up to rounding, respectively tkInvariantFailure is thrown).
+// through tfThrowExceptionOnFailure. An empty list is reported as a failed internal assertion
+// and initial comes back up to rounding; a distortion model other than eNoDistortion, eRadial and
+// eSineTan is reported likewise and then throws tkInvariantFailure.
 CCAL_API void tfRefineCameraCalibrationParams(
     const std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>& correspondences,
     const tkCameraCalibrationParams& initial, tkCameraCalibrationParams& result);

@@ -60,6 +60,7 @@ CCAL_API void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
     std::vector<double>& rmsErrorsZRotation, std::vector<double>& maxErrorsZRotation,
     std::vector<double>& rmsErrorsArbitrary, std::vector<double>& maxErrorsArbitrary);
 
+// The same without the error figures.
 CCAL_API void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
     tk2XformCalib2Defs::tkCalib2DistortionModel distModel,
     const tkMulticameraZRotationPlacementsWeighted& zRotationPlacements,

@@ -44,6 +44,7 @@ TEST(PointFile, RejectsMalformedFilesWithTheirPlace) {
   } cases[] = {
       {"{", "not valid JSON"},
       {head + "[[1,2,3,4]]" + tail, "placements[0].points.c[0]"},
+      {head + "[],\"d\":[]" + tail, "\"d\" is not one of the cameras"},
       {head + "[[1,2,3,4,0,-1]]" + tail, "weight is negative"},
       {head + "[[1,\"x\",3,4,0]]" + tail, "placements[0].points.c[0][1]"},
       {head + "[[1,1e999,3,4,0]]" + tail, "not valid JSON"},

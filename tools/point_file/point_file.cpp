@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -149,6 +150,11 @@ tkPointFile tfParsePointFile(const std::string& text) {
     const json& points = member(entry, "points", where);
     if (!points.is_object())
       fail(where + ".points", "expected an object keyed by camera");
+    for (const auto& item : points.items()) {
+      if (std::find(file.cameras.begin(), file.cameras.end(), item.key()) == file.cameras.end()) {
+        fail(where + ".points", "\"" + item.key() + "\" is not one of the cameras");
+      }
+    }
     for (const std::string& camera : file.cameras) {
       const std::string listWhere = where + ".points." + camera;
       const json& rows = member(points, camera.c_str(), where + ".points");

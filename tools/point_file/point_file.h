@@ -1,4 +1,4 @@
-// Reader of point-list files ("ccal-points/1", JSON; see docs/point-files.md).
+// Reader of point-list files ("ccal-points/1", JSON; see docs/formats.md).
 //
 // A point-list file holds the correspondences of one calibration problem: cameras, plate
 // placements and, per placement and camera, rows (u, v, X, Y, Z[, w]) of image point (pixels),

@@ -1,0 +1,352 @@
+// ccal-calibrate as a user runs it: every bundled data set, the outputs (report, JSON, archive,
+// plot), the map command and the failures with their exit statuses.
+#include <gtest/gtest.h>
+#include <tinyxml2.h>
+#include <nlohmann/json.hpp>
+
+#include "support/data_sets.h"
+
+#include <result_archive.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using json = nlohmann::json;
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class CalibrateCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifndef CCAL_CALIBRATE_EXE
+    GTEST_SKIP() << "ccal-calibrate is not built (CCAL_BUILD_TOOLS=OFF)";
+#endif
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = ::testing::TempDir() + "ccal_cli_" + info->name();
+    std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str());
+  }
+
+  std::string file(const std::string& name) const {
+    return dir_ + "/" + name;
+  }
+
+  // Runs the tool with a shell command line of arguments (and optional standard input).
+  ToolRun run(const std::string& args, const std::string& input = "") const {
+#ifdef CCAL_CALIBRATE_EXE
+    std::ofstream(file("stdin.txt")) << input;
+    const std::string command = std::string("'") + CCAL_CALIBRATE_EXE + "' " + args + " <'" +
+                                file("stdin.txt") + "' >'" + file("stdout.txt") + "' 2>'" +
+                                file("stderr.txt") + "'";
+    const int raw = std::system(command.c_str());
+    ToolRun result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = readText(file("stdout.txt"));
+    result.err = readText(file("stderr.txt"));
+    return result;
+#else
+    (void)args;
+    (void)input;
+    return ToolRun();
+#endif
+  }
+
+  // A point file written from text, for the malformed cases.
+  std::string writeFile(const std::string& name, const std::string& text) const {
+    std::ofstream(file(name)) << text;
+    return file(name);
+  }
+
+  std::string dir_;
+};
+
+// Counts elements of one name and class under element.
+int countElements(const tinyxml2::XMLElement* element, const char* name, const char* cssClass) {
+  int count = 0;
+  for (; element != nullptr; element = element->NextSiblingElement()) {
+    const char* cls = element->Attribute("class");
+    if (std::string(element->Name()) == name && cls != nullptr && std::string(cls) == cssClass)
+      ++count;
+    count += countElements(element->FirstChildElement(), name, cssClass);
+  }
+  return count;
+}
+
+}  // namespace
+
+// ---- every bundled data set ---------------------------------------------------------------------
+
+struct DataSetCase {
+  const char* file;
+  const char* options;
+  double maxRms;  // pixels
+};
+
+void PrintTo(const DataSetCase& c, std::ostream* os) {
+  *os << c.file << " " << c.options;
+}
+
+class CalibrateEveryDataSet : public CalibrateCli,
+                              public ::testing::WithParamInterface<DataSetCase> {};
+
+// The noisy area-scan sets with lens distortion take seconds each and repeat the geometry of their
+// exact twins; the library's own suites calibrate noisy data. Sine-tangent rigs are run with the
+// radial model (--model), which fits them to a hundredth of a pixel in seconds.
+INSTANTIATE_TEST_SUITE_P(
+    Bundled, CalibrateEveryDataSet,
+    ::testing::Values(DataSetCase{"opencv-left.json", "", 1.0},
+                      DataSetCase{"rig3-radial-exact.json", "", 1e-6},
+                      DataSetCase{"rig3-sinetan-exact.json", "--model radial", 0.05},
+                      DataSetCase{"single-none-exact.json", "", 1e-6},
+                      DataSetCase{"single-none-noisy.json", "", 0.2},
+                      DataSetCase{"single-radial-exact.json", "", 1e-6},
+                      DataSetCase{"single-sinetan-exact.json", "--model radial", 0.05},
+                      DataSetCase{"telecentric-exact.json", "", 1e-6},
+                      DataSetCase{"telecentric-noisy.json", "--flow 2", 0.2},
+                      DataSetCase{"linescan-exact.json", "", 1e-6},
+                      DataSetCase{"linescan-noisy.json", "", 0.3}),
+    [](const ::testing::TestParamInfo<DataSetCase>& info) {
+      std::string name = info.param.file;
+      name = name.substr(0, name.find('.'));
+      for (char& ch : name)
+        if (ch == '-')
+          ch = '_';
+      return name;
+    });
+
+TEST_P(CalibrateEveryDataSet, ReportsJsonAndPlotAgree) {
+  const DataSetCase& c = GetParam();
+  const ToolRun r = run("'" + dataPath(c.file) + "' " + c.options + " --json '" + file("r.json") +
+                        "' --plot '" + file("r.svg") + "' --archive '" + file("r.ccal") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("RMS"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("worst points"), std::string::npos);
+
+  const json result = json::parse(readText(file("r.json")));
+  EXPECT_EQ(result["format"], "ccal-result/1");
+  const double rms = result["figures"]["rms_px"];
+  EXPECT_LT(rms, c.maxRms);
+  // The report prints the same RMS as the JSON.
+  char text[64];
+  std::snprintf(text, sizeof text, "RMS %.4g px, largest", rms);
+  EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+  // The residual rows round-trip into the figures: sqrt(sum w d^2 / sum w), largest |d|.
+  double weighted = 0, weights = 0, largest = 0;
+  for (const json& row : result["residuals"]) {
+    const double d = std::hypot(row[5].get<double>(), row[6].get<double>());
+    weighted += row[7].get<double>() * d * d;
+    weights += row[7].get<double>();
+    largest = std::max(largest, d);
+  }
+  EXPECT_DOUBLE_EQ(std::sqrt(weighted / weights), rms);
+  EXPECT_DOUBLE_EQ(largest, result["figures"]["max_px"].get<double>());
+  EXPECT_EQ(result["residuals"].size(), result["figures"]["points"].get<size_t>());
+  // Dumped and parsed again, the JSON holds the same numbers.
+  EXPECT_EQ(json::parse(result.dump()), result);
+
+  // The archive holds the same cameras as the JSON, number for number.
+  const tkCalibrationArchive archive = tfReadCalibrationArchive(file("r.ccal"));
+  ASSERT_EQ(archive.cameras.size(), result["cameras"].size());
+  for (size_t c = 0; c < archive.cameras.size(); ++c) {
+    const json& camera = result["cameras"][c];
+    EXPECT_EQ(archive.cameras[c].name, camera["name"]);
+    if (archive.cameras[c].lineScan) {
+      // Refitted for the archive: the same camera up to rounding.
+      const clnsc_xformLineScan* record = archive.cameras[c].lineScan->lineScan();
+      EXPECT_NEAR(record->camera.lens.scale, camera["line_scan"]["lens"]["scale"].get<double>(),
+                  1e-9 * record->camera.lens.scale);
+      EXPECT_NEAR(record->camera.lens.k1, camera["line_scan"]["lens"]["k1"].get<double>(), 1e-9);
+      continue;
+    }
+    const tkCalib2ParamsIntrinsic k = archive.cameras[c].xform.intrinsicParams();
+    EXPECT_EQ(k.scale().x(), camera["calib2"]["scale"][0].get<double>());
+    EXPECT_EQ(k.skew(), camera["calib2"]["skew"].get<double>());
+    EXPECT_EQ(k.distortionParams(), camera["calib2"]["params"].get<std::vector<double>>());
+    const tkXform<3> e = archive.cameras[c].xform.extrinsicXform();
+    for (int r = 0; r < 3; ++r) {
+      EXPECT_EQ(e.matrix().element(r, 0), camera["calib2"]["camera_from_world"][r][0]);
+      EXPECT_EQ(e.trans()[r], camera["calib2"]["camera_from_world"][r][3]);
+    }
+  }
+
+  // The plot is well-formed XML with one arrow per point.
+  tinyxml2::XMLDocument svg;
+  ASSERT_EQ(svg.LoadFile(file("r.svg").c_str()), tinyxml2::XML_SUCCESS) << svg.ErrorStr();
+  EXPECT_EQ(countElements(svg.RootElement(), "path", "arrow"),
+            static_cast<int>(result["residuals"].size()));
+}
+
+// ---- the main job, rendering, pose with known intrinsics ----------------------------------------
+
+TEST_F(CalibrateCli, WithoutArgumentsCalibratesTheRealStereoSet) {
+  const ToolRun r = run("--plot '" + file("stereo.svg") + "' --json '" + file("stereo.json") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("opencv-stereo.json"), std::string::npos);
+  EXPECT_NE(r.out.find("camera 1 \"right\""), std::string::npos);
+  EXPECT_NE(r.out.find("wall time"), std::string::npos);
+  // Rendered once by a real SVG renderer.
+  if (std::system("command -v rsvg-convert >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "rsvg-convert (librsvg2-bin) is not installed";
+  ASSERT_EQ(
+      std::system(
+          ("rsvg-convert -o '" + file("stereo.png") + "' '" + file("stereo.svg") + "'").c_str()),
+      0);
+  EXPECT_GT(readText(file("stereo.png")).size(), 10000u);
+
+  // Pose estimation with the intrinsic models of that result reproduces its residuals.
+  const ToolRun pose = run("'" + dataPath("opencv-stereo.json") + "' --intrinsics '" +
+                           file("stereo.json") + "' --json '" + file("pose.json") + "'");
+  ASSERT_EQ(pose.status, 0) << pose.err;
+  const json first = json::parse(readText(file("stereo.json")));
+  const json second = json::parse(readText(file("pose.json")));
+  EXPECT_EQ(second["method"], "rig-pose");
+  EXPECT_NEAR(second["figures"]["rms_px"].get<double>(), first["figures"]["rms_px"].get<double>(),
+              0.05);
+}
+
+TEST_F(CalibrateCli, TelecentricFlowsAllFitExactData) {
+  const std::string input = "'" + dataPath("telecentric-exact.json") + "'";
+  ASSERT_EQ(run(input + " --json '" + file("t1.json") + "'").status, 0);
+  for (const std::string flow : {"2", "3"}) {
+    const ToolRun r = run(input + " --flow " + flow + " --json '" + file("t.json") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(json::parse(readText(file("t.json")))["figures"]["rms_px"].get<double>(), 1e-6);
+  }
+  const ToolRun known = run(input + " --flow 3 --intrinsics '" + file("t1.json") + "'");
+  EXPECT_EQ(known.status, 0) << known.err;
+  EXPECT_NE(known.out.find("telecentric-flow-3"), std::string::npos);
+}
+
+// ---- map ----------------------------------------------------------------------------------------
+
+TEST_F(CalibrateCli, MapRoundTripsThroughSavedCalibrations) {
+  for (const char* set :
+       {"single-radial-exact.json", "telecentric-exact.json", "linescan-exact.json"}) {
+    ASSERT_EQ(run("'" + dataPath(set) + "' --archive '" + file("cal.ccal") + "'").status, 0);
+    const std::string archive = " --archive '" + file("cal.ccal") + "'";
+    const ToolRun one = run("map" + archive + " --camera 0 700.5 450.25");
+    ASSERT_EQ(one.status, 0) << set << one.err;
+    double u, v, x, y, u2, v2;
+    ASSERT_EQ(std::sscanf(one.out.c_str(), "%lf %lf %lf %lf %lf %lf", &u, &v, &x, &y, &u2, &v2), 6);
+    EXPECT_NEAR(u2, 700.5, 1e-6) << set;
+    EXPECT_NEAR(v2, 450.25, 1e-6) << set;
+    // Plate -> image from standard input gives the image point back.
+    const ToolRun back =
+        run("map" + archive + " --to-image",
+            "# plate points\n" + std::to_string(x) + ", " + std::to_string(y) + "\n\n" + "1 2\n");
+    ASSERT_EQ(back.status, 0) << back.err;
+    ASSERT_EQ(std::sscanf(back.out.c_str(), "%lf %lf %lf %lf", &x, &y, &u2, &v2), 4);
+    EXPECT_NEAR(u2, 700.5, 1e-3) << set;
+    EXPECT_NEAR(v2, 450.25, 1e-3) << set;
+    EXPECT_EQ(std::count(back.out.begin(), back.out.end(), '\n'), 2);
+  }
+  const std::string archive = " --archive '" + file("cal.ccal") + "'";
+  const ToolRun badCamera = run("map" + archive + " --camera 3 1 2");
+  EXPECT_EQ(badCamera.status, 2);
+  EXPECT_NE(badCamera.err.find("no camera 3"), std::string::npos) << badCamera.err;
+  const ToolRun badLine = run("map" + archive, "1 2\n3 x\n");
+  EXPECT_EQ(badLine.status, 2);
+  EXPECT_NE(badLine.err.find("line 2"), std::string::npos) << badLine.err;
+  const ToolRun notArchive = run("map --archive '" + dataPath("linescan-exact.json") + "' 1 2");
+  EXPECT_EQ(notArchive.status, 2);
+  EXPECT_NE(notArchive.err.find("linescan-exact.json"), std::string::npos) << notArchive.err;
+}
+
+// ---- failures -----------------------------------------------------------------------------------
+
+TEST_F(CalibrateCli, BadFilesGetOneMessageAndStatusTwo) {
+  const std::string head =
+      R"({"format":"ccal-points/1","kind":"area-scan","distortion_model":"radial",)"
+      R"("cameras":["a","b"],"placements":[{"name":"p","kind":"z-rotation","height":0,"points":)";
+  const struct {
+    std::string text;
+    std::string fault;
+  } cases[] = {
+      {head + R"({"a":[[1,2,3,4,0]]}}]})", "missing \"b\""},
+      {head + R"({"a":[[1,2,3,4]],"b":[]}}]})", "points.a[0]"},
+      {head + R"({"a":[[1,2,3,4,1e999]],"b":[]}}]})", "not valid JSON"},
+      {head + R"({"a":[],"b":[],"c":[]}}]})", "\"c\" is not one of the cameras"},
+      {R"({"format":"ccal-points/1","kind":"area-scan","cameras":["a"]})", "distortion_model"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = writeFile("bad.json", c.text);
+    const ToolRun r = run("'" + path + "'");
+    EXPECT_EQ(r.status, 2) << c.text << "\n" << r.err;
+    EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.fault), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  const ToolRun missing = run("'" + file("nothing.json") + "'");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
+  const ToolRun usage = run("--flow 4");
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_NE(usage.err.find("usage:"), std::string::npos);
+  const ToolRun wrongKind = run("'" + dataPath("linescan-exact.json") + "' --model none");
+  EXPECT_EQ(wrongKind.status, 2);
+  // Known intrinsics of another rig: the camera lists do not match.
+  ASSERT_EQ(
+      run("'" + dataPath("single-none-exact.json") + "' --json '" + file("one.json") + "'").status,
+      0);
+  const ToolRun mismatch =
+      run("'" + dataPath("rig3-radial-exact.json") + "' --intrinsics '" + file("one.json") + "'");
+  EXPECT_EQ(mismatch.status, 2);
+  EXPECT_NE(mismatch.err.find("one.json"), std::string::npos) << mismatch.err;
+}
+
+TEST_F(CalibrateCli, LibraryFailuresPrintTheMessageAndErrorNumber) {
+  // No Z-rotation placement: the rig calibration refuses the data.
+  const std::string path = writeFile(
+      "arbitrary.json",
+      R"({"format":"ccal-points/1","kind":"area-scan","distortion_model":"none","cameras":["a"],)"
+      R"("placements":[{"name":"p","kind":"arbitrary","points":{"a":[[1,2,0,0,0],[3,4,1,0,0],)"
+      R"([5,6,0,1,0],[7,9,1,1,0]]}}]})");
+  const ToolRun r = run("'" + path + "'");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("the calibration failed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(error 0x"), std::string::npos) << r.err;
+}
+
+TEST_F(CalibrateCli, CtrlCStopsCleanlyAndWritesNothing) {
+#ifdef CCAL_CALIBRATE_EXE
+  const std::string input = dataPath("rig3-radial-noisy.json");  // seconds of work
+  const std::string json = file("never.json");
+  const std::string err = file("stderr.txt");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (std::freopen(err.c_str(), "w", stderr) == nullptr ||
+        !std::freopen("/dev/null", "w", stdout))
+      _exit(99);
+    execl(CCAL_CALIBRATE_EXE, CCAL_CALIBRATE_EXE, input.c_str(), "--json", json.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  usleep(1500 * 1000);  // past loading the file, inside the calibration
+  kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_NE(readText(err).find("interrupted"), std::string::npos) << readText(err);
+  EXPECT_FALSE(std::ifstream(json).good());
+#endif
+}
