@@ -23,6 +23,7 @@
 #include <tk/xform.h>
 #include <tk/xform_calib2.h>
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <utility>
@@ -70,10 +71,17 @@ std::string tfPyModelName(int model);
 // runs Python's signal handlers and, when the fraction done has moved, calls progress(fraction)
 // (progress may be None). A KeyboardInterrupt (or any exception of a handler or of the callback)
 // requests an abort through the token; once work has returned, that Python exception is raised,
-// whatever work did. Otherwise an exception of work passes on to the caller (and from there to
+// whatever work did; an exception of the library that ended work then becomes its __context__
+// (so a test or a curious user can see that the library stopped with ccal.Aborted). Otherwise an exception of work passes on to the caller (and from there to
 // the exception translator). The callback always receives the final fraction of a successful
 // call.
 void tfPyRunLong(const py::object& progress, const std::function<void()>& work);
+
+// ---- errors (errors.cpp) ------------------------------------------------------------------------
+
+// The Python exception object (ccal.Error tree, or PointFileError) for a library exception, or
+// None for any other exception (and for a null pointer). Needs the GIL.
+py::object tfPyLibraryException(std::exception_ptr error);
 
 // ---- registration ------------------------------------------------------------------------------
 void tfPyBindErrors(py::module_& m);

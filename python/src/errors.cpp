@@ -31,25 +31,34 @@ std::string className(const tkException& error) {
   return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
 }
 
-void raise(const char* factory, const py::tuple& args) {
+py::object make(const char* factory, const py::tuple& args) {
   py::object errors = py::module_::import("ccal._errors");
-  py::object instance = errors.attr(factory)(*args);
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(instance.ptr())), instance.ptr());
+  return errors.attr(factory)(*args);
 }
 
 void translate(std::exception_ptr pointer) {
+  py::object instance = tfPyLibraryException(pointer);
+  if (instance.is_none() && pointer)
+    std::rethrow_exception(pointer);  // not ours: the next translator's
+  if (!instance.is_none())
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(instance.ptr())), instance.ptr());
+}
+
+}  // namespace
+
+py::object tfPyLibraryException(std::exception_ptr pointer) {
   try {
     if (pointer)
       std::rethrow_exception(pointer);
   } catch (const tkException& error) {
-    raise("from_library", py::make_tuple(className(error), std::string(error.what()),
-                                         static_cast<long long>(error.errorNumber())));
+    return make("from_library", py::make_tuple(className(error), std::string(error.what()),
+                                               static_cast<long long>(error.errorNumber())));
   } catch (const tkPointFileError& error) {
-    raise("point_file_error", py::make_tuple(std::string(error.what())));
+    return make("point_file_error", py::make_tuple(std::string(error.what())));
+  } catch (...) {
   }
+  return py::none();
 }
-
-}  // namespace
 
 void tfPyBindErrors(py::module_& m) {
   py::register_exception_translator(&translate);

@@ -81,8 +81,14 @@ void tfPyRunLong(const py::object& progress, const std::function<void()>& work) 
   }
   worker.join();
 
-  if (pending)
+  if (pending) {
+    if (state.error) {
+      py::object outcome = tfPyLibraryException(state.error);
+      if (!outcome.is_none() && pending->value())
+        PyException_SetContext(pending->value().ptr(), outcome.release().ptr());
+    }
     throw std::move(*pending);
+  }
   if (state.error)
     std::rethrow_exception(state.error);
   report(state.fraction.load());
