@@ -72,9 +72,9 @@ std::string tfPyModelName(int model);
 // (progress may be None). A KeyboardInterrupt (or any exception of a handler or of the callback)
 // requests an abort through the token; once work has returned, that Python exception is raised,
 // whatever work did; an exception of the library that ended work then becomes its __context__
-// (so a test or a curious user can see that the library stopped with ccal.Aborted). Otherwise an exception of work passes on to the caller (and from there to
-// the exception translator). The callback always receives the final fraction of a successful
-// call.
+// (so a test or a curious user can see that the library stopped with ccal.Aborted). Otherwise an
+// exception of work passes on to the caller (and from there to the exception translator). The
+// callback always receives the final fraction of a successful call.
 void tfPyRunLong(const py::object& progress, const std::function<void()>& work);
 
 // ---- errors (errors.cpp) ------------------------------------------------------------------------
