@@ -13,7 +13,8 @@ for arg in "$@"; do
 done
 bash scripts/deps.sh
 
-cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release -DCCAL_WERROR=ON
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release -DCCAL_WERROR=ON -DCCAL_PYTHON=ON \
+      -DPython3_EXECUTABLE=/usr/bin/python3
 cmake --build build-test -j2
 ctest --test-dir build-test --output-on-failure -j2 --timeout 600
 
