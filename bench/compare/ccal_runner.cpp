@@ -61,9 +61,9 @@ tkCompareRow tfCcalPlanar(const tkCompareSet& set, int camera, const tkCompareRo
   const auto model = tfCompareModelNamed(set.file.distortionModel);
 
   RigParams result;
-  row.seconds = tfMedianWallSeconds(
+  tfTimeCalls(
       [&] { tfCalibrateMultiplateMulticameraZRotationAndArbitrary(model, zData, aData, result); },
-      policy, row.runs);
+      policy, row);
 
   tkResidualStats stats;
   addResiduals(result, placements[views[0]].points[camera],
@@ -109,9 +109,9 @@ tkCompareRow tfCcalRig(const tkCompareSet& set, const tkCompareRow& identity,
   const auto model = tfCompareModelNamed(set.file.distortionModel);
 
   RigParams result;
-  row.seconds = tfMedianWallSeconds(
+  tfTimeCalls(
       [&] { tfCalibrateMultiplateMulticameraZRotationAndArbitrary(model, zData, aData, result); },
-      policy, row.runs);
+      policy, row);
 
   tkResidualStats stats;
   for (std::size_t c = 0; c < nC; ++c) {
@@ -160,9 +160,9 @@ tkCompareRow tfCcalPoints3d(const tkCompareSet& set, const tkCompareRow& identit
   const auto model = tfCompareModelNamed(set.file.distortionModel);
 
   tkCameraCalibrationParams result;
-  row.seconds = tfMedianWallSeconds(
+  tfTimeCalls(
       [&] { tfComputeCalibrationSingleCamera_internal(model, correspondences, {}, {}, result); },
-      policy, row.runs);
+      policy, row);
 
   tkResidualStats stats;
   for (const auto& c : correspondences)

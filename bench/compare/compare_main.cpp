@@ -247,22 +247,23 @@ int main(int argc, char** argv) {
     char when[64];
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", std::gmtime(&started));
     std::ostringstream context;
-    context << "Run of " << when << " (" << static_cast<int>(minutes + 0.5) << " min), OpenCV "
-            << CV_VERSION << ", one thread (`cv::setNumThreads(1)`; the "
-            << "library is single-threaded). Load average " << loadBefore << " at the start and "
-            << loadAverage() << " at the end on 2 cores shared with other builds: wall times "
-            << "are inflated and noisy, ratios between neighbouring rows are the figures to "
-            << "read. Time: median of " << kPolicy.minRuns << "–" << kPolicy.maxRuns
-            << " calls (one call when the first took over " << kPolicy.singleRunAbove
-            << " s). Time limit per row: " << options.timeout << " s. CSV: "
-            << "[compare/opencv-compare.csv](compare/opencv-compare.csv).";
+    context
+        << "Run of " << when << " (" << static_cast<int>(minutes + 0.5) << " min), OpenCV "
+        << CV_VERSION << ", one thread (`cv::setNumThreads(1)`; the "
+        << "library is single-threaded). Load average " << loadBefore << " at the start and "
+        << loadAverage() << " at the end on 2 cores shared with other builds: wall times "
+        << "are inflated and noisy, so the CPU time of the calling process (the calls run on one "
+        << "thread) is the figure compared, in the targets and the plot. Time: median of "
+        << kPolicy.minRuns << "–" << kPolicy.maxRuns << " calls (one call when the first took over "
+        << kPolicy.singleRunAbove << " s). Time limit per row: " << options.timeout << " s. CSV: "
+        << "[compare/opencv-compare.csv](compare/opencv-compare.csv).";
     const std::vector<tkCompareRow>& rows = runner.rows();
     writeFile(options.csv, tfCompareCsv(rows));
     const std::vector<tkPlotSeries> series = tfScalingSeries(rows);
     if (!series.empty())
       writeFile(options.svg, tfTimePlotSvg("Planar calibration of one camera: time against views",
                                            "views of a 20 x 15 plate (300 points each)",
-                                           "median wall time of one call, s", series));
+                                           "median CPU time of one call, s", series));
     std::string section = tfCompareMarkdown(rows, context.str());
     if (!series.empty())
       section += "![Time against the number of views](compare/time-vs-views.svg)\n\n";

@@ -17,7 +17,7 @@ std::string tfCompareCsv(const std::vector<tkCompareRow>& rows);
 // on the machine and the run) goes first.
 std::string tfCompareMarkdown(const std::vector<tkCompareRow>& rows, const std::string& context);
 
-// The series of the plot: median time against views of the "scaling" rows, one per library and
+// The series of the plot: median CPU time against views of the "scaling" rows, one per library and
 // method; rows that failed are left out.
 std::vector<tkPlotSeries> tfScalingSeries(const std::vector<tkCompareRow>& rows);
 

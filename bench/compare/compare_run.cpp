@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <sstream>
 #include <vector>
@@ -34,9 +35,10 @@ std::string oneLine(std::string text) {
 std::string encode(const tkCompareRow& row) {
   char buffer[512];
   std::snprintf(buffer, sizeof buffer,
-                "%d %d %d %ld %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %d\n", row.ok ? 1 : 0,
-                row.cameras, row.views, row.points, row.rms, row.largest, row.focalRel, row.axisPx,
-                row.mapRmsPx, row.relRotMrad, row.relTransPct, row.seconds, row.runs);
+                "%d %d %d %ld %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %d\n",
+                row.ok ? 1 : 0, row.cameras, row.views, row.points, row.rms, row.largest,
+                row.focalRel, row.axisPx, row.mapRmsPx, row.relRotMrad, row.relTransPct,
+                row.seconds, row.cpuSeconds, row.runs);
   return buffer + oneLine(row.note) + "\n";
 }
 
@@ -48,7 +50,7 @@ bool decode(const std::string& text, tkCompareRow& row) {
   std::vector<std::string> tokens;
   for (std::string token; numbers >> token;)
     tokens.push_back(token);
-  if (tokens.size() != 13)
+  if (tokens.size() != 14)
     return false;
   const auto real = [&](int i) { return std::strtod(tokens[i].c_str(), nullptr); };
   row.ok = tokens[0] == "1";
@@ -63,21 +65,30 @@ bool decode(const std::string& text, tkCompareRow& row) {
   row.relRotMrad = real(9);
   row.relTransPct = real(10);
   row.seconds = real(11);
-  row.runs = std::atoi(tokens[12].c_str());
+  row.cpuSeconds = real(12);
+  row.runs = std::atoi(tokens[13].c_str());
   const std::size_t end = text.find('\n', eol + 1);
   row.note = text.substr(eol + 1, end == std::string::npos ? std::string::npos : end - eol - 1);
   return true;
 }
 
+double processCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
 }  // namespace
 
-double tfMedianWallSeconds(const std::function<void()>& call, const tkRepeatPolicy& policy,
-                           int& runs) {
-  std::vector<double> times;
+void tfTimeCalls(const std::function<void()>& call, const tkRepeatPolicy& policy,
+                 tkCompareRow& row) {
+  std::vector<double> times, cpuTimes;
   double total = 0.0;
   for (;;) {
     const Clock::time_point start = Clock::now();
+    const double cpuStart = processCpuSeconds();
     call();
+    cpuTimes.push_back(processCpuSeconds() - cpuStart);
     times.push_back(secondsSince(start));
     total += times.back();
     const int n = static_cast<int>(times.size());
@@ -86,8 +97,9 @@ double tfMedianWallSeconds(const std::function<void()>& call, const tkRepeatPoli
     if (n >= policy.maxRuns || (n >= policy.minRuns && total >= policy.budgetSeconds))
       break;
   }
-  runs = static_cast<int>(times.size());
-  return tfMedian(times);
+  row.runs = static_cast<int>(times.size());
+  row.seconds = tfMedian(times);
+  row.cpuSeconds = tfMedian(cpuTimes);
 }
 
 tkCompareRow tfRunIsolated(const std::function<tkCompareRow()>& job, const tkCompareRow& identity,

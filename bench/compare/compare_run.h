@@ -28,7 +28,8 @@ struct tkCompareRow {
   double mapRmsPx = std::numeric_limits<double>::quiet_NaN();
   double relRotMrad = std::numeric_limits<double>::quiet_NaN();
   double relTransPct = std::numeric_limits<double>::quiet_NaN();
-  double seconds = std::numeric_limits<double>::quiet_NaN();  // median wall time of one call
+  double seconds = std::numeric_limits<double>::quiet_NaN();     // median wall time of one call
+  double cpuSeconds = std::numeric_limits<double>::quiet_NaN();  // median CPU time of one call
   int runs = 0;
 };
 
@@ -42,10 +43,11 @@ struct tkRepeatPolicy {
   double singleRunAbove = 5.0;
 };
 
-// Runs `call` as the policy says and returns the median wall time of one call in seconds;
-// runs receives the number of calls. Exceptions of the call pass through.
-double tfMedianWallSeconds(const std::function<void()>& call, const tkRepeatPolicy& policy,
-                           int& runs);
+// Runs `call` as the policy says and stores into row the median wall time and the median CPU
+// time of the process (the calls run on one thread, so this is the call's own) of one call in
+// seconds, and the number of calls. Exceptions of the call pass through.
+void tfTimeCalls(const std::function<void()>& call, const tkRepeatPolicy& policy,
+                 tkCompareRow& row);
 
 // Runs job() in a child process and returns its row. The row `identity` supplies the identity
 // fields; the outcome comes from the job. When the job throws, the row has ok = false and the

@@ -166,13 +166,13 @@ tkCompareRow tfOpenCvPlanar(const tkCompareSet& set, int camera, tkOpenCvLens le
   cv::Mat K, D;
   std::vector<cv::Mat> rvecs, tvecs;
   const int flags = tfOpenCvLensFlags(lens);
-  row.seconds = tfMedianWallSeconds(
+  tfTimeCalls(
       [&] {
         K = cv::Mat();
         D = cv::Mat();
         cv::calibrateCamera(v.object, v.image, imageSize(set), K, D, rvecs, tvecs, flags);
       },
-      policy, row.runs);
+      policy, row);
   tkResidualStats stats;
   for (std::size_t k = 0; k < v.objectD.size(); ++k)
     addResiduals(v.objectD[k], v.imageD[k], rvecs[k], tvecs[k], K, D, stats);
@@ -228,7 +228,7 @@ tkCompareRow tfOpenCvRig(const tkCompareSet& set, tkOpenCvLens lens, const tkCom
 
   std::vector<cv::Mat> K(nC), D(nC);
   std::vector<cv::Mat> R(pairs.size()), T(pairs.size()), perView(pairs.size());
-  row.seconds = tfMedianWallSeconds(
+  tfTimeCalls(
       [&] {
         for (int c = 0; c < nC; ++c) {
           K[c] = cv::Mat();
@@ -245,7 +245,7 @@ tkCompareRow tfOpenCvRig(const tkCompareSet& set, tkOpenCvLens lens, const tkCom
                               T[k], E, F, perView[k], cv::CALIB_USE_INTRINSIC_GUESS | flags);
         }
       },
-      policy, row.runs);
+      policy, row);
 
   // RMS from stereoCalibrate's per-view figures; largest residual with re-solved view poses.
   double sumSquares = 0.0;
@@ -312,13 +312,13 @@ tkCompareRow tfOpenCvPoints3d(const tkCompareSet& set, tkOpenCvLens lens,
   const int flags = cv::CALIB_USE_INTRINSIC_GUESS | tfOpenCvLensFlags(lens);
   cv::Mat K, D;
   std::vector<cv::Mat> rvecs, tvecs;
-  row.seconds = tfMedianWallSeconds(
+  tfTimeCalls(
       [&] {
         K = (cv::Mat_<double>(3, 3) << w, 0.0, w / 2, 0.0, w, h / 2, 0.0, 0.0, 1.0);
         D = cv::Mat::zeros(5, 1, CV_64F);
         cv::calibrateCamera(v.object, v.image, imageSize(set), K, D, rvecs, tvecs, flags);
       },
-      policy, row.runs);
+      policy, row);
   tkResidualStats stats;
   addResiduals(v.objectD[0], v.imageD[0], rvecs[0], tvecs[0], K, D, stats);
   row.rms = stats.rms();
