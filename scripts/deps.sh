@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
 set -euo pipefail
 packages=(build-essential cmake git pkg-config libeigen3-dev libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev)
+          libbenchmark-dev nlohmann-json3-dev libtinyxml2-dev librsvg2-bin)
 if [ "${CCAL_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang libclang-rt-dev)
 fi
