@@ -115,7 +115,8 @@ class Runner {
     std::cerr << id.task << " " << id.set << " " << id.library << " " << id.method << " ... "
               << std::flush;
     tkCompareRow row = tfRunIsolated(job, id, options_.timeout);
-    std::cerr << (row.ok ? "ok" : "FAILED") << " rms " << row.rms << " time " << row.seconds << " s"
+    std::cerr << (row.ok ? "ok" : "FAILED") << " rms " << row.rms << " wall " << row.seconds
+              << " s cpu " << row.cpuSeconds << " s"
               << (row.note.empty() ? "" : " (" + row.note + ")") << "\n";
     rows_.push_back(row);
   }

@@ -1,7 +1,7 @@
 // The plot of time against the number of views: an SVG line chart of a few series.
 //
-// This is the comparison's only way of drawing; it is kept behind this one function so that it
-// can be switched to the command-line tool's plotting code without touching the callers.
+// Drawn with the plotting code of the command-line tool (tools/plot), so that the comparison's
+// chart looks like the tool's.
 #ifndef CCAL_BENCH_COMPARE_TIME_PLOT_H
 #define CCAL_BENCH_COMPARE_TIME_PLOT_H
 
@@ -15,10 +15,9 @@ struct tkPlotSeries {
   std::vector<double> y;
 };
 
-// The SVG document of a line chart with markers: linear x axis, logarithmic y axis when the
-// values span more than a factor of 30 (linear otherwise), a legend with the labels. An empty
-// list of series, or series without drawable points, gives a chart with axes only. Never throws
-// except std::bad_alloc.
+// The SVG document of a line chart with markers: linear x axis from 0, logarithmic y axis when
+// the values span more than a factor of 30 (linear from 0 otherwise), a legend with the labels.
+// An empty list of series, or series without drawable points, gives a chart with axes only.
 std::string tfTimePlotSvg(const std::string& title, const std::string& xLabel,
                           const std::string& yLabel, const std::vector<tkPlotSeries>& series);
 

@@ -6,6 +6,7 @@
 #include "compare_run.h"
 #include "compare_sets.h"
 #include "opencv_runner.h"
+#include "time_plot.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -179,6 +180,38 @@ TEST(CompareLibraries, BothFitExactGeneratedViewsOfAPinholeCamera) {
   EXPECT_LT(theirs.rms, 1e-3);
   EXPECT_LT(theirs.focalRel, 1e-5);
   EXPECT_EQ(theirs.runs, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CompareReport, ThePlotShowsEverySeriesOfTheScalingRows) {
+  std::vector<tkCompareRow> rows;
+  for (int views : {10, 20, 40})
+    for (const char* library : {"ccal", "OpenCV"}) {
+      tkCompareRow row;
+      row.task = "scaling";
+      row.library = library;
+      row.method = "m";
+      row.views = views;
+      row.ok = true;
+      row.cpuSeconds = (library[0] == 'c' ? 0.01 : 1.0) * views;
+      rows.push_back(row);
+    }
+  rows.back().ok = false;  // a failed row is left out
+  const std::vector<tkPlotSeries> series = tfScalingSeries(rows);
+  ASSERT_EQ(series.size(), 2u);
+  EXPECT_EQ(series[0].label, "ccal m");
+  EXPECT_EQ(series[1].x.size(), 2u);
+  const std::string svg = tfTimePlotSvg("t", "views", "s", series);
+  EXPECT_NE(svg.find("<svg"), std::string::npos);
+  EXPECT_NE(svg.find("ccal m"), std::string::npos);
+  EXPECT_NE(svg.find("OpenCV m"), std::string::npos);
+  EXPECT_NE(svg.find("</svg>"), std::string::npos);
+  // The targets name the growth of each series.
+  const std::string md = tfCompareMarkdown(rows, "context");
+  EXPECT_NE(md.find("Growth of ccal m: time ∝ views^1.00"), std::string::npos) << md;
 }
 
 }  // namespace
