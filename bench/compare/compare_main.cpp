@@ -10,6 +10,7 @@
 //   --tasks=a,b         any of planar, rig, points3d, scaling (default: all)
 //   --views=10,20,...   sizes of the generated sets (default 10,20,50,100,150,200)
 //   --timeout=S         time limit of one row in seconds (default 300)
+//   --libraries=a,b     ccal and/or OpenCV (default: both)
 //   --data=DIR --docs=FILE --csv=FILE --svg=FILE   inputs and outputs (defaults: the source tree)
 //   --no-docs           leave docs/benchmarks.md alone
 #include "ccal_runner.h"
@@ -37,6 +38,7 @@ struct Options {
   bool quick = false;
   bool docs = true;
   std::set<std::string> tasks = {"planar", "rig", "points3d", "scaling"};
+  std::set<std::string> libraries = {"ccal", "OpenCV"};
   std::vector<int> views = {10, 20, 50, 100, 150, 200};
   double timeout = 300.0;
   std::string data = CCAL_SOURCE_DIR "/data";
@@ -67,6 +69,9 @@ Options parse(int argc, char** argv) {
     } else if (a.rfind("--tasks=", 0) == 0) {
       const std::vector<std::string> t = split(value("--tasks="));
       o.tasks = std::set<std::string>(t.begin(), t.end());
+    } else if (a.rfind("--libraries=", 0) == 0) {
+      const std::vector<std::string> l = split(value("--libraries="));
+      o.libraries = std::set<std::string>(l.begin(), l.end());
     } else if (a.rfind("--views=", 0) == 0) {
       o.views.clear();
       for (const std::string& v : split(value("--views=")))
@@ -112,6 +117,8 @@ class Runner {
   explicit Runner(const Options& options) : options_(options) {}
 
   void run(const tkCompareRow& id, const std::function<tkCompareRow()>& job) {
+    if (options_.libraries.count(id.library) == 0)
+      return;
     std::cerr << id.task << " " << id.set << " " << id.library << " " << id.method << " ... "
               << std::flush;
     tkCompareRow row = tfRunIsolated(job, id, options_.timeout);
@@ -180,7 +187,9 @@ void scalingCases(Runner& runner, const Options& options, const tkCompareSet& ca
         tfGenerateViewSet(camera, cameraSource.file.imageSize[0], cameraSource.file.imageSize[1],
                           views, 0.1, 1000u + static_cast<unsigned>(views));
     const tkCompareRow ours = identity(set.name, "scaling", "ccal", "rig calibration (radial)");
-    if (ccalGaveUpAt > 0) {
+    if (options.libraries.count("ccal") == 0) {
+      // OpenCV alone.
+    } else if (ccalGaveUpAt > 0) {
       tkCompareRow skipped = ours;
       skipped.views = views;
       skipped.note = "skipped: no result at " + std::to_string(ccalGaveUpAt) + " views";
@@ -188,7 +197,7 @@ void scalingCases(Runner& runner, const Options& options, const tkCompareSet& ca
       std::cerr << "scaling " << set.name << " ccal skipped\n";
     } else {
       runner.run(ours, [&] { return tfCcalPlanar(set, 0, ours, kPolicy); });
-      const tkCompareRow& last = runner.rows().back();
+      const tkCompareRow& last = runner.rows().back();  // the row just run
       if (!last.ok && last.note.find("time limit") != std::string::npos)
         ccalGaveUpAt = views;
     }
