@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 
 const char* const kCompareBeginMarker = "<!-- compare:begin (written by ccal_compare) -->";
 const char* const kCompareEndMarker = "<!-- compare:end -->";
@@ -122,13 +124,72 @@ std::string tfCompareCsv(const std::vector<tkCompareRow>& rows) {
   return csv.str();
 }
 
+std::vector<tkCompareRow> tfParseCompareCsv(const std::string& text) {
+  std::vector<tkCompareRow> rows;
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    if (line.empty())
+      continue;
+    std::vector<std::string> f;
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      const char c = line[i];
+      if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ',' && !quoted) {
+        f.push_back(field);
+        field.clear();
+      } else {
+        field += c;
+      }
+    }
+    f.push_back(field);
+    if (f.size() != 19)
+      throw std::runtime_error("a comparison CSV line without 19 fields: " + line);
+    const auto number = [](const std::string& v) {
+      return v.empty() ? std::nan("") : std::strtod(v.c_str(), nullptr);
+    };
+    tkCompareRow r;
+    r.set = f[0];
+    r.task = f[1];
+    r.library = f[2];
+    r.method = f[3];
+    r.cameras = std::atoi(f[4].c_str());
+    r.views = std::atoi(f[5].c_str());
+    r.points = std::atol(f[6].c_str());
+    r.ok = f[7] == "1";
+    r.rms = number(f[8]);
+    r.largest = number(f[9]);
+    r.focalRel = number(f[10]);
+    r.axisPx = number(f[11]);
+    r.mapRmsPx = number(f[12]);
+    r.relRotMrad = number(f[13]);
+    r.relTransPct = number(f[14]);
+    r.seconds = number(f[15]);
+    r.cpuSeconds = number(f[16]);
+    r.runs = std::atoi(f[17].c_str());
+    r.note = f[18];
+    rows.push_back(r);
+  }
+  return rows;
+}
+
 std::vector<tkPlotSeries> tfScalingSeries(const std::vector<tkCompareRow>& rows) {
   std::vector<tkPlotSeries> series;
   std::map<std::string, std::size_t> index;
   for (const tkCompareRow& r : rows) {
     if (r.task != "scaling" || !r.ok)
       continue;
-    const std::string label = r.library + " " + r.method;
+    // "ccal (radial)", "OpenCV (k1)": the library and its lens freedom.
+    const std::size_t open = r.method.rfind('(');
+    const std::string label =
+        r.library + (open == std::string::npos ? " " + r.method : " " + r.method.substr(open));
     if (index.count(label) == 0) {
       index[label] = series.size();
       series.push_back({label, {}, {}});

@@ -12,6 +12,10 @@
 // One line per row after a header line; fields with commas or quotes are quoted; NaN is empty.
 std::string tfCompareCsv(const std::vector<tkCompareRow>& rows);
 
+// The rows of a file written by tfCompareCsv (NaN for empty numbers). Throws
+// std::runtime_error for a line with the wrong number of fields.
+std::vector<tkCompareRow> tfParseCompareCsv(const std::string& text);
+
 // Markdown: a table per task ("planar", "rig", "points3d", "scaling", in that order; a task
 // without rows has no table), then the targets and how far each is met. `context` (a paragraph
 // on the machine and the run) goes first.

@@ -32,7 +32,8 @@ std::string tfTimePlotSvg(const std::string& title, const std::string& xLabel,
   axes.xRange(xRange.first, xRange.second);
   if (yMax / yMin > 30.0) {
     axes.yRange(std::pow(10.0, std::floor(std::log10(yMin))),
-                std::pow(10.0, std::ceil(std::log10(yMax))), tkPlotScale::eLog);
+                std::pow(10.0, std::ceil(std::log10(yMax)) + 1.0),  // a decade for the legend
+                tkPlotScale::eLog);
   } else {
     const std::pair<double, double> yRange = tfPlotNiceRange(0.0, yMax);
     axes.yRange(yRange.first, yRange.second);

@@ -163,6 +163,22 @@ TEST(CompareReport, TheMarkedSectionIsReplacedOrAppended) {
   const std::string csv = tfCompareCsv({row});
   EXPECT_NE(csv.find("\"a,b\""), std::string::npos);
   EXPECT_NE(csv.find("\"say \"\"x\"\"\""), std::string::npos);
+  // The CSV reads back into the same rows (numbers to their printed precision).
+  row.ok = true;
+  row.rms = 0.4172;
+  row.cpuSeconds = 1.5;
+  row.runs = 3;
+  const std::vector<tkCompareRow> back = tfParseCompareCsv(tfCompareCsv({row, tkCompareRow()}));
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[0].set, "a,b");
+  EXPECT_EQ(back[0].note, "say \"x\"");
+  EXPECT_TRUE(back[0].ok);
+  EXPECT_EQ(back[0].rms, 0.4172);
+  EXPECT_EQ(back[0].cpuSeconds, 1.5);
+  EXPECT_EQ(back[0].runs, 3);
+  EXPECT_TRUE(std::isnan(back[0].largest));
+  EXPECT_FALSE(back[1].ok);
+  EXPECT_THROW(tfParseCompareCsv("header\na,b\n"), std::runtime_error);
 }
 
 TEST(CompareLibraries, BothFitExactGeneratedViewsOfAPinholeCamera) {
@@ -202,7 +218,7 @@ TEST(CompareReport, ThePlotShowsEverySeriesOfTheScalingRows) {
   rows.back().ok = false;  // a failed row is left out
   const std::vector<tkPlotSeries> series = tfScalingSeries(rows);
   ASSERT_EQ(series.size(), 2u);
-  EXPECT_EQ(series[0].label, "ccal m");
+  EXPECT_EQ(series[0].label, "ccal m");  // a method without a lens in parentheses
   EXPECT_EQ(series[1].x.size(), 2u);
   const std::string svg = tfTimePlotSvg("t", "views", "s", series);
   EXPECT_NE(svg.find("<svg"), std::string::npos);
