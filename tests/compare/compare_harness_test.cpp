@@ -231,3 +231,82 @@ TEST(CompareReport, ThePlotShowsEverySeriesOfTheScalingRows) {
 }
 
 }  // namespace
+
+namespace {
+
+const tkRepeatPolicy kSingleCall{1, 1, 0.0, 0.0};
+
+TEST(CompareLibraries, RigsOfExactDataGiveTheTruthsRelativePoses) {
+  const tkCompareSet set = tfLoadCompareSet(CCAL_DATA_DIR, "rig3-radial-exact.json");
+  const tkCompareRow ours = tfCcalRig(set, tkCompareRow(), kSingleCall);
+  ASSERT_TRUE(ours.ok) << ours.note;
+  EXPECT_EQ(ours.cameras, 3);
+  EXPECT_EQ(ours.points, 7200);
+  EXPECT_LT(ours.rms, 1e-6);
+  EXPECT_LT(ours.relRotMrad, 1e-3);
+  EXPECT_LT(ours.relTransPct, 1e-6);
+  // OpenCV pairs each camera with an earlier one over the plate points both see; its k1 lens
+  // cannot express the library's, so only closeness is asked for.
+  const tkCompareRow theirs = tfOpenCvRig(set, tkOpenCvLens::eK1, tkCompareRow(), kSingleCall);
+  ASSERT_TRUE(theirs.ok) << theirs.note;
+  EXPECT_EQ(theirs.cameras, 3);
+  EXPECT_GT(theirs.points, 0);
+  EXPECT_LE(theirs.points, 2 * 7200);
+  EXPECT_LT(theirs.rms, 0.1);
+  EXPECT_LT(theirs.largest, 2.0);
+  EXPECT_LT(theirs.relRotMrad, 2.0);
+  EXPECT_LT(theirs.relTransPct, 0.5);
+}
+
+TEST(CompareLibraries, ThreeDimensionalPointsWithoutDistortionAreFitExactly) {
+  const tkCompareSet set = tfLoadCompareSet(CCAL_DATA_DIR, "single-none-exact.json");
+  const tkCompareRow ours = tfCcalPoints3d(set, tkCompareRow(), kSingleCall);
+  ASSERT_TRUE(ours.ok) << ours.note;
+  EXPECT_EQ(ours.points, 3600);
+  EXPECT_LT(ours.rms, 1e-6);
+  EXPECT_LT(ours.axisPx, 1e-4);
+  const tkCompareRow theirs =
+      tfOpenCvPoints3d(set, tkOpenCvLens::eNone, tkCompareRow(), kSingleCall);
+  ASSERT_TRUE(theirs.ok);
+  EXPECT_LT(theirs.rms, 1e-4);
+  EXPECT_LT(theirs.focalRel, 1e-6);
+  // A set without ground truth has no world points.
+  const tkCompareSet real = tfLoadCompareSet(CCAL_DATA_DIR, "opencv-left.json");
+  EXPECT_FALSE(real.hasTruth);
+  EXPECT_THROW(tfCcalPoints3d(real, tkCompareRow(), kSingleCall), std::runtime_error);
+}
+
+TEST(CompareSets, ViewsWithFewPointsAreLeftOutForBothLibraries) {
+  tkCompareSet set = tfGenerateViewSet(pinholeCamera(), 2448, 2048, 4, 0.0, 5);
+  set.file.placements[2].points[0].resize(9);
+  EXPECT_EQ(tfUsableViews(set.file, 0), (std::vector<int>{0, 1, 3}));
+  EXPECT_EQ(tfOpenCvPlanar(set, 0, tkOpenCvLens::eNone, tkCompareRow(), kSingleCall).points, 900);
+  EXPECT_EQ(tfCcalPlanar(set, 0, tkCompareRow(), kSingleCall).points, 900);
+  EXPECT_THROW(tfCompareModelNamed("fisheye"), std::runtime_error);
+}
+
+TEST(CompareReport, TheTargetsJudgeTheOpenCvLeftRows) {
+  const auto row = [](const char* library, const char* method, double rms, double cpu) {
+    tkCompareRow r;
+    r.set = "opencv-left/left";
+    r.task = "planar";
+    r.library = library;
+    r.method = method;
+    r.ok = true;
+    r.rms = rms;
+    r.cpuSeconds = cpu;
+    return r;
+  };
+  const std::string better =
+      tfCompareMarkdown({row("ccal", "rig calibration (radial)", 0.41, 0.2),
+                         row("OpenCV", "calibrateCamera (k1)", 0.42, 0.1),
+                         row("OpenCV", "calibrateCamera (k1,k2,p1,p2,k3)", 0.40, 0.1)},
+                        "");
+  EXPECT_NE(better.find("0.4200 px — **met**"), std::string::npos) << better;
+  EXPECT_NE(better.find("— **not met** (ccal takes 2 ×"), std::string::npos) << better;
+  const std::string failed =
+      tfCompareMarkdown({row("ccal", "rig calibration (radial)", 0.41, 0.2)}, "");
+  EXPECT_NE(failed.find("no comparable pair"), std::string::npos);
+}
+
+}  // namespace
