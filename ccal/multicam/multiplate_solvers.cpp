@@ -148,13 +148,13 @@ tkJacobianStructure structureOf(const tk_MultiplateProblem& pr, long n) {
 }
 
 long guarded(const tk_MultiplateProblem& problem, const tkLevMarSolve& solver, const tkNMMatrix& x,
-             tkNMMatrix& f, long index) {
+             tkNMMatrix& f, long index, tk_MultiplateScratch& scratch) {
   try {
     if (!solver.recomputeY())
       index = tkFSolver::kAllEntries;
     if (problem.size() != solver.getSize())
       return kExceptionStatus;  // data and layout disagree
-    return tfMultiplateGradient(problem, x.data(), f.data(), index);
+    return tfMultiplateGradient(problem, x.data(), f.data(), index, scratch);
   } catch (...) {
     return kExceptionStatus;
   }
@@ -269,7 +269,7 @@ void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshPro
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x,
                                                                             tkNMMatrix& f,
                                                                             long index) const {
-  return guarded(problem_, *this, x, f, index);
+  return guarded(problem_, *this, x, f, index, scratch_);
 }
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                            tkNMMatrix& f) const {
@@ -357,7 +357,7 @@ void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::refreshProblem() {
 
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x, tkNMMatrix& f,
                                                                  long index) const {
-  return guarded(problem_, *this, x, f, index);
+  return guarded(problem_, *this, x, f, index, scratch_);
 }
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                 tkNMMatrix& f) const {
