@@ -94,13 +94,24 @@ struct Selection {
   bool aPlacement(long j) const { return zi == -1 && (ai == -1 || j == ai); }
 };
 
+// The camera's world -> camera transform in the procedural layer's form.
+cmath_xformLinear3 procXform(const tk_CameraValues& camera) {
+  cmath_xformLinear3 worldToCamera;
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b)
+      worldToCamera.matrix[a][b] = camera.rotation.element(a, b);
+  }
+  worldToCamera.trans = {camera.trans.x(), camera.trans.y(), camera.trans.z()};
+  return worldToCamera;
+}
+
 // Adds one correspondence of camera c seen in a placement with pose plateToWorld: the intrinsic
 // term to intrinsicBlock, the pose terms to the camera's and the placement's accumulators (one of
-// zAcc, aAcc, or none for placement 0).
+// zAcc, aAcc, or none for placement 0). worldToCamera is procXform(camera).
 void addCorrespondence(const ccal_crspPair2D3DWeighted& r, const tk_CameraValues& camera,
-                       const tkXform<3>& plateToWorld, double* intrinsicBlock,
-                       c3d_ptRayGenericPoly& cameraAcc, c3d_ptRayZRotGenericPoly* zAcc,
-                       c3d_ptRayGenericPoly* aAcc) {
+                       const cmath_xformLinear3& worldToCamera, const tkXform<3>& plateToWorld,
+                       double* intrinsicBlock, c3d_ptRayGenericPoly& cameraAcc,
+                       c3d_ptRayZRotGenericPoly* zAcc, c3d_ptRayGenericPoly* aAcc) {
   if (r.w == 0.0)
     return;  // adds exactly nothing
   const tkVector<3> P(r.P.x, r.P.y, r.P.z);
@@ -114,22 +125,19 @@ void addCorrespondence(const ccal_crspPair2D3DWeighted& r, const tk_CameraValues
                              &m);
   const double inverseDepth = 1.0 / Pc.z();
   const double depthWeight = r.w * (inverseDepth * inverseDepth);
-  tfAddPoseTerms(cameraAcc, W, m, depthWeight);
-  if (zAcc == nullptr && aAcc == nullptr)
-    return;
-  // The two planes through the viewing ray, pulled back from the camera frame to the world frame.
+  // The two planes through the viewing ray (x − m.x·z = 0, y − m.y·z = 0 in the camera frame):
+  // the camera's pose terms as functions of the world point (tfAddPoseTerms), and, pulled back
+  // to the world frame, the placement's as functions of the plate point.
   const cmath_vect3 origin = {0.0, 0.0, 0.0};
   const cmath_vect3 direction = {m.x(), m.y(), 1.0};
   cmath_vect3 normals[2];
   double offsets[2];
   tfThrowExceptionOnFailure(
       c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, &direction, normals, offsets));
-  cmath_xformLinear3 worldToCamera;
-  for (int a = 0; a < 3; ++a) {
-    for (int b = 0; b < 3; ++b)
-      worldToCamera.matrix[a][b] = camera.rotation.element(a, b);
-  }
-  worldToCamera.trans = {camera.trans.x(), camera.trans.y(), camera.trans.z()};
+  tfThrowExceptionOnFailure(c3d_ptRayGenericPoly_addPlanePairWeighted(
+      &cameraAcc, W.x(), W.y(), W.z(), normals, offsets, depthWeight));
+  if (zAcc == nullptr && aAcc == nullptr)
+    return;
   cmath_vect3 worldNormals[2];
   double worldOffsets[2];
   for (int k = 0; k < 2; ++k)
@@ -207,6 +215,7 @@ long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f
     if (!sel.camera(static_cast<long>(c)))
       continue;
     const tk_CameraValues& camera = values.cameras[c];
+    const cmath_xformLinear3 worldToCamera = procXform(camera);
     double* block = pr.poseOnly ? unusedIntrinsic : f + static_cast<long>(c) * pr.cameraBlock;
     for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nZ); ++j) {
       if (!sel.zPlacement(static_cast<long>(j)))
@@ -214,8 +223,8 @@ long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f
       const tk_MultiplateList& list = pr.zLists[j * nC + c];
       c3d_ptRayZRotGenericPoly* zAcc = j == 0 ? nullptr : &acc.zPlacements[j];
       for (std::size_t k = 0; k < list.count; ++k)
-        addCorrespondence(list.records[k], camera, values.zPoses[j], block, acc.cameras[c], zAcc,
-                          nullptr);
+        addCorrespondence(list.records[k], camera, worldToCamera, values.zPoses[j], block,
+                          acc.cameras[c], zAcc, nullptr);
     }
     for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j) {
       if (!sel.aPlacement(static_cast<long>(j)))
@@ -223,8 +232,8 @@ long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f
       const tk_MultiplateList& list = pr.aLists[j * nC + c];
       const tkXform<3>& pose = scratch.aXforms[j];
       for (std::size_t k = 0; k < list.count; ++k)
-        addCorrespondence(list.records[k], camera, pose, block, acc.cameras[c], nullptr,
-                          &acc.aPlacements[j]);
+        addCorrespondence(list.records[k], camera, worldToCamera, pose, block, acc.cameras[c],
+                          nullptr, &acc.aPlacements[j]);
     }
   }
 
