@@ -1,6 +1,10 @@
 // The structured solve of the normal equations (a declared tkJacobianStructure) against the dense
 // path: the same step for the same Jacobian, and the same minimisation, on a small "rig" of two
-// shared blocks (cameras) and many local blocks (placements), in residual and in gradient form.
+// shared blocks (cameras) and many local blocks (placements), in residual and in gradient form,
+// and on the planar calibration solver, which declares its structure itself.
+#include "platform/core/calib2/planar_calibration_solver.h"
+
+#include <tk/angle_vect.h>
 #include <tk/failure.h>
 #include <tk/jacobian_structure.h>
 #include <tk/levmar_solve.h>
@@ -307,6 +311,52 @@ TEST(StructuredSolveDeclaration, ABlockWithoutObservationsKeepsItsStart) {
   EXPECT_LT(relativeDifference(structured.getX(), dense.getX()), 1e-10);
   for (long i = 0; i < kPlacementBlock; ++i)
     EXPECT_EQ(structured.getX()(placementStart(0) + i, 0), start()(placementStart(0) + i, 0));
+}
+
+TEST(StructuredSolveDeclaration, PlanarCalibrationSolverStructuredEqualsDense) {
+  tk_CameraIntrinsics camera;
+  camera.model = CCAL_DISTORTION_RADIAL;
+  camera.scaleX = 1.3;
+  camera.scaleY = 1.25;
+  camera.skew = 0.01;
+  camera.transX = 0.1;
+  camera.transY = -0.2;
+  camera.lens[0] = -0.08;
+  camera.centreX = 0.01;
+  camera.centreY = -0.02;
+  std::vector<std::vector<tk_PlanarObservation>> views;
+  std::vector<tkXform<3>> poses, starts;
+  std::mt19937 random(11);
+  std::normal_distribution<double> noise(0.0, 1e-3);
+  for (int v = 0; v < 6; ++v) {
+    const tkXform<3> pose(tk3AngleVect(0.3 - 0.1 * v, 0.2 * (v % 3) - 0.2, 0.5 * v).matrix(),
+                          tkVector<3>(0.1 * v - 0.2, -0.2, 4.0 + 0.2 * v));
+    std::vector<tk_PlanarObservation> view;
+    for (int i = -3; i <= 3; ++i)
+      for (int j = -2; j <= 2; ++j) {
+        const tkVector<3> P = pose.mapPoint(tkVector<3>(0.4 * i, 0.5 * j, 0.0));
+        const double pc[3] = {P.x(), P.y(), P.z()};
+        double image[2];
+        ASSERT_TRUE(tk_projectCameraPoint(camera, pc, image, nullptr));
+        view.push_back({tkVector<2>(image[0] + noise(random), image[1] + noise(random)),
+                        tkVector<2>(0.4 * i, 0.5 * j)});
+      }
+    views.push_back(view);
+    starts.push_back(tkXform<3>(pose.matrix(), pose.trans() + tkVector<3>(0.01, -0.01, 0.05)));
+  }
+  tk_CameraIntrinsics start = camera;
+  start.scaleX *= 1.01;
+  start.lens[0] = 0.0;
+  tk_PlanarCalibrationSolver structured(views, start, tk_IntrinsicsFreedom::eFull, false, starts,
+                                        100);
+  tk_PlanarCalibrationSolver dense(views, start, tk_IntrinsicsFreedom::eFull, false, starts, 100);
+  ASSERT_FALSE(structured.jacobianStructure().empty());
+  dense.jacobianStructure(tkJacobianStructure());
+  structured.minimize();
+  dense.minimize();
+  // A residual column with noise: the minimum is located to about √ε (see above).
+  EXPECT_LT(relativeDifference(structured.getX(), dense.getX()), 1e-7);
+  EXPECT_NEAR(structured.camera().lens[0], camera.lens[0], 1e-3);
 }
 
 }  // namespace
