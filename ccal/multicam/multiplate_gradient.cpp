@@ -94,20 +94,24 @@ struct Selection {
   bool aPlacement(long j) const { return zi == -1 && (ai == -1 || j == ai); }
 };
 
-// The accumulators of one evaluation.
-struct Accumulators {
-  std::vector<c3d_ptRayGenericPoly> cameras;
-  std::vector<c3d_ptRayZRotGenericPoly> zPlacements;
-  std::vector<c3d_ptRayGenericPoly> aPlacements;
-};
+// The camera's world -> camera transform in the procedural layer's form.
+cmath_xformLinear3 procXform(const tk_CameraValues& camera) {
+  cmath_xformLinear3 worldToCamera;
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b)
+      worldToCamera.matrix[a][b] = camera.rotation.element(a, b);
+  }
+  worldToCamera.trans = {camera.trans.x(), camera.trans.y(), camera.trans.z()};
+  return worldToCamera;
+}
 
 // Adds one correspondence of camera c seen in a placement with pose plateToWorld: the intrinsic
 // term to intrinsicBlock, the pose terms to the camera's and the placement's accumulators (one of
-// zAcc, aAcc, or none for placement 0).
+// zAcc, aAcc, or none for placement 0). worldToCamera is procXform(camera).
 void addCorrespondence(const ccal_crspPair2D3DWeighted& r, const tk_CameraValues& camera,
-                       const tkXform<3>& plateToWorld, double* intrinsicBlock,
-                       c3d_ptRayGenericPoly& cameraAcc, c3d_ptRayZRotGenericPoly* zAcc,
-                       c3d_ptRayGenericPoly* aAcc) {
+                       const cmath_xformLinear3& worldToCamera, const tkXform<3>& plateToWorld,
+                       double* intrinsicBlock, c3d_ptRayGenericPoly& cameraAcc,
+                       c3d_ptRayZRotGenericPoly* zAcc, c3d_ptRayGenericPoly* aAcc) {
   if (r.w == 0.0)
     return;  // adds exactly nothing
   const tkVector<3> P(r.P.x, r.P.y, r.P.z);
@@ -121,22 +125,19 @@ void addCorrespondence(const ccal_crspPair2D3DWeighted& r, const tk_CameraValues
                              &m);
   const double inverseDepth = 1.0 / Pc.z();
   const double depthWeight = r.w * (inverseDepth * inverseDepth);
-  tfAddPoseTerms(cameraAcc, W, m, depthWeight);
-  if (zAcc == nullptr && aAcc == nullptr)
-    return;
-  // The two planes through the viewing ray, pulled back from the camera frame to the world frame.
+  // The two planes through the viewing ray (x − m.x·z = 0, y − m.y·z = 0 in the camera frame):
+  // the camera's pose terms as functions of the world point (tfAddPoseTerms), and, pulled back
+  // to the world frame, the placement's as functions of the plate point.
   const cmath_vect3 origin = {0.0, 0.0, 0.0};
   const cmath_vect3 direction = {m.x(), m.y(), 1.0};
   cmath_vect3 normals[2];
   double offsets[2];
   tfThrowExceptionOnFailure(
       c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, &direction, normals, offsets));
-  cmath_xformLinear3 worldToCamera;
-  for (int a = 0; a < 3; ++a) {
-    for (int b = 0; b < 3; ++b)
-      worldToCamera.matrix[a][b] = camera.rotation.element(a, b);
-  }
-  worldToCamera.trans = {camera.trans.x(), camera.trans.y(), camera.trans.z()};
+  tfThrowExceptionOnFailure(c3d_ptRayGenericPoly_addPlanePairWeighted(
+      &cameraAcc, W.x(), W.y(), W.z(), normals, offsets, depthWeight));
+  if (zAcc == nullptr && aAcc == nullptr)
+    return;
   cmath_vect3 worldNormals[2];
   double worldOffsets[2];
   for (int k = 0; k < 2; ++k)
@@ -150,57 +151,89 @@ void addCorrespondence(const ccal_crspPair2D3DWeighted& r, const tk_CameraValues
         aAcc, P.x(), P.y(), P.z(), worldNormals, worldOffsets, depthWeight));
 }
 
+// Unpacks the cameras and placements of the selection into scratch and clears their
+// accumulators. Returns 0 or the negative status of an accumulator.
+long prepareSelection(const tk_MultiplateProblem& pr, const double* x, const Selection& sel,
+                      tk_MultiplateScratch& scratch) {
+  tk_MultiplateValues& values = scratch.values;
+  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  const std::size_t nZ = static_cast<std::size_t>(pr.nZ);
+  const std::size_t nA = static_cast<std::size_t>(pr.nA);
+  values.cameras.resize(nC);
+  values.zPoses.resize(nZ);
+  values.zTanHalf.resize(nZ);
+  values.aPoses.resize(nA);
+  scratch.aXforms.resize(nA);
+  scratch.cameras.resize(nC);
+  scratch.zPlacements.resize(nZ);
+  scratch.aPlacements.resize(nA);
+  for (long c = 0; c < pr.nC; ++c) {
+    if (!sel.camera(c))
+      continue;
+    unpackCamera(pr, x, c, values.cameras[static_cast<std::size_t>(c)]);
+    const cstd_status s = c3d_ptRayGenericPoly_init(&scratch.cameras[static_cast<std::size_t>(c)]);
+    if (s < 0)
+      return s;
+  }
+  for (long j = 0; j < pr.nZ; ++j) {
+    if (!sel.zPlacement(j))
+      continue;
+    unpackZ(pr, x, j, values);
+    const cstd_status s =
+        c3d_ptRayZRotGenericPoly_init(&scratch.zPlacements[static_cast<std::size_t>(j)]);
+    if (s < 0)
+      return s;
+  }
+  for (long j = 0; j < pr.nA; ++j) {
+    if (!sel.aPlacement(j))
+      continue;
+    unpackA(pr, x, j, values);
+    scratch.aXforms[static_cast<std::size_t>(j)] =
+        values.aPoses[static_cast<std::size_t>(j)].xform();
+    const cstd_status s =
+        c3d_ptRayGenericPoly_init(&scratch.aPlacements[static_cast<std::size_t>(j)]);
+    if (s < 0)
+      return s;
+  }
+  return 0;
+}
+
 long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f,
-                      const Selection& sel) {
-  tk_MultiplateValues values;
-  tfUnpackMultiplate(pr, x, values);
-  Accumulators acc;
-  acc.cameras.resize(static_cast<std::size_t>(pr.nC));
-  acc.zPlacements.resize(static_cast<std::size_t>(pr.nZ));
-  acc.aPlacements.resize(static_cast<std::size_t>(pr.nA));
-  for (c3d_ptRayGenericPoly& a : acc.cameras) {
-    const cstd_status s = c3d_ptRayGenericPoly_init(&a);
-    if (s < 0)
-      return s;
-  }
-  for (c3d_ptRayZRotGenericPoly& a : acc.zPlacements) {
-    const cstd_status s = c3d_ptRayZRotGenericPoly_init(&a);
-    if (s < 0)
-      return s;
-  }
-  for (c3d_ptRayGenericPoly& a : acc.aPlacements) {
-    const cstd_status s = c3d_ptRayGenericPoly_init(&a);
-    if (s < 0)
-      return s;
-  }
+                      const Selection& sel, tk_MultiplateScratch& scratch) {
+  const long prepared = prepareSelection(pr, x, sel, scratch);
+  if (prepared < 0)
+    return prepared;
+  const tk_MultiplateValues& values = scratch.values;
+  tk_MultiplateScratch& acc = scratch;
   const long attention = csys_attention_check();
   if (attention < 0)
     return attention;
 
-  double scratch[tk_kMaxCameraParams] = {};
+  double unusedIntrinsic[tk_kMaxCameraParams] = {};  // pose-only: intrinsic terms dropped
   const std::size_t nC = static_cast<std::size_t>(pr.nC);
   for (std::size_t c = 0; c < nC; ++c) {
     if (!sel.camera(static_cast<long>(c)))
       continue;
     const tk_CameraValues& camera = values.cameras[c];
-    double* block = pr.poseOnly ? scratch : f + static_cast<long>(c) * pr.cameraBlock;
+    const cmath_xformLinear3 worldToCamera = procXform(camera);
+    double* block = pr.poseOnly ? unusedIntrinsic : f + static_cast<long>(c) * pr.cameraBlock;
     for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nZ); ++j) {
       if (!sel.zPlacement(static_cast<long>(j)))
         continue;
       const tk_MultiplateList& list = pr.zLists[j * nC + c];
       c3d_ptRayZRotGenericPoly* zAcc = j == 0 ? nullptr : &acc.zPlacements[j];
       for (std::size_t k = 0; k < list.count; ++k)
-        addCorrespondence(list.records[k], camera, values.zPoses[j], block, acc.cameras[c], zAcc,
-                          nullptr);
+        addCorrespondence(list.records[k], camera, worldToCamera, values.zPoses[j], block,
+                          acc.cameras[c], zAcc, nullptr);
     }
     for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j) {
       if (!sel.aPlacement(static_cast<long>(j)))
         continue;
       const tk_MultiplateList& list = pr.aLists[j * nC + c];
-      const tkXform<3> pose = values.aPoses[j].xform();
+      const tkXform<3>& pose = scratch.aXforms[j];
       for (std::size_t k = 0; k < list.count; ++k)
-        addCorrespondence(list.records[k], camera, pose, block, acc.cameras[c], nullptr,
-                          &acc.aPlacements[j]);
+        addCorrespondence(list.records[k], camera, worldToCamera, pose, block, acc.cameras[c],
+                          nullptr, &acc.aPlacements[j]);
     }
   }
 
@@ -325,12 +358,18 @@ void tfUnpackMultiplate(const tk_MultiplateProblem& problem, const double* x,
 }
 
 long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
-                          long index) {
+                          long index, tk_MultiplateScratch& scratch) {
   Selection sel;
   problem.blockOf(index, sel.ci, sel.zi, sel.ai);
   if (!problem.poseOnly && problem.model == tk2XformCalib2Defs::eSineTan)
     return numericalGradient(problem, x, f, sel);
-  return analyticGradient(problem, x, f, sel);
+  return analyticGradient(problem, x, f, sel, scratch);
+}
+
+long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
+                          long index) {
+  tk_MultiplateScratch scratch;
+  return tfMultiplateGradient(problem, x, f, index, scratch);
 }
 
 double tfMultiplateCost(const tk_MultiplateProblem& problem, const double* x) {

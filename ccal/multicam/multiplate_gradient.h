@@ -24,6 +24,8 @@
 #include "ccal/single/camera_param_packing.h"
 
 #include <ccal/multicamera_calibration_params.h>
+#include <proc/c3d_ptRayGenericPoly.h>
+#include <proc/c3d_ptRayZRotGenericPoly.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>
 #include <tk/quaternion_xform.h>
 #include <tk/xform.h>
@@ -81,9 +83,23 @@ void tfPackMultiplate(
     const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& params,
     tk_MultiplateProblem& problem, double* x);
 
+// Work space of tfMultiplateGradient, kept between calls by a solver: once its vectors have
+// grown to the problem's counts an evaluation allocates nothing, and only the cameras and
+// placements of the selection are unpacked and accumulated. Used by one thread at a time.
+struct tk_MultiplateScratch {
+  tk_MultiplateValues values;
+  std::vector<tkXform<3>> aXforms;  // the arbitrary poses as matrices
+  std::vector<c3d_ptRayGenericPoly> cameras;
+  std::vector<c3d_ptRayZRotGenericPoly> zPlacements;
+  std::vector<c3d_ptRayGenericPoly> aPlacements;
+};
+
 // F at x for the selection of index (see above); f has problem.size() zero-filled entries.
 // Returns 0 or the negative status of an abort request or of an accumulator; throws what the
 // kernels throw (the solvers turn exceptions into a status).
+long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
+                          long index, tk_MultiplateScratch& scratch);
+// The same with a scratch of its own.
 long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
                           long index);
 

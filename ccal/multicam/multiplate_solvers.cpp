@@ -110,14 +110,51 @@ std::vector<double> heightsOf(const cstd_vectord& v) {
   return std::vector<double>(begin, begin + count);
 }
 
+// Blocks of the layout: one per camera, Z-rotation placement 1 .. nZ−1 and arbitrary placement;
+// F has the same blocks (it is the gradient). A placement's block couples with the blocks of the
+// cameras that have a non-empty list in it, and with itself; a camera's block with itself. The
+// placements are eliminated by the structured solve. Empty when x does not have the layout's
+// size yet.
+tkJacobianStructure structureOf(const tk_MultiplateProblem& pr, long n) {
+  if (pr.size() != n || pr.nC < 1 || pr.cameraBlock < 1)
+    return tkJacobianStructure();
+  std::vector<long> starts;
+  for (long c = 0; c < pr.nC; ++c)
+    starts.push_back(c * pr.cameraBlock);
+  for (long j = 1; j < pr.nZ; ++j)
+    starts.push_back(pr.zStart() + 3 * (j - 1));
+  for (long j = 0; j < pr.nA; ++j)
+    starts.push_back(pr.aStart() + 6 * j);
+  tkJacobianStructure structure(n, n, starts, starts);
+  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  const auto link = [&](long placementBlock, const std::vector<tk_MultiplateList>& lists, long j) {
+    structure.couple(placementBlock, placementBlock);
+    structure.eliminate(placementBlock);
+    for (std::size_t c = 0; c < nC; ++c) {
+      const std::size_t k = static_cast<std::size_t>(j) * nC + c;
+      if (k < lists.size() && lists[k].count > 0) {
+        structure.couple(placementBlock, static_cast<long>(c));
+        structure.couple(static_cast<long>(c), placementBlock);
+      }
+    }
+  };
+  for (long c = 0; c < pr.nC; ++c)
+    structure.couple(c, c);
+  for (long j = 1; j < pr.nZ; ++j)
+    link(pr.nC + j - 1, pr.zLists, j);
+  for (long j = 0; j < pr.nA; ++j)
+    link(pr.nC + (pr.nZ > 0 ? pr.nZ - 1 : 0) + j, pr.aLists, j);
+  return structure;
+}
+
 long guarded(const tk_MultiplateProblem& problem, const tkLevMarSolve& solver, const tkNMMatrix& x,
-             tkNMMatrix& f, long index) {
+             tkNMMatrix& f, long index, tk_MultiplateScratch& scratch) {
   try {
     if (!solver.recomputeY())
       index = tkFSolver::kAllEntries;
     if (problem.size() != solver.getSize())
       return kExceptionStatus;  // data and layout disagree
-    return tfMultiplateGradient(problem, x.data(), f.data(), index);
+    return tfMultiplateGradient(problem, x.data(), f.data(), index, scratch);
   } catch (...) {
     return kExceptionStatus;
   }
@@ -226,12 +263,13 @@ void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshPro
   pr.cameraUnitValIndices.resize(nC, 0);
   pr.arbitraryUnitValIndices = arbitraryIndices_;
   pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+  jacobianStructure(structureOf(pr, getSize()));
 }
 
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x,
                                                                             tkNMMatrix& f,
                                                                             long index) const {
-  return guarded(problem_, *this, x, f, index);
+  return guarded(problem_, *this, x, f, index, scratch_);
 }
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                            tkNMMatrix& f) const {
@@ -314,11 +352,12 @@ void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::refreshProblem() {
   pr.cameraUnitValIndices.assign(1, cameraIndex_);
   pr.arbitraryUnitValIndices = arbitraryIndices_;
   pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+  jacobianStructure(structureOf(pr, getSize()));
 }
 
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x, tkNMMatrix& f,
                                                                  long index) const {
-  return guarded(problem_, *this, x, f, index);
+  return guarded(problem_, *this, x, f, index, scratch_);
 }
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                 tkNMMatrix& f) const {

@@ -11,7 +11,14 @@
 // Use, in this order: cameraUnitValIndices, arbitraryUnitValIndices, setX(x0), startingParams,
 // zRotationData, arbitraryData, recomputeYVals(flags: true at the first index of every block);
 // minimize(); getX() and unpack. The solvers hold copies of all data. FuncI never throws: any
-// exception becomes the status 0x80000000, which ends the minimisation.
+// exception becomes the status 0x80000000, which ends the minimisation. A solver object is used
+// by one thread at a time (FuncI reuses a work space).
+//
+// Jacobian structure: once the layout is complete (data, starting parameters and x of size N)
+// the solvers declare it (tkFSolver::jacobianStructure): one block per camera and per
+// placement; a placement's block reaches its own rows and those of the cameras with a non-empty
+// list in it, a camera's block its own rows and those of the placements it saw. Placements are
+// eliminated, so an iteration costs time linear in the number of placements.
 //
 // Settings (tkLevMarSolve order): (N, N, 1e-12, 1e-30, maxIterations, 15, 0.01, 1e-8, 1e20,
 // true, true) with maxIterations 300 for one camera and 200 for a rig. The |F|² rule (1e-30) is
@@ -78,6 +85,7 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
   cstd_vectord heights_;
   cstd_vector_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
   tk_MultiplateProblem problem_;
+  mutable tk_MultiplateScratch scratch_;  // of FuncI
 };
 
 // The solver of one camera with its placements.
@@ -112,6 +120,7 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkLevMarSolv
   cstd_vectord heights_;
   cstd_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
   tk_MultiplateProblem problem_;
+  mutable tk_MultiplateScratch scratch_;  // of FuncI
 };
 
 // The poses of a rig whose intrinsic models (those of the starting parameters) are fixed: the rig

@@ -94,13 +94,17 @@ long tkFSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& 
     jacobian.resize(m_, n_);
 
   const bool blockWise = recomputeY();
+  const bool structured = !structure_.empty();
   xPerturbed_ = x;
   const auto fPerturbed = tk_eigenView(static_cast<const tkNMMatrix&>(fPerturbed_));
   const auto fBlockBase = tk_eigenView(static_cast<const tkNMMatrix&>(fBlockBase_));
   const auto fAtX = tk_eigenView(f);
   auto columns = tk_eigenView(jacobian);
   double* perturbed = xPerturbed_.data();
+  if (structured)
+    columns.setZero();
 
+  long structureBlock = 0;
   for (long i = 0; i < n_; ++i) {
     const double xi = perturbed[i];
     perturbed[i] = xi + jacobianStep_ * std::max(1.0, std::fabs(xi));
@@ -113,14 +117,25 @@ long tkFSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& 
           return status;
       }
       status = evaluateI(xPerturbed_, fPerturbed_, i);
-      if (status < 0)
-        return status;
-      columns.col(i) = (fPerturbed - fBlockBase) / h;
     } else {
       status = evaluate(xPerturbed_, fPerturbed_);
-      if (status < 0)
-        return status;
-      columns.col(i) = (fPerturbed - fAtX) / h;
+    }
+    if (status < 0)
+      return status;
+    const auto& base = blockWise ? fBlockBase : fAtX;
+    if (structured) {
+      // Only the row groups the parameter's block reaches; the rest stays zero.
+      while (structureBlock + 1 < structure_.parameterBlocks() &&
+             structure_.parameterStart(structureBlock + 1) <= i)
+        ++structureBlock;
+      for (long g : structure_.groupsOf(structureBlock)) {
+        const long first = structure_.rowStart(g);
+        const long count = structure_.rowCount(g);
+        columns.col(i).segment(first, count) =
+            (fPerturbed.col(0).segment(first, count) - base.col(0).segment(first, count)) / h;
+      }
+    } else {
+      columns.col(i) = (fPerturbed - base) / h;
     }
     perturbed[i] = xi;
   }
@@ -151,6 +166,17 @@ void tkFSolver::recomputeYVals(const std::vector<bool>& flags) {
                             " block-start flags for " + std::to_string(n_) + " parameters");
   }
   blockStarts_ = flags;
+}
+
+void tkFSolver::jacobianStructure(const tkJacobianStructure& structure) {
+  if (!structure.empty() && (structure.parameters() != n_ || structure.functionValues() != m_)) {
+    tk_throwInvalidArgument("tkFSolver: a Jacobian structure of " +
+                            std::to_string(structure.functionValues()) + " x " +
+                            std::to_string(structure.parameters()) + " for a " +
+                            std::to_string(m_) + " x " + std::to_string(n_) + " Jacobian");
+  }
+  structure_ = structure;
+  ++structureVersion_;
 }
 
 void tkFSolver::setOutcome(Termination termination, long iterationsDone, long functionStatus) {

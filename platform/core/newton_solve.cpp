@@ -1,40 +1,13 @@
 #include <tk/newton_solve.h>
 #include "platform/core/invalid_argument.h"
 
+#include "platform/core/block_normal_equations.h"
+#include "platform/core/dense_cholesky.h"
 #include "platform/core/nm_matrix_eigen.h"
 
 #include <cmath>
 #include <limits>
 #include <stdexcept>
-
-namespace {
-
-// A pivot this small relative to its diagonal entry means the matrix is singular to working
-// precision (condition beyond about 1e14).
-constexpr double kRelativePivotFloor = 1e-14;
-
-// Overwrites the lower triangle of the symmetric matrix a (only that triangle is read) with its
-// Cholesky factor L, a = L Lᵀ. Returns false when a is not numerically positive definite.
-// Left-looking, one matrix-vector product per column: it allocates nothing, unlike the blocked
-// factorisations whose panel products take heap workspace.
-bool choleskyInPlace(Eigen::Map<Eigen::MatrixXd>& a) {
-  const Eigen::Index n = a.rows();
-  for (Eigen::Index j = 0; j < n; ++j) {
-    const double diagonal = a(j, j);
-    if (j > 0) {
-      a.col(j).tail(n - j).noalias() -= a.bottomLeftCorner(n - j, j) * a.row(j).head(j).transpose();
-    }
-    const double pivot = a(j, j);
-    if (!(pivot > kRelativePivotFloor * diagonal) || !(pivot > 0.0))
-      return false;
-    const double root = std::sqrt(pivot);
-    a(j, j) = root;
-    a.col(j).tail(n - j - 1) /= root;
-  }
-  return true;
-}
-
-}  // namespace
 
 tkNewtonSolve::tkNewtonSolve(long n, long m, double xTol, double fTol, long maxIterations,
                              double jacobianStep, bool blockJacobian)
@@ -51,6 +24,7 @@ tkNewtonSolve::tkNewtonSolve(long n, long m, double xTol, double fTol, long maxI
   xTrial_.resize(n, 1);
   fTrial_.resize(m, 1);
   factor_.resize(n, n);
+  diagonal_.resize(n, 1);
 }
 
 tkNewtonSolve::~tkNewtonSolve() = default;
@@ -70,6 +44,16 @@ long tkNewtonSolve::evaluateStart(double& cost) {
 }
 
 void tkNewtonSolve::formNormalEquations() {
+  if (!jacobianStructure().empty()) {
+    if (blocks_ == nullptr || blocksVersion_ != jacobianStructureVersion()) {
+      blocks_ = std::make_unique<tk_BlockNormalEquations>(jacobianStructure());
+      blocksVersion_ = jacobianStructureVersion();
+    }
+    blocks_->form(jacobian_.data(), f_.data(), rhs_.data(), diagonal_.data());
+    tk_eigenView(normal_).diagonal() =
+        tk_eigenView(static_cast<const tkNMMatrix&>(diagonal_)).col(0);
+    return;
+  }
   const auto jacobian = tk_eigenView(static_cast<const tkNMMatrix&>(jacobian_));
   const auto f = tk_eigenView(static_cast<const tkNMMatrix&>(f_));
   auto normal = tk_eigenView(normal_);
@@ -99,10 +83,17 @@ bool tkNewtonSolve::solveNormalEquations(const tkNMMatrix& normal, const tkNMMat
       rhs.rows() != n || rhs.cols() != 1 || step.rows() != n || step.cols() != 1) {
     tk_throwInvalidArgument("tkNewtonSolve::solveNormalEquations: wrong shapes");
   }
+  if (!jacobianStructure().empty()) {
+    if (blocks_ == nullptr || blocksVersion_ != jacobianStructureVersion()) {
+      tk_throwInvalidArgument(
+          "tkNewtonSolve::solveNormalEquations: the structure changed since formNormalEquations");
+    }
+    return blocks_->solve(damping.data(), rhs.data(), step.data());
+  }
   auto factor = tk_eigenView(factor_);
   factor.triangularView<Eigen::Lower>() = tk_eigenView(normal);
   factor.diagonal() += tk_eigenView(damping).col(0);
-  if (!choleskyInPlace(factor))
+  if (!tk_choleskyInPlace(factor))
     return false;
   // A vector-typed view keeps the triangular solves on the workspace-free vector path.
   Eigen::Map<Eigen::VectorXd> solution(step.data(), n);

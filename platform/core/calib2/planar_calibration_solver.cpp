@@ -136,6 +136,35 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
   for (std::size_t v = 0; v < views.size(); ++v)
     poseParameters_[v].pack(starts[v], x.data() + viewBlockStart_ + 6 * v);
   setX(x);
+  declareStructure();
+}
+
+// Blocks: the intrinsics (shared), then one pose per view (eliminated); row groups: the rows of
+// each view with points. A view's pose reaches its own rows only, the intrinsics every row.
+void tk_PlanarCalibrationSolver::declareStructure() {
+  std::vector<long> blocks{0};
+  std::vector<long> groups;
+  long row = 0;
+  for (std::size_t v = 0; v < views_.size(); ++v) {
+    blocks.push_back(viewBlockStart_ + 6 * static_cast<long>(v));
+    if (!views_[v].empty())
+      groups.push_back(row);
+    row += 2 * static_cast<long>(views_[v].size());
+  }
+  if (groups.empty() || row != getFunctionSize())
+    return;  // nothing to structure
+  tkJacobianStructure structure(getSize(), getFunctionSize(), blocks, groups);
+  long group = 0;
+  for (std::size_t v = 0; v < views_.size(); ++v) {
+    const long block = 1 + static_cast<long>(v);
+    structure.eliminate(block);
+    if (views_[v].empty())
+      continue;
+    structure.couple(0, group);
+    structure.couple(block, group);
+    ++group;
+  }
+  jacobianStructure(structure);
 }
 
 tk_CameraIntrinsics tk_PlanarCalibrationSolver::cameraOf(const double* x) const {
@@ -223,12 +252,27 @@ long tk_PlanarCalibrationSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix
   const tk_CameraIntrinsics camera = cameraOf(x.data());
   const long rows = jacobian.rows();
   double* J = jacobian.data();  // column-major: element (r, c) at J[r + c * rows]
-  std::memset(J, 0, sizeof(double) * static_cast<std::size_t>(rows * jacobian.cols()));
+  const long nSlots = static_cast<long>(slots_.size());
+  if (jacobianStructure().empty()) {
+    std::memset(J, 0, sizeof(double) * static_cast<std::size_t>(rows * jacobian.cols()));
+  } else {
+    // Only the declared blocks (the intrinsic columns, each view's columns on its rows): a
+    // view's columns are zero on the other views' rows from the buffer's zero-filled start
+    // on, and the structured solve reads nothing else.
+    std::memset(J, 0, sizeof(double) * static_cast<std::size_t>(rows * nSlots));
+    long first = 0;
+    for (std::size_t v = 0; v < views_.size(); ++v) {
+      const long count = 2 * static_cast<long>(views_[v].size());
+      for (long k = 0; k < 6; ++k)
+        std::memset(J + first + (viewBlockStart_ + 6 * static_cast<long>(v) + k) * rows, 0,
+                    sizeof(double) * static_cast<std::size_t>(count));
+      first += count;
+    }
+  }
 
   // d p0 / d (p1, p2, p3) of the sine-tangent constraint p0 = p1 (1 - p2 / p3).
   const double p1 = camera.lens[1], p2 = camera.lens[2], p3 = camera.lens[3];
   const double p0ByP1 = 1.0 - p2 / p3, p0ByP2 = -p1 / p3, p0ByP3 = p1 * p2 / (p3 * p3);
-  const long nSlots = static_cast<long>(slots_.size());
 
   long row = 0;
   for (std::size_t v = 0; v < views_.size(); ++v) {

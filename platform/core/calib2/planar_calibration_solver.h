@@ -56,9 +56,15 @@ class tk_PlanarCalibrationSolver : public tkLevMarSolve {
   tkXform<3> pose(std::size_t view) const;
 
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
+  // The analytic Jacobian. The solver declares its block structure (intrinsics shared, view
+  // poses eliminated), so only the declared blocks are written: the other entries of jacobian
+  // must be zero on entry, as they are in the solver's own buffer.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
 
  private:
+  // Declares the Jacobian's block structure (tkFSolver::jacobianStructure).
+  void declareStructure();
+
   // What a value of the intrinsic block stands for.
   enum Slot {
     eScaleX,

@@ -36,10 +36,21 @@
 //   the block rather than with the whole problem.
 // - When recomputeY() is false, FuncI must treat every index as kAllEntries; the framework then
 //   differentiates Func over the whole problem.
+//
+// Declared structure (jacobianStructure(s), see tk/jacobian_structure.h):
+// - The solver states which parameter blocks can reach which groups of function values. From
+//   then on compJacob computes a column only on the rows its block reaches and sets the others
+//   to zero, and tkNewtonSolve / tkLevMarSolve form and solve the normal equations block-wise,
+//   eliminating the local blocks by a Schur complement: the cost of an iteration grows linearly
+//   with the number of local blocks instead of cubically with n. The steps equal those of the
+//   dense path up to rounding.
+// - The declaration is a promise: every Jacobian entry outside the declared blocks must be zero
+//   (an analytic compJacob must leave them zero). A wrong declaration gives wrong steps.
 #ifndef TK_FSOLVER_H
 #define TK_FSOLVER_H
 
 #include <tk/export.h>
+#include <tk/jacobian_structure.h>
 #include <tk/nm_matrix.h>
 
 #include <vector>
@@ -78,7 +89,8 @@ class TK_API tkFSolver {
   // by Func. The default uses forward differences with step h_i = jacobianStep * max(1, |x_i|)
   // (the representable x_i + h_i - x_i is used as the divisor), either on Func or, when
   // recomputeY() is true, block-wise on FuncI as described above. Override it to supply an
-  // analytic Jacobian. Returns 0, or the negative status of the function (jacobian is then
+  // analytic Jacobian. With a declared structure only the declared blocks are computed and the
+  // rest of J is zero. Returns 0, or the negative status of the function (jacobian is then
   // incomplete). Throws tkInvariantFailure when x or f has the wrong shape.
   virtual long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian);
 
@@ -103,6 +115,15 @@ class TK_API tkFSolver {
   // off again. Throws tkInvariantFailure when the size is neither 0 nor n.
   void recomputeYVals(const std::vector<bool>& flags);
   const std::vector<bool>& recomputeYVals() const { return blockStarts_; }
+
+  // Declares the block structure of the Jacobian (see above); an empty structure returns to the
+  // dense path. Throws tkInvariantFailure unless the structure is empty or has n parameters and
+  // m function values.
+  void jacobianStructure(const tkJacobianStructure& structure);
+  const tkJacobianStructure& jacobianStructure() const { return structure_; }
+  // Incremented by every jacobianStructure(s) call, so that derived classes can tell when to
+  // rebuild what they derived from the structure.
+  long jacobianStructureVersion() const { return structureVersion_; }
 
   bool blockJacobian() const { return blockJacobian_; }
   double jacobianStep() const { return jacobianStep_; }
@@ -139,6 +160,8 @@ class TK_API tkFSolver {
   double jacobianStep_;
   bool blockJacobian_;
   std::vector<bool> blockStarts_;
+  tkJacobianStructure structure_;
+  long structureVersion_ = 0;
   tkNMMatrix x_;
 
   // Work columns of the numerical Jacobian, sized once.

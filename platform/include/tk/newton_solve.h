@@ -18,13 +18,18 @@
 // F could not be evaluated at the start (eFunctionStopped with no accepted point, or
 // eNonFiniteStart); x is then the start unchanged.
 //
-// All work buffers are sized at construction from n and m; an iteration allocates nothing.
+// All work buffers are sized at construction from n and m (those of the structured solve at the
+// first iteration after a structure is declared); an iteration allocates nothing.
 #ifndef TK_NEWTON_SOLVE_H
 #define TK_NEWTON_SOLVE_H
 
 #include <tk/export.h>
 #include <tk/fsolver.h>
 #include <tk/nm_matrix.h>
+
+#include <memory>
+
+class tk_BlockNormalEquations;
 
 class TK_API tkNewtonSolve : public tkFSolver {
  public:
@@ -45,16 +50,19 @@ class TK_API tkNewtonSolve : public tkFSolver {
   // damping, rhs and step n x 1; step is preallocated). Returns false when the matrix is not
   // numerically positive definite or the result is not finite; the caller then treats the
   // step as failed (tkLevMarSolve raises the damping). The default factors a dense copy in
-  // place by Cholesky: O(n^3), no allocation.
-  // Override it to exploit structure, e.g. a block-arrowhead normal matrix (one shared block
-  // coupled to many independent blocks) solved by the Schur complement on the shared block.
+  // place by Cholesky: O(n^3), no allocation. With a declared Jacobian structure
+  // (tkFSolver::jacobianStructure) it solves block-wise instead, from the blocks kept by
+  // formNormalEquations (normal then holds only its diagonal; see there).
   virtual bool solveNormalEquations(const tkNMMatrix& normal, const tkNMMatrix& damping,
                                     const tkNMMatrix& rhs, tkNMMatrix& step);
 
   // Shared steps of the minimisers.
   // Evaluates F at getX() into f(); returns the status and stores |F|^2 in cost.
   long evaluateStart(double& cost);
-  // normal() = JᵀJ and rhs() = -JᵀF from jacobian() and f().
+  // normal() = JᵀJ and rhs() = -JᵀF from jacobian() and f(). With a declared Jacobian
+  // structure only the declared blocks of J are read, the blocks of JᵀJ are kept internally
+  // for solveNormalEquations, and normal() receives the diagonal of JᵀJ only (its other entries
+  // are left as they are); the first call after a new declaration allocates the workspace.
   void formNormalEquations();
   // |step| <= xTol * (|x| + xTol).
   bool stepIsSmall(const tkNMMatrix& step, const tkNMMatrix& x) const;
@@ -83,7 +91,11 @@ class TK_API tkNewtonSolve : public tkFSolver {
   tkNMMatrix step_;
   tkNMMatrix xTrial_;
   tkNMMatrix fTrial_;
-  tkNMMatrix factor_;  // scratch of the default solveNormalEquations
+  tkNMMatrix factor_;    // scratch of the default solveNormalEquations
+  tkNMMatrix diagonal_;  // diag(JᵀJ) of the structured path
+  // Workspace of the structured solve, built for jacobianStructureVersion() == blocksVersion_.
+  std::unique_ptr<tk_BlockNormalEquations> blocks_;
+  long blocksVersion_ = 0;
 };
 
 #endif
