@@ -100,8 +100,8 @@ Estimate coarseEstimate(const CameraData& d, tk2XformCalib2Defs::tkCalib2Distort
 
   Estimate e;
   tkPhysicalAtZEquals1FromImageParams intrinsic;
-  tfConvert(xform, intrinsic);
-  intrinsic.distModel(model);
+  tfConvert(xform, intrinsic);  // model, linear map, lens list and centre of the planar fit
+  // (setting the model again would reset a sine-tangent lens list to its default)
   e.camera.physicalAtZEquals1FromImageParams(intrinsic);
   const tkXform<3> E0 = xform.extrinsicXform();
   e.camera.cameraPoseInverse(tk3QuaternionXform(E0));
