@@ -14,35 +14,6 @@ namespace {
 
 using Params = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
 
-tkMulticameraZRotationPlacementsWeighted weightedZ(const tk_ZRotationPlacements& z,
-                                                   double scale = 1.0) {
-  tkMulticameraZRotationPlacementsWeighted out;
-  for (const auto& placement : z) {
-    std::vector<tkMulticameraWeightedList> lists;
-    for (const auto& list : placement.first) {
-      lists.emplace_back();
-      for (const auto& k : list)
-        lists.back().push_back(tkCrspPairWeighted(k.first, k.second * scale));
-    }
-    out.push_back({lists, placement.second * scale});
-  }
-  return out;
-}
-
-tkMulticameraArbitraryPlacementsWeighted weightedA(const tk_ArbitraryPlacements& a,
-                                                   double scale = 1.0) {
-  tkMulticameraArbitraryPlacementsWeighted out;
-  for (const auto& placement : a) {
-    out.emplace_back();
-    for (const auto& list : placement) {
-      out.back().emplace_back();
-      for (const auto& k : list)
-        out.back().back().push_back(tkCrspPairWeighted(k.first, k.second * scale));
-    }
-  }
-  return out;
-}
-
 // Largest image distance between the mappings of two rigs over every correspondence's plate
 // point.
 double largestMappingDifference(const tkRigDataSet& set, const Params& a, const Params& b) {
@@ -78,7 +49,7 @@ TEST(MulticameraCalibration, NoisyRadialRigLeavesTheNoiseAndScalesWithThePlateUn
   Params result;
   std::vector<double> rmsZ, maxZ, rmsA, maxA;
   tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
-      set.model, weightedZ(set.zData), weightedA(set.aData), result, rmsZ, maxZ, rmsA, maxA);
+      set.model, tfWeightedZ(set.zData), tfWeightedA(set.aData), result, rmsZ, maxZ, rmsA, maxA);
   ASSERT_EQ(rmsZ.size(), 3u);
   ASSERT_EQ(maxA.size(), 3u);
   // |d| of two independent N(0, σ²) components: RMS σ√2, less the fitted degrees of freedom.
@@ -97,9 +68,9 @@ TEST(MulticameraCalibration, NoisyRadialRigLeavesTheNoiseAndScalesWithThePlateUn
   // Plate coordinates and heights in a unit 1000 times smaller: only translations change.
   Params scaled;
   std::vector<double> rmsZ2, maxZ2, rmsA2, maxA2;
-  tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, weightedZ(set.zData, 1000.0),
-                                                        weightedA(set.aData, 1000.0), scaled, rmsZ2,
-                                                        maxZ2, rmsA2, maxA2);
+  tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, tfWeightedZ(set.zData, 1000.0),
+                                                        tfWeightedA(set.aData, 1000.0), scaled,
+                                                        rmsZ2, maxZ2, rmsA2, maxA2);
   for (std::size_t c = 0; c < 3; ++c) {
     EXPECT_NEAR(rmsA2[c], rmsA[c], 1e-9);
     EXPECT_NEAR(scaled.cameraPoseInverses()[c].trans().z(),

@@ -12,33 +12,6 @@ namespace {
 
 using Params = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
 
-tkMulticameraZRotationPlacementsWeighted weightedZ(const tk_ZRotationPlacements& z, double scale) {
-  tkMulticameraZRotationPlacementsWeighted out;
-  for (const auto& placement : z) {
-    std::vector<tkMulticameraWeightedList> lists;
-    for (const auto& list : placement.first) {
-      lists.emplace_back();
-      for (const auto& k : list)
-        lists.back().push_back(tkCrspPairWeighted(k.first, k.second * scale, 2.0));
-    }
-    out.push_back({lists, placement.second * scale});
-  }
-  return out;
-}
-
-tkMulticameraArbitraryPlacementsWeighted weightedA(const tk_ArbitraryPlacements& a, double scale) {
-  tkMulticameraArbitraryPlacementsWeighted out;
-  for (const auto& placement : a) {
-    out.emplace_back();
-    for (const auto& list : placement) {
-      out.back().emplace_back();
-      for (const auto& k : list)
-        out.back().back().push_back(tkCrspPairWeighted(k.first, k.second * scale, 0.5));
-    }
-  }
-  return out;
-}
-
 TEST(MulticameraPose, TrueIntrinsicsRecoverEveryPose) {
   const tkRigDataSet set = tfLoadRig("rig3-radial-exact.json");
   const auto& intrinsics = set.truth.physicalAtZEquals1FromImageParams();
@@ -48,8 +21,8 @@ TEST(MulticameraPose, TrueIntrinsicsRecoverEveryPose) {
 
   // Weighted, plate unit 10 times smaller: translations times 10, the rest unchanged.
   Params scaled;
-  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, weightedZ(set.zData, 10.0),
-                                                         weightedA(set.aData, 10.0), scaled);
+  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
+      intrinsics, tfWeightedZ(set.zData, 10.0, 2.0), tfWeightedA(set.aData, 10.0, 0.5), scaled);
   tfExpectRigNear(tfScaleTranslations(scaled, 0.1), set.truth, 1e-7);
 
   Params again;

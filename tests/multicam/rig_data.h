@@ -80,6 +80,36 @@ inline tkRigDataSet tfLoadRig(const std::string& fileName) {
   return set;
 }
 
+// The data as weighted records: plate points and heights times scale, every weight `weight`.
+inline tk_ZRotationPlacementsW tfWeightedZ(const tk_ZRotationPlacements& z, double scale = 1.0,
+                                           double weight = 1.0) {
+  tk_ZRotationPlacementsW out;
+  for (const auto& placement : z) {
+    std::vector<std::vector<tkCrspPairWeighted>> lists;
+    for (const auto& list : placement.first) {
+      lists.emplace_back();
+      for (const auto& k : list)
+        lists.back().push_back(tkCrspPairWeighted(k.first, k.second * scale, weight));
+    }
+    out.push_back({lists, placement.second * scale});
+  }
+  return out;
+}
+
+inline tk_ArbitraryPlacementsW tfWeightedA(const tk_ArbitraryPlacements& a, double scale = 1.0,
+                                           double weight = 1.0) {
+  tk_ArbitraryPlacementsW out;
+  for (const auto& placement : a) {
+    out.emplace_back();
+    for (const auto& list : placement) {
+      out.back().emplace_back();
+      for (const auto& k : list)
+        out.back().back().push_back(tkCrspPairWeighted(k.first, k.second * scale, weight));
+    }
+  }
+  return out;
+}
+
 // Relative closeness of two values on the scale of `scale` (the size of the quantity they belong
 // to, so that values near 0 are judged against their group).
 inline void tfExpectRelNear(double actual, double expected, double scale, double tol,
