@@ -5,9 +5,11 @@
 
 #include <ccal/multicamera_calibration.h>
 #include <tk/exception.h>
+#include <tk/progress.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -36,12 +38,33 @@ double largestMappingDifference(const tkRigDataSet& set, const Params& a, const 
   return largest;
 }
 
-TEST(MulticameraCalibration, ExactRadialRigRecoversTheTruth) {
+// Exact data: the truth back, progress reported as a non-decreasing fraction that ends at 1, and
+// the same bits on every call.
+TEST(MulticameraCalibration, ExactRadialRigRecoversTheTruthRepeatablyAndReportsProgress) {
   const tkRigDataSet set = tfLoadRig("rig3-radial-exact.json");
   Params result;
-  tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, set.zData, set.aData, result);
+  std::vector<double> fractions;
+  {
+    tkProgressScope scope([&](double f) { fractions.push_back(f); }, false);
+    tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, set.zData, set.aData, result);
+  }
   tfExpectRigNear(result, set.truth, 1e-7);
   EXPECT_EQ(result.calibrationPlatePoses()[0].rotZ(), 0.0);
+  ASSERT_FALSE(fractions.empty());
+  EXPECT_GE(fractions.front(), 0.0);
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+  EXPECT_EQ(fractions.back(), 1.0);
+
+  Params again;
+  tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, set.zData, set.aData, again);
+  tfExpectSameBits(again, result);
+
+  // Estimate-only: work reported, nothing computed (default cameras of the model).
+  tkProgressScope estimate(nullptr, true);
+  tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, set.zData, set.aData, again);
+  EXPECT_GT(estimate.reportedWork(), 0.0);
+  ASSERT_EQ(again.physicalAtZEquals1FromImageParams().size(), 3u);
+  EXPECT_EQ(again.physicalAtZEquals1FromImageParams()[1].k(), 0.0);
 }
 
 TEST(MulticameraCalibration, NoisyRadialRigLeavesTheNoiseAndScalesWithThePlateUnit) {

@@ -171,4 +171,26 @@ inline void tfExpectRigNear(
                      "arbitrary placement " + std::to_string(j));
 }
 
+// Every value of two results equal bit for bit (poses through their transforms).
+inline void tfExpectSameBits(
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& a,
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& b) {
+  ASSERT_EQ(a.cameraPoseInverses().size(), b.cameraPoseInverses().size());
+  for (std::size_t c = 0; c < a.cameraPoseInverses().size(); ++c) {
+    EXPECT_TRUE(a.cameraPoseInverses()[c].xform() == b.cameraPoseInverses()[c].xform()) << c;
+    const auto& x = a.physicalAtZEquals1FromImageParams()[c];
+    const auto& y = b.physicalAtZEquals1FromImageParams()[c];
+    EXPECT_TRUE(x.xform().matrix() == y.xform().matrix() && x.xform().trans() == y.xform().trans());
+    EXPECT_EQ(x.centerOfExpansion(), y.centerOfExpansion());
+    EXPECT_EQ(x.lensDistParams(), y.lensDistParams());
+  }
+  ASSERT_EQ(a.calibrationPlatePoses().size(), b.calibrationPlatePoses().size());
+  for (std::size_t j = 0; j < a.calibrationPlatePoses().size(); ++j)
+    EXPECT_TRUE(a.calibrationPlatePoses()[j].xform() == b.calibrationPlatePoses()[j].xform());
+  ASSERT_EQ(a.arbitraryCalibrationPlatePoses().size(), b.arbitraryCalibrationPlatePoses().size());
+  for (std::size_t j = 0; j < a.arbitraryCalibrationPlatePoses().size(); ++j)
+    EXPECT_TRUE(a.arbitraryCalibrationPlatePoses()[j].xform() ==
+                b.arbitraryCalibrationPlatePoses()[j].xform());
+}
+
 #endif
