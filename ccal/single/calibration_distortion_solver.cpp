@@ -2,6 +2,7 @@
 
 #include "ccal/single/camera_projection.h"
 #include "ccal/single/crsp_gradient_terms.h"
+#include "ccal/single/sine_tan_cost.h"
 
 #include <proc/c3d_ptRayGenericPoly.h>
 #include <proc/csys_attention.h>
@@ -26,89 +27,6 @@ long parameterCount(Model model) {
         "tk3DCalibrationDistortionSolver: the distortion model is none of eNoDistortion, "
         "eRadial and eSineTan");
   return n;
-}
-
-// ---- the sine-tangent cost in stages ---------------------------------------------------------
-//
-// The projection P -> image is split where parameters enter: the pose gives the position at
-// Z = 1 q; the lens stage gives e = q − c, r = |e|, θ = atan2(r, 1) and the two radius terms
-// tan(θ/p1), sin(θ/p3); r_d = p0·tan(θ/p1) + p2·sin(θ/p3) gives the distorted point
-// d = c + e·(1/r)·r_d (c itself when |r| < 1e-15); L⁻¹ gives the image point. Each stage uses the
-// arithmetic of ccal_lensDistortion_distort and tk_CameraProjection, so a staged cost equals the
-// plain one bit for bit.
-
-// One camera of the sine-tangent cost, ready for projecting.
-struct SineTanCamera {
-  tkMatrix<3> rotation;
-  tkVector<3> trans;
-  double cx = 0.0, cy = 0.0;
-  double lens[4] = {1.0, 1.0, 1.0, 1.0};
-  bool singular = false;
-  tk2XformLinear imageFromDistorted;
-};
-
-void prepare(const tk_CameraValues& values, SineTanCamera& camera) {
-  const tk_IntrinsicValues& v = values.intrinsic;
-  camera.rotation = values.rotation;
-  camera.trans = values.trans;
-  camera.cx = v.cx;
-  camera.cy = v.cy;
-  for (int i = 0; i < 4; ++i)
-    camera.lens[i] = v.lens[i];
-  const tk2XformLinear distortedFromImage(tkMatrix<2>(v.sx, v.skew, 0.0, v.sy),
-                                          tkVector<2>(v.tx, v.ty));
-  camera.singular = distortedFromImage.matrix().isSingular();
-  if (!camera.singular)
-    camera.imageFromDistorted = distortedFromImage.inverse();
-}
-
-struct LensStage {
-  double ex, ey, r, theta, tanTerm, sinTerm;
-  bool atCentre;
-};
-
-inline void lensStage(const SineTanCamera& camera, double qx, double qy, LensStage& s) {
-  s.ex = qx - camera.cx;
-  s.ey = qy - camera.cy;
-  s.r = std::sqrt(s.ex * s.ex + s.ey * s.ey);
-  s.atCentre = std::fabs(s.r) < 1e-15;
-  s.theta = 0.0;
-  s.tanTerm = 0.0;
-  s.sinTerm = 0.0;
-  if (!s.atCentre) {
-    s.theta = std::atan2(s.r, 1.0);
-    s.tanTerm = std::tan(s.theta / camera.lens[1]);
-    s.sinTerm = std::sin(s.theta / camera.lens[3]);
-  }
-}
-
-inline tkVector<2> distorted(const SineTanCamera& camera, const LensStage& s, double tanTerm,
-                             double sinTerm) {
-  if (s.atCentre)
-    return tkVector<2>(camera.cx, camera.cy);
-  const double rd = camera.lens[0] * tanTerm + camera.lens[2] * sinTerm;
-  return tkVector<2>(camera.cx + s.ex * (1.0 / s.r) * rd, camera.cy + s.ey * (1.0 / s.r) * rd);
-}
-
-inline double squaredError(const SineTanCamera& camera, const tkVector<2>& imagePoint,
-                           const tkVector<2>& distortedPoint) {
-  const tkVector<2> projected =
-      camera.singular ? tkVector<2>(0.0, 0.0) : camera.imageFromDistorted.mapPoint(distortedPoint);
-  const tkVector<2> e = imagePoint - projected;
-  return e.dot(e);
-}
-
-inline tkVector<2> positionAtZ1(const SineTanCamera& camera, const tkVector<3>& physicalPoint) {
-  const tkVector<3> Pc = camera.rotation * physicalPoint + camera.trans;
-  return tkVector<2>(Pc.x() / Pc.z(), Pc.y() / Pc.z());
-}
-
-inline double fullSquaredError(const SineTanCamera& camera, const tkVector<2>& imagePoint,
-                               const tkVector<3>& physicalPoint) {
-  const tkVector<2> q = positionAtZ1(camera, physicalPoint);
-  LensStage s;
-  lensStage(camera, q.x(), q.y(), s);
-  return squaredError(camera, imagePoint, distorted(camera, s, s.tanTerm, s.sinTerm));
 }
 
 }  // namespace
@@ -182,77 +100,15 @@ long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* 
 long tk3DCalibrationDistortionSolver::numericalGradient(const double* x, double* f) const {
   const double h = 1e-8;
   const int n = static_cast<int>(getSize());
-  // camera[0]: the parameters x; camera[1 + 2i] and camera[2 + 2i]: x + h·eᵢ and x − h·eᵢ.
-  SineTanCamera camera[1 + 2 * tk_kMaxCameraParams];
-  double perturbed[tk_kMaxCameraParams] = {};
-  tk_CameraValues values;
-  for (int i = 0; i < n; ++i)
-    perturbed[i] = x[i];
-  tfUnpackCameraValues(perturbed, unitValIndex_, model_, values);
-  prepare(values, camera[0]);
-  for (int i = 0; i < n; ++i) {
-    for (int sign = 0; sign < 2; ++sign) {
-      perturbed[i] = sign == 0 ? x[i] + h : x[i] - h;
-      tfUnpackCameraValues(perturbed, unitValIndex_, model_, values);
-      prepare(values, camera[1 + 2 * i + sign]);
-    }
-    perturbed[i] = x[i];
-  }
-
+  tk_SineTanCentralCameras cameras;
+  tfPrepareSineTanCentralCameras(x, unitValIndex_, h, cameras);
   const ccal_crspPair2D3DWeighted* records = nullptr;
   std::size_t count = 0;
   tfThrowExceptionOnFailure(
       cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
   // sums[2i] = J(x + h·eᵢ), sums[2i + 1] = J(x − h·eᵢ).
   double sums[2 * tk_kMaxCameraParams] = {};
-  const SineTanCamera& base = camera[0];
-  for (std::size_t k = 0; k < count; ++k) {
-    const ccal_crspPair2D3DWeighted& r = records[k];
-    if (r.w == 0.0)
-      continue;  // adds exactly nothing
-    const double w = r.w;
-    const tkVector<2> p(r.p.x, r.p.y);
-    const tkVector<3> P(r.P.x, r.P.y, r.P.z);
-    const tkVector<2> q = positionAtZ1(base, P);
-    LensStage s;
-    lensStage(base, q.x(), q.y(), s);
-    const tkVector<2> d = distorted(base, s, s.tanTerm, s.sinTerm);
-
-    // Linear map: only L⁻¹ changes.
-    for (int i = tk_kTranslationX; i <= tk_kSkew; ++i)
-      for (int sign = 0; sign < 2; ++sign)
-        sums[2 * i + sign] += w * squaredError(camera[1 + 2 * i + sign], p, d);
-    // Pose: the whole projection.
-    for (int i = tk_kQuatVar1; i < tk_kCenterX; ++i)
-      for (int sign = 0; sign < 2; ++sign)
-        sums[2 * i + sign] += w * fullSquaredError(camera[1 + 2 * i + sign], p, P);
-    // Centre of expansion: the lens stage from q on.
-    for (int i = tk_kCenterX; i <= tk_kCenterY; ++i)
-      for (int sign = 0; sign < 2; ++sign) {
-        const SineTanCamera& c = camera[1 + 2 * i + sign];
-        LensStage moved;
-        lensStage(c, q.x(), q.y(), moved);
-        sums[2 * i + sign] +=
-            w * squaredError(c, p, distorted(c, moved, moved.tanTerm, moved.sinTerm));
-      }
-    // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
-    for (int sign = 0; sign < 2; ++sign) {
-      const SineTanCamera& c0 = camera[1 + 2 * (tk_kLensFirst + 0) + sign];
-      sums[2 * (tk_kLensFirst + 0) + sign] +=
-          w * squaredError(c0, p, distorted(c0, s, s.tanTerm, s.sinTerm));
-      const SineTanCamera& c1 = camera[1 + 2 * (tk_kLensFirst + 1) + sign];
-      const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
-      sums[2 * (tk_kLensFirst + 1) + sign] +=
-          w * squaredError(c1, p, distorted(c1, s, tanTerm, s.sinTerm));
-      const SineTanCamera& c2 = camera[1 + 2 * (tk_kLensFirst + 2) + sign];
-      sums[2 * (tk_kLensFirst + 2) + sign] +=
-          w * squaredError(c2, p, distorted(c2, s, s.tanTerm, s.sinTerm));
-      const SineTanCamera& c3 = camera[1 + 2 * (tk_kLensFirst + 3) + sign];
-      const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
-      sums[2 * (tk_kLensFirst + 3) + sign] +=
-          w * squaredError(c3, p, distorted(c3, s, s.tanTerm, sinTerm));
-    }
-  }
+  tfAddSineTanCentralCosts(cameras, records, count, nullptr, sums);
   for (int i = 0; i < n; ++i)
     f[i] = (sums[2 * i] - sums[2 * i + 1]) / h;
   return 0;
