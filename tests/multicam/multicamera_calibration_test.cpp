@@ -142,11 +142,10 @@ double radius(const tkPhysicalAtZEquals1FromImageParams& m, double theta) {
   return p[0] * std::tan(theta / p[1]) + p[2] * std::sin(theta / p[3]);
 }
 
-// Exact data: poses, linear maps and centres to 1e-7, the lens radius over the field of view to
-// 1e-7. The four lens values themselves are not determined to that level: beyond the shared
-// scale, p1..p3 lie along a valley whose last singular value is about 1e-7 of the largest, so
-// the 9-decimal data fix them only to about 1e-3 (see docs/rig-calibration.md). Noisy data: RMS
-// at the noise.
+// Exact data: poses, linear maps and centres (unit-slope form) to 1e-7, the lens radius over the
+// field of view to 1e-7. The four lens values themselves are not compared: along p1..p3 lies a
+// valley whose curvature is below what the numerical gradient's second differences resolve
+// (docs/rig-calibration.md). Noisy data: RMS at the noise.
 TEST(MulticameraCalibration, SineTangentRigRecoversTheTruthAndLeavesTheNoise) {
   const tkRigDataSet set = thinned(tfLoadRig("rig3-sinetan-exact.json"), 4);
   Params result;
