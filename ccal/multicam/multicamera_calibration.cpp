@@ -100,8 +100,8 @@ Estimate coarseEstimate(const CameraData& d, tk2XformCalib2Defs::tkCalib2Distort
 
   Estimate e;
   tkPhysicalAtZEquals1FromImageParams intrinsic;
-  tfConvert(xform, intrinsic);
-  intrinsic.distModel(model);
+  tfConvert(xform, intrinsic);  // model, linear map, lens list and centre of the planar fit
+  // (setting the model again would reset a sine-tangent lens list to its default)
   e.camera.physicalAtZEquals1FromImageParams(intrinsic);
   const tkXform<3> E0 = xform.extrinsicXform();
   e.camera.cameraPoseInverse(tk3QuaternionXform(E0));
@@ -283,7 +283,11 @@ Params initialEstimate(const tk_ZRotationData& zData, const tk_ArbitraryData& aD
   for (std::size_t c = 0; c < nC; ++c)
     if (std::isfinite(rms[c]) && (best == nC || rms[c] < rms[best]))
       best = c;
-  if (model == tk2XformCalib2Defs::eSineTan && best < nC)
+  // Re-seeding refines candidates in the best camera's frame, which must be the world frame of
+  // placement 0 (the refinement's precondition); a best camera that did not see placement 0
+  // re-seeds nobody.
+  if (model == tk2XformCalib2Defs::eSineTan && best < nC &&
+      data[best].z[0].first.size() >= kViewMinimum)
     for (std::size_t c = 0; c < nC; ++c)
       if (c != best)
         reseedFromBest(data, estimates, rms, best, c);

@@ -2,6 +2,7 @@
 
 #include "ccal/single/camera_projection.h"
 #include "ccal/single/crsp_gradient_terms.h"
+#include "ccal/single/sine_tan_cost.h"
 
 #include <proc/c3d_plane.h>
 #include <proc/c3d_ptRayGenericPoly.h>
@@ -290,8 +291,29 @@ long numericalGradient(const tk_MultiplateProblem& pr, const double* x, double* 
   for (const tk3QuaternionXform& pose : values.aPoses)
     aPoses.push_back(pose.xform());
 
+  // Camera rows: the 2·17 costs of a camera in one pass over its selected lists.
+  tk_SineTanCentralCameras central;
+  for (std::size_t c = 0; c < nC; ++c) {
+    if (!sel.camera(static_cast<long>(c)))
+      continue;
+    const long b = static_cast<long>(c) * pr.cameraBlock;
+    tfPrepareSineTanCentralCameras(x + b, pr.cameraUnitValIndices[c], delta, central);
+    double sums[2 * tk_kMaxCameraParams] = {};
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nZ); ++j)
+      if (sel.zPlacement(static_cast<long>(j)))
+        tfAddSineTanCentralCosts(central, pr.zLists[j * nC + c].records,
+                                 pr.zLists[j * nC + c].count, &values.zPoses[j], sums);
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j)
+      if (sel.aPlacement(static_cast<long>(j)))
+        tfAddSineTanCentralCosts(central, pr.aLists[j * nC + c].records,
+                                 pr.aLists[j * nC + c].count, &aPoses[j], sums);
+    for (long i = 0; i < pr.cameraBlock; ++i)
+      f[b + i] = (sums[2 * i] - sums[2 * i + 1]) / delta;
+  }
+
+  // Placement rows.
   std::vector<double> moved(x, x + n);
-  for (long m = 0; m < n; ++m) {
+  for (long m = pr.zStart(); m < n; ++m) {
     long cm, zm, am;
     pr.blockOf(m, cm, zm, am);
     if ((sel.ci != -1 && cm != -1 && sel.ci != cm) || (sel.zi != -1 && zm != -1 && sel.zi != zm) ||
@@ -301,21 +323,7 @@ long numericalGradient(const tk_MultiplateProblem& pr, const double* x, double* 
     double cost[2] = {0.0, 0.0};
     for (int side = 0; side < 2; ++side) {
       moved[static_cast<std::size_t>(m)] = side == 0 ? x[m] + delta : x[m] - delta;
-      if (cm != -1) {
-        tk_CameraValues camera;
-        unpackCamera(pr, moved.data(), cm, camera);
-        const tk_CameraProjection projection(camera);
-        for (long j = 0; j < pr.nZ; ++j)
-          if (sel.zPlacement(j))
-            cost[side] += listCost(
-                projection, values.zPoses[static_cast<std::size_t>(j)],
-                pr.zLists[static_cast<std::size_t>(j) * nC + static_cast<std::size_t>(cm)]);
-        for (long j = 0; j < pr.nA; ++j)
-          if (sel.aPlacement(j))
-            cost[side] += listCost(
-                projection, aPoses[static_cast<std::size_t>(j)],
-                pr.aLists[static_cast<std::size_t>(j) * nC + static_cast<std::size_t>(cm)]);
-      } else if (zm != -1) {
+      if (zm != -1) {
         const long j = zm + 1;
         const double* b = moved.data() + pr.zStart() + 3 * zm;
         const tkXform<3> pose =

@@ -5,39 +5,15 @@
 #include <ccal/multicamera_calibration.h>
 #include <ccal/multicamera_calibration_errors.h>
 #include <tk/exception.h>
+#include <tk/progress.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
 using Params = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
-
-tkMulticameraZRotationPlacementsWeighted weightedZ(const tk_ZRotationPlacements& z, double scale) {
-  tkMulticameraZRotationPlacementsWeighted out;
-  for (const auto& placement : z) {
-    std::vector<tkMulticameraWeightedList> lists;
-    for (const auto& list : placement.first) {
-      lists.emplace_back();
-      for (const auto& k : list)
-        lists.back().push_back(tkCrspPairWeighted(k.first, k.second * scale, 2.0));
-    }
-    out.push_back({lists, placement.second * scale});
-  }
-  return out;
-}
-
-tkMulticameraArbitraryPlacementsWeighted weightedA(const tk_ArbitraryPlacements& a, double scale) {
-  tkMulticameraArbitraryPlacementsWeighted out;
-  for (const auto& placement : a) {
-    out.emplace_back();
-    for (const auto& list : placement) {
-      out.back().emplace_back();
-      for (const auto& k : list)
-        out.back().back().push_back(tkCrspPairWeighted(k.first, k.second * scale, 0.5));
-    }
-  }
-  return out;
-}
 
 TEST(MulticameraPose, TrueIntrinsicsRecoverEveryPose) {
   const tkRigDataSet set = tfLoadRig("rig3-radial-exact.json");
@@ -48,13 +24,51 @@ TEST(MulticameraPose, TrueIntrinsicsRecoverEveryPose) {
 
   // Weighted, plate unit 10 times smaller: translations times 10, the rest unchanged.
   Params scaled;
-  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, weightedZ(set.zData, 10.0),
-                                                         weightedA(set.aData, 10.0), scaled);
+  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
+      intrinsics, tfWeightedZ(set.zData, 10.0, 2.0), tfWeightedA(set.aData, 10.0, 0.5), scaled);
   tfExpectRigNear(tfScaleTranslations(scaled, 0.1), set.truth, 1e-7);
+}
 
-  Params again;
-  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, set.zData, set.aData, again);
-  EXPECT_EQ(again.cameraPoseInverses()[2].trans(), result.cameraPoseInverses()[2].trans());
+// Every list cut to n entries (empty lists stay empty).
+tkRigDataSet cut(tkRigDataSet set, std::size_t n) {
+  for (auto& placement : set.zData)
+    for (auto& list : placement.first)
+      list.resize(std::min(list.size(), n));
+  for (auto& placement : set.aData)
+    for (auto& list : placement)
+      list.resize(std::min(list.size(), n));
+  return set;
+}
+
+// Lists of 100 entries are solved once; one more entry adds the seeded subset stage (twice the
+// solver work in estimate-only mode), which still ends at the truth, the same bits every time.
+TEST(MulticameraPose, ListsOfOneHundredAndOneRunBothStagesRepeatably) {
+  const tkRigDataSet full = tfLoadRig("rig3-radial-exact.json");
+  const auto& intrinsics = full.truth.physicalAtZEquals1FromImageParams();
+  const tkRigDataSet hundred = cut(full, 100), longer = cut(full, 101);
+  Params result, again;
+  double oneStage = 0.0, twoStages = 0.0;
+  {
+    tkProgressScope scope(nullptr, true);
+    tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, hundred.zData, hundred.aData,
+                                                           result);
+    oneStage = scope.reportedWork() - 1.0;  // less the unit of the initial poses
+  }
+  {
+    tkProgressScope scope(nullptr, true);
+    tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, longer.zData, longer.aData,
+                                                           result);
+    twoStages = scope.reportedWork() - 1.0;
+  }
+  EXPECT_GT(oneStage, 0.0);
+  EXPECT_EQ(twoStages, 2.0 * oneStage);
+
+  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, longer.zData, longer.aData,
+                                                         result);
+  tfExpectRigNear(result, full.truth, 1e-7);
+  tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, longer.zData, longer.aData,
+                                                         again);
+  tfExpectSameBits(again, result);
 }
 
 TEST(MulticameraPose, UnreachableCamerasAndMissingWorldFrameAreReported) {

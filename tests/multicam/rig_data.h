@@ -80,6 +80,36 @@ inline tkRigDataSet tfLoadRig(const std::string& fileName) {
   return set;
 }
 
+// The data as weighted records: plate points and heights times scale, every weight `weight`.
+inline tk_ZRotationPlacementsW tfWeightedZ(const tk_ZRotationPlacements& z, double scale = 1.0,
+                                           double weight = 1.0) {
+  tk_ZRotationPlacementsW out;
+  for (const auto& placement : z) {
+    std::vector<std::vector<tkCrspPairWeighted>> lists;
+    for (const auto& list : placement.first) {
+      lists.emplace_back();
+      for (const auto& k : list)
+        lists.back().push_back(tkCrspPairWeighted(k.first, k.second * scale, weight));
+    }
+    out.push_back({lists, placement.second * scale});
+  }
+  return out;
+}
+
+inline tk_ArbitraryPlacementsW tfWeightedA(const tk_ArbitraryPlacements& a, double scale = 1.0,
+                                           double weight = 1.0) {
+  tk_ArbitraryPlacementsW out;
+  for (const auto& placement : a) {
+    out.emplace_back();
+    for (const auto& list : placement) {
+      out.back().emplace_back();
+      for (const auto& k : list)
+        out.back().back().push_back(tkCrspPairWeighted(k.first, k.second * scale, weight));
+    }
+  }
+  return out;
+}
+
 // Relative closeness of two values on the scale of `scale` (the size of the quantity they belong
 // to, so that values near 0 are judged against their group).
 inline void tfExpectRelNear(double actual, double expected, double scale, double tol,
@@ -139,6 +169,28 @@ inline void tfExpectRigNear(
     tfExpectPoseNear(actual.arbitraryCalibrationPlatePoses()[j].xform(),
                      expected.arbitraryCalibrationPlatePoses()[j].xform(), distance, tol,
                      "arbitrary placement " + std::to_string(j));
+}
+
+// Every value of two results equal bit for bit (poses through their transforms).
+inline void tfExpectSameBits(
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& a,
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& b) {
+  ASSERT_EQ(a.cameraPoseInverses().size(), b.cameraPoseInverses().size());
+  for (std::size_t c = 0; c < a.cameraPoseInverses().size(); ++c) {
+    EXPECT_TRUE(a.cameraPoseInverses()[c].xform() == b.cameraPoseInverses()[c].xform()) << c;
+    const auto& x = a.physicalAtZEquals1FromImageParams()[c];
+    const auto& y = b.physicalAtZEquals1FromImageParams()[c];
+    EXPECT_TRUE(x.xform().matrix() == y.xform().matrix() && x.xform().trans() == y.xform().trans());
+    EXPECT_EQ(x.centerOfExpansion(), y.centerOfExpansion());
+    EXPECT_EQ(x.lensDistParams(), y.lensDistParams());
+  }
+  ASSERT_EQ(a.calibrationPlatePoses().size(), b.calibrationPlatePoses().size());
+  for (std::size_t j = 0; j < a.calibrationPlatePoses().size(); ++j)
+    EXPECT_TRUE(a.calibrationPlatePoses()[j].xform() == b.calibrationPlatePoses()[j].xform());
+  ASSERT_EQ(a.arbitraryCalibrationPlatePoses().size(), b.arbitraryCalibrationPlatePoses().size());
+  for (std::size_t j = 0; j < a.arbitraryCalibrationPlatePoses().size(); ++j)
+    EXPECT_TRUE(a.arbitraryCalibrationPlatePoses()[j].xform() ==
+                b.arbitraryCalibrationPlatePoses()[j].xform());
 }
 
 #endif

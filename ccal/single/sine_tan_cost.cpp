@@ -1,0 +1,145 @@
+#include "ccal/single/sine_tan_cost.h"
+
+#include <cmath>
+
+namespace {
+
+struct LensStage {
+  double ex, ey, r, theta, tanTerm, sinTerm;
+  bool atCentre;
+};
+
+inline void lensStage(const tk_SineTanCamera& camera, double qx, double qy, LensStage& s) {
+  s.ex = qx - camera.cx;
+  s.ey = qy - camera.cy;
+  s.r = std::sqrt(s.ex * s.ex + s.ey * s.ey);
+  s.atCentre = std::fabs(s.r) < 1e-15;
+  s.theta = 0.0;
+  s.tanTerm = 0.0;
+  s.sinTerm = 0.0;
+  if (!s.atCentre) {
+    s.theta = std::atan2(s.r, 1.0);
+    s.tanTerm = std::tan(s.theta / camera.lens[1]);
+    s.sinTerm = std::sin(s.theta / camera.lens[3]);
+  }
+}
+
+inline tkVector<2> distorted(const tk_SineTanCamera& camera, const LensStage& s, double tanTerm,
+                             double sinTerm) {
+  if (s.atCentre)
+    return tkVector<2>(camera.cx, camera.cy);
+  const double rd = camera.lens[0] * tanTerm + camera.lens[2] * sinTerm;
+  return tkVector<2>(camera.cx + s.ex * (1.0 / s.r) * rd, camera.cy + s.ey * (1.0 / s.r) * rd);
+}
+
+inline double squaredError(const tk_SineTanCamera& camera, const tkVector<2>& imagePoint,
+                           const tkVector<2>& distortedPoint) {
+  const tkVector<2> projected =
+      camera.singular ? tkVector<2>(0.0, 0.0) : camera.imageFromDistorted.mapPoint(distortedPoint);
+  const tkVector<2> e = imagePoint - projected;
+  return e.dot(e);
+}
+
+inline tkVector<2> positionAtZ1(const tk_SineTanCamera& camera, const tkVector<3>& physicalPoint) {
+  const tkVector<3> Pc = camera.rotation * physicalPoint + camera.trans;
+  return tkVector<2>(Pc.x() / Pc.z(), Pc.y() / Pc.z());
+}
+
+inline double fullSquaredError(const tk_SineTanCamera& camera, const tkVector<2>& imagePoint,
+                               const tkVector<3>& physicalPoint) {
+  const tkVector<2> q = positionAtZ1(camera, physicalPoint);
+  LensStage s;
+  lensStage(camera, q.x(), q.y(), s);
+  return squaredError(camera, imagePoint, distorted(camera, s, s.tanTerm, s.sinTerm));
+}
+
+}  // namespace
+
+void tfPrepareSineTanCamera(const tk_CameraValues& values, tk_SineTanCamera& camera) {
+  const tk_IntrinsicValues& v = values.intrinsic;
+  camera.rotation = values.rotation;
+  camera.trans = values.trans;
+  camera.cx = v.cx;
+  camera.cy = v.cy;
+  for (int i = 0; i < 4; ++i)
+    camera.lens[i] = v.lens[i];
+  const tk2XformLinear distortedFromImage(tkMatrix<2>(v.sx, v.skew, 0.0, v.sy),
+                                          tkVector<2>(v.tx, v.ty));
+  camera.singular = distortedFromImage.matrix().isSingular();
+  if (!camera.singular)
+    camera.imageFromDistorted = distortedFromImage.inverse();
+}
+
+void tfPrepareSineTanCentralCameras(const double* block, int unitValIndex, double h,
+                                    tk_SineTanCentralCameras& cameras) {
+  const int n = tk_kMaxCameraParams;
+  double perturbed[tk_kMaxCameraParams];
+  tk_CameraValues values;
+  for (int i = 0; i < n; ++i)
+    perturbed[i] = block[i];
+  tfUnpackCameraValues(perturbed, unitValIndex, tk2XformCalib2Defs::eSineTan, values);
+  tfPrepareSineTanCamera(values, cameras.at[0]);
+  for (int i = 0; i < n; ++i) {
+    for (int sign = 0; sign < 2; ++sign) {
+      perturbed[i] = sign == 0 ? block[i] + h : block[i] - h;
+      tfUnpackCameraValues(perturbed, unitValIndex, tk2XformCalib2Defs::eSineTan, values);
+      tfPrepareSineTanCamera(values, cameras.at[1 + 2 * i + sign]);
+    }
+    perturbed[i] = block[i];
+  }
+}
+
+void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
+                              const ccal_crspPair2D3DWeighted* records, std::size_t count,
+                              const tkXform<3>* plateToWorld, double* sums) {
+  const tk_SineTanCamera* camera = cameras.at;
+  const tk_SineTanCamera& base = camera[0];
+  for (std::size_t k = 0; k < count; ++k) {
+    const ccal_crspPair2D3DWeighted& r = records[k];
+    if (r.w == 0.0)
+      continue;  // adds exactly nothing
+    const double w = r.w;
+    const tkVector<2> p(r.p.x, r.p.y);
+    const tkVector<3> plate(r.P.x, r.P.y, r.P.z);
+    const tkVector<3> P = plateToWorld != nullptr ? plateToWorld->mapPoint(plate) : plate;
+    const tkVector<2> q = positionAtZ1(base, P);
+    LensStage s;
+    lensStage(base, q.x(), q.y(), s);
+    const tkVector<2> d = distorted(base, s, s.tanTerm, s.sinTerm);
+
+    // Linear map: only L⁻¹ changes.
+    for (int i = tk_kTranslationX; i <= tk_kSkew; ++i)
+      for (int sign = 0; sign < 2; ++sign)
+        sums[2 * i + sign] += w * squaredError(camera[1 + 2 * i + sign], p, d);
+    // Pose: the whole projection.
+    for (int i = tk_kQuatVar1; i < tk_kCenterX; ++i)
+      for (int sign = 0; sign < 2; ++sign)
+        sums[2 * i + sign] += w * fullSquaredError(camera[1 + 2 * i + sign], p, P);
+    // Centre of expansion: the lens stage from q on.
+    for (int i = tk_kCenterX; i <= tk_kCenterY; ++i)
+      for (int sign = 0; sign < 2; ++sign) {
+        const tk_SineTanCamera& c = camera[1 + 2 * i + sign];
+        LensStage moved;
+        lensStage(c, q.x(), q.y(), moved);
+        sums[2 * i + sign] +=
+            w * squaredError(c, p, distorted(c, moved, moved.tanTerm, moved.sinTerm));
+      }
+    // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
+    for (int sign = 0; sign < 2; ++sign) {
+      const tk_SineTanCamera& c0 = camera[1 + 2 * (tk_kLensFirst + 0) + sign];
+      sums[2 * (tk_kLensFirst + 0) + sign] +=
+          w * squaredError(c0, p, distorted(c0, s, s.tanTerm, s.sinTerm));
+      const tk_SineTanCamera& c1 = camera[1 + 2 * (tk_kLensFirst + 1) + sign];
+      const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
+      sums[2 * (tk_kLensFirst + 1) + sign] +=
+          w * squaredError(c1, p, distorted(c1, s, tanTerm, s.sinTerm));
+      const tk_SineTanCamera& c2 = camera[1 + 2 * (tk_kLensFirst + 2) + sign];
+      sums[2 * (tk_kLensFirst + 2) + sign] +=
+          w * squaredError(c2, p, distorted(c2, s, s.tanTerm, s.sinTerm));
+      const tk_SineTanCamera& c3 = camera[1 + 2 * (tk_kLensFirst + 3) + sign];
+      const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
+      sums[2 * (tk_kLensFirst + 3) + sign] +=
+          w * squaredError(c3, p, distorted(c3, s, s.tanTerm, sinTerm));
+    }
+  }
+}

@@ -1,0 +1,58 @@
+// The sine-tangent image cost in stages, for the numerical gradients of the solvers that refine
+// sine-tangent cameras (single-camera refinement, multi-plate calibration).
+//
+// The projection P -> image is split where parameters enter: the pose gives the position at
+// Z = 1 q; the lens stage gives e = q − c, r = |e|, θ = atan2(r, 1) and the two radius terms
+// tan(θ/p1), sin(θ/p3); r_d = p0·tan(θ/p1) + p2·sin(θ/p3) gives the distorted point
+// d = c + e·(1/r)·r_d (c itself when |r| < 1e-15); L⁻¹ gives the image point. Each stage uses the
+// arithmetic of ccal_lensDistortion_distort and tk_CameraProjection, so a staged cost equals the
+// plain one bit for bit.
+//
+// tfAddSineTanCentralCosts evaluates, in one pass over the points, the 2n costs of a camera block
+// moved by ±h along each of its n = 17 values, each point reusing the stages of its projection
+// that a value does not reach (a linear-map value only changes L⁻¹, p0 and p2 only weigh the two
+// radius terms, p1 and p3 change one of them, the centre of expansion the lens stage, the pose
+// everything). No allocation.
+#ifndef CCAL_SINGLE_SINE_TAN_COST_H
+#define CCAL_SINGLE_SINE_TAN_COST_H
+
+#include "ccal/single/camera_param_packing.h"
+
+#include <proc/ccal_crspPair2D3DWeighted.h>
+#include <tk/matrix.h>
+#include <tk/vector.h>
+#include <tk/xform.h>
+#include <tk/xform_calib2.h>
+
+#include <cstddef>
+
+// One sine-tangent camera, ready for projecting.
+struct tk_SineTanCamera {
+  tkMatrix<3> rotation;
+  tkVector<3> trans;
+  double cx = 0.0, cy = 0.0;
+  double lens[4] = {1.0, 1.0, 1.0, 1.0};
+  bool singular = false;  // L not invertible: every point projects to (0, 0)
+  tk2XformLinear imageFromDistorted;
+};
+
+void tfPrepareSineTanCamera(const tk_CameraValues& values, tk_SineTanCamera& camera);
+
+// The cameras of one central-difference pass: [0] at x, [1 + 2i] at x + h·eᵢ and [2 + 2i] at
+// x − h·eᵢ, for the tk_kMaxCameraParams values of a sine-tangent camera block.
+struct tk_SineTanCentralCameras {
+  tk_SineTanCamera at[1 + 2 * tk_kMaxCameraParams];
+};
+
+// Fills cameras from the camera block `block` (unpacked with unitValIndex) moved by ±h.
+void tfPrepareSineTanCentralCameras(const double* block, int unitValIndex, double h,
+                                    tk_SineTanCentralCameras& cameras);
+
+// Adds to sums[2i] and sums[2i + 1] the weighted costs Σ w·|p − image(P')| of the records under
+// cameras.at[1 + 2i] and cameras.at[2 + 2i], with P' = plateToWorld(P) (P itself when
+// plateToWorld is null). Records of weight 0 add nothing.
+void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
+                              const ccal_crspPair2D3DWeighted* records, std::size_t count,
+                              const tkXform<3>* plateToWorld, double* sums);
+
+#endif
