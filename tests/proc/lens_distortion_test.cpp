@@ -50,16 +50,6 @@ TEST(LensDistortion, RoundTripsUnderEveryModel) {
   }
 }
 
-TEST(LensDistortion, RadialUndistortionIsTheStatedPolynomial) {
-  const double k[] = {0.25};
-  double qx = 0.0, qy = 0.0;
-  ASSERT_EQ(ccal_lensDistortion_undistort(CCAL_DISTORTION_RADIAL, k, 0.1, 0.2, 0.5, 0.5, &qx, &qy),
-            0);
-  // e = (0.4, 0.3), |e|^2 = 0.25: q = d + 0.25 * 0.25 * e.
-  EXPECT_DOUBLE_EQ(qx, 0.5 + 0.0625 * 0.4);
-  EXPECT_DOUBLE_EQ(qy, 0.5 + 0.0625 * 0.3);
-}
-
 TEST(LensDistortion, ReportsUnreachableRadiiAndUnknownModels) {
   // p1 = 2 bounds the tangent term: a distorted radius of 10 is never reached.
   const double bounded[] = {0.5, 2.0, 0.5, 1.0};
