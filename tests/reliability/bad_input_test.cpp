@@ -133,8 +133,18 @@ struct Entry {
   Run run;
 };
 
+void PrintTo(const Entry& entry, std::ostream* os) {
+  *os << entry.name;
+}
+
 Scene radial() {
   static const Scene scene = bad::perspectiveScene(tk2XformCalib2Defs::eRadial);
+  return scene;
+}
+// The driver's distortion search makes radial runs slow; without distortion it goes straight to
+// the refinement.
+Scene undistorted() {
+  static const Scene scene = bad::perspectiveScene(tk2XformCalib2Defs::eNoDistortion);
   return scene;
 }
 Scene radialRig() {
@@ -230,7 +240,7 @@ std::vector<Entry> entries() {
                      },
                      valuesOf(result));
                }});
-  e.push_back({"tfComputeCalibrationSingleCamera_internal", radial, [](const Scene& s) {
+  e.push_back({"tfComputeCalibrationSingleCamera_internal", undistorted, [](const Scene& s) {
                  tkCameraCalibrationParams result = s.cameras.at(0);
                  return bad::observe(
                      [&] {
@@ -505,7 +515,7 @@ TEST_P(BadInput, EndsAsDocumented) {
     EXPECT_EQ(outcome.thrown, expected);
     EXPECT_TRUE(outcome.untouched) << "outputs changed before " << outcome.thrown;
     EXPECT_TRUE(outcome.finite) << "a returned number is not finite";
-    if (outcome.thrown != "ok") {
+    if (outcome.thrown.rfind("ok", 0) != 0) {
       EXPECT_FALSE(outcome.message.empty());
     }
   }
