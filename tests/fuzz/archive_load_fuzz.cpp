@@ -77,6 +77,21 @@ void expectStableForm(T& value, Release release) {
     fail("a value stores differently after a store and load");
 }
 
+// Maps a few points both ways and copies the transform: whatever was loaded (even garbage
+// numbers) may give odd results or typed exceptions, never undefined behaviour.
+void exercise(const tk2XformLineScan& xform) {
+  onlyToolkitFailures([&] {
+    const tkVector<2> points[] = {tkVector<2>(0, 0), tkVector<2>(10.5, -3), tkVector<2>(1e6, 1)};
+    for (const tkVector<2>& p : points) {
+      (void)xform.mapPoint(p);
+      (void)xform.linearXform(p);
+    }
+    tk2XformLineScan copy(xform);
+    (void)(copy == xform);
+    (void)xform.inverse().mapPoint(points[1]);
+  });
+}
+
 void loadPolymorphic(const Bytes& input) {
   Bytes bytes = input;
   tkArchive ar(bytes, tkArchive::eLoad);
@@ -92,21 +107,6 @@ void loadPolymorphic(const Bytes& input) {
   } else {
     delete object;
   }
-}
-
-// Maps a few points both ways and copies the transform: whatever was loaded (even garbage
-// numbers) may give odd results or typed exceptions, never undefined behaviour.
-void exercise(const tk2XformLineScan& xform) {
-  onlyToolkitFailures([&] {
-    const tkVector<2> points[] = {tkVector<2>(0, 0), tkVector<2>(10.5, -3), tkVector<2>(1e6, 1)};
-    for (const tkVector<2>& p : points) {
-      (void)xform.mapPoint(p);
-      (void)xform.linearXform(p);
-    }
-    tk2XformLineScan copy(xform);
-    (void)(copy == xform);
-    (void)xform.inverse().mapPoint(points[1]);
-  });
 }
 
 void loadLineScanInPlace(const Bytes& input) {
