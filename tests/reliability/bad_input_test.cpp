@@ -448,13 +448,16 @@ std::vector<Entry> entries() {
 
 // ---- the table -----------------------------------------------------------------------------
 
-// Rows of the entry-point table of docs/failure-modes.md: entry point -> cells.
+// Rows of the point-list table of docs/failure-modes.md: entry point -> cells.
 std::map<std::string, std::vector<std::string>> documentedTable() {
   std::ifstream in(std::string(CCAL_DATA_DIR) + "/../docs/failure-modes.md");
   std::map<std::string, std::vector<std::string>> rows;
   std::string line;
+  bool inSection = false;  // the table of the section "## Point lists"
   while (std::getline(in, line)) {
-    if (line.rfind("| `", 0) != 0)
+    if (line.rfind("## ", 0) == 0)
+      inSection = line == "## Point lists";
+    if (!inSection || line.rfind("| `", 0) != 0)
       continue;
     std::vector<std::string> cells;
     std::stringstream stream(line.substr(1));
