@@ -67,8 +67,7 @@ std::vector<tkPair<tkVector<2>>> planar(const List& list) {
   return out;
 }
 
-// Per placement of camera 0: f(list); one fewer when the scene asks for a mismatch and
-// dropWhenMismatched.
+// Per placement: f(camera 0's list).
 template <class F>
 auto perPlacement(const Scene& s, F f) {
   std::vector<decltype(f(List()))> out;
@@ -77,6 +76,7 @@ auto perPlacement(const Scene& s, F f) {
   return out;
 }
 
+// The placements' poses; one fewer when the scene asks for a mismatch.
 std::vector<tkXform<3>> poses(const Scene& s) {
   std::vector<tkXform<3>> out = s.poses;
   if (s.mismatch)
