@@ -74,6 +74,8 @@ const std::vector<std::pair<Bad, std::string>>& badNames() {
       {Bad::kSingleView, "single view"},
       {Bad::kHuge, "1e12"},
       {Bad::kTiny, "1e-12"},
+      {Bad::kHugePixels, "pixels 1e12"},
+      {Bad::kTinyPixels, "pixels 1e-12"},
       {Bad::kBadModel, "model 2"},
   };
   return names;
@@ -143,6 +145,23 @@ Scene spoil(Scene scene, Bad bad) {
     case Bad::kTiny:
       scale(scene, 1e-12);
       break;
+    case Bad::kHugePixels:
+    case Bad::kTinyPixels: {
+      // The same scene seen by cameras with s times the focal length and principal point.
+      const double s = bad == Bad::kHugePixels ? 1e12 : 1e-12;
+      for (auto& placement : scene.lists)
+        for (List& list : placement)
+          for (Obs& o : list)
+            o.image = o.image * s;
+      for (tkCameraCalibrationParams& camera : scene.cameras) {
+        tkPhysicalAtZEquals1FromImageParams intrinsic = camera.physicalAtZEquals1FromImageParams();
+        intrinsic.cameraScale(
+            tkPair<double>(intrinsic.cameraScale().first / s, intrinsic.cameraScale().second / s));
+        intrinsic.cameraSkew(intrinsic.cameraSkew() / s);
+        camera.physicalAtZEquals1FromImageParams(intrinsic);
+      }
+      break;
+    }
     case Bad::kBadModel:
       scene.model = static_cast<Model>(2);
       break;

@@ -62,6 +62,8 @@ enum class Bad {
   kSingleView,
   kHuge,
   kTiny,
+  kHugePixels,
+  kTinyPixels,
   kBadModel,
 };
 // Column names of the table ("valid", "empty", "mismatch", "NaN image", ...).
