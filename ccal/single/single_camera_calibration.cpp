@@ -54,7 +54,6 @@ void requireVolume(const Correspondences& correspondences) {
     throw tkMathError::Singular();
 }
 
-
 constexpr std::size_t kSampleSize = 333;
 constexpr long kSearchIterations = 50;
 constexpr long kFinalIterations = 300;
