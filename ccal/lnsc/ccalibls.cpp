@@ -38,15 +38,21 @@ tkArchive& operator||(tkArchive& ar, tkCalibrateLineScanCameraParams& params) {
   ar || version;
   if (version > kArchiveVersion)
     throw tkArchive::UnknownVersion(kArchiveLocation, kArchiveLine);
-  ar || params.useDistanceFromCameraToTarget_;
-  ar || params.distanceFromCameraToTarget_;
+  // Fields go through a copy, so that a cut archive leaves params as they were.
+  bool use = params.useDistanceFromCameraToTarget_;
+  double distance = params.distanceFromCameraToTarget_;
+  ar || use;
+  ar || distance;
   // The mode as an unsigned 32-bit value; loaded values are taken as they are.
   unsigned long mode =
       static_cast<unsigned long>(static_cast<uint32_t>(params.calibrationYAxisAdjustmentMode_));
   ar || mode;
-  if (ar.isLoading())
+  if (ar.isLoading()) {
+    params.useDistanceFromCameraToTarget_ = use;
+    params.distanceFromCameraToTarget_ = distance;
     params.calibrationYAxisAdjustmentMode_ =
         static_cast<tkCalibrateLineScanCameraDefs::CalibrationYAxisAdjustmentMode>(
             static_cast<int32_t>(static_cast<uint32_t>(mode)));
+  }
   return ar;
 }

@@ -294,12 +294,12 @@ void tk2XformLineScan::serialize_(tkArchive& ar, unsigned char version) {
           &camera, &scannerMotion));
     }
   }
-  if (ar.isLoading())
-    tfThrowExceptionOnFailure(
-        clnsc_lineScanCameraUnconstrainedCalibrationParams_assign(&record_->camera, &camera));
-
+  // Loading replaces nothing until every field is read: a cut archive leaves the transform whole.
   bool worldToImage = record_->w2i == 1;
   ar || worldToImage;
-  if (ar.isLoading())
+  if (ar.isLoading()) {
+    tfThrowExceptionOnFailure(
+        clnsc_lineScanCameraUnconstrainedCalibrationParams_assign(&record_->camera, &camera));
     record_->w2i = worldToImage ? 1 : 0;
+  }
 }

@@ -36,6 +36,17 @@ void checkShapes(const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
   for (const auto& placement : aData)
     if (placement.size() != nC)
       fail(L"arbitraryPlacements[j].size() != nC");
+  // A weight that is negative or not finite would turn the error figures into garbage.
+  const auto checkWeights = [](const std::vector<tk_WeightedCrspList>& lists) {
+    for (const auto& list : lists)
+      for (const auto& k : list)
+        if (!(k.second >= 0.0 && std::isfinite(k.second)))
+          fail(L"a correspondence weight is negative or not finite");
+  };
+  for (const auto& placement : zData)
+    checkWeights(placement.first);
+  for (const auto& placement : aData)
+    checkWeights(placement);
 }
 
 PlaneView planeView(const tk_WeightedCrspList& list) {

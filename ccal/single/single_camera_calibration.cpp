@@ -6,6 +6,7 @@
 
 #include <ccal/camera_calibration_coarse.h>
 #include <proc/csys_attention.h>
+#include <tk/exception.h>
 #include <tk/progress.h>
 #include <tk/quaternion_xform.h>
 #include <tk/random_uniform.h>
@@ -23,6 +24,36 @@ using Correspondences = std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>
 using PlateViews = std::vector<std::vector<tkCrspPairWeighted>>;
 
 namespace {
+
+// Throws tkMathError::Singular when the physical points of positive weight lie on one plane (or
+// a line, or one point): the closed-form estimate would then return a meaningless camera. The
+// test is the determinant of their scatter against the cube of its mean eigenvalue.
+void requireVolume(const Correspondences& correspondences) {
+  double n = 0.0;
+  tkVector<3> sum;
+  for (const auto& c : correspondences)
+    if (c.second > 0.0) {
+      sum += c.first.second;
+      n += 1.0;
+    }
+  if (n == 0.0)
+    return;  // empty lists fail later with their own message
+  const tkVector<3> mean = sum / n;
+  double s[3][3] = {};
+  for (const auto& c : correspondences)
+    if (c.second > 0.0) {
+      const tkVector<3> d = c.first.second - mean;
+      for (int r = 0; r < 3; ++r)
+        for (int k = 0; k < 3; ++k)
+          s[r][k] += d[r] * d[k];
+    }
+  const double det = s[0][0] * (s[1][1] * s[2][2] - s[1][2] * s[2][1]) -
+                     s[0][1] * (s[1][0] * s[2][2] - s[1][2] * s[2][0]) +
+                     s[0][2] * (s[1][0] * s[2][1] - s[1][1] * s[2][0]);
+  const double meanEigenvalue = (s[0][0] + s[1][1] + s[2][2]) / 3.0;
+  if (!(det > 1e-12 * meanEigenvalue * meanEigenvalue * meanEigenvalue))
+    throw tkMathError::Singular();
+}
 
 constexpr std::size_t kSampleSize = 333;
 constexpr long kSearchIterations = 50;
@@ -153,6 +184,7 @@ void tfComputeCalibrationSingleCamera_internal(Model model, const Correspondence
   if (!plateViews.empty() && platePoses.size() != plateViews.size())
     tk_throwInvalidArgument(
         "tfComputeCalibrationSingleCamera_internal: platePoses.size() != plateViews.size()");
+  requireVolume(correspondences);
 
   // 1. Physical scale: the X and Y coordinates of all points together get the spread
   //    15/√12·√n (n values), whatever the caller's unit.

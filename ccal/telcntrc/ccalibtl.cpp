@@ -26,6 +26,34 @@ constexpr long kArchiveLine = 49;
 // Capacity of the clean-up table of the procedural calibration.
 constexpr uint32_t kCleanupCapacity = 5;
 
+// Throws BadParams when every image point or every plate point is the same point: the affine
+// estimate would then return a camera of scale near zero (or a pose of nothing) without failing.
+template <typename List, typename Image, typename Plate>
+void requireSpread(const std::vector<List>& lists, Image image, Plate plate) {
+  bool any = false, imagesDiffer = false, platesDiffer = false;
+  tkVector<2> firstImage, firstPlate;
+  for (const List& list : lists)
+    for (const auto& k : list) {
+      if (!any) {
+        any = true;
+        firstImage = image(k);
+        firstPlate = plate(k);
+      }
+      imagesDiffer = imagesDiffer || image(k) != firstImage;
+      platesDiffer = platesDiffer || plate(k) != firstPlate;
+    }
+  if (any && !imagesDiffer)
+    throw tkCalibrateTelecentricCameraDefs::BadParams(L"every image point is the same point");
+  if (any && !platesDiffer)
+    throw tkCalibrateTelecentricCameraDefs::BadParams(L"every plate point is the same point");
+}
+
+void requireSpread(const std::vector<std::vector<tkCrspPairWeighted>>& lists) {
+  requireSpread(
+      lists, [](const tkCrspPairWeighted& k) { return k.image(); },
+      [](const tkCrspPairWeighted& k) { return k.physical(); });
+}
+
 // Checks a record's type tags and registers it with its destruct function.
 template <typename Record>
 void registerRecord(Record* record, cstd_status (*destruct)(Record*), csys_cleanupEntry* table,
@@ -83,8 +111,13 @@ tkArchive& operator||(tkArchive& ar, tkCalibrateTelecentricCameraParams& params)
   ar || version;
   if (version > 0)
     throw tkArchive::UnknownVersion(kArchiveLocation, kArchiveLine);
-  ar || params.useCameraHeight_;
-  ar || params.cameraHeight_;
+  // Fields go through a copy, so that a cut archive leaves params as they were.
+  bool use = params.useCameraHeight_;
+  double height = params.cameraHeight_;
+  ar || use;
+  ar || height;
+  params.useCameraHeight_ = use;
+  params.cameraHeight_ = height;
   return ar;
 }
 
@@ -100,6 +133,9 @@ void tfCalibrateTelecentricCamera(
         L"imagePointsPhysicalPoints.size() != poses.size()");
   if (poses.size() < 2)
     throw tkCalibrateTelecentricCameraDefs::InsufficientPoses(L"poses.size() < 2");
+  requireSpread(
+      imagePointsPhysicalPoints, [](const tkPair<tkVector<2>>& k) { return k.first; },
+      [](const tkPair<tkVector<2>>& k) { return k.second; });
 
   const uint32_t tag = csys_cleanup_getNextTag();
   csys_cleanupEntry table[kCleanupCapacity];
@@ -184,6 +220,7 @@ void tfCalibrateTelecentricCamera(
     tk2XformCalib2& calibratedXform) {
   tkXform<3> estimate;
   estimateTelecentricXform(correspondences, poses, estimate);
+  requireSpread(correspondences);
   if (params.useCameraHeight())
     estimate.trans(tkVector<3>(estimate.trans().x(), estimate.trans().y(), params.cameraHeight()));
 
@@ -205,6 +242,7 @@ void tfCalibrateTelecentricCamera(
     const tkCalib2ParamsIntrinsic& intrinsic, std::vector<double>& poseRmsResiduals,
     std::vector<double>& poseMaxResiduals, tk2XformCalib2& calibratedXform) {
   checkTelecentricArguments(correspondences, poses);
+  requireSpread(correspondences);
 
   // Camera-plane points (the intrinsic part undone) against home-frame points; unweighted.
   tkTelecentricPairs pairs;

@@ -61,7 +61,7 @@ class CCAL_API tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryPara
   // Image position (pixels) in camera cameraIndex of a world point: Pc = cameraPoseInverses[c]
   // (worldPoint); (0, 0) when Pc.z is exactly 0; otherwise the intrinsic model's
   // invWarpPoint((Pc.x/Pc.z, Pc.y/Pc.z)). Points behind the camera are divided all the same.
-  // cameraIndex must index both lists (not checked). Never throws.
+  // Throws tkInvariantFailure when cameraIndex does not index both lists; otherwise never.
   tkVector<2> invWarpPoint(const tkVector<3>& worldPoint, long cameraIndex) const;
 
  private:
@@ -74,8 +74,9 @@ class CCAL_API tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryPara
 // One calibrated transform per camera (dst is resized to the number of camera poses): dst[c] is
 // the single-camera conversion (tkCameraCalibrationParams) of intrinsic model c with pose
 // cameraPoseInverses[c]; it maps image positions of camera c to the world plane Z = 0 and back.
-// The plate poses take no part. Exceptions of the single-camera conversion pass through; dst may
-// then hold partly converted entries.
+// The plate poses take no part. Throws tkInvariantFailure (dst unchanged) when there are fewer
+// intrinsic models than camera poses. Exceptions of the single-camera conversion pass through;
+// dst may then hold partly converted entries.
 CCAL_API void tfConvert(
     const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& src,
     std::vector<tk2XformCalib2>& dst);

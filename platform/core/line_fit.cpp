@@ -33,6 +33,12 @@ tkLineFitResult fitLine(const std::vector<tkVector<2>>& points, WeightOf weight)
   }
   if (!(totalWeight > 0.0))
     throw tkMathError::Singular();
+  // Copies of one point: the rounding of the centroid would otherwise fake a direction.
+  bool distinct = false;
+  for (size_t i = static_cast<size_t>(first) + 1; i <= static_cast<size_t>(last) && !distinct; ++i)
+    distinct = weight(i) != 0.0 && points[i] != points[first];
+  if (!distinct)
+    throw tkMathError::Singular();
   const tkVector<2> centroid = weightedSum / totalWeight;
 
   double sxx = 0.0, sxy = 0.0, syy = 0.0;

@@ -2,7 +2,16 @@
 // reads. Run it after a change of the archive format:  archive_seed_writer <folder>
 #include "archive_fuzz_classes.h"
 
+#include <ccal/line_scan_calibration.h>
+#include <ccal/line_scan_calibration_errors.h>
+#include <ccal/line_scan_xform.h>
+#include <ccal/line_scan_xform_errors.h>
+#include <ccal/multicamera_calibration_errors.h>
+#include <ccal/telecentric_calibration.h>
+#include <ccal/telecentric_calibration_errors.h>
+#include <ccal/telecentric_extrinsics_errors.h>
 #include <tk/archive.h>
+#include <tk/archive_geometry.h>
 #include <tk/failure.h>
 
 #include <cstdint>
@@ -15,6 +24,19 @@ void storePointer(const std::string& path, tkPersistent* object) {
   tkArchive ar(path, tkArchive::eStore);
   ar || object;
   ar.flush();
+}
+
+template <class T>
+void storeValue(const std::string& path, T& value) {
+  tkArchive ar(path, tkArchive::eStore);
+  ar || value;
+  ar.flush();
+}
+
+template <class Leaf>
+void storeLeaf(const std::string& path) {
+  Leaf leaf(L"seed");
+  storePointer(path, &leaf);
 }
 
 }  // namespace
@@ -55,6 +77,31 @@ int main(int argc, char** argv) {
   tkMathError::Singular singular;
   storePointer(folder + "singular", &singular);
   storePointer(folder + "null", nullptr);
+  storeLeaf<tk2XformLineScanDefs::InsufficientPoints>(folder + "leaf_xform_points");
+  storeLeaf<tk2XformLineScanDefs::BadParams>(folder + "leaf_xform_params");
+  storeLeaf<tkCalibrateLineScanCameraDefs::BadParams>(folder + "leaf_linescan_params");
+  storeLeaf<tkCalibrateLineScanCameraDefs::InsufficientPoints>(folder + "leaf_linescan_points");
+  storeLeaf<tk_TelecentricCalibrationDefs::BadParams>(folder + "leaf_extrinsics_params");
+  storeLeaf<tk_TelecentricCalibrationDefs::TooFewCorrespondences>(folder + "leaf_extrinsics_few");
+  storeLeaf<tkCalibrateTelecentricCameraDefs::BadParams>(folder + "leaf_telecentric_params");
+  storeLeaf<tkCalibrateTelecentricCameraDefs::InsufficientPoses>(folder + "leaf_telecentric_poses");
+  storeLeaf<tk_MulticameraCalibrationDefs::BadParams>(folder + "leaf_rig_params");
+  storeLeaf<tk_MulticameraCalibrationDefs::NotImplemented>(folder + "leaf_rig_missing");
+  storeLeaf<tk_MulticameraCalibrationDefs::TooFewCorrespondences>(folder + "leaf_rig_few");
+
+  tk2XformLineScan lineScan;
+  storePointer(folder + "line_scan_xform", &lineScan);
+  storeValue(folder + "line_scan_xform_in_place", static_cast<tkPersistent&>(lineScan));
+  tkCalibrateLineScanCameraParams lineScanParams;
+  lineScanParams.distanceFromCameraToTarget(250.0);
+  storeValue(folder + "line_scan_params", lineScanParams);
+  tkCalibrateTelecentricCameraParams telecentricParams;
+  telecentricParams.cameraHeight(-4.5);
+  storeValue(folder + "telecentric_params", telecentricParams);
+  tkXform<3> xform3(tkMatrix<3>(), tkVector<3>(1, 2, 3));
+  storeValue(folder + "xform3", xform3);
+  tk1Xform xform1(2.0, -1.0);
+  storeValue(folder + "xform1", xform1);
 
   FuzzSequence sequence;
   sequence.flag = true;

@@ -1,0 +1,284 @@
+#include "bad_input.h"
+
+#include "platform/core/type_registry.h"
+#include "support/line_scan_sets.h"
+#include "support/single_camera_scene.h"
+#include "support/telecentric_sets.h"
+
+#include <tk/angle_vect.h>
+
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <typeinfo>
+
+namespace bad {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+void scale(Scene& scene, double s) {
+  for (auto& placement : scene.lists)
+    for (List& list : placement)
+      for (Obs& o : list)
+        o.physical = o.physical * s;
+  for (tkXform<3>& pose : scene.poses)
+    pose = tkXform<3>(pose.matrix(), pose.trans() * s);
+  for (tkCameraCalibrationParams& camera : scene.cameras) {
+    const tkXform<3> pose = camera.cameraPoseInverse().xform();
+    camera.cameraPoseInverse(tk3QuaternionXform(tkXform<3>(pose.matrix(), pose.trans() * s)));
+  }
+}
+
+Obs& some(Scene& scene, std::size_t placement, std::size_t index) {
+  return scene.lists.at(placement).at(0).at(index);
+}
+
+}  // namespace
+
+List Scene::world(int camera) const {
+  List out;
+  for (std::size_t p = 0; p < lists.size(); ++p)
+    for (const Obs& o : lists[p].at(camera))
+      out.push_back(
+          {o.image, p < poses.size() ? poses[p].mapPoint(o.physical) : o.physical, o.weight});
+  return out;
+}
+
+void Scene::reimage() {
+  if (cameras.empty())
+    return;
+  for (std::size_t p = 0; p < lists.size(); ++p)
+    for (std::size_t c = 0; c < lists[p].size(); ++c)
+      for (Obs& o : lists[p][c])
+        o.image = cameras[c].invWarpPoint(poses[p].mapPoint(o.physical));
+}
+
+const std::vector<std::pair<Bad, std::string>>& badNames() {
+  static const std::vector<std::pair<Bad, std::string>> names = {
+      {Bad::kValid, "valid"},
+      {Bad::kEmpty, "empty"},
+      {Bad::kMismatch, "mismatch"},
+      {Bad::kNaNImage, "NaN image"},
+      {Bad::kInfPhysical, "+inf physical"},
+      {Bad::kMinusInfImage, "-inf image"},
+      {Bad::kNaNWeight, "NaN weight"},
+      {Bad::kNegativeWeight, "weight < 0"},
+      {Bad::kZeroWeights, "weights 0"},
+      {Bad::kIdentical, "identical"},
+      {Bad::kCollinear, "collinear"},
+      {Bad::kCoplanar, "coplanar"},
+      {Bad::kSingleView, "single view"},
+      {Bad::kHuge, "1e12"},
+      {Bad::kTiny, "1e-12"},
+      {Bad::kHugePixels, "pixels 1e12"},
+      {Bad::kTinyPixels, "pixels 1e-12"},
+      {Bad::kBadModel, "model 2"},
+  };
+  return names;
+}
+
+Scene spoil(Scene scene, Bad bad) {
+  switch (bad) {
+    case Bad::kValid:
+      break;
+    case Bad::kEmpty:
+      for (auto& placement : scene.lists)
+        for (List& list : placement)
+          list.clear();
+      break;
+    case Bad::kMismatch:
+      scene.mismatch = true;
+      break;
+    case Bad::kNaNImage:
+      some(scene, 0, 5).image = tkVector<2>(kNaN, some(scene, 0, 5).image.y());
+      break;
+    case Bad::kInfPhysical:
+      some(scene, 0, 6).physical = tkVector<3>(1.0, kInf, 0.0);
+      break;
+    case Bad::kMinusInfImage:
+      some(scene, 0, 2).image = tkVector<2>(3.0, -kInf);
+      break;
+    case Bad::kNaNWeight:
+      some(scene, 0, 3).weight = kNaN;
+      break;
+    case Bad::kNegativeWeight:
+      some(scene, 0, 3).weight = -1.0;
+      break;
+    case Bad::kZeroWeights:
+      for (auto& placement : scene.lists)
+        for (List& list : placement)
+          for (Obs& o : list)
+            o.weight = 0.0;
+      break;
+    case Bad::kIdentical: {
+      const Obs first = some(scene, 0, 0);
+      for (auto& placement : scene.lists)
+        for (List& list : placement)
+          for (Obs& o : list)
+            o = first;
+      break;
+    }
+    case Bad::kCollinear:
+      for (auto& placement : scene.lists)
+        for (List& list : placement)
+          for (Obs& o : list)
+            o.physical = tkVector<3>(o.physical.x(), 0.0, o.physical.z());
+      scene.reimage();
+      break;
+    case Bad::kCoplanar:
+      for (tkXform<3>& pose : scene.poses)
+        pose = scene.poses.front();
+      scene.reimage();
+      break;
+    case Bad::kSingleView:
+      scene.lists.resize(1);
+      scene.poses.resize(1);
+      scene.zRotationPlacements = 1;
+      break;
+    case Bad::kHuge:
+      scale(scene, 1e12);
+      break;
+    case Bad::kTiny:
+      scale(scene, 1e-12);
+      break;
+    case Bad::kHugePixels:
+    case Bad::kTinyPixels: {
+      // The same scene seen by cameras with s times the focal length and principal point.
+      const double s = bad == Bad::kHugePixels ? 1e12 : 1e-12;
+      for (auto& placement : scene.lists)
+        for (List& list : placement)
+          for (Obs& o : list)
+            o.image = o.image * s;
+      for (tkCameraCalibrationParams& camera : scene.cameras) {
+        tkPhysicalAtZEquals1FromImageParams intrinsic = camera.physicalAtZEquals1FromImageParams();
+        intrinsic.cameraScale(
+            tkPair<double>(intrinsic.cameraScale().first / s, intrinsic.cameraScale().second / s));
+        intrinsic.cameraSkew(intrinsic.cameraSkew() / s);
+        camera.physicalAtZEquals1FromImageParams(intrinsic);
+      }
+      break;
+    }
+    case Bad::kBadModel:
+      scene.model = static_cast<Model>(2);
+      break;
+  }
+  return scene;
+}
+
+Scene perspectiveScene(Model model, int cameras) {
+  Scene scene;
+  scene.model = model;
+  for (int c = 0; c < cameras; ++c) {
+    tkCameraCalibrationParams camera = scene::Camera(model);
+    const tkXform<3> pose = camera.cameraPoseInverse().xform();
+    camera.cameraPoseInverse(tk3QuaternionXform(
+        tkXform<3>(pose.matrix(), pose.trans() + tkVector<3>(60.0 * c, 0.0, 20.0 * c))));
+    scene.cameras.push_back(camera);
+  }
+  scene.poses = {
+      tkXform<3>(), tkXform<3>(tk3AngleVect(0.0, 0.0, 0.3).matrix(), tkVector<3>(5.0, -8.0, 60.0)),
+      tkXform<3>(tk3AngleVect(0.25, -0.2, 0.1).matrix(), tkVector<3>(-10.0, 4.0, 120.0))};
+  scene.zRotationPlacements = 2;
+  for (std::size_t p = 0; p < scene.poses.size(); ++p) {
+    scene.lists.emplace_back(cameras);
+    for (int c = 0; c < cameras; ++c)
+      for (int i = -3; i <= 3; ++i)
+        for (int j = -3; j <= 3; ++j)
+          scene.lists[p][c].push_back({tkVector<2>(), tkVector<3>(35.0 * i, 30.0 * j, 0.0),
+                                       1.0 + 0.25 * ((i + j + 6) % 3)});
+  }
+  scene.reimage();
+  return scene;
+}
+
+Scene telecentricScene() {
+  const tkTelecentricSet set = loadTelecentricSet("telecentric-exact.json");
+  Scene scene;
+  scene.model = tk2XformCalib2Defs::eTelecentric;
+  for (std::size_t p = 0; p < set.poses.size() && p < 4; ++p) {
+    scene.poses.push_back(set.poses[p]);
+    List list;
+    for (std::size_t i = 0; i < set.correspondences[p].size(); i += 3) {
+      const tkCrspPairWeighted& k = set.correspondences[p][i];
+      list.push_back({k.image(), k.physical3D(), k.weight()});
+    }
+    scene.lists.push_back({list});
+  }
+  return scene;
+}
+
+Scene lineScanScene() {
+  const tkLineScanSet set = loadLineScanSet("linescan-exact.json");
+  Scene scene;
+  List list;
+  for (std::size_t i = 0; i < set.image.size(); i += 4)
+    list.push_back({set.image[i], tkVector<3>(set.physical[i].x(), set.physical[i].y(), 0.0), 1.0});
+  scene.lists = {{list}};
+  scene.poses = {tkXform<3>()};
+  return scene;
+}
+
+Outcome observe(const std::function<void()>& call,
+                const std::function<std::vector<double>()>& values) {
+  const std::vector<double> before = values();
+  Outcome outcome;
+  try {
+    call();
+    for (double v : values())
+      outcome.finite = outcome.finite && std::isfinite(v);
+    return outcome;
+  } catch (const tkException& e) {
+    std::string name = tk_qualifiedClassName(typeid(e));
+    const std::size_t family = name.find("Defs::");
+    if (family != std::string::npos)
+      name = name.substr(family + 6);
+    outcome.thrown = name;
+    outcome.message = e.what();
+  } catch (const std::exception& e) {
+    outcome.thrown = std::string("foreign ") + typeid(e).name();
+    outcome.message = e.what();
+  }
+  const std::vector<double> after = values();
+  // Bitwise, so that preset NaNs compare equal.
+  outcome.untouched = before.size() == after.size();
+  for (std::size_t i = 0; outcome.untouched && i < before.size(); ++i)
+    outcome.untouched = std::memcmp(&before[i], &after[i], sizeof(double)) == 0;
+  return outcome;
+}
+
+void append(std::vector<double>& out, const tkPhysicalAtZEquals1FromImageParams& p) {
+  out.insert(out.end(),
+             {p.centerOfExpansion().x(), p.centerOfExpansion().y(), p.cameraScale().first,
+              p.cameraScale().second, p.cameraSkew(), p.cameraTranslation().x(),
+              p.cameraTranslation().y(), static_cast<double>(p.distModel())});
+  out.insert(out.end(), p.lensDistParams().begin(), p.lensDistParams().end());
+}
+
+void append(std::vector<double>& out, const tkXform<3>& xform) {
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c)
+      out.push_back(xform.matrix().element(r, c));
+    out.push_back(xform.trans()[r]);
+  }
+}
+
+void append(std::vector<double>& out, const tkCameraCalibrationParams& params) {
+  append(out, params.physicalAtZEquals1FromImageParams());
+  append(out, params.cameraPoseInverse().xform());
+}
+
+void append(std::vector<double>& out, const tk2XformCalib2& xform) {
+  const tkCalib2ParamsIntrinsic intrinsic = xform.intrinsicParams();
+  out.insert(out.end(), {intrinsic.scale().x(), intrinsic.scale().y(), intrinsic.skew(),
+                         intrinsic.translation().x(), intrinsic.translation().y(),
+                         static_cast<double>(intrinsic.distortionModel())});
+  out.insert(out.end(), intrinsic.params().begin(), intrinsic.params().end());
+  append(out, xform.extrinsicXform());
+  out.push_back(xform.data().lineScan != nullptr ? 1.0 : 0.0);
+}
+
+}  // namespace bad
