@@ -40,6 +40,7 @@
 #include <tk/export.h>
 #include <tk/failure.h>
 #include <tk/fsolver.h>
+#include <tk/jacobian_structure.h>
 #include <tk/levmar_solve.h>
 #include <tk/line_fit.h>
 #include <tk/matrix.h>
