@@ -3,6 +3,7 @@
 #include <ccal/multicamera_calibration.h>
 #include <ccal/multicamera_calibration_errors.h>
 #include <proc/cstd_assert.h>
+#include <tk/attention.h>
 #include <tk/exception.h>
 #include <tk/progress.h>
 
@@ -83,6 +84,8 @@ Params initialPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intr
       pose = cameras[c].extrinsicXform().inverse() * X;
       placed = true;
       return true;
+    } catch (const tkAttention::Aborted&) {
+      throw;  // the caller's abort, not a failed list
     } catch (const tkException&) {
       return false;
     }
@@ -103,6 +106,8 @@ Params initialPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intr
       cameras[c].extrinsicXform(X * pose.inverse());
       registered[c] = true;
       return true;
+    } catch (const tkAttention::Aborted&) {
+      throw;  // the caller's abort, not a failed list
     } catch (const tkException&) {
       return false;
     }

@@ -74,6 +74,8 @@ TEST(Calib2Mapping, SineTanImagePointBeyondTheLensFieldThrows) {
 
 TEST(Calib2Parts, CopiesAssignmentAndEqualityFollowTheRecord) {
   const tk2XformCalib2 radial = cameraAbovePlate(Defs::eRadial);
+  EXPECT_EQ(radial.intrinsicParams(), scenes::intrinsicFor(Defs::eRadial));
+  EXPECT_FALSE(radial.intrinsicParams() == scenes::intrinsicFor(Defs::eSineTan));
   tk2XformCalib2 copy(radial);
   EXPECT_TRUE(copy == radial);
   tk2XformCalib2 other = cameraAbovePlate(Defs::eSineTan);

@@ -75,6 +75,16 @@ TEST(ErrorFamilies, EveryLeafKeepsItsNumberAndMessageThroughCopyAssignmentAndArc
   }
 }
 
+TEST(ErrorFamilies, CopiesAndAssignmentsKeepTheLeaf) {
+  const tk_MulticameraCalibrationDefs::BadParams original(L"calib not set");
+  tk_MulticameraCalibrationDefs::BadParams copy(original), assigned;
+  assigned = original;
+  for (const auto* e : {&copy, &assigned}) {
+    EXPECT_EQ(e->message(), L"calib not set");
+    EXPECT_STREQ(e->what(), "calib not set");
+  }
+}
+
 TEST(ErrorFamilies, ArchivedFormIsTwoVersionBytesThenTheMessagePart) {
   tk_MulticameraCalibrationDefs::NotImplemented leaf(L"m");
   const ArchiveBytes byValue = StoreToBytes(static_cast<tkPersistent&>(leaf));

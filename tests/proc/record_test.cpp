@@ -32,6 +32,9 @@ TEST(ProcRecord, CopiesAssignmentAndComparisonByValueOfEachDouble) {
   ccal_crspPair2D3DWeighted_compareEqual(&a, &b, &equal);
   EXPECT_EQ(equal, 0) << "NaN equals nothing";
   EXPECT_EQ(ccal_crspPair2D3DWeighted_compareEqual(&a, nullptr, &equal), CSTD_STATUS_BAD_ARGUMENT);
+  cmath_vect3 c{1, 2, 3};
+  ASSERT_EQ(cmath_vect3_construct(&c), CSTD_STATUS_OK);
+  EXPECT_TRUE(c.x == 0.0 && c.z == 0.0);
   EXPECT_EQ(cmath_vect3_construct(nullptr), CSTD_STATUS_BAD_ARGUMENT);
   for (cstd_status status :
        {CSTD_STATUS_BAD_ARGUMENT, CSTD_STATUS_OUT_OF_MEMORY, CSTD_STATUS_ABORTED,

@@ -76,6 +76,30 @@ class ProceduralTelecentric : public ::testing::Test {
 
 }  // namespace
 
+// ---- records and the calibration ------------------------------------------------------------
+
+TEST(ProceduralTelecentricRecords, ResultCopiesAreDeep) {
+  ccal_calibrateTelecentricCameraResult a, b, c;
+  ccal_calibrateTelecentricCameraResult_construct(&a);
+  cstd_vectord_resize(&a.poseRmsResiduals, 2);
+  a.poseRmsResiduals.elements[1] = 0.25;
+  a.calibratedXform.distortionModel = CCAL_DISTORTION_TELECENTRIC;
+  ASSERT_EQ(ccal_calibrateTelecentricCameraResult_constructCopy(&b, &a), CSTD_STATUS_OK);
+  ccal_calibrateTelecentricCameraResult_construct(&c);
+  ASSERT_EQ(ccal_calibrateTelecentricCameraResult_assign(&c, &a), CSTD_STATUS_OK);
+  a.poseRmsResiduals.elements[1] = 0.5;  // the copies own their storage
+  int32_t equal = 0;
+  ccal_calibrateTelecentricCameraResult_compareEqual(&b, &c, &equal);
+  EXPECT_EQ(equal, 1);
+  ccal_calibrateTelecentricCameraResult_compareEqual(&a, &b, &equal);
+  EXPECT_EQ(equal, 0);
+  EXPECT_EQ(ccal_calibrateTelecentricCameraResult_assign(&c, &c), CSTD_STATUS_OK);
+  EXPECT_EQ(c.calibratedXform.distortionModel, CCAL_DISTORTION_TELECENTRIC);
+  EXPECT_EQ(ccal_calibrateTelecentricCameraResult_assign(nullptr, &c), CSTD_STATUS_BAD_ARGUMENT);
+  for (auto* record : {&a, &b, &c})
+    EXPECT_EQ(ccal_calibrateTelecentricCameraResult_destruct(record), CSTD_STATUS_OK);
+}
+
 // ---- the calibration -------------------------------------------------------------------------
 
 TEST_F(ProceduralTelecentric, StatusesComeInTheirOrderAndLeaveTheResultAlone) {
