@@ -2,6 +2,7 @@
 
 #include "ccal/single/camera_projection.h"
 #include "ccal/single/crsp_gradient_terms.h"
+#include "ccal/single/sine_tan_cost.h"
 
 #include <proc/c3d_ptRayGenericPoly.h>
 #include <proc/csys_attention.h>
@@ -28,94 +29,30 @@ long parameterCount(Model model) {
   return n;
 }
 
-// ---- the sine-tangent cost in stages ---------------------------------------------------------
-//
-// The projection P -> image is split where parameters enter: the pose gives the position at
-// Z = 1 q; the lens stage gives e = q − c, r = |e|, θ = atan2(r, 1) and the two radius terms
-// tan(θ/p1), sin(θ/p3); r_d = p0·tan(θ/p1) + p2·sin(θ/p3) gives the distorted point
-// d = c + e·(1/r)·r_d (c itself when |r| < 1e-15); L⁻¹ gives the image point. Each stage uses the
-// arithmetic of ccal_lensDistortion_distort and tk_CameraProjection, so a staged cost equals the
-// plain one bit for bit.
+// ---- the sine-tangent cost in stages (see sine_tan_cost.h) -----------------------------------
 
-// One camera of the sine-tangent cost, ready for projecting.
-struct SineTanCamera {
-  tkMatrix<3> rotation;
-  tkVector<3> trans;
-  double cx = 0.0, cy = 0.0;
-  double lens[4] = {1.0, 1.0, 1.0, 1.0};
-  bool singular = false;
-  tk2XformLinear imageFromDistorted;
-};
-
-void prepare(const tk_CameraValues& values, SineTanCamera& camera) {
-  const tk_IntrinsicValues& v = values.intrinsic;
-  camera.rotation = values.rotation;
-  camera.trans = values.trans;
-  camera.cx = v.cx;
-  camera.cy = v.cy;
-  for (int i = 0; i < 4; ++i)
-    camera.lens[i] = v.lens[i];
-  const tk2XformLinear distortedFromImage(tkMatrix<2>(v.sx, v.skew, 0.0, v.sy),
-                                          tkVector<2>(v.tx, v.ty));
-  camera.singular = distortedFromImage.matrix().isSingular();
-  if (!camera.singular)
-    camera.imageFromDistorted = distortedFromImage.inverse();
-}
-
-struct LensStage {
-  double ex, ey, r, theta, tanTerm, sinTerm;
-  bool atCentre;
-};
-
-inline void lensStage(const SineTanCamera& camera, double qx, double qy, LensStage& s) {
-  s.ex = qx - camera.cx;
-  s.ey = qy - camera.cy;
-  s.r = std::sqrt(s.ex * s.ex + s.ey * s.ey);
-  s.atCentre = std::fabs(s.r) < 1e-15;
-  s.theta = 0.0;
-  s.tanTerm = 0.0;
-  s.sinTerm = 0.0;
-  if (!s.atCentre) {
-    s.theta = std::atan2(s.r, 1.0);
-    s.tanTerm = std::tan(s.theta / camera.lens[1]);
-    s.sinTerm = std::sin(s.theta / camera.lens[3]);
-  }
-}
-
-inline tkVector<2> distorted(const SineTanCamera& camera, const LensStage& s, double tanTerm,
-                             double sinTerm) {
-  if (s.atCentre)
-    return tkVector<2>(camera.cx, camera.cy);
-  const double rd = camera.lens[0] * tanTerm + camera.lens[2] * sinTerm;
-  return tkVector<2>(camera.cx + s.ex * (1.0 / s.r) * rd, camera.cy + s.ey * (1.0 / s.r) * rd);
-}
-
-inline tkVector<2> imagePoint(const SineTanCamera& camera, const tkVector<2>& distortedPoint) {
+inline tkVector<2> imagePoint(const tk_SineTanCamera& camera, const tkVector<2>& distortedPoint) {
   return camera.singular ? tkVector<2>(0.0, 0.0)
                          : camera.imageFromDistorted.mapPoint(distortedPoint);
 }
 
-inline tkVector<2> positionAtZ1(const SineTanCamera& camera, const tkVector<3>& physicalPoint) {
-  const tkVector<3> Pc = camera.rotation * physicalPoint + camera.trans;
-  return tkVector<2>(Pc.x() / Pc.z(), Pc.y() / Pc.z());
-}
-
-inline tkVector<2> fullImagePoint(const SineTanCamera& camera, const tkVector<3>& physicalPoint) {
-  const tkVector<2> q = positionAtZ1(camera, physicalPoint);
-  LensStage s;
-  lensStage(camera, q.x(), q.y(), s);
-  return imagePoint(camera, distorted(camera, s, s.tanTerm, s.sinTerm));
+inline tkVector<2> fullImagePoint(const tk_SineTanCamera& camera,
+                                  const tkVector<3>& physicalPoint) {
+  const tkVector<2> q = tfSineTanPositionAtZ1(camera, physicalPoint);
+  tk_SineTanLensStage s;
+  tfSineTanLensStage(camera, q.x(), q.y(), s);
+  return imagePoint(camera, tfSineTanDistorted(camera, s, s.tanTerm, s.sinTerm));
 }
 
 // Image points of one correspondence under the 2n perturbed cameras: projected[2i] under
 // x + h·eᵢ, projected[2i + 1] under x − h·eᵢ (cameras as in stagedPass).
-void perturbedImagePoints(const SineTanCamera* camera, const tkVector<3>& P,
+void perturbedImagePoints(const tk_SineTanCamera* camera, const tkVector<3>& P,
                           tkVector<2>* projected) {
-  const SineTanCamera& base = camera[0];
-  const tkVector<2> q = positionAtZ1(base, P);
-  LensStage s;
-  lensStage(base, q.x(), q.y(), s);
-  const tkVector<2> d = distorted(base, s, s.tanTerm, s.sinTerm);
+  const tk_SineTanCamera& base = camera[0];
+  const tkVector<2> q = tfSineTanPositionAtZ1(base, P);
+  tk_SineTanLensStage s;
+  tfSineTanLensStage(base, q.x(), q.y(), s);
+  const tkVector<2> d = tfSineTanDistorted(base, s, s.tanTerm, s.sinTerm);
   // Linear map: only L⁻¹ changes.
   for (int k = 2 * tk_kTranslationX; k <= 2 * tk_kSkew + 1; ++k)
     projected[k] = imagePoint(camera[1 + k], d);
@@ -124,24 +61,24 @@ void perturbedImagePoints(const SineTanCamera* camera, const tkVector<3>& P,
     projected[k] = fullImagePoint(camera[1 + k], P);
   // Centre of expansion: the lens stage from q on.
   for (int k = 2 * tk_kCenterX; k <= 2 * tk_kCenterY + 1; ++k) {
-    const SineTanCamera& c = camera[1 + k];
-    LensStage moved;
-    lensStage(c, q.x(), q.y(), moved);
-    projected[k] = imagePoint(c, distorted(c, moved, moved.tanTerm, moved.sinTerm));
+    const tk_SineTanCamera& c = camera[1 + k];
+    tk_SineTanLensStage moved;
+    tfSineTanLensStage(c, q.x(), q.y(), moved);
+    projected[k] = imagePoint(c, tfSineTanDistorted(c, moved, moved.tanTerm, moved.sinTerm));
   }
   // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
   for (int sign = 0; sign < 2; ++sign) {
     const int k0 = 2 * tk_kLensFirst + sign;
-    const SineTanCamera& c0 = camera[1 + k0];
-    projected[k0] = imagePoint(c0, distorted(c0, s, s.tanTerm, s.sinTerm));
-    const SineTanCamera& c1 = camera[1 + k0 + 2];
+    const tk_SineTanCamera& c0 = camera[1 + k0];
+    projected[k0] = imagePoint(c0, tfSineTanDistorted(c0, s, s.tanTerm, s.sinTerm));
+    const tk_SineTanCamera& c1 = camera[1 + k0 + 2];
     const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
-    projected[k0 + 2] = imagePoint(c1, distorted(c1, s, tanTerm, s.sinTerm));
-    const SineTanCamera& c2 = camera[1 + k0 + 4];
-    projected[k0 + 4] = imagePoint(c2, distorted(c2, s, s.tanTerm, s.sinTerm));
-    const SineTanCamera& c3 = camera[1 + k0 + 6];
+    projected[k0 + 2] = imagePoint(c1, tfSineTanDistorted(c1, s, tanTerm, s.sinTerm));
+    const tk_SineTanCamera& c2 = camera[1 + k0 + 4];
+    projected[k0 + 4] = imagePoint(c2, tfSineTanDistorted(c2, s, s.tanTerm, s.sinTerm));
+    const tk_SineTanCamera& c3 = camera[1 + k0 + 6];
     const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
-    projected[k0 + 6] = imagePoint(c3, distorted(c3, s, s.tanTerm, sinTerm));
+    projected[k0 + 6] = imagePoint(c3, tfSineTanDistorted(c3, s, s.tanTerm, sinTerm));
   }
 }
 
@@ -239,18 +176,18 @@ void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f,
   const double h = kSineTanGradientStep;
   const int n = static_cast<int>(getSize());
   // camera[0]: the parameters x; camera[1 + 2i] and camera[2 + 2i]: x + h·eᵢ and x − h·eᵢ.
-  SineTanCamera camera[1 + 2 * tk_kMaxCameraParams];
+  tk_SineTanCamera camera[1 + 2 * tk_kMaxCameraParams];
   double perturbed[tk_kMaxCameraParams] = {};
   tk_CameraValues values;
   for (int i = 0; i < n; ++i)
     perturbed[i] = x[i];
   tfUnpackCameraValues(perturbed, unitValIndex_, model_, values);
-  prepare(values, camera[0]);
+  tfPrepareSineTanCamera(values, camera[0]);
   for (int i = 0; i < n; ++i) {
     for (int sign = 0; sign < 2; ++sign) {
       perturbed[i] = sign == 0 ? x[i] + h : x[i] - h;
       tfUnpackCameraValues(perturbed, unitValIndex_, model_, values);
-      prepare(values, camera[1 + 2 * i + sign]);
+      tfPrepareSineTanCamera(values, camera[1 + 2 * i + sign]);
     }
     perturbed[i] = x[i];
   }

@@ -4,34 +4,6 @@
 
 namespace {
 
-struct LensStage {
-  double ex, ey, r, theta, tanTerm, sinTerm;
-  bool atCentre;
-};
-
-inline void lensStage(const tk_SineTanCamera& camera, double qx, double qy, LensStage& s) {
-  s.ex = qx - camera.cx;
-  s.ey = qy - camera.cy;
-  s.r = std::sqrt(s.ex * s.ex + s.ey * s.ey);
-  s.atCentre = std::fabs(s.r) < 1e-15;
-  s.theta = 0.0;
-  s.tanTerm = 0.0;
-  s.sinTerm = 0.0;
-  if (!s.atCentre) {
-    s.theta = std::atan2(s.r, 1.0);
-    s.tanTerm = std::tan(s.theta / camera.lens[1]);
-    s.sinTerm = std::sin(s.theta / camera.lens[3]);
-  }
-}
-
-inline tkVector<2> distorted(const tk_SineTanCamera& camera, const LensStage& s, double tanTerm,
-                             double sinTerm) {
-  if (s.atCentre)
-    return tkVector<2>(camera.cx, camera.cy);
-  const double rd = camera.lens[0] * tanTerm + camera.lens[2] * sinTerm;
-  return tkVector<2>(camera.cx + s.ex * (1.0 / s.r) * rd, camera.cy + s.ey * (1.0 / s.r) * rd);
-}
-
 inline double squaredError(const tk_SineTanCamera& camera, const tkVector<2>& imagePoint,
                            const tkVector<2>& distortedPoint) {
   const tkVector<2> projected =
@@ -40,17 +12,12 @@ inline double squaredError(const tk_SineTanCamera& camera, const tkVector<2>& im
   return e.dot(e);
 }
 
-inline tkVector<2> positionAtZ1(const tk_SineTanCamera& camera, const tkVector<3>& physicalPoint) {
-  const tkVector<3> Pc = camera.rotation * physicalPoint + camera.trans;
-  return tkVector<2>(Pc.x() / Pc.z(), Pc.y() / Pc.z());
-}
-
 inline double fullSquaredError(const tk_SineTanCamera& camera, const tkVector<2>& imagePoint,
                                const tkVector<3>& physicalPoint) {
-  const tkVector<2> q = positionAtZ1(camera, physicalPoint);
-  LensStage s;
-  lensStage(camera, q.x(), q.y(), s);
-  return squaredError(camera, imagePoint, distorted(camera, s, s.tanTerm, s.sinTerm));
+  const tkVector<2> q = tfSineTanPositionAtZ1(camera, physicalPoint);
+  tk_SineTanLensStage s;
+  tfSineTanLensStage(camera, q.x(), q.y(), s);
+  return squaredError(camera, imagePoint, tfSineTanDistorted(camera, s, s.tanTerm, s.sinTerm));
 }
 
 }  // namespace
@@ -102,10 +69,10 @@ void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
     const tkVector<2> p(r.p.x, r.p.y);
     const tkVector<3> plate(r.P.x, r.P.y, r.P.z);
     const tkVector<3> P = plateToWorld != nullptr ? plateToWorld->mapPoint(plate) : plate;
-    const tkVector<2> q = positionAtZ1(base, P);
-    LensStage s;
-    lensStage(base, q.x(), q.y(), s);
-    const tkVector<2> d = distorted(base, s, s.tanTerm, s.sinTerm);
+    const tkVector<2> q = tfSineTanPositionAtZ1(base, P);
+    tk_SineTanLensStage s;
+    tfSineTanLensStage(base, q.x(), q.y(), s);
+    const tkVector<2> d = tfSineTanDistorted(base, s, s.tanTerm, s.sinTerm);
 
     // Linear map: only L⁻¹ changes.
     for (int i = tk_kTranslationX; i <= tk_kSkew; ++i)
@@ -119,27 +86,27 @@ void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
     for (int i = tk_kCenterX; i <= tk_kCenterY; ++i)
       for (int sign = 0; sign < 2; ++sign) {
         const tk_SineTanCamera& c = camera[1 + 2 * i + sign];
-        LensStage moved;
-        lensStage(c, q.x(), q.y(), moved);
+        tk_SineTanLensStage moved;
+        tfSineTanLensStage(c, q.x(), q.y(), moved);
         sums[2 * i + sign] +=
-            w * squaredError(c, p, distorted(c, moved, moved.tanTerm, moved.sinTerm));
+            w * squaredError(c, p, tfSineTanDistorted(c, moved, moved.tanTerm, moved.sinTerm));
       }
     // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
     for (int sign = 0; sign < 2; ++sign) {
       const tk_SineTanCamera& c0 = camera[1 + 2 * (tk_kLensFirst + 0) + sign];
       sums[2 * (tk_kLensFirst + 0) + sign] +=
-          w * squaredError(c0, p, distorted(c0, s, s.tanTerm, s.sinTerm));
+          w * squaredError(c0, p, tfSineTanDistorted(c0, s, s.tanTerm, s.sinTerm));
       const tk_SineTanCamera& c1 = camera[1 + 2 * (tk_kLensFirst + 1) + sign];
       const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
       sums[2 * (tk_kLensFirst + 1) + sign] +=
-          w * squaredError(c1, p, distorted(c1, s, tanTerm, s.sinTerm));
+          w * squaredError(c1, p, tfSineTanDistorted(c1, s, tanTerm, s.sinTerm));
       const tk_SineTanCamera& c2 = camera[1 + 2 * (tk_kLensFirst + 2) + sign];
       sums[2 * (tk_kLensFirst + 2) + sign] +=
-          w * squaredError(c2, p, distorted(c2, s, s.tanTerm, s.sinTerm));
+          w * squaredError(c2, p, tfSineTanDistorted(c2, s, s.tanTerm, s.sinTerm));
       const tk_SineTanCamera& c3 = camera[1 + 2 * (tk_kLensFirst + 3) + sign];
       const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
       sums[2 * (tk_kLensFirst + 3) + sign] +=
-          w * squaredError(c3, p, distorted(c3, s, s.tanTerm, sinTerm));
+          w * squaredError(c3, p, tfSineTanDistorted(c3, s, s.tanTerm, sinTerm));
     }
   }
 }

@@ -24,6 +24,7 @@
 #include <tk/xform.h>
 #include <tk/xform_calib2.h>
 
+#include <cmath>
 #include <cstddef>
 
 // One sine-tangent camera, ready for projecting.
@@ -37,6 +38,44 @@ struct tk_SineTanCamera {
 };
 
 void tfPrepareSineTanCamera(const tk_CameraValues& values, tk_SineTanCamera& camera);
+
+// The lens stage of one point: e = q − c, r = |e|, θ = atan2(r, 1) and the two radius terms.
+struct tk_SineTanLensStage {
+  double ex, ey, r, theta, tanTerm, sinTerm;
+  bool atCentre;
+};
+
+inline void tfSineTanLensStage(const tk_SineTanCamera& camera, double qx, double qy,
+                               tk_SineTanLensStage& s) {
+  s.ex = qx - camera.cx;
+  s.ey = qy - camera.cy;
+  s.r = std::sqrt(s.ex * s.ex + s.ey * s.ey);
+  s.atCentre = std::fabs(s.r) < 1e-15;
+  s.theta = 0.0;
+  s.tanTerm = 0.0;
+  s.sinTerm = 0.0;
+  if (!s.atCentre) {
+    s.theta = std::atan2(s.r, 1.0);
+    s.tanTerm = std::tan(s.theta / camera.lens[1]);
+    s.sinTerm = std::sin(s.theta / camera.lens[3]);
+  }
+}
+
+// The distorted point of a lens stage with the given radius terms.
+inline tkVector<2> tfSineTanDistorted(const tk_SineTanCamera& camera, const tk_SineTanLensStage& s,
+                                      double tanTerm, double sinTerm) {
+  if (s.atCentre)
+    return tkVector<2>(camera.cx, camera.cy);
+  const double rd = camera.lens[0] * tanTerm + camera.lens[2] * sinTerm;
+  return tkVector<2>(camera.cx + s.ex * (1.0 / s.r) * rd, camera.cy + s.ey * (1.0 / s.r) * rd);
+}
+
+// The position at Z = 1 of a physical point.
+inline tkVector<2> tfSineTanPositionAtZ1(const tk_SineTanCamera& camera,
+                                         const tkVector<3>& physicalPoint) {
+  const tkVector<3> Pc = camera.rotation * physicalPoint + camera.trans;
+  return tkVector<2>(Pc.x() / Pc.z(), Pc.y() / Pc.z());
+}
 
 // The cameras of one central-difference pass: [0] at x, [1 + 2i] at x + h·eᵢ and [2 + 2i] at
 // x − h·eᵢ, for the tk_kMaxCameraParams values of a sine-tangent camera block.
