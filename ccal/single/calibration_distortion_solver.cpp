@@ -13,10 +13,28 @@
 
 #include "platform/core/invalid_argument.h"
 
+#include <Eigen/Core>
+#include <Eigen/Householder>
+#include <Eigen/QR>
+
 #include <cmath>
 #include <cstddef>
 
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
+
+// Work space of the sine-tangent least-squares step, sized with the correspondences.
+struct tk_SineTanLeastSquares {
+  Eigen::MatrixXd a;          // 2·count x n: √w·∂image/∂x, rows x then y
+  Eigen::VectorXd r;          // 2·count: √w·(image − p), then Qᵀ·r
+  Eigen::VectorXd r0;         // 2·count: √w·(image − p) at x
+  Eigen::VectorXd curvature;  // 2·count: second directional derivative of the residuals
+  Eigen::HouseholderQR<Eigen::MatrixXd> qr;
+  Eigen::MatrixXd rFactor;  // n x n, upper triangle: R of A
+  Eigen::VectorXd qtr;      // (Qᵀr), first n values
+  Eigen::MatrixXd stacked;  // 2n x n
+  Eigen::VectorXd rhs;      // 2n
+  Eigen::HouseholderQR<Eigen::MatrixXd> stackedQr;
+};
 
 namespace {
 
@@ -46,8 +64,9 @@ inline tkVector<2> fullImagePoint(const tk_SineTanCamera& camera,
 
 // Image points of one correspondence under the 2n perturbed cameras: projected[2i] under
 // x + h·eᵢ, projected[2i + 1] under x − h·eᵢ (cameras as in stagedPass).
-void perturbedImagePoints(const tk_SineTanCamera* camera, const tkVector<3>& P,
-                          tkVector<2>* projected) {
+// Returns the image point under camera[0].
+tkVector<2> perturbedImagePoints(const tk_SineTanCamera* camera, const tkVector<3>& P,
+                                 tkVector<2>* projected) {
   const tk_SineTanCamera& base = camera[0];
   const tkVector<2> q = tfSineTanPositionAtZ1(base, P);
   tk_SineTanLensStage s;
@@ -80,19 +99,24 @@ void perturbedImagePoints(const tk_SineTanCamera* camera, const tkVector<3>& P,
     const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
     projected[k0 + 6] = imagePoint(c3, tfSineTanDistorted(c3, s, s.tanTerm, sinTerm));
   }
+  return imagePoint(base, d);
 }
 
 }  // namespace
 
 tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
-    : tkLevMarSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-30, 300, 15, 0.01, 1e-8,
-                    1e20, true, false),
+    : tkDampedNewtonSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-30, 300, 15, 0.01,
+                          1e-8, 1e20, true, false),
       model_(model),
-      records_(),
-      scaling_(getSize(), 1),
-      lu_(getSize(), getSize()),
-      pivots_(static_cast<std::size_t>(getSize())) {
+      records_() {
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
+  // Along the nearly flat directions of the sine-tangent lens values the cost falls by
+  // rounding-sized amounts for arbitrarily long steps; demanding a share of the predicted
+  // decrease keeps a short refinement from running off along them.
+  if (model == tk2XformCalib2Defs::eSineTan) {
+    sufficientDecrease(0.25);
+    leastSquares_.reset(new tk_SineTanLeastSquares);
+  }
 }
 
 tk3DCalibrationDistortionSolver::~tk3DCalibrationDistortionSolver() {
@@ -109,6 +133,21 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     records[i] = ccal_crspPair2D3DWeighted{{p.x(), p.y()}, {P.x(), P.y(), P.z()}, list[i].second};
   }
   correspondences_ = list;
+  if (leastSquares_) {
+    const Eigen::Index n = getSize();
+    const Eigen::Index rows = std::max<Eigen::Index>(2 * static_cast<Eigen::Index>(list.size()), n);
+    tk_SineTanLeastSquares& ls = *leastSquares_;
+    ls.a.setZero(rows, n);  // rows beyond the points (fewer than n/2 points) stay zero
+    ls.r.setZero(rows);
+    ls.r0.setZero(rows);
+    ls.curvature.setZero(rows);
+    ls.qr = Eigen::HouseholderQR<Eigen::MatrixXd>(rows, n);
+    ls.rFactor.setZero(n, n);
+    ls.qtr.setZero(n);
+    ls.stacked.setZero(2 * n, n);
+    ls.rhs.setZero(2 * n);
+    ls.stackedQr = Eigen::HouseholderQR<Eigen::MatrixXd>(2 * n, n);
+  }
 }
 
 long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
@@ -120,14 +159,97 @@ long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) c
 long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix& f,
                                                 tkNMMatrix& jacobian) {
   if (model_ != tk2XformCalib2Defs::eSineTan)
-    return tkLevMarSolve::compJacob(x, f, jacobian);
+    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
   const long n = getSize();
   if (x.rows() != n || x.cols() != 1)
     tk_throwInvalidArgument("tk3DCalibrationDistortionSolver::compJacob: x is not n x 1");
   if (jacobian.rows() != n || jacobian.cols() != n)
     jacobian.resize(n, n);
-  stagedPass(x.data(), nullptr, jacobian.data());
+  stagedPass(x.data(), nullptr, jacobian.data(), kSineTanJacobianStep);
+  tk_SineTanLeastSquares& ls = *leastSquares_;
+  ls.r0 = ls.r;
+  ls.qr.compute(ls.a);
+  ls.rFactor = ls.qr.matrixQR().topRows(n).triangularView<Eigen::Upper>();
+  ls.r.applyOnTheLeft(ls.qr.householderQ().transpose());
+  ls.qtr = ls.r.head(n);
   return 0;
+}
+
+bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) {
+  if (model_ != tk2XformCalib2Defs::eSineTan)
+    return tkDampedNewtonSolve::solveDampedStep(damping, step);
+  tk_SineTanLeastSquares& ls = *leastSquares_;
+  const Eigen::Index n = getSize();
+  const Eigen::Index rows = ls.a.rows();
+  // min |A·δ + b|² + ¼·δᵀ·diag(damping)·δ for a right-hand side b, from A = Q·R:
+  // min |R·δ + (Qᵀb)ₙ|² + |√(damping/4)·δ|², one QR of the stacked matrix per damping.
+  ls.stacked.topRows(n) = ls.rFactor;
+  ls.stacked.bottomRows(n).setZero();
+  for (Eigen::Index i = 0; i < n; ++i)
+    ls.stacked(n + i, i) = std::sqrt(0.25 * damping.data()[i]);
+  ls.stackedQr.compute(ls.stacked);
+  const auto solve = [&](const Eigen::VectorXd& qtb, double* out) {
+    ls.rhs.head(n) = qtb.head(n);
+    ls.rhs.tail(n).setZero();
+    ls.rhs.applyOnTheLeft(ls.stackedQr.householderQ().transpose());
+    Eigen::Map<Eigen::VectorXd> delta(out, n);
+    delta = -ls.rhs.head(n);
+    ls.stackedQr.matrixQR().topRows(n).triangularView<Eigen::Upper>().solveInPlace(delta);
+    return delta.allFinite();
+  };
+  double* velocity = step.data();
+  if (!solve(ls.qtr, velocity))
+    return false;
+
+  // Geodesic acceleration: the lens values form a curved valley, along which the straight step
+  // leaves the floor and is rejected however well the model predicted its start. The second
+  // directional derivative of the residuals along the step, from one more pass over the points,
+  // bends the step along the valley: δ = v + ½·a with (AᵀA + damping/4)·a = −Aᵀ·r_vv. A step whose
+  // correction is not small against it (|a| > 1.5·|v| in the damping's metric) is rejected.
+  constexpr double kProbe = 0.1;
+  constexpr double kLargestBend = 0.75;
+  double probe[tk_kMaxCameraParams];
+  for (Eigen::Index i = 0; i < n; ++i)
+    probe[i] = getX().data()[i] + kProbe * velocity[i];
+  tk_CameraValues values;
+  tfUnpackCameraValues(probe, unitValIndex_, model_, values);
+  tk_SineTanCamera camera;
+  tfPrepareSineTanCamera(values, camera);
+  const ccal_crspPair2D3DWeighted* records = nullptr;
+  std::size_t count = 0;
+  tfThrowExceptionOnFailure(
+      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
+  const Eigen::Map<const Eigen::VectorXd> v(velocity, n);
+  ls.curvature.noalias() = ls.a * v;  // J·v
+  for (std::size_t k = 0; k < count; ++k) {
+    const ccal_crspPair2D3DWeighted& r = records[k];
+    const Eigen::Index row = 2 * static_cast<Eigen::Index>(k);
+    if (r.w == 0.0)
+      continue;  // zero rows
+    const double root = std::sqrt(r.w);
+    const tkVector<2> image = fullImagePoint(camera, tkVector<3>(r.P.x, r.P.y, r.P.z));
+    const double moved[2] = {root * (image.x() - r.p.x), root * (image.y() - r.p.y)};
+    for (int c = 0; c < 2; ++c)
+      ls.curvature(row + c) =
+          2.0 / kProbe * ((moved[c] - ls.r0(row + c)) / kProbe - ls.curvature(row + c));
+  }
+  for (Eigen::Index row = 2 * static_cast<Eigen::Index>(count); row < rows; ++row)
+    ls.curvature(row) = 0.0;
+  ls.curvature.applyOnTheLeft(ls.qr.householderQ().transpose());
+  double acceleration[tk_kMaxCameraParams];
+  if (!solve(ls.curvature, acceleration))
+    return false;
+  double vNorm = 0.0, aNorm = 0.0;
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const double d = damping.data()[i];
+    vNorm += d * velocity[i] * velocity[i];
+    aNorm += d * acceleration[i] * acceleration[i];
+  }
+  if (!(2.0 * std::sqrt(aNorm) <= kLargestBend * std::sqrt(vNorm)) && aNorm > 0.0)
+    return false;
+  for (Eigen::Index i = 0; i < n; ++i)
+    velocity[i] += 0.5 * acceleration[i];
+  return std::isfinite(aNorm);
 }
 
 long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* f) const {
@@ -167,13 +289,12 @@ long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* 
 }
 
 long tk3DCalibrationDistortionSolver::numericalGradient(const double* x, double* f) const {
-  stagedPass(x, f, nullptr);
+  stagedPass(x, f, nullptr, kSineTanGradientStep);
   return 0;
 }
 
-void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f,
-                                                 double* jacobian) const {
-  const double h = kSineTanGradientStep;
+void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f, double* jacobian,
+                                                 double h) const {
   const int n = static_cast<int>(getSize());
   // camera[0]: the parameters x; camera[1 + 2i] and camera[2 + 2i]: x + h·eᵢ and x − h·eᵢ.
   tk_SineTanCamera camera[1 + 2 * tk_kMaxCameraParams];
@@ -208,7 +329,8 @@ void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f,
       continue;  // adds exactly nothing
     const double w = r.w;
     const tkVector<2> p(r.p.x, r.p.y);
-    perturbedImagePoints(camera, tkVector<3>(r.P.x, r.P.y, r.P.z), projected);
+    const tkVector<2> image =
+        perturbedImagePoints(camera, tkVector<3>(r.P.x, r.P.y, r.P.z), projected);
     for (int i = 0; i < 2 * n; ++i) {
       const tkVector<2> e = p - projected[i];
       sums[i] += w * e.dot(e);
@@ -220,6 +342,16 @@ void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f,
     for (int i = 0; i < n; ++i)
       for (int j = 0; j <= i; ++j)
         normal[i][j] += w * g[i].dot(g[j]);
+    if (leastSquares_) {
+      const double root = std::sqrt(w);
+      const Eigen::Index row = 2 * static_cast<Eigen::Index>(k);
+      for (int i = 0; i < n; ++i) {
+        leastSquares_->a(row, i) = root * g[i].x() / (2.0 * h);
+        leastSquares_->a(row + 1, i) = root * g[i].y() / (2.0 * h);
+      }
+      leastSquares_->r(row) = root * (image.x() - p.x());
+      leastSquares_->r(row + 1) = root * (image.y() - p.y());
+    }
   }
   if (f != nullptr)
     for (int i = 0; i < n; ++i)

@@ -25,18 +25,9 @@
 // mappings 1e-4 px from the optimum; the minimisation ends on the step rule, on no further
 // decrease of the cost, or at the iteration limit.
 //
-// The minimisation (minimize, overridden) is a damped Newton iteration on F = 0 whose steps must
-// lower the image cost J:
-//   1. Jacobian K of F (compJacob); D = |diag K| (each entry at least 1e-15 times the largest).
-//   2. Step δ from (K + λD)·δ = −F (LU with partial pivoting; a singular matrix rejects the step).
-//   3. Accept when J(x + δ) < J(x) (false for non-finite values) and, under eSineTan, the decrease
-//      is at least 1/4 of the decrease J − (½Fᵀδ + ¼δᵀKδ) predicted by the quadratic model: x
-//      moves, λ /= 10 (not below 1e-15). Otherwise λ *= 10 and back to 2, at most 15 times per
-//      iteration, λ ≤ 1e20.
-//   λ starts at 0.01. Stopping rules, in order: |F|² ≤ 1e-30 (eSmallFunction); the iteration limit
-//   (eIterationLimit); an abort request or a negative status of F (eFunctionStopped, x keeps the
-//   last accepted value); |δ| ≤ 1e-12·(|x| + 1e-12) (eSmallStep, after that step's trial); no
-//   accepted step within the λ limits (eNoDecrease). minimize() returns (1/2)|F|² at the end.
+// The minimisation is tkDampedNewtonSolve's (tk/damped_newton_solve.h) with the image cost J as
+// its merit: steps from (K + λD)·δ = −F must lower J and, under eSineTan, achieve 1/4 of the
+// decrease the quadratic model predicts; an abort request ends it with eFunctionStopped.
 // Why not Levenberg-Marquardt on |F|²: F mixes two gradients and is not the gradient of one cost,
 // and the normal equations KᵀK square the condition of K. In the curved valleys of these problems
 // (a centre of expansion that barely matters while the lens is weak; nearly redundant sine-tangent
@@ -50,7 +41,11 @@
 // nearly redundant lens values in rounding, so compJacob is the Gauss-Newton form
 // K = 4·Σ w·(∂i/∂xᵢ)·(∂i/∂xⱼ) (i the image point, ∂i/∂xᵢ its central difference with step h), the
 // Jacobian of F exactly where the residuals vanish, from the same single pass over the points as
-// F (instead of n + 1 passes).
+// F (instead of n + 1 passes). The step is then solved as the damped least-squares problem
+// min |A·δ + r|² + ¼·δᵀ·λD·δ (A the weighted derivatives of the image points, r the weighted
+// residuals, K = 4·AᵀA, F = 4·Aᵀr) through a QR factor of A, once per iteration, and one of the
+// small stacked matrix [R; √(λD/4)] per damping: the normal equations square the condition of A,
+// and along the nearly redundant lens values their rounding error decides the step.
 //
 // Evaluations and iterations allocate nothing.
 // Use: construct, unitValIndex, setX, initialParams, correspondences, nIter, minimize, getX.
@@ -61,18 +56,26 @@
 
 #include <ccal/camera_calibration_params.h>
 #include <proc/cstd_vector.h>
-#include <tk/levmar_solve.h>
+#include <tk/damped_newton_solve.h>
 #include <tk/nm_matrix.h>
 #include <tk/vector.h>
 #include <tk/xform_calib2.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
-class tk3DCalibrationDistortionSolver : public tkLevMarSolve {
+struct tk_SineTanLeastSquares;
+
+class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
  public:
   // Step h of the sine-tangent difference quotients.
   static constexpr double kSineTanGradientStep = 1e-8;
+  // Step of the central differences of the image points in the Jacobian and the least-squares
+  // step: about ε^(1/3), where truncation (h²) and rounding (ε/h) errors balance near 1e-11.
+  // With the gradient's 1e-8 the derivatives would carry errors near 1e-8, which drown the
+  // weakest directions of the sine-tangent lens values (condition about 1e10).
+  static constexpr double kSineTanJacobianStep = 5e-6;
 
   using Correspondences = std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>;
 
@@ -96,8 +99,6 @@ class tk3DCalibrationDistortionSolver : public tkLevMarSolve {
   const Correspondences& correspondences() const { return correspondences_; }
 
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
-  // The damped Newton iteration stated above.
-  double minimize() override;
   // eSineTan: the Gauss-Newton form stated above (resizes jacobian to n x n); other models: the
   // inherited forward differences. Returns 0 or the negative status of F.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
@@ -112,19 +113,20 @@ class tk3DCalibrationDistortionSolver : public tkLevMarSolve {
   long numericalGradient(const double* x, double* f) const;
   // One pass over the points under x and its 2n perturbations: F into f and the Gauss-Newton
   // Jacobian (n x n, column-major) into jacobian, each when not null.
-  void stagedPass(const double* x, double* f, double* jacobian) const;
-  // Solves (K + λD)·δ = −F from jacobian(), f() and the scaling into step(); false when the
-  // matrix is singular or δ not finite.
-  bool dampedNewtonStep(double lambda);
+  // With the Jacobian also the weighted image-point derivatives A and residuals r of the least-
+  // squares step (K = 4·AᵀA, F = 4·Aᵀr up to rounding), and A's QR factor.
+  // h: the step of the differences (kSineTanGradientStep for F, kSineTanJacobianStep for K).
+  void stagedPass(const double* x, double* f, double* jacobian, double h) const;
+  double merit(const tkNMMatrix& x) const override { return cost(x); }
+  // eSineTan: the damped least-squares form of the step (below); other models: the inherited LU.
+  bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
 
   tk2XformCalib2Defs::tkCalib2DistortionModel model_;
   int unitValIndex_ = 0;
   tkCameraCalibrationParams initialParams_;
   Correspondences correspondences_;
   cstd_vector_ccal_crspPair2D3DWeighted records_;
-  tkNMMatrix scaling_;  // D, n x 1
-  tkNMMatrix lu_;       // K + λD and its LU factors, n x n
-  std::vector<int> pivots_;
+  std::unique_ptr<tk_SineTanLeastSquares> leastSquares_;  // eSineTan only
 };
 
 #endif

@@ -53,7 +53,7 @@ struct SolverScene {
   std::vector<tkXform<3>> poses;
 };
 
-SolverScene solverScene(const tk_CameraIntrinsics& camera) {
+SolverScene solverScene(const tk_CameraIntrinsics& camera, double offset = 1.0) {
   SolverScene scene;
   const tk3AngleVect angles[3] = {{0.3, -0.2, 0.1}, {-0.4, 0.1, 1.2}, {0.1, 0.5, -0.7}};
   for (const tk3AngleVect& a : angles) {
@@ -65,7 +65,7 @@ SolverScene solverScene(const tk_CameraIntrinsics& camera) {
         const tkVector<3> P = pose.mapPoint(tkVector<3>(plate.x(), plate.y(), 0.0));
         const double pc[3] = {P.x(), P.y(), P.z()};
         // Offset image points: the residual is not zero, as during the iteration.
-        view.push_back({project(camera, pc) + tkVector<2>(0.01 * i, -0.02 * j), plate});
+        view.push_back({project(camera, pc) + offset * tkVector<2>(0.01 * i, -0.02 * j), plate});
       }
     scene.views.push_back(view);
     scene.poses.push_back(pose);
@@ -169,23 +169,42 @@ TEST(PoseParameterDerivatives, RotationDerivativesMatchCentralDifferencesForEver
 
 class PlanarSolverJacobian : public ::testing::TestWithParam<std::pair<int32_t, bool>> {};
 
-TEST_P(PlanarSolverJacobian, AnalyticEqualsForwardDifferencesOfTheResiduals) {
+// The solver works on F = ∇(Σ r²) with K = 2·JᵀJ: F must be the merit's gradient where the
+// residuals are not zero, and K the derivative of F where they are.
+struct MeritProbe : tk_PlanarCalibrationSolver {
+  using tk_PlanarCalibrationSolver::merit;
+  using tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver;
+};
+
+TEST_P(PlanarSolverJacobian, GradientOfTheMeritAndItsGaussNewtonDerivative) {
   tk_CameraIntrinsics camera = cameraWith(GetParam().first);
   if (camera.model == CCAL_DISTORTION_SINE_TAN)  // the solver's constraint p0/p1 + p2/p3 = 1
     camera.lens[0] = camera.lens[1] * (1.0 - camera.lens[2] / camera.lens[3]);
-  const SolverScene scene = solverScene(camera);
   for (tk_IntrinsicsFreedom freedom : {tk_IntrinsicsFreedom::eFull, tk_IntrinsicsFreedom::eZeroSkew,
                                        tk_IntrinsicsFreedom::eSquareCentred}) {
-    tk_PlanarCalibrationSolver solver(scene.views, camera, freedom, GetParam().second, scene.poses,
-                                      10);
-    const long m = solver.getFunctionSize(), n = solver.getSize();
-    tkNMMatrix f(m, 1), analytic(m, n), numeric(m, n);
+    // One scale under eSquareCentred: the exact scene must be made by a camera of that form.
+    tk_CameraIntrinsics truth = camera;
+    if (freedom == tk_IntrinsicsFreedom::eSquareCentred)
+      truth.scaleY = truth.scaleX;
+    const SolverScene offset = solverScene(camera), exact = solverScene(truth, 0.0);
+    MeritProbe solver(offset.views, camera, freedom, GetParam().second, offset.poses, 10);
+    const long n = solver.getSize();
+    tkNMMatrix f(n, 1), k(n, n), numeric(n, n);
     ASSERT_EQ(solver.Func(solver.getX(), f), 0);
-    ASSERT_EQ(solver.compJacob(solver.getX(), f, analytic), 0);
-    ASSERT_EQ(solver.tkFSolver::compJacob(solver.getX(), f, numeric), 0);
+    for (long i = 0; i < n; ++i) {
+      tkNMMatrix plus = solver.getX(), minus = solver.getX();
+      plus(i, 0) += 1e-6;
+      minus(i, 0) -= 1e-6;
+      const double slope = (solver.merit(plus) - solver.merit(minus)) / 2e-6;
+      EXPECT_NEAR(f(i, 0), slope, 1e-5 * (1.0 + std::abs(slope))) << "F " << i;
+    }
+    MeritProbe atTruth(exact.views, truth, freedom, GetParam().second, exact.poses, 10);
+    ASSERT_EQ(atTruth.Func(atTruth.getX(), f), 0);
+    ASSERT_EQ(atTruth.compJacob(atTruth.getX(), f, k), 0);
+    ASSERT_EQ(atTruth.tkFSolver::compJacob(atTruth.getX(), f, numeric), 0);
     for (long c = 0; c < n; ++c)
-      for (long r = 0; r < m; ++r)
-        ASSERT_NEAR(analytic(r, c), numeric(r, c), 2e-6 * (1.0 + std::abs(numeric(r, c))))
+      for (long r = 0; r < n; ++r)
+        ASSERT_NEAR(k(r, c), numeric(r, c), 2e-6 * (1.0 + std::abs(numeric(r, c))))
             << "column " << c << " row " << r << " freedom " << static_cast<int>(freedom);
   }
 }

@@ -61,9 +61,11 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
     const std::vector<std::vector<tk_PlanarObservation>>& views, const tk_CameraIntrinsics& start,
     tk_IntrinsicsFreedom freedom, bool holdSineTanP3, const std::vector<tkXform<3>>& starts,
     long maxIterations)
-    : tkLevMarSolve(std::max(1L, parameterCount(start.model, freedom, holdSineTanP3, views.size())),
-                    std::max(1L, 2 * pointCount(views)), kXTolerance, 0.0, maxIterations,
-                    kMaxLambdaSteps, kLambda0, 1e-8, kLambdaMax, true, false),
+    : tkDampedNewtonSolve(
+          std::max(1L, parameterCount(start.model, freedom, holdSineTanP3, views.size())),
+          std::max(1L, parameterCount(start.model, freedom, holdSineTanP3, views.size())),
+          kXTolerance, 0.0, maxIterations, kMaxLambdaSteps, kLambda0, 1e-8, kLambdaMax, true,
+          false),
       views_(views),
       base_(start),
       poseParameters_(views.size()) {
@@ -71,7 +73,7 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
     tk_throwInvalidArgument("planar calibration: unknown distortion model");
   if (starts.size() != views.size())
     tk_throwInvalidArgument("planar calibration: one starting pose per view is needed");
-  if (getFunctionSize() < getSize())
+  if (2 * pointCount(views) < getSize())
     tk_throwInvalidArgument("planar calibration: fewer point coordinates than parameters");
 
   switch (freedom) {
@@ -139,30 +141,24 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
   declareStructure();
 }
 
-// Blocks: the intrinsics (shared), then one pose per view (eliminated); row groups: the rows of
-// each view with points. A view's pose reaches its own rows only, the intrinsics every row.
+// Blocks (and row groups, F being a gradient): the intrinsics (shared), then one pose per view
+// (eliminated). A view's pose reaches its own rows and those of the intrinsics.
 void tk_PlanarCalibrationSolver::declareStructure() {
   std::vector<long> blocks{0};
-  std::vector<long> groups;
-  long row = 0;
-  for (std::size_t v = 0; v < views_.size(); ++v) {
+  for (std::size_t v = 0; v < views_.size(); ++v)
     blocks.push_back(viewBlockStart_ + 6 * static_cast<long>(v));
-    if (!views_[v].empty())
-      groups.push_back(row);
-    row += 2 * static_cast<long>(views_[v].size());
-  }
-  if (groups.empty() || row != getFunctionSize())
+  if (viewBlockStart_ == 0 || views_.empty())
     return;  // nothing to structure
-  tkJacobianStructure structure(getSize(), getFunctionSize(), blocks, groups);
-  long group = 0;
+  tkJacobianStructure structure(getSize(), getSize(), blocks, blocks);
+  structure.couple(0, 0);
   for (std::size_t v = 0; v < views_.size(); ++v) {
     const long block = 1 + static_cast<long>(v);
     structure.eliminate(block);
+    structure.couple(block, block);
     if (views_[v].empty())
       continue;
-    structure.couple(0, group);
-    structure.couple(block, group);
-    ++group;
+    structure.couple(0, block);
+    structure.couple(block, 0);
   }
   jacobianStructure(structure);
 }
@@ -220,12 +216,9 @@ void tk_PlanarCalibrationSolver::viewRotation(const double* x, std::size_t v, do
   poseParameters_[v].rotation(x + viewBlockStart_ + 6 * v, R, byValue);
 }
 
-long tk_PlanarCalibrationSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
-  const long status = csys_attention_check();
-  if (status < 0)
-    return status;
+double tk_PlanarCalibrationSolver::merit(const tkNMMatrix& x) const {
   const tk_CameraIntrinsics camera = cameraOf(x.data());
-  double* out = f.data();
+  double sum = 0.0;
   for (std::size_t v = 0; v < views_.size(); ++v) {
     double R[3][3];
     viewRotation(x.data(), v, R, nullptr);
@@ -235,38 +228,46 @@ long tk_PlanarCalibrationSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const 
       const double pc[3] = {R[0][0] * X + R[0][1] * Y + t[0], R[1][0] * X + R[1][1] * Y + t[1],
                             R[2][0] * X + R[2][1] * Y + t[2]};
       double image[2];
-      if (tk_projectCameraPoint(camera, pc, image, nullptr)) {
-        out[0] = image[0] - o.image.x();
-        out[1] = image[1] - o.image.y();
-      } else {
-        out[0] = out[1] = std::numeric_limits<double>::quiet_NaN();
-      }
-      out += 2;
+      if (!tk_projectCameraPoint(camera, pc, image, nullptr))
+        return std::numeric_limits<double>::quiet_NaN();
+      const double ex = image[0] - o.image.x(), ey = image[1] - o.image.y();
+      sum += ex * ex + ey * ey;
     }
   }
+  return sum;
+}
+
+long tk_PlanarCalibrationSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
+  const long status = csys_attention_check();
+  if (status < 0)
+    return status;
+  accumulate(x.data(), f.data(), nullptr);
   return 0;
 }
 
 long tk_PlanarCalibrationSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix&,
                                            tkNMMatrix& jacobian) {
-  const tk_CameraIntrinsics camera = cameraOf(x.data());
-  const long rows = jacobian.rows();
-  double* J = jacobian.data();  // column-major: element (r, c) at J[r + c * rows]
+  const long n = getSize();
+  if (jacobian.rows() != n || jacobian.cols() != n)
+    jacobian.resize(n, n);
+  accumulate(x.data(), nullptr, jacobian.data());
+  return 0;
+}
+
+void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* K) const {
+  const long n = getSize();
   const long nSlots = static_cast<long>(slots_.size());
-  if (jacobianStructure().empty()) {
-    std::memset(J, 0, sizeof(double) * static_cast<std::size_t>(rows * jacobian.cols()));
-  } else {
-    // Only the declared blocks (the intrinsic columns, each view's columns on its rows): a
-    // view's columns are zero on the other views' rows from the buffer's zero-filled start
-    // on, and the structured solve reads nothing else.
-    std::memset(J, 0, sizeof(double) * static_cast<std::size_t>(rows * nSlots));
-    long first = 0;
-    for (std::size_t v = 0; v < views_.size(); ++v) {
-      const long count = 2 * static_cast<long>(views_[v].size());
-      for (long k = 0; k < 6; ++k)
-        std::memset(J + first + (viewBlockStart_ + 6 * static_cast<long>(v) + k) * rows, 0,
-                    sizeof(double) * static_cast<std::size_t>(count));
-      first += count;
+  const tk_CameraIntrinsics camera = cameraOf(x);
+  if (F)
+    std::fill(F, F + n, 0.0);
+  if (K) {
+    // Only the declared blocks are written (the rest of K stays zero from the start).
+    for (long c = 0; c < nSlots; ++c)
+      std::fill(K + c * n, K + (c + 1) * n, 0.0);
+    for (long c = nSlots; c < n; ++c) {
+      std::fill(K + c * n, K + c * n + nSlots, 0.0);
+      const long viewStart = nSlots + 6 * ((c - nSlots) / 6);
+      std::fill(K + c * n + viewStart, K + c * n + viewStart + 6, 0.0);
     }
   }
 
@@ -274,11 +275,11 @@ long tk_PlanarCalibrationSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix
   const double p1 = camera.lens[1], p2 = camera.lens[2], p3 = camera.lens[3];
   const double p0ByP1 = 1.0 - p2 / p3, p0ByP2 = -p1 / p3, p0ByP3 = p1 * p2 / (p3 * p3);
 
-  long row = 0;
+  constexpr long kMaxSlots = 12;
   for (std::size_t v = 0; v < views_.size(); ++v) {
     double R[3][3], byValue[3][3][3];
-    viewRotation(x.data(), v, R, byValue);
-    const double* t = x.data() + viewBlockStart_ + 6 * v + 3;
+    viewRotation(x, v, R, byValue);
+    const double* t = x + viewBlockStart_ + 6 * v + 3;
     const long viewColumn = viewBlockStart_ + 6 * static_cast<long>(v);
     for (const tk_PlanarObservation& o : views_[v]) {
       const double X = o.plate.x(), Y = o.plate.y();
@@ -287,11 +288,14 @@ long tk_PlanarCalibrationSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix
       double image[2];
       tk_ProjectionDerivatives d;
       if (!tk_projectCameraPoint(camera, pc, image, &d)) {
-        row += 2;
-        continue;  // not at an accepted point: the row stays zero
+        if (F)
+          F[0] = std::numeric_limits<double>::quiet_NaN();  // no gradient at this x
+        continue;
       }
+      const double residual[2] = {image[0] - o.image.x(), image[1] - o.image.y()};
       for (int r = 0; r < 2; ++r) {
-        double* Jrow = J + row + r;
+        // The row of the residual's Jacobian: intrinsic slots, then the view's six values.
+        double g[kMaxSlots + 6];
         for (long s = 0; s < nSlots; ++s) {
           double value = 0.0;
           switch (slots_[s]) {
@@ -332,20 +336,37 @@ long tk_PlanarCalibrationSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix
               value = d.byCentre[r][1];
               break;
           }
-          Jrow[s * rows] = value;
+          g[s] = value;
         }
+        double* gView = g + nSlots;
         for (int k = 0; k < 3; ++k) {
           // d Pc / d v_k = (d R / d v_k) (X, Y, 0).
           double value = 0.0;
           for (int c = 0; c < 3; ++c)
             value += d.byCameraPoint[r][c] * (byValue[k][c][0] * X + byValue[k][c][1] * Y);
-          Jrow[(viewColumn + k) * rows] = value;
+          gView[k] = value;
         }
         for (int j = 0; j < 3; ++j)
-          Jrow[(viewColumn + 3 + j) * rows] = d.byCameraPoint[r][j];
+          gView[3 + j] = d.byCameraPoint[r][j];
+
+        // F = 2·Σ gᵀ·residual, K = 2·Σ gᵀ·g on the declared blocks.
+        const long count = nSlots + 6;
+        const auto column = [&](long i) { return i < nSlots ? i : viewColumn + (i - nSlots); };
+        if (F)
+          for (long i = 0; i < count; ++i)
+            F[column(i)] += 2.0 * g[i] * residual[r];
+        if (K)
+          for (long c = 0; c < count; ++c) {
+            const double gc = 2.0 * g[c];
+            if (gc == 0.0)
+              continue;
+            double* Kc = K + column(c) * n;
+            for (long i = 0; i < nSlots; ++i)
+              Kc[i] += g[i] * gc;
+            for (long i = 0; i < 6; ++i)
+              Kc[viewColumn + i] += gView[i] * gc;
+          }
       }
-      row += 2;
     }
   }
-  return 0;
 }

@@ -1,4 +1,4 @@
-// Internal: the joint Levenberg-Marquardt refinement of a planar multi-view calibration: one
+// Internal: the joint least-squares refinement of a planar multi-view calibration: one
 // camera's intrinsics, its lens model and the pose of every view, on the image residual.
 //
 // Parameter column x (n values), in this order:
@@ -13,12 +13,15 @@
 //               (p3 is left out, i.e. held, when holdSineTanP3 is set)
 //               no distortion: nothing
 //   view v      the six values of tk_PoseParameters (camera from plate)
-// Function column F (m = 2N values): for every point, projection of its plate point minus its
-// image point, x then y, in the caller's image units. The Jacobian is analytic.
+// Residuals r (2N values): for every point, projection of its plate point minus its image point,
+// x then y, in the caller's image units. The solver works on their gradient, F = 2·Jᵀr (m = n),
+// with the analytic Gauss-Newton Jacobian K = 2·JᵀJ and the sum of squared residuals as merit:
+// tkDampedNewtonSolve's step (K + λ·diag K)·δ = −F is then the Levenberg-Marquardt step of the
+// residuals, and memory grows with n² instead of with N·n.
 #ifndef TK_CORE_CALIB2_PLANAR_CALIBRATION_SOLVER_H
 #define TK_CORE_CALIB2_PLANAR_CALIBRATION_SOLVER_H
 
-#include <tk/levmar_solve.h>
+#include <tk/damped_newton_solve.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
 
@@ -34,7 +37,7 @@ struct tk_PlanarObservation {
   tkVector<2> plate;
 };
 
-class tk_PlanarCalibrationSolver : public tkLevMarSolve {
+class tk_PlanarCalibrationSolver : public tkDampedNewtonSolve {
  public:
   // views: the observations of each view (the solver keeps a reference; they must outlive it).
   // start: the camera to start from (its model selects the lens block); freedom: which values
@@ -55,15 +58,25 @@ class tk_PlanarCalibrationSolver : public tkLevMarSolve {
   tk_CameraIntrinsics camera() const { return cameraOf(getX().data()); }
   tkXform<3> pose(std::size_t view) const;
 
+  // F = 2·Jᵀr, the gradient of the sum of squared residuals r (J the residuals' Jacobian).
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
-  // The analytic Jacobian. The solver declares its block structure (intrinsics shared, view
-  // poses eliminated), so only the declared blocks are written: the other entries of jacobian
-  // must be zero on entry, as they are in the solver's own buffer.
+  // K = 2·JᵀJ, the Gauss-Newton form of F's Jacobian (exact where the residuals vanish), so that
+  // the damped Newton step (K + λ·diag K)·δ = −F is the Levenberg-Marquardt step of the
+  // residuals. The solver declares its block structure (intrinsics shared, view poses
+  // eliminated), so only the declared blocks are written: the other entries of jacobian must be
+  // zero on entry, as they are in the solver's own buffer.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
+
+ protected:
+  // The sum of squared residuals (NaN when a point cannot be projected).
+  double merit(const tkNMMatrix& x) const override;
 
  private:
   // Declares the Jacobian's block structure (tkFSolver::jacobianStructure).
   void declareStructure();
+  // F (n values) and K (n x n, declared blocks only) at x, each when not null. A point that
+  // cannot be projected makes F non-finite and adds nothing to K.
+  void accumulate(const double* x, double* F, double* K) const;
 
   // What a value of the intrinsic block stands for.
   enum Slot {

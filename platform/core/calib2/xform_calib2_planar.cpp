@@ -1,6 +1,8 @@
 // The planar members of tk2XformCalib2: plate-based calibration and the pose of a plate view.
 #include <tk/xform_calib2.h>
 
+#include <tk/attention.h>
+
 #include "platform/core/calib2/camera_intrinsics.h"
 #include "platform/core/calib2/planar_calibration.h"
 #include "platform/core/calib2/planar_pose.h"
@@ -15,6 +17,7 @@ void tk2XformCalib2::init(const std::vector<std::vector<tkPair<tkVector<2>>>>& v
   tk2XformCalib2 result;
   result.init(tk_calib2IntrinsicOf(calibration.camera), tkCalib2ParamsExtrinsic());
   result.extrinsicXform(calibration.cameraFromPlate.front());
+  tkAttention::check();  // a request that came after the last minimisation still counts
   *this = result;
   rmsPerView.swap(calibration.rmsPerView);
   largestPerView.swap(calibration.largestPerView);

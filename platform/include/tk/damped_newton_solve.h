@@ -1,0 +1,87 @@
+// Damped Newton solver for F(x) = 0 with m == n, F (a multiple of) the gradient of a merit
+// function whose decrease decides whether a step is taken.
+//
+// Iteration, from getX():
+//   1. K = compJacob(x) (as in tkFSolver: forward differences, block-wise, or the solver's own).
+//      D = |diag K|, each entry at least 1e-15 times the largest.
+//   2. Step δ from (K + λD)·δ = −F: a dense LU with partial pivoting, or, when the declared
+//      Jacobian structure is block-arrowhead in K (the row groups are the parameter blocks and no
+//      eliminated block reaches another one's rows), by eliminating the local blocks: time linear
+//      in their number. A singular system rejects the step.
+//   3. Accept when merit(x + δ) < merit(x) (false for non-finite values and for a non-finite
+//      F(x + δ)) and, when sufficientDecrease() > 0, the decrease is at least that fraction of
+//      the decrease −(½Fᵀδ + ¼δᵀKδ) a quadratic model predicts for F = 2∇merit: x moves,
+//      λ /= 10 (not below 1e-15). Otherwise λ *= 10 and back to 2, at most maxLambdaSteps times
+//      per iteration and never above lambdaMax.
+//   λ starts at lambda0 in every minimize().
+// Stopping rules, in order: |F|² ≤ fTol (eSmallFunction); the iteration limit (eIterationLimit);
+// an abort request (csys_attention_check, asked before every Jacobian and every trial) or a
+// negative status of F (eFunctionStopped, x keeps the last accepted point); |δ| ≤ xTol·(|x| + xTol)
+// (eSmallStep, after that step's trial), or an accepted step that lowered the merit by no more
+// than meritTolerance() times its value (also eSmallStep); no accepted step within the λ limits
+// (eNoDecrease).
+// minimize() returns (1/2)|F|² at the final x, +infinity when F cannot be evaluated at the start
+// (x unchanged; eFunctionStopped or eNonFiniteStart).
+//
+// Why not Levenberg-Marquardt on |F|² (tkLevMarSolve): the normal equations KᵀK square the
+// condition of K, and in curved valleys full Newton steps lower the merit while |F|² rises, so
+// the |F|² rule forces tiny steps. Near a regular root λ → 0 and the steps are Newton steps on F.
+// The settings are those of tkLevMarSolve (scaleByDiagonal is not used: D is always |diag K|).
+// Iterations allocate nothing (the structured workspace is made at the first iteration after a
+// structure is declared).
+#ifndef TK_DAMPED_NEWTON_SOLVE_H
+#define TK_DAMPED_NEWTON_SOLVE_H
+
+#include <tk/export.h>
+#include <tk/levmar_solve.h>
+#include <tk/nm_matrix.h>
+
+#include <memory>
+#include <vector>
+
+class tk_BlockNewtonSystem;
+
+class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
+ public:
+  // The settings of tkLevMarSolve; throws tkInvariantFailure when m != n or a setting is invalid.
+  tkDampedNewtonSolve(long n, long m, double xTol, double fTol, long maxIterations,
+                      long maxLambdaSteps, double lambda0, double jacobianStep, double lambdaMax,
+                      bool scaleByDiagonal, bool blockJacobian);
+  ~tkDampedNewtonSolve() override;
+
+  double minimize() override;
+
+  // Share of the predicted decrease an accepted step must achieve, in [0, 1) (0, the default:
+  // any decrease). Throws tkInvariantFailure outside that range.
+  void sufficientDecrease(double fraction);
+  double sufficientDecrease() const { return sufficientDecrease_; }
+  // Relative decrease of the merit below which an accepted step ends the minimisation, in
+  // [0, 1) (0, the default: off). Where F is not exactly 2∇merit (noisy data, a gradient with
+  // terms measured in another frame) the merit settles at its minimum while F keeps a small
+  // residue, and the iteration would otherwise creep on with growing damping.
+  void meritTolerance(double tolerance);
+  double meritTolerance() const { return meritTolerance_; }
+
+ protected:
+  // The merit at x, which accepted steps lower. Non-finite values reject a step.
+  virtual double merit(const tkNMMatrix& x) const = 0;
+
+  // Solves (K + diag(damping))·step = −F for the K = jacobian() and F = f() of the current
+  // iteration (damping: the n values λ·D; step: n x 1, preallocated). Returns false when the
+  // system is singular or the step not finite, which rejects the step. The default eliminates the
+  // declared local blocks or factors a dense LU. A solver whose K is a Gauss-Newton product may
+  // solve the equivalent damped least-squares problem instead, which does not square the
+  // condition of its Jacobian.
+  virtual bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step);
+
+  double sufficientDecrease_ = 0.0;
+  double meritTolerance_ = 0.0;
+  tkNMMatrix scaling_;  // D, n x 1
+  tkNMMatrix lu_;       // dense K + λD and its factors, n x n
+  std::vector<int> pivots_;
+  std::unique_ptr<tk_BlockNewtonSystem> blocks_;
+  long blocksVersion_ = 0;
+  bool blocksApply_ = false;
+};
+
+#endif
