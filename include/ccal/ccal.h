@@ -36,6 +36,7 @@
 #include <tk/calib2_params.h>
 #include <tk/cleanup.h>
 #include <tk/crsp_pair_weighted.h>
+#include <tk/damped_newton_solve.h>
 #include <tk/exception.h>
 #include <tk/export.h>
 #include <tk/failure.h>
