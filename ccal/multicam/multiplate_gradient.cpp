@@ -351,6 +351,14 @@ long numericalGradient(const tk_MultiplateProblem& pr, const double* x, double* 
 
 }  // namespace
 
+tkXform<3> tfMultiplateZRotationPose(const double* block, double height) {
+  return zRotationPose(block[0], block[1], block[2], height);
+}
+
+tkXform<3> tfMultiplateArbitraryPose(int unitValIndex, const double* block) {
+  return quaternionPose(unitValIndex, block).xform();
+}
+
 void tfUnpackMultiplate(const tk_MultiplateProblem& problem, const double* x,
                         tk_MultiplateValues& values) {
   values.cameras.resize(static_cast<std::size_t>(problem.nC));

@@ -103,6 +103,11 @@ long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, 
 long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
                           long index);
 
+// Plate -> world poses from parameter blocks: a Z-rotation placement's (tan(θ/2), tx, ty) at its
+// height, an arbitrary placement's (var1, var2, var3, tx, ty, tz) under its unitValIndex.
+tkXform<3> tfMultiplateZRotationPose(const double* block, double height);
+tkXform<3> tfMultiplateArbitraryPose(int unitValIndex, const double* block);
+
 // E at x over every observation.
 double tfMultiplateCost(const tk_MultiplateProblem& problem, const double* x);
 

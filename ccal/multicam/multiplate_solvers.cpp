@@ -1,5 +1,7 @@
 #include "ccal/multicam/multiplate_solvers.h"
 
+#include "ccal/multicam/multiplate_sine_tan_jacobian.h"
+
 #include <tk/failure.h>
 
 #include <cmath>
@@ -11,6 +13,10 @@ namespace {
 // The pose terms of F measure errors at Z = 1, so with noise F's root and the image cost's
 // minimum differ slightly; the minimisation ends once the cost has settled to this share.
 constexpr double kMeritTolerance = 1e-12;
+
+// Difference step of the sine-tangent Jacobian: near ε^(1/3), where truncation and rounding
+// errors of the central differences balance.
+constexpr double kSineTanJacobianStep = 5e-6;
 
 constexpr long kExceptionStatus = static_cast<long>(INT32_MIN);  // 0x80000000
 
@@ -164,6 +170,24 @@ long guarded(const tk_MultiplateProblem& problem, const tkFSolver& solver, const
   }
 }
 
+bool sineTanJacobian(const tk_MultiplateProblem& problem, const tkFSolver& solver) {
+  return problem.model == tk2XformCalib2Defs::eSineTan && !problem.poseOnly &&
+         problem.size() == solver.getSize();
+}
+
+// The sine-tangent compJacob of both solvers.
+long sineTanJacobianOf(const tkFSolver& solver, const tk_MultiplateProblem& problem,
+                       const tkNMMatrix& x, tkNMMatrix& jacobian) {
+  const long n = solver.getSize();
+  if (jacobian.rows() != n || jacobian.cols() != n)
+    jacobian.resize(n, n);
+  try {
+    return tfMultiplateSineTanJacobian(problem, x.data(), kSineTanJacobianStep, jacobian.data());
+  } catch (...) {
+    return kExceptionStatus;
+  }
+}
+
 tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rigFromValues(
     const tk_MultiplateValues& values) {
   tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams out;
@@ -281,6 +305,13 @@ long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::Func(const
   return FuncI(x, f, ~0L);
 }
 
+long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::compJacob(
+    const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) {
+  if (!sineTanJacobian(problem_, *this))
+    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
+  return sineTanJacobianOf(*this, problem_, x, jacobian);
+}
+
 tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
 tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tkNMMatrix& x) const {
   tk_MultiplateValues values;
@@ -368,6 +399,14 @@ long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::FuncI(const tkNMMatri
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                 tkNMMatrix& f) const {
   return FuncI(x, f, ~0L);
+}
+
+long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::compJacob(const tkNMMatrix& x,
+                                                                     const tkNMMatrix& f,
+                                                                     tkNMMatrix& jacobian) {
+  if (!sineTanJacobian(problem_, *this))
+    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
+  return sineTanJacobianOf(*this, problem_, x, jacobian);
 }
 
 tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver::unpack(

@@ -23,11 +23,12 @@
 // Minimisation: tkDampedNewtonSolve (tk/damped_newton_solve.h) with the image cost E as merit:
 // steps from (K + λ·|diag K|)·δ = −F, K the block-wise forward differences of F, must lower E,
 // and the placements are eliminated from the step. Settings (tkLevMarSolve order):
-// (N, N, 1e-12, 1e-30, maxIterations, 15, 0.01, 1e-8, 1e20, true, true) with maxIterations 300
-// for one camera and 200 for a rig, and a merit tolerance of 1e-12: F's pose terms measure errors
-// at Z = 1, so on noisy data its root and E's minimum differ slightly, and once E has settled to
-// that share the remaining steps would only creep between them. The |F|² rule (1e-30) is in
-// effect off. Levenberg-Marquardt on |F|² crept along the curved valleys of these problems and
+// (N, N, 1e-12, 1e-30, maxIterations, 15, 0.01, 1e-8, 1e20, true, true); under eSineTan K is
+// the Gauss-Newton form of multiplate_sine_tan_jacobian.h (difference step 5e-6) with maxIterations
+// 300 for one camera and 200 for a rig, and a merit tolerance of 1e-12: F's pose terms measure
+// errors at Z = 1, so on noisy data its root and E's minimum differ slightly, and once E has
+// settled to that share the remaining steps would only creep between them. The |F|² rule (1e-30) is
+// in effect off. Levenberg-Marquardt on |F|² crept along the curved valleys of these problems and
 // ran to the iteration limit; the damped Newton steps take them in 5 to 15 iterations.
 #ifndef CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 #define CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
@@ -63,6 +64,9 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
 
   long FuncI(const tkNMMatrix& x, tkNMMatrix& f, long index) const override;
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
+  // Under eSineTan (not pose-only) the Gauss-Newton form of multiplate_sine_tan_jacobian.h,
+  // otherwise the inherited block-wise forward differences.
+  long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
 
   // The parameters of x (heights from the Z-rotation data). Throws tkMathError::Singular for a
   // non-finite quaternion value.
@@ -108,6 +112,8 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkDampedNewt
 
   long FuncI(const tkNMMatrix& x, tkNMMatrix& f, long index) const override;
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
+  // As the rig solver's.
+  long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
 
   tk_MultiplateCameraEstimate unpack(const tkNMMatrix& x) const;
   double cost(const tkNMMatrix& x) const;

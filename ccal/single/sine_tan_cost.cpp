@@ -4,6 +4,11 @@
 
 namespace {
 
+inline tkVector<2> imagePoint(const tk_SineTanCamera& camera, const tkVector<2>& distortedPoint) {
+  return camera.singular ? tkVector<2>(0.0, 0.0)
+                         : camera.imageFromDistorted.mapPoint(distortedPoint);
+}
+
 inline double squaredError(const tk_SineTanCamera& camera, const tkVector<2>& imagePoint,
                            const tkVector<2>& distortedPoint) {
   const tkVector<2> projected =
@@ -109,4 +114,41 @@ void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
           w * squaredError(c3, p, tfSineTanDistorted(c3, s, s.tanTerm, sinTerm));
     }
   }
+}
+
+tkVector<2> tfSineTanCentralImagePoints(const tk_SineTanCamera* camera, const tkVector<3>& P,
+                                        tkVector<2>* projected) {
+  const tk_SineTanCamera& base = camera[0];
+  const tkVector<2> q = tfSineTanPositionAtZ1(base, P);
+  tk_SineTanLensStage s;
+  tfSineTanLensStage(base, q.x(), q.y(), s);
+  const tkVector<2> d = tfSineTanDistorted(base, s, s.tanTerm, s.sinTerm);
+  // Linear map: only L⁻¹ changes.
+  for (int k = 2 * tk_kTranslationX; k <= 2 * tk_kSkew + 1; ++k)
+    projected[k] = imagePoint(camera[1 + k], d);
+  // Pose: the whole projection.
+  for (int k = 2 * tk_kQuatVar1; k < 2 * tk_kCenterX; ++k)
+    projected[k] = tfSineTanImagePoint(camera[1 + k], P);
+  // Centre of expansion: the lens stage from q on.
+  for (int k = 2 * tk_kCenterX; k <= 2 * tk_kCenterY + 1; ++k) {
+    const tk_SineTanCamera& c = camera[1 + k];
+    tk_SineTanLensStage moved;
+    tfSineTanLensStage(c, q.x(), q.y(), moved);
+    projected[k] = imagePoint(c, tfSineTanDistorted(c, moved, moved.tanTerm, moved.sinTerm));
+  }
+  // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
+  for (int sign = 0; sign < 2; ++sign) {
+    const int k0 = 2 * tk_kLensFirst + sign;
+    const tk_SineTanCamera& c0 = camera[1 + k0];
+    projected[k0] = imagePoint(c0, tfSineTanDistorted(c0, s, s.tanTerm, s.sinTerm));
+    const tk_SineTanCamera& c1 = camera[1 + k0 + 2];
+    const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
+    projected[k0 + 2] = imagePoint(c1, tfSineTanDistorted(c1, s, tanTerm, s.sinTerm));
+    const tk_SineTanCamera& c2 = camera[1 + k0 + 4];
+    projected[k0 + 4] = imagePoint(c2, tfSineTanDistorted(c2, s, s.tanTerm, s.sinTerm));
+    const tk_SineTanCamera& c3 = camera[1 + k0 + 6];
+    const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
+    projected[k0 + 6] = imagePoint(c3, tfSineTanDistorted(c3, s, s.tanTerm, sinTerm));
+  }
+  return imagePoint(base, d);
 }

@@ -87,6 +87,23 @@ struct tk_SineTanCentralCameras {
 void tfPrepareSineTanCentralCameras(const double* block, int unitValIndex, double h,
                                     tk_SineTanCentralCameras& cameras);
 
+// The image point of a physical point (the cost's stages in one; (0, 0) for a singular camera).
+inline tkVector<2> tfSineTanImagePoint(const tk_SineTanCamera& camera,
+                                       const tkVector<3>& physicalPoint) {
+  const tkVector<2> q = tfSineTanPositionAtZ1(camera, physicalPoint);
+  tk_SineTanLensStage s;
+  tfSineTanLensStage(camera, q.x(), q.y(), s);
+  const tkVector<2> d = tfSineTanDistorted(camera, s, s.tanTerm, s.sinTerm);
+  return camera.singular ? tkVector<2>(0.0, 0.0) : camera.imageFromDistorted.mapPoint(d);
+}
+
+// Image points of one physical point P under the 2n moved cameras of a central-difference pass
+// (camera[0] at x, camera[1 + 2i] at x + h·eᵢ, camera[2 + 2i] at x − h·eᵢ, as in
+// tk_SineTanCentralCameras): projected[2i] and projected[2i + 1], each reusing the stages the
+// value does not reach. Returns the image point under camera[0].
+tkVector<2> tfSineTanCentralImagePoints(const tk_SineTanCamera* camera, const tkVector<3>& P,
+                                        tkVector<2>* projected);
+
 // Adds to sums[2i] and sums[2i + 1] the weighted costs Σ w·|p − image(P')| of the records under
 // cameras.at[1 + 2i] and cameras.at[2 + 2i], with P' = plateToWorld(P) (P itself when
 // plateToWorld is null). Records of weight 0 add nothing.
