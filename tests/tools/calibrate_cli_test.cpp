@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/data_sets.h"
+#include "svg_elements.h"
 
 #include <ccal/camera_terms.h>
 #include <result_archive.h>
@@ -18,6 +19,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+// Without the tool (CCAL_BUILD_TOOLS=OFF) every test is skipped.
+#ifndef CCAL_CALIBRATE_EXE
+#define CCAL_CALIBRATE_EXE ""
+#define CCAL_NO_CALIBRATE_EXE
+#endif
 
 namespace {
 
@@ -38,7 +45,7 @@ std::string readText(const std::string& path) {
 class CalibrateCli : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifndef CCAL_CALIBRATE_EXE
+#ifdef CCAL_NO_CALIBRATE_EXE
     GTEST_SKIP() << "ccal-calibrate is not built (CCAL_BUILD_TOOLS=OFF)";
 #endif
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -52,7 +59,6 @@ class CalibrateCli : public ::testing::Test {
 
   // Runs the tool with a shell command line of arguments (and optional standard input).
   ToolRun run(const std::string& args, const std::string& input = "") const {
-#ifdef CCAL_CALIBRATE_EXE
     std::ofstream(file("stdin.txt")) << input;
     const std::string command = std::string("'") + CCAL_CALIBRATE_EXE + "' " + args + " <'" +
                                 file("stdin.txt") + "' >'" + file("stdout.txt") + "' 2>'" +
@@ -63,11 +69,6 @@ class CalibrateCli : public ::testing::Test {
     result.out = readText(file("stdout.txt"));
     result.err = readText(file("stderr.txt"));
     return result;
-#else
-    (void)args;
-    (void)input;
-    return ToolRun();
-#endif
   }
 
   // A point file written from text, for the malformed cases.
@@ -78,18 +79,6 @@ class CalibrateCli : public ::testing::Test {
 
   std::string dir_;
 };
-
-// Counts elements of one name and class under element.
-int countElements(const tinyxml2::XMLElement* element, const char* name, const char* cssClass) {
-  int count = 0;
-  for (; element != nullptr; element = element->NextSiblingElement()) {
-    const char* cls = element->Attribute("class");
-    if (std::string(element->Name()) == name && cls != nullptr && std::string(cls) == cssClass)
-      ++count;
-    count += countElements(element->FirstChildElement(), name, cssClass);
-  }
-  return count;
-}
 
 }  // namespace
 
@@ -263,9 +252,17 @@ TEST_F(CalibrateCli, MapRoundTripsThroughSavedCalibrations) {
   const ToolRun badLine = run("map" + archive, "1 2\n3 x\n");
   EXPECT_EQ(badLine.status, 2);
   EXPECT_NE(badLine.err.find("line 2"), std::string::npos) << badLine.err;
-  const ToolRun notArchive = run("map --archive '" + dataPath("linescan-exact.json") + "' 1 2");
-  EXPECT_EQ(notArchive.status, 2);
-  EXPECT_NE(notArchive.err.find("linescan-exact.json"), std::string::npos) << notArchive.err;
+  // Archives that are cut, carry a trailing byte or are no archive: one line naming the file.
+  const std::string bytes = readText(file("cal.ccal"));
+  for (const std::string& damaged : {bytes.substr(0, bytes.size() / 2), bytes + '\0',
+                                     readText(dataPath("linescan-exact.json"))}) {
+    std::ofstream(file("bad.ccal"), std::ios::binary) << damaged;
+    const ToolRun bad = run("map --archive '" + file("bad.ccal") + "' 1 2");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad.ccal: not a readable calibration archive"), std::string::npos)
+        << bad.err;
+    EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1) << bad.err;
+  }
 }
 
 // ---- failures -----------------------------------------------------------------------------------
@@ -280,8 +277,6 @@ TEST_F(CalibrateCli, BadFilesGetOneMessageAndStatusTwo) {
   } cases[] = {
       {head + R"({"a":[[1,2,3,4,0]]}}]})", "missing \"b\""},
       {head + R"({"a":[[1,2,3,4]],"b":[]}}]})", "points.a[0]"},
-      {head + R"({"a":[[1,2,3,4,1e999]],"b":[]}}]})", "not valid JSON"},
-      {head + R"({"a":[],"b":[],"c":[]}}]})", "\"c\" is not one of the cameras"},
       {R"({"format":"ccal-points/1","kind":"area-scan","cameras":["a"]})", "distortion_model"},
   };
   for (const auto& c : cases) {
@@ -324,7 +319,6 @@ TEST_F(CalibrateCli, LibraryFailuresPrintTheMessageAndErrorNumber) {
 }
 
 TEST_F(CalibrateCli, CtrlCStopsCleanlyAndWritesNothing) {
-#ifdef CCAL_CALIBRATE_EXE
   const std::string input = dataPath("rig3-radial-noisy.json");  // seconds of work
   const std::string json = file("never.json");
   const std::string err = file("stderr.txt");
@@ -346,5 +340,4 @@ TEST_F(CalibrateCli, CtrlCStopsCleanlyAndWritesNothing) {
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_NE(readText(err).find("interrupted"), std::string::npos) << readText(err);
   EXPECT_FALSE(std::ifstream(json).good());
-#endif
 }

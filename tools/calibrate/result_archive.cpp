@@ -21,13 +21,13 @@ std::vector<tk2XformCalib2> tfReadCalibrationArchive(const std::string& path) {
     tkArchive ar(path, tkArchive::eLoad);
     ar || cameras;
     if (ar.remaining() != 0)
-      throw tkToolInputError(path + ": not a calibration archive (bytes follow the last camera)");
+      throw tkArchive::Corrupt(L"bytes follow the last camera");
+    if (cameras.empty())
+      throw tkArchive::Corrupt(L"it holds no camera");
   } catch (const tkArchive::IOFailure& error) {
     throw tkToolInputError(error.what());  // names the file
   } catch (const tkException& error) {
     throw tkToolInputError(path + ": not a readable calibration archive: " + error.what());
   }
-  if (cameras.empty())
-    throw tkToolInputError(path + ": the calibration archive holds no camera");
   return cameras;
 }
