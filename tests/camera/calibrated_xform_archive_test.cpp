@@ -23,12 +23,7 @@ tk2XformCalib2 areaScanCamera(scenes::Model model) {
 }
 
 tk2XformCalib2 lineScanCamera() {
-  const tkLineScanSet& set = exactLineScanSet();
-  tkCalibrateLineScanCameraParams params;
-  double rms = 0.0, largest = 0.0;
-  tk2XformCalib2 xform;
-  tfCalibrateLineScanCamera(set.image, set.physical, params, rms, largest, xform);
-  return xform;
+  return calibrateExactLineScanSet();
 }
 
 std::vector<tk2XformCalib2> everyKind() {

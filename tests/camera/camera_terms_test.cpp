@@ -1,7 +1,6 @@
 // Conventional terms: K of a calibrated transform and of an intrinsic model agree, K -> L -> K
 // is the identity, the model names round-trip, and the line-scan terms describe the camera.
 #include <ccal/camera_terms.h>
-#include <ccal/line_scan_calibration.h>
 #include <gtest/gtest.h>
 #include <tk/exception.h>
 #include <tk/quaternion.h>
@@ -71,11 +70,7 @@ TEST(DistortionModelNames, RoundTripAndRefuseOthers) {
 }
 
 TEST(LineScanTerms, DescribeTheCalibratedCamera) {
-  const tkLineScanSet& set = exactLineScanSet();
-  tkCalibrateLineScanCameraParams params;
-  double rms = 0.0, largest = 0.0;
-  tk2XformCalib2 xform;
-  tfCalibrateLineScanCamera(set.image, set.physical, params, rms, largest, xform);
+  const tk2XformCalib2 xform = calibrateExactLineScanSet();
   tkLineScanTerms terms;
   ASSERT_TRUE(tfLineScanTerms(xform, terms));
   tk2XformLineScan lineScan;
