@@ -13,7 +13,8 @@ Calibrations (each takes ``progress=callable(fraction)``; Ctrl-C stops it with K
 - calibrate_line_scan / align_to_scanner_motion: line-scan cameras.
 
 Results are CameraModel, CalibratedTransform (map / inverse_map of whole arrays) and small result
-classes; failures raise the exception classes of ccal._errors (ccal.Error and its tree).
+classes; save_transforms / load_transforms write and read calibration files (those of
+ccal-calibrate --archive); failures raise the exception classes of ccal._errors (ccal.Error and its tree).
 docs/python.md has the details and examples.
 """
 
