@@ -1,4 +1,5 @@
 #include <ccal/line_scan_xform.h>
+#include <proc/clnsc_xformCalib2.h>
 #include <proc/cstd_assert.h>
 #include <tk/archive.h>
 #include <tk/archive_geometry.h>
@@ -59,6 +60,14 @@ tk2XformLineScan::tk2XformLineScan() : record_(newRecord()) {}
 tk2XformLineScan::tk2XformLineScan(const tk2XformLineScan& other)
     : tk2XformBase(other), record_(newRecord()) {
   const cstd_status status = clnsc_xformLineScan_assign(record_, other.record_);
+  if (status < 0) {
+    deleteRecord(record_);
+    tfThrowExceptionOnFailure(status);
+  }
+}
+
+tk2XformLineScan::tk2XformLineScan(const clnsc_xformLineScan& record) : record_(newRecord()) {
+  const cstd_status status = clnsc_xformLineScan_assign(record_, &record);
   if (status < 0) {
     deleteRecord(record_);
     tfThrowExceptionOnFailure(status);
@@ -302,4 +311,26 @@ void tk2XformLineScan::serialize_(tkArchive& ar, unsigned char version) {
         clnsc_lineScanCameraUnconstrainedCalibrationParams_assign(&record_->camera, &camera));
     record_->w2i = worldToImage ? 1 : 0;
   }
+}
+
+// ---- conversions with the calibrated transform -----------------------------------------------
+
+void tfConvert(const tk2XformCalib2& src, tk2XformLineScan& dst) {
+  const clnsc_xformLineScan* record = nullptr;
+  tfThrowExceptionOnFailure(ccal_getLineScanTransform(&src.data(), &record));
+  dst = tk2XformLineScan(*record);
+}
+
+void tfConvert(const tk2XformLineScan& src, tk2XformCalib2& dst) {
+  ccal_xformCalib2 record;
+  tfThrowExceptionOnFailure(ccal_xformCalib2_construct(&record));
+  const cstd_status status = ccal_setFromLineScanTransform(&record, src.lineScan());
+  try {
+    tfThrowExceptionOnFailure(status);
+    dst = tk2XformCalib2(record);
+  } catch (...) {
+    ccal_xformCalib2_destruct(&record);
+    throw;
+  }
+  ccal_xformCalib2_destruct(&record);
 }

@@ -30,6 +30,7 @@
 #include <tk/vector.h>
 #include <tk/xform.h>
 #include <tk/xform2_base.h>
+#include <tk/xform_calib2.h>
 
 #include <vector>
 
@@ -39,6 +40,9 @@ class CCAL_API tk2XformLineScan : public tk2XformBase {
   // to image (X, Y); linear. Throws std::bad_alloc.
   tk2XformLineScan();
   tk2XformLineScan(const tk2XformLineScan& other);
+  // A copy of a record filled by the procedural layer (camera and direction as they are). Throws
+  // what tfThrowExceptionOnFailure raises for a record that cannot be copied.
+  explicit tk2XformLineScan(const clnsc_xformLineScan& record);
   // Fitted to toImagePoints[i] = image of fromPhysicalPoints[i], as init(...) below.
   tk2XformLineScan(const std::vector<tkVector<2>>& toImagePoints,
                    const std::vector<tkVector<2>>& fromPhysicalPoints);
@@ -126,5 +130,14 @@ class CCAL_API tk2XformLineScan : public tk2XformBase {
 
   clnsc_xformLineScan* record_;
 };
+
+// The line-scan transform that a calibrated transform holds (one made by
+// tfCalibrateLineScanCamera or by the conversion below). When src holds none, throws what
+// tfThrowExceptionOnFailure raises for CLNSC_STATUS_NO_LINE_SCAN_TRANSFORM; dst is then unchanged.
+CCAL_API void tfConvert(const tk2XformCalib2& src, tk2XformLineScan& dst);
+// dst becomes the calibrated transform holding a copy of src: mapPoint maps image -> plate and
+// invMapPoint plate -> image, whatever src.w2i(); its area-scan fields keep their default
+// values. Throws std::bad_alloc (dst unchanged) when no copy can be made.
+CCAL_API void tfConvert(const tk2XformLineScan& src, tk2XformCalib2& dst);
 
 #endif

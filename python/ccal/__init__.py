@@ -13,7 +13,8 @@ Calibrations (each takes ``progress=callable(fraction)``; Ctrl-C stops it with K
 - calibrate_line_scan / align_to_scanner_motion: line-scan cameras.
 
 Results are CameraModel, CalibratedTransform (map / inverse_map of whole arrays) and small result
-classes; failures raise the exception classes of ccal._errors (ccal.Error and its tree).
+classes; save_transforms / load_transforms write and read calibration files (those of
+ccal-calibrate --archive); failures raise the exception classes of ccal._errors (ccal.Error and its tree).
 docs/python.md has the details and examples.
 """
 
@@ -212,6 +213,35 @@ def calibrate_line_scan(data, plate=None, distance=None, align_y_to_motion=False
 
 # ---- archives ----------------------------------------------------------------------------------
 
+def save_transforms(path, transforms):
+    """Writes a calibration file: the calibrated transforms of a set of cameras, in order, in the
+    archive form that ccal-calibrate --archive writes and ccal-calibrate map reads."""
+    data = _ccal._store_transforms(list(transforms))
+    with open(_os.fspath(path), "wb") as f:
+        f.write(data)
+
+
+def load_transforms(path):
+    """Reads a calibration file (save_transforms, ccal-calibrate --archive): a list of
+    CalibratedTransform, one per camera."""
+    with open(_os.fspath(path), "rb") as f:
+        return _ccal._load_transforms(f.read())
+
+
+def _save_transform(self, path):
+    """Writes a calibration file holding this one transform (see save_transforms)."""
+    save_transforms(path, [self])
+
+
+def _load_transform(cls, path, camera=0):
+    """Reads camera `camera` of a calibration file (see load_transforms)."""
+    transforms = load_transforms(path)
+    if not 0 <= camera < len(transforms):
+        raise ValueError("%s holds %d camera(s), no camera %d" % (_os.fspath(path),
+                                                                  len(transforms), camera))
+    return transforms[camera]
+
+
 def _save(self, path):
     """Writes the archive form (to_bytes()) to a file."""
     with open(_os.fspath(path), "wb") as f:
@@ -224,11 +254,13 @@ def _load(cls, path):
         return cls.from_bytes(f.read())
 
 
-for _cls in (CalibratedTransform, LineScanTransform, LineScanOptions, TelecentricOptions):
+CalibratedTransform.save = _save_transform
+CalibratedTransform.load = classmethod(_load_transform)
+for _cls in (LineScanTransform, LineScanOptions, TelecentricOptions):
     _cls.save = _save
     _cls.load = classmethod(_load)
-    _cls.__module__ = "ccal"
-for _cls in (CameraModel, Intrinsics):
+for _cls in (CalibratedTransform, LineScanTransform, LineScanOptions, TelecentricOptions,
+             CameraModel, Intrinsics):
     _cls.__module__ = "ccal"
 del _cls
 
@@ -237,6 +269,6 @@ __all__ = [
     "TelecentricOptions", "Placement", "PointFile", "load_points", "parse_points",
     "calibrate_camera", "calibrate_planar", "calibrate_rig", "estimate_rig_pose",
     "calibrate_telecentric", "calibrate_line_scan", "align_to_scanner_motion",
-    "rethrow_stored_error", "CameraCalibration", "PlanarCalibration", "RigCalibration",
+    "rethrow_stored_error", "save_transforms", "load_transforms", "CameraCalibration", "PlanarCalibration", "RigCalibration",
     "TelecentricCalibration", "LineScanCalibration",
 ] + list(_error_names)

@@ -1,6 +1,8 @@
 // numpy conversions and lens-model names of the Python module.
 #include "bindings.h"
 
+#include <ccal/camera_terms.h>
+
 #include <algorithm>
 #include <string>
 
@@ -137,29 +139,16 @@ std::vector<tkCrspPairWeighted> tfPyWeightedView(const py::handle& image, const 
 }
 
 tk2XformCalib2Defs::tkCalib2DistortionModel tfPyModel(const std::string& name) {
-  if (name == "radial")
-    return tk2XformCalib2Defs::eRadial;
-  if (name == "sine-tan")
-    return tk2XformCalib2Defs::eSineTan;
-  if (name == "none")
-    return tk2XformCalib2Defs::eNoDistortion;
-  if (name == "telecentric")
-    return tk2XformCalib2Defs::eTelecentric;
-  throw py::value_error("unknown lens model \"" + name +
-                        "\": expected \"radial\", \"sine-tan\", \"none\" or \"telecentric\"");
+  tk2XformCalib2Defs::tkCalib2DistortionModel model = tk2XformCalib2Defs::eRadial;
+  if (!tfDistortionModelFromName(name, model)) {
+    throw py::value_error("unknown lens model \"" + name +
+                          "\": expected \"radial\", \"sine-tan\", \"none\" or \"telecentric\"");
+  }
+  return model;
 }
 
 std::string tfPyModelName(int model) {
-  switch (model) {
-    case tk2XformCalib2Defs::eRadial:
-      return "radial";
-    case tk2XformCalib2Defs::eSineTan:
-      return "sine-tan";
-    case tk2XformCalib2Defs::eNoDistortion:
-      return "none";
-    case tk2XformCalib2Defs::eTelecentric:
-      return "telecentric";
-    default:
-      return "model " + std::to_string(model);
-  }
+  const char* name =
+      tfDistortionModelName(static_cast<tk2XformCalib2Defs::tkCalib2DistortionModel>(model));
+  return name != nullptr ? name : "model " + std::to_string(model);
 }

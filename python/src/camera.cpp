@@ -6,16 +6,16 @@
 // Each shows the library's own terms and the conventional ones: K = [[fx, skew, cx], [0, fy, cy],
 // [0, 0, 1]] maps the distorted normalised plane to pixels (for an Intrinsics object K = L^-1).
 // Mappings of point arrays run in C++ loops with the GIL released.
+#include "archive_bytes.h"
 #include "bindings.h"
-#include "transform_archive.h"
 
 #include <pybind11/operators.h>
 
+#include <ccal/calibrated_xform_archive.h>
 #include <ccal/camera_calibration_params.h>
+#include <ccal/camera_terms.h>
 #include <ccal/line_scan_xform.h>
 #include <ccal/physical_at_z1_from_image_params.h>
-#include <proc/clnsc_xformCalib2.h>
-#include <tk/failure.h>
 
 #include <cstdio>
 #include <sstream>
@@ -64,30 +64,17 @@ std::string list(const std::vector<double>& values) {
   return text + "]";
 }
 
-// K = L^-1 of an intrinsic model's linear part, as (fx, skew, cx, fy, cy).
-struct Conventional {
-  double fx, skew, cx, fy, cy;
-};
-
-Conventional conventional(const tkPhysicalAtZEquals1FromImageParams& p) {
-  const double sx = p.cameraScale().first, sy = p.cameraScale().second, s = p.cameraSkew();
-  const double tx = p.cameraTranslation().x(), ty = p.cameraTranslation().y();
-  Conventional k;
-  k.fx = 1.0 / sx;
-  k.fy = 1.0 / sy;
-  k.skew = -s / (sx * sy);
-  k.cx = -(k.fx * tx + k.skew * ty);
-  k.cy = -k.fy * ty;
-  return k;
-}
-
-py::array cameraMatrix(double fx, double fy, double cx, double cy, double skew) {
-  const double values[9] = {fx, skew, cx, 0.0, fy, cy, 0.0, 0.0, 1.0};
+py::array cameraMatrix(const tkCameraMatrixTerms& k) {
+  const double values[9] = {k.fx, k.skew, k.cx, 0.0, k.fy, k.cy, 0.0, 0.0, 1.0};
   return tfPyMatrix(values, 3, 3);
 }
 
+std::vector<double> quaternionOf(const tkLineScanTerms& terms) {
+  return std::vector<double>(terms.quaternion, terms.quaternion + 4);
+}
+
 std::string reprIntrinsics(const tkPhysicalAtZEquals1FromImageParams& p) {
-  const Conventional k = conventional(p);
+  const tkCameraMatrixTerms k = tfCameraMatrixTerms(p);
   return "Intrinsics(model='" + tfPyModelName(p.distModel()) + "', fx=" + number(k.fx) +
          ", fy=" + number(k.fy) + ", cx=" + number(k.cx) + ", cy=" + number(k.cy) +
          ", skew=" + number(k.skew) + ", lens=" + list(p.lensDistParams()) +
@@ -108,34 +95,24 @@ std::pair<double, double> pair2(const tkVector<2>& v) {
   return {v.x(), v.y()};
 }
 
-// A copy of the line-scan transform a calibrated transform holds.
 tk2XformLineScan lineScanOf(const tk2XformCalib2& transform) {
-  const clnsc_xformLineScan* record = nullptr;
-  tfThrowExceptionOnFailure(ccal_getLineScanTransform(&transform.data(), &record));
-  tk2XformLineScan copy;
-  // The object owns its record (heap storage, never const); lineScan() only hands it out read
-  // only, so the copy is written through it.
-  tfThrowExceptionOnFailure(
-      clnsc_xformLineScan_assign(const_cast<clnsc_xformLineScan*>(copy.lineScan()), record));
-  return copy;
+  tk2XformLineScan lineScan;
+  tfConvert(transform, lineScan);
+  return lineScan;
 }
 
 tk2XformCalib2 fromLineScan(const tk2XformLineScan& lineScan) {
-  ccal_xformCalib2 record;
-  ccal_xformCalib2_construct(&record);
-  const long status = ccal_setFromLineScanTransform(&record, lineScan.lineScan());
-  if (status < 0) {
-    ccal_xformCalib2_destruct(&record);
-    tfThrowExceptionOnFailure(status);
-  }
-  try {
-    tk2XformCalib2 transform(record);
-    ccal_xformCalib2_destruct(&record);
-    return transform;
-  } catch (...) {
-    ccal_xformCalib2_destruct(&record);
-    throw;
-  }
+  tk2XformCalib2 transform;
+  tfConvert(lineScan, transform);
+  return transform;
+}
+
+std::tuple<double, double, double> triple(const tkVector<3>& v) {
+  return std::make_tuple(v.x(), v.y(), v.z());
+}
+
+tkCameraMatrixTerms termsOf(const tk2XformCalib2& t) {
+  return tfCameraMatrixTerms(t.intrinsicParams());
 }
 
 bool holdsLineScan(const tk2XformCalib2& transform) {
@@ -145,34 +122,17 @@ bool holdsLineScan(const tk2XformCalib2& transform) {
 std::string reprTransform(const tk2XformCalib2& t) {
   if (holdsLineScan(t))
     return "CalibratedTransform(line-scan camera)";
-  const tkCalib2ParamsIntrinsic k = t.intrinsicParams();
+  const tkCalib2ParamsIntrinsic intrinsic = t.intrinsicParams();
+  const tkCameraMatrixTerms k = tfCameraMatrixTerms(intrinsic);
   const tkXform<3> e = t.extrinsicXform();
-  return "CalibratedTransform(model='" + tfPyModelName(k.distortionModel()) +
-         "', fx=" + number(k.scale().x()) + ", fy=" + number(k.scale().y()) +
-         ", cx=" + number(k.translation().x()) + ", cy=" + number(k.translation().y()) +
-         ", skew=" + number(k.skew()) + ", distortion=" + list(k.distortionParams()) +
-         ", camera_from_world_t=(" + number(e.trans().x()) + ", " + number(e.trans().y()) + ", " +
-         number(e.trans().z()) + "))";
-}
-
-py::bytes toBytes(const std::vector<unsigned char>& buffer) {
-  return py::bytes(reinterpret_cast<const char*>(buffer.data()), buffer.size());
-}
-
-std::vector<unsigned char> fromBytes(const py::bytes& data) {
-  const std::string text = data;
-  return std::vector<unsigned char>(text.begin(), text.end());
+  return "CalibratedTransform(model='" + tfPyModelName(intrinsic.distortionModel()) +
+         "', fx=" + number(k.fx) + ", fy=" + number(k.fy) + ", cx=" + number(k.cx) +
+         ", cy=" + number(k.cy) + ", skew=" + number(k.skew) +
+         ", distortion=" + list(intrinsic.distortionParams()) + ", camera_from_world_t=(" +
+         number(e.trans().x()) + ", " + number(e.trans().y()) + ", " + number(e.trans().z()) + "))";
 }
 
 }  // namespace
-
-tk2XformCalib2 tfPyTransformFromLineScan(const tk2XformLineScan& lineScan) {
-  return fromLineScan(lineScan);
-}
-
-tk2XformLineScan tfPyLineScanOf(const tk2XformCalib2& transform) {
-  return lineScanOf(transform);
-}
 
 void tfPyBindCamera(py::module_& m) {
   using Intr = tkPhysicalAtZEquals1FromImageParams;
@@ -213,11 +173,7 @@ void tfPyBindCamera(py::module_& m) {
             if (!(fx != 0.0 && fy != 0.0))
               throw py::value_error("fx and fy must not be 0");
             Intr p;
-            // L = K^-1 for K = [[fx, skew], [0, fy]] with translation (cx, cy).
-            const double sx = 1.0 / fx, sy = 1.0 / fy, s = -skew / (fx * fy);
-            p.cameraScale(tkPair<double>(sx, sy));
-            p.cameraSkew(s);
-            p.cameraTranslation(tkVector<2>(-(sx * cx + s * cy), -sy * cy));
+            tfSetCameraMatrixTerms(p, tkCameraMatrixTerms{fx, fy, cx, cy, skew});
             p.distModel(tfPyModel(model));
             if (!lens.is_none())
               p.lensDistParams(lens.cast<std::vector<double>>());
@@ -245,16 +201,13 @@ void tfPyBindCamera(py::module_& m) {
       .def_property_readonly("lens_dist_params", [](const Intr& p) { return p.lensDistParams(); })
       .def_property_readonly("center_of_expansion",
                              [](const Intr& p) { return pair2(p.centerOfExpansion()); })
-      .def_property_readonly("fx", [](const Intr& p) { return conventional(p).fx; })
-      .def_property_readonly("fy", [](const Intr& p) { return conventional(p).fy; })
-      .def_property_readonly("cx", [](const Intr& p) { return conventional(p).cx; })
-      .def_property_readonly("cy", [](const Intr& p) { return conventional(p).cy; })
-      .def_property_readonly("skew", [](const Intr& p) { return conventional(p).skew; })
+      .def_property_readonly("fx", [](const Intr& p) { return tfCameraMatrixTerms(p).fx; })
+      .def_property_readonly("fy", [](const Intr& p) { return tfCameraMatrixTerms(p).fy; })
+      .def_property_readonly("cx", [](const Intr& p) { return tfCameraMatrixTerms(p).cx; })
+      .def_property_readonly("cy", [](const Intr& p) { return tfCameraMatrixTerms(p).cy; })
+      .def_property_readonly("skew", [](const Intr& p) { return tfCameraMatrixTerms(p).skew; })
       .def_property_readonly("camera_matrix",
-                             [](const Intr& p) {
-                               const Conventional k = conventional(p);
-                               return cameraMatrix(k.fx, k.fy, k.cx, k.cy, k.skew);
-                             })
+                             [](const Intr& p) { return cameraMatrix(tfCameraMatrixTerms(p)); })
       .def(
           "to_z1",
           [](const Intr& p, const py::handle& image) {
@@ -380,34 +333,42 @@ void tfPyBindCamera(py::module_& m) {
           py::arg("point"), "The affine map [M | t] (2, 3) touching the mapping at point.")
       .def_property_readonly("lens",
                              [](const Ls& t) {
-                               const auto& l = t.lineScan()->camera.lens;
+                               const tkLineScanTerms terms = tfLineScanTerms(t);
                                py::dict d;
-                               d["u0"] = l.offset;
-                               d["f"] = l.scale;
-                               d["k1"] = l.k1;
-                               d["k2"] = l.k2;
+                               d["u0"] = terms.offset;
+                               d["f"] = terms.scale;
+                               d["k1"] = terms.k1;
+                               d["k2"] = terms.k2;
                                return d;
                              })
-      .def_property_readonly("quaternion",
-                             [](const Ls& t) {
-                               const auto& q = t.lineScan()->camera.poseInverseRotation.quaternion;
-                               return quaternionArray(tk3Quaternion(q.a, q.b, q.c, q.d));
-                             })
+      .def_property_readonly(
+          "quaternion", [](const Ls& t) { return tfPyArray1(quaternionOf(tfLineScanTerms(t))); },
+          "Unit quaternion (a, b, c, d) of the client -> camera rotation at scan line 0.")
       .def_property_readonly("translation",
-                             [](const Ls& t) {
-                               const auto& v = t.lineScan()->camera.poseInverseTranslation;
-                               return std::make_tuple(v.x, v.y, v.z);
-                             })
+                             [](const Ls& t) { return triple(tfLineScanTerms(t).translation); })
       .def_property_readonly("scanner_motion",
-                             [](const Ls& t) {
-                               const auto& v = t.lineScan()->camera.scannerMotion;
-                               return std::make_tuple(v.x, v.y, v.z);
-                             })
+                             [](const Ls& t) { return triple(tfLineScanTerms(t).motion); })
       .def(py::self == py::self)
       .def(py::self != py::self)
-      .def("to_bytes", [](const Ls& t) { return toBytes(tfStoreLineScanTransform(t)); })
+      .def("to_bytes",
+           [](const Ls& t) {
+             Ls copy(t);
+             return tfPyStore<tkPersistent*>(&copy);
+           })
       .def_static("from_bytes",
-                  [](const py::bytes& data) { return tfLoadLineScanTransform(fromBytes(data)); })
+                  [](const py::bytes& data) {
+                    Ls* object = nullptr;
+                    try {
+                      tfPyLoad(data, object);
+                    } catch (...) {
+                      delete object;
+                      throw;
+                    }
+                    std::unique_ptr<Ls> owned(object);
+                    if (!owned)
+                      throw tkArchive::Corrupt(L"the archive holds no line-scan transform");
+                    return Ls(*owned);
+                  })
       .def("__repr__", [](const Ls& t) {
         const auto& c = t.lineScan()->camera;
         return std::string("LineScanTransform(") + (t.w2i() ? "plate->image" : "image->plate") +
@@ -462,18 +423,12 @@ void tfPyBindCamera(py::module_& m) {
                              })
       .def_property_readonly(
           "model", [](const T& t) { return tfPyModelName(t.intrinsicParams().distortionModel()); })
-      .def_property_readonly("fx", [](const T& t) { return t.intrinsicParams().scale().x(); })
-      .def_property_readonly("fy", [](const T& t) { return t.intrinsicParams().scale().y(); })
-      .def_property_readonly("cx", [](const T& t) { return t.intrinsicParams().translation().x(); })
-      .def_property_readonly("cy", [](const T& t) { return t.intrinsicParams().translation().y(); })
-      .def_property_readonly("skew", [](const T& t) { return t.intrinsicParams().skew(); })
-      .def_property_readonly("camera_matrix",
-                             [](const T& t) {
-                               const tkCalib2ParamsIntrinsic k = t.intrinsicParams();
-                               return cameraMatrix(k.scale().x(), k.scale().y(),
-                                                   k.translation().x(), k.translation().y(),
-                                                   k.skew());
-                             })
+      .def_property_readonly("fx", [](const T& t) { return termsOf(t).fx; })
+      .def_property_readonly("fy", [](const T& t) { return termsOf(t).fy; })
+      .def_property_readonly("cx", [](const T& t) { return termsOf(t).cx; })
+      .def_property_readonly("cy", [](const T& t) { return termsOf(t).cy; })
+      .def_property_readonly("skew", [](const T& t) { return termsOf(t).skew; })
+      .def_property_readonly("camera_matrix", [](const T& t) { return cameraMatrix(termsOf(t)); })
       .def_property_readonly(
           "distortion", [](const T& t) { return t.intrinsicParams().distortionParams(); },
           "The lens list: radial [k, cx, cy], sine-tan [p0, p1, p2, p3, cx, cy], else [].")
@@ -491,11 +446,9 @@ void tfPyBindCamera(py::module_& m) {
       .def(py::self == py::self)
       .def(py::self != py::self)
       .def(
-          "to_bytes", [](const T& t) { return toBytes(tfStoreCalibratedTransform(t)); },
-          "The transform in the module's archive form (see docs/python.md).")
+          "to_bytes", [](const T& t) { return tfPyStore(t); },
+          "The transform in the library's archive form (see docs/python.md).")
       .def_static(
-          "from_bytes",
-          [](const py::bytes& data) { return tfLoadCalibratedTransform(fromBytes(data)); },
-          py::arg("data"))
+          "from_bytes", [](const py::bytes& data) { return tfPyLoaded<T>(data); }, py::arg("data"))
       .def("__repr__", &reprTransform);
 }

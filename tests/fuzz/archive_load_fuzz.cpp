@@ -2,10 +2,12 @@
 // exceptions (never a crash, a sanitizer report, an absurd allocation or another exception),
 // and whatever loads has a stable stored form. Every input is read as each kind of archive:
 // a polymorphic object (any registered class: exceptions, error families, the line-scan
-// transform), a sequence of plain values, each geometry value, each parameter record, and a
-// line-scan transform loaded in place; a loaded or partly loaded transform must stay usable.
+// transform), a sequence of plain values, each geometry value, each parameter record, the
+// calibrated transform alone and in a vector, and a line-scan transform loaded in place; a
+// loaded or partly loaded transform must stay usable.
 #include "archive_fuzz_classes.h"
 
+#include <ccal/calibrated_xform_archive.h>
 #include <ccal/line_scan_calibration.h>
 #include <ccal/line_scan_xform.h>
 #include <ccal/telecentric_calibration.h>
@@ -151,5 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   loadValue<tk1Xform>(input);
   loadValue<tkCalibrateLineScanCameraParams>(input);
   loadValue<tkCalibrateTelecentricCameraParams>(input);
+  loadValue<tk2XformCalib2>(input);
+  loadValue<std::vector<tk2XformCalib2>>(input);
   return 0;
 }

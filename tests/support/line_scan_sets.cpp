@@ -2,6 +2,8 @@
 
 #include "support/data_sets.h"
 
+#include <ccal/line_scan_calibration.h>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -49,6 +51,15 @@ tkLineScanSet loadLineScanSet(const std::string& fileName) {
 const tkLineScanSet& exactLineScanSet() {
   static const tkLineScanSet set = loadLineScanSet("linescan-exact.json");
   return set;
+}
+
+tk2XformCalib2 calibrateExactLineScanSet() {
+  const tkLineScanSet& set = exactLineScanSet();
+  tkCalibrateLineScanCameraParams params;
+  double rms = 0.0, largest = 0.0;
+  tk2XformCalib2 xform;
+  tfCalibrateLineScanCamera(set.image, set.physical, params, rms, largest, xform);
+  return xform;
 }
 
 const tkLineScanSet& noisyLineScanSet() {

@@ -8,6 +8,7 @@
 #include <proc/cstd_vector.h>
 #include <tk/matrix.h>
 #include <tk/vector.h>
+#include <tk/xform_calib2.h>
 
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ tkLineScanSet loadLineScanSet(const std::string& fileName);
 // The same sets, loaded once per test program.
 const tkLineScanSet& exactLineScanSet();
 const tkLineScanSet& noisyLineScanSet();
+// The calibrated transform of tfCalibrateLineScanCamera on the exact set (default options).
+tk2XformCalib2 calibrateExactLineScanSet();
 
 // A procedural point list filled from points; destructed with the object.
 class tkProcPointList {

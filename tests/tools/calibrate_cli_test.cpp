@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include "support/data_sets.h"
+#include "svg_elements.h"
 
+#include <ccal/camera_terms.h>
 #include <result_archive.h>
 
 #include <sys/wait.h>
@@ -17,6 +19,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+// Without the tool (CCAL_BUILD_TOOLS=OFF) every test is skipped.
+#ifndef CCAL_CALIBRATE_EXE
+#define CCAL_CALIBRATE_EXE ""
+#define CCAL_NO_CALIBRATE_EXE
+#endif
 
 namespace {
 
@@ -37,7 +45,7 @@ std::string readText(const std::string& path) {
 class CalibrateCli : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifndef CCAL_CALIBRATE_EXE
+#ifdef CCAL_NO_CALIBRATE_EXE
     GTEST_SKIP() << "ccal-calibrate is not built (CCAL_BUILD_TOOLS=OFF)";
 #endif
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -51,7 +59,6 @@ class CalibrateCli : public ::testing::Test {
 
   // Runs the tool with a shell command line of arguments (and optional standard input).
   ToolRun run(const std::string& args, const std::string& input = "") const {
-#ifdef CCAL_CALIBRATE_EXE
     std::ofstream(file("stdin.txt")) << input;
     const std::string command = std::string("'") + CCAL_CALIBRATE_EXE + "' " + args + " <'" +
                                 file("stdin.txt") + "' >'" + file("stdout.txt") + "' 2>'" +
@@ -62,11 +69,6 @@ class CalibrateCli : public ::testing::Test {
     result.out = readText(file("stdout.txt"));
     result.err = readText(file("stderr.txt"));
     return result;
-#else
-    (void)args;
-    (void)input;
-    return ToolRun();
-#endif
   }
 
   // A point file written from text, for the malformed cases.
@@ -77,18 +79,6 @@ class CalibrateCli : public ::testing::Test {
 
   std::string dir_;
 };
-
-// Counts elements of one name and class under element.
-int countElements(const tinyxml2::XMLElement* element, const char* name, const char* cssClass) {
-  int count = 0;
-  for (; element != nullptr; element = element->NextSiblingElement()) {
-    const char* cls = element->Attribute("class");
-    if (std::string(element->Name()) == name && cls != nullptr && std::string(cls) == cssClass)
-      ++count;
-    count += countElements(element->FirstChildElement(), name, cssClass);
-  }
-  return count;
-}
 
 }  // namespace
 
@@ -162,25 +152,22 @@ TEST_P(CalibrateEveryDataSet, ReportsJsonAndPlotAgree) {
   // Dumped and parsed again, the JSON holds the same numbers.
   EXPECT_EQ(json::parse(result.dump()), result);
 
-  // The archive holds the same cameras as the JSON, number for number.
-  const tkCalibrationArchive archive = tfReadCalibrationArchive(file("r.ccal"));
-  ASSERT_EQ(archive.cameras.size(), result["cameras"].size());
-  for (size_t c = 0; c < archive.cameras.size(); ++c) {
+  // The archive holds the cameras of the JSON, number for number.
+  const std::vector<tk2XformCalib2> archive = tfReadCalibrationArchive(file("r.ccal"));
+  ASSERT_EQ(archive.size(), result["cameras"].size());
+  for (size_t c = 0; c < archive.size(); ++c) {
     const json& camera = result["cameras"][c];
-    EXPECT_EQ(archive.cameras[c].name, camera["name"]);
-    if (archive.cameras[c].lineScan) {
-      // Refitted for the archive: the same camera up to rounding.
-      const clnsc_xformLineScan* record = archive.cameras[c].lineScan->lineScan();
-      EXPECT_NEAR(record->camera.lens.scale, camera["line_scan"]["lens"]["scale"].get<double>(),
-                  1e-9 * record->camera.lens.scale);
-      EXPECT_NEAR(record->camera.lens.k1, camera["line_scan"]["lens"]["k1"].get<double>(), 1e-9);
+    tkLineScanTerms terms;
+    if (tfLineScanTerms(archive[c], terms)) {
+      EXPECT_EQ(terms.scale, camera["line_scan"]["lens"]["scale"].get<double>());
+      EXPECT_EQ(terms.k1, camera["line_scan"]["lens"]["k1"].get<double>());
       continue;
     }
-    const tkCalib2ParamsIntrinsic k = archive.cameras[c].xform.intrinsicParams();
+    const tkCalib2ParamsIntrinsic k = archive[c].intrinsicParams();
     EXPECT_EQ(k.scale().x(), camera["calib2"]["scale"][0].get<double>());
     EXPECT_EQ(k.skew(), camera["calib2"]["skew"].get<double>());
     EXPECT_EQ(k.distortionParams(), camera["calib2"]["params"].get<std::vector<double>>());
-    const tkXform<3> e = archive.cameras[c].xform.extrinsicXform();
+    const tkXform<3> e = archive[c].extrinsicXform();
     for (int r = 0; r < 3; ++r) {
       EXPECT_EQ(e.matrix().element(r, 0), camera["calib2"]["camera_from_world"][r][0]);
       EXPECT_EQ(e.trans()[r], camera["calib2"]["camera_from_world"][r][3]);
@@ -265,9 +252,17 @@ TEST_F(CalibrateCli, MapRoundTripsThroughSavedCalibrations) {
   const ToolRun badLine = run("map" + archive, "1 2\n3 x\n");
   EXPECT_EQ(badLine.status, 2);
   EXPECT_NE(badLine.err.find("line 2"), std::string::npos) << badLine.err;
-  const ToolRun notArchive = run("map --archive '" + dataPath("linescan-exact.json") + "' 1 2");
-  EXPECT_EQ(notArchive.status, 2);
-  EXPECT_NE(notArchive.err.find("linescan-exact.json"), std::string::npos) << notArchive.err;
+  // Archives that are cut, carry a trailing byte or are no archive: one line naming the file.
+  const std::string bytes = readText(file("cal.ccal"));
+  for (const std::string& damaged : {bytes.substr(0, bytes.size() / 2), bytes + '\0',
+                                     readText(dataPath("linescan-exact.json"))}) {
+    std::ofstream(file("bad.ccal"), std::ios::binary) << damaged;
+    const ToolRun bad = run("map --archive '" + file("bad.ccal") + "' 1 2");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad.ccal: not a readable calibration archive"), std::string::npos)
+        << bad.err;
+    EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1) << bad.err;
+  }
 }
 
 // ---- failures -----------------------------------------------------------------------------------
@@ -282,8 +277,6 @@ TEST_F(CalibrateCli, BadFilesGetOneMessageAndStatusTwo) {
   } cases[] = {
       {head + R"({"a":[[1,2,3,4,0]]}}]})", "missing \"b\""},
       {head + R"({"a":[[1,2,3,4]],"b":[]}}]})", "points.a[0]"},
-      {head + R"({"a":[[1,2,3,4,1e999]],"b":[]}}]})", "not valid JSON"},
-      {head + R"({"a":[],"b":[],"c":[]}}]})", "\"c\" is not one of the cameras"},
       {R"({"format":"ccal-points/1","kind":"area-scan","cameras":["a"]})", "distortion_model"},
   };
   for (const auto& c : cases) {
@@ -326,7 +319,6 @@ TEST_F(CalibrateCli, LibraryFailuresPrintTheMessageAndErrorNumber) {
 }
 
 TEST_F(CalibrateCli, CtrlCStopsCleanlyAndWritesNothing) {
-#ifdef CCAL_CALIBRATE_EXE
   const std::string input = dataPath("rig3-radial-noisy.json");  // seconds of work
   const std::string json = file("never.json");
   const std::string err = file("stderr.txt");
@@ -348,5 +340,4 @@ TEST_F(CalibrateCli, CtrlCStopsCleanlyAndWritesNothing) {
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_NE(readText(err).find("interrupted"), std::string::npos) << readText(err);
   EXPECT_FALSE(std::ifstream(json).good());
-#endif
 }

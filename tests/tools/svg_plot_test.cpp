@@ -4,6 +4,8 @@
 #include <plot_axes.h>
 #include <svg_document.h>
 
+#include "svg_elements.h"
+
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -14,19 +16,6 @@ namespace {
 // Parses an SVG text; fails the test when it is not well-formed XML.
 void parse(tinyxml2::XMLDocument& xml, const std::string& text) {
   ASSERT_EQ(xml.Parse(text.c_str()), tinyxml2::XML_SUCCESS) << xml.ErrorStr() << "\n" << text;
-}
-
-int countElements(const tinyxml2::XMLElement* element, const char* name, const char* cssClass) {
-  int count = 0;
-  for (; element != nullptr; element = element->NextSiblingElement()) {
-    const char* cls = element->Attribute("class");
-    if (std::string(element->Name()) == name &&
-        (cssClass == nullptr || (cls != nullptr && std::string(cls) == cssClass))) {
-      ++count;
-    }
-    count += countElements(element->FirstChildElement(), name, cssClass);
-  }
-  return count;
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #ifndef CCAL_TOOLS_CALIBRATE_CALIBRATION_RESULT_H
 #define CCAL_TOOLS_CALIBRATE_CALIBRATION_RESULT_H
 
-#include <ccal/line_scan_xform.h>
 #include <ccal/physical_at_z1_from_image_params.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
@@ -17,7 +16,6 @@
 
 #include <array>
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,8 +43,6 @@ struct tkToolCamera {
   // Area scan: the intrinsic model in the library's own terms (image -> position at Z = 1).
   bool hasAreaModel = false;
   tkPhysicalAtZEquals1FromImageParams intrinsic;
-  // Line scan: the same camera as a line-scan transform (physical -> image), for the archive.
-  std::shared_ptr<tk2XformLineScan> lineScan;
   tkToolFigures figures;
 };
 

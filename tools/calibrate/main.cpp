@@ -15,6 +15,7 @@
 #include "tool_error.h"
 
 #include <point_file.h>
+#include <tk/archive.h>
 #include <tk/attention.h>
 #include <tk/exception.h>
 #include <tk/progress.h>

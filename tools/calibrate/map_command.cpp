@@ -10,15 +10,15 @@
 
 namespace {
 
-void mapOne(const tkArchivedCamera& camera, bool toImage, double a, double b, std::ostream& out) {
+void mapOne(const tk2XformCalib2& camera, bool toImage, double a, double b, std::ostream& out) {
   const tkVector<2> input(a, b);
   tkVector<2> there, back;
   if (toImage) {
-    there = camera.toImage(input);
-    back = camera.toPlate(there);
+    there = camera.invMapPoint(input);
+    back = camera.mapPoint(there);
   } else {
-    there = camera.toPlate(input);
-    back = camera.toImage(there);
+    there = camera.mapPoint(input);
+    back = camera.invMapPoint(there);
   }
   char line[256];
   std::snprintf(line, sizeof line, "%.10g %.10g %.10g %.10g %.10g %.10g\n", a, b, there.x(),
@@ -29,12 +29,12 @@ void mapOne(const tkArchivedCamera& camera, bool toImage, double a, double b, st
 }  // namespace
 
 void tfRunMapCommand(const tkMapOptions& options, std::istream& in, std::ostream& out) {
-  const tkCalibrationArchive archive = tfReadCalibrationArchive(options.archivePath);
-  if (options.camera < 0 || static_cast<size_t>(options.camera) >= archive.cameras.size()) {
-    throw tkToolInputError(options.archivePath + ": has " + std::to_string(archive.cameras.size()) +
+  const std::vector<tk2XformCalib2> cameras = tfReadCalibrationArchive(options.archivePath);
+  if (options.camera < 0 || static_cast<size_t>(options.camera) >= cameras.size()) {
+    throw tkToolInputError(options.archivePath + ": has " + std::to_string(cameras.size()) +
                            " camera(s), no camera " + std::to_string(options.camera));
   }
-  const tkArchivedCamera& camera = archive.cameras[static_cast<size_t>(options.camera)];
+  const tk2XformCalib2& camera = cameras[static_cast<size_t>(options.camera)];
   if (!options.coordinates.empty()) {
     for (size_t i = 0; i + 1 < options.coordinates.size(); i += 2)
       mapOne(camera, options.toImage, options.coordinates[i], options.coordinates[i + 1], out);

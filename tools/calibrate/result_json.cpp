@@ -1,8 +1,8 @@
 #include "result_json.h"
 
-#include "text_report.h"
 #include "tool_error.h"
 
+#include <ccal/camera_terms.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -47,8 +47,8 @@ json calib2(const tk2XformCalib2& xform) {
 json cameraJson(const tkToolResult& result, const tkToolCamera& camera) {
   json out{{"name", camera.name}, {"figures", figures(camera.figures)}};
   if (result.kind == "line-scan") {
-    tkLineScanValues v;
-    if (tfLineScanValues(camera.xform, v)) {
+    tkLineScanTerms v;
+    if (tfLineScanTerms(camera.xform, v)) {
       out["line_scan"] =
           json{{"lens", json{{"offset", v.offset}, {"scale", v.scale}, {"k1", v.k1}, {"k2", v.k2}}},
                {"quaternion",
@@ -59,12 +59,9 @@ json cameraJson(const tkToolResult& result, const tkToolCamera& camera) {
     }
     return out;
   }
-  const tkCalib2ParamsIntrinsic k = camera.xform.intrinsicParams();
-  out["camera_matrix"] = json{{"fx", k.scale().x()},
-                              {"fy", k.scale().y()},
-                              {"cx", k.translation().x()},
-                              {"cy", k.translation().y()},
-                              {"skew", k.skew()}};
+  const tkCameraMatrixTerms k = tfCameraMatrixTerms(camera.xform.intrinsicParams());
+  out["camera_matrix"] =
+      json{{"fx", k.fx}, {"fy", k.fy}, {"cx", k.cx}, {"cy", k.cy}, {"skew", k.skew}};
   out["calib2"] = calib2(camera.xform);
   if (camera.hasAreaModel) {
     const tkPhysicalAtZEquals1FromImageParams& m = camera.intrinsic;
@@ -111,15 +108,9 @@ std::vector<double> numbers(const json& value, size_t count, const std::string& 
 
 tk2XformCalib2Defs::tkCalib2DistortionModel modelOf(const json& value, const std::string& path,
                                                     const std::string& where) {
-  const std::string name = value.is_string() ? value.get<std::string>() : "";
-  if (name == "radial")
-    return tk2XformCalib2Defs::eRadial;
-  if (name == "sine-tan")
-    return tk2XformCalib2Defs::eSineTan;
-  if (name == "none")
-    return tk2XformCalib2Defs::eNoDistortion;
-  if (name == "telecentric")
-    return tk2XformCalib2Defs::eTelecentric;
+  tk2XformCalib2Defs::tkCalib2DistortionModel model = tk2XformCalib2Defs::eRadial;
+  if (value.is_string() && tfDistortionModelFromName(value.get<std::string>(), model))
+    return model;
   fail(path, where + ": expected \"radial\", \"sine-tan\", \"none\" or \"telecentric\"");
 }
 

@@ -2,6 +2,7 @@
 
 #include "tool_error.h"
 
+#include <ccal/camera_terms.h>
 #include <ccal/line_scan_calibration.h>
 #include <ccal/multicamera_calibration.h>
 #include <ccal/telecentric_calibration.h>
@@ -19,12 +20,11 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The lens model of a name the point file or the options have checked (radial otherwise).
 tk2XformCalib2Defs::tkCalib2DistortionModel modelFromName(const std::string& name) {
-  if (name == "sine-tan")
-    return tk2XformCalib2Defs::eSineTan;
-  if (name == "none")
-    return tk2XformCalib2Defs::eNoDistortion;
-  return tk2XformCalib2Defs::eRadial;
+  tk2XformCalib2Defs::tkCalib2DistortionModel model = tk2XformCalib2Defs::eRadial;
+  tfDistortionModelFromName(name, model);
+  return model;
 }
 
 tkXform<3> poseOf(const tkPointPlacement& placement) {
@@ -239,15 +239,8 @@ tkToolResult runLineScan(const tkPointFile& file, const std::string& path) {
   tk2XformCalib2 xform;
   const Clock::time_point start = Clock::now();
   tfCalibrateLineScanCamera(pairs, params, rms, largest, xform);
-  // The same fit as a line-scan transform, which the archives can carry.
-  auto lineScan = std::make_shared<tk2XformLineScan>();
-  if (placement.hasDistanceToTarget)
-    lineScan->init(pairs, placement.distanceToTarget);
-  else
-    lineScan->init(pairs);
   result.seconds = secondsSince(start);
   result.cameras[0].xform = xform;
-  result.cameras[0].lineScan = lineScan;
   result.placements[0].kind = "plate";
   for (size_t i = 0; i < placement.points[0].size(); ++i) {
     const tkPointRow& row = placement.points[0][i];
@@ -259,17 +252,8 @@ tkToolResult runLineScan(const tkPointFile& file, const std::string& path) {
 }  // namespace
 
 std::string tfModelName(tk2XformCalib2Defs::tkCalib2DistortionModel model) {
-  switch (model) {
-    case tk2XformCalib2Defs::eSineTan:
-      return "sine-tan";
-    case tk2XformCalib2Defs::eNoDistortion:
-      return "none";
-    case tk2XformCalib2Defs::eRadial:
-      return "radial";
-    case tk2XformCalib2Defs::eTelecentric:
-      return "telecentric";
-  }
-  return "unknown";
+  const char* name = tfDistortionModelName(model);
+  return name != nullptr ? name : "unknown";
 }
 
 tkToolResult tfRunCalibration(const tkPointFile& file, const std::string& path,

@@ -1,8 +1,7 @@
 #include "text_report.h"
 
-#include <proc/clnsc_xformCalib2.h>
+#include <ccal/camera_terms.h>
 #include <tk/calib2_params.h>
-#include <tk/quaternion.h>
 
 #include <algorithm>
 #include <cmath>
@@ -54,9 +53,10 @@ void appendPose(std::string& out, const tk2XformCalib2& xform, const char* world
 
 void appendAreaCamera(std::string& out, const tkToolCamera& camera) {
   const tkCalib2ParamsIntrinsic k = camera.xform.intrinsicParams();
+  const tkCameraMatrixTerms K = tfCameraMatrixTerms(k);
   const tkPhysicalAtZEquals1FromImageParams& m = camera.intrinsic;
-  appendf(out, "  camera matrix   fx %.4f  fy %.4f  cx %.4f  cy %.4f  skew %.4g  (pixels)\n",
-          k.scale().x(), k.scale().y(), k.translation().x(), k.translation().y(), k.skew());
+  appendf(out, "  camera matrix   fx %.4f  fy %.4f  cx %.4f  cy %.4f  skew %.4g  (pixels)\n", K.fx,
+          K.fy, K.cx, K.cy, K.skew);
   const tkVector<2> coe = m.centerOfExpansion();
   const tkVector<2> coePixels = k.imageFromDistorted().mapPoint(coe);
   switch (m.distModel()) {
@@ -97,8 +97,8 @@ void appendTelecentricCamera(std::string& out, const tkToolCamera& camera) {
 }
 
 void appendLineScanCamera(std::string& out, const tkToolCamera& camera) {
-  tkLineScanValues v;
-  if (!tfLineScanValues(camera.xform, v))
+  tkLineScanTerms v;
+  if (!tfLineScanTerms(camera.xform, v))
     return;
   appendf(out, "  lens            u0 %.4f px, f %.4f px, k1 %.9g, k2 %.9g\n", v.offset, v.scale,
           v.k1, v.k2);
@@ -134,29 +134,6 @@ void appendWrapped(std::string& out, const std::string& text, size_t width) {
 }
 
 }  // namespace
-
-bool tfLineScanValues(const tk2XformCalib2& xform, tkLineScanValues& values) {
-  const clnsc_xformLineScan* record = nullptr;
-  if (ccal_getLineScanTransform(&xform.data(), &record) < 0 || record == nullptr)
-    return false;
-  const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera = record->camera;
-  values.offset = camera.lens.offset;
-  values.scale = camera.lens.scale;
-  values.k1 = camera.lens.k1;
-  values.k2 = camera.lens.k2;
-  const c3d_quaternion& q = camera.poseInverseRotation.quaternion;
-  values.quaternion[0] = q.a;
-  values.quaternion[1] = q.b;
-  values.quaternion[2] = q.c;
-  values.quaternion[3] = q.d;
-  values.translation = tkVector<3>(camera.poseInverseTranslation.x, camera.poseInverseTranslation.y,
-                                   camera.poseInverseTranslation.z);
-  const tkMatrix<3> r = tk3Quaternion(q.a, q.b, q.c, q.d).rotationMatrix();
-  values.centre = -(r.transpose() * values.translation);
-  values.motion =
-      tkVector<3>(camera.scannerMotion.x, camera.scannerMotion.y, camera.scannerMotion.z);
-  return true;
-}
 
 std::string tfTextReport(const tkToolResult& result, int worst) {
   std::string out;
