@@ -1,8 +1,6 @@
-// The refinement behind the procedural telecentric calibration: its analytic Jacobian, its
-// convergence on the image residual and its abort status.
+// The refinement behind the procedural telecentric calibration: its analytic Jacobian and its
+// convergence on the image residual. Abort requests: see tests/reliability.
 #include <gtest/gtest.h>
-#include <proc/cstd_status.h>
-#include <tk/attention.h>
 #include <tk/quaternion.h>
 #include <tk/random_uniform.h>
 
@@ -78,17 +76,4 @@ TEST_F(TelecentricCameraSolverTest, ConvergesToTheCameraFromADisturbedStart) {
   for (long k = 0; k < 8; ++k)
     EXPECT_NEAR(solver.getX()(k, 0), truth_(k, 0), 1e-9) << "parameter " << k;
   EXPECT_LT(RotationDefect(solver.rotation(solver.getX())), 1e-15);
-}
-
-TEST_F(TelecentricCameraSolverTest, AbortRequestStopsTheFunctionWithItsStatus) {
-  tk_TelecentricCameraSolver solver(observations_, startRotation_, 100);
-  tkAbortToken token;
-  token.requestAbort();
-  tkAttentionScope scope(token);
-  tkNMMatrix f(solver.getFunctionSize(), 1), jacobian;
-  EXPECT_EQ(solver.Func(truth_, f), CSTD_STATUS_ABORTED);
-  EXPECT_EQ(solver.compJacob(truth_, f, jacobian), CSTD_STATUS_ABORTED);
-  solver.setX(truth_);
-  solver.minimize();
-  EXPECT_EQ(solver.termination(), tkFSolver::eFunctionStopped);
 }
