@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 #include <proc/csys_attention.h>
 #include <tk/attention.h>
-#include <tk/exception.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 TEST(Attention, RequestFromAnotherThreadStopsACheckLoop) {
@@ -57,18 +55,4 @@ TEST(Attention, ScopesNestAndRestoreThePreviousToken) {
     EXPECT_NO_THROW(tkAttention::check());
   }
   EXPECT_EQ(csys_attention_getThreadToken(), nullptr);
-}
-
-TEST(Attention, AbortedIsAToolkitExceptionWithItsNumber) {
-  tkAbortToken token;
-  token.requestAbort();
-  tkAttentionScope attention(token);
-  try {
-    tkAttention::check();
-    FAIL() << "check() did not throw";
-  } catch (const tkException& failure) {
-    EXPECT_EQ(failure.errorNumber(), 0x10000200);
-    EXPECT_NE(std::strstr(failure.what(), "stopped at the caller's request"), nullptr)
-        << failure.what();
-  }
 }

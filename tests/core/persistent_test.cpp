@@ -1,5 +1,5 @@
 // Persistent objects: the type registry, polymorphic store and load by registered name, the
-// version conventions and the visited marks of one archive operation.
+// version conventions and the visited marks of one archive operation (an object stored twice).
 #include <gtest/gtest.h>
 #include <tk/archive.h>
 
@@ -186,22 +186,4 @@ TEST(ArchiveVersions, UnknownVersionNamesTheLocationAndTheObjectKeepsWhatWasRead
   EXPECT_THROW(ar || partial, tkArchive::UnknownVersion);
   EXPECT_EQ(partial.counts, (std::vector<int>{3, 1, 4}));
   EXPECT_EQ(partial.child, nullptr) << "the half-read child is deleted, not attached";
-}
-
-TEST(VisitedMarks, LastForOneOperation) {
-  tkArchiveTestSample object;
-  tkPersistent::setVisited(&object, sizeof(object));  // outside an operation: no effect
-  EXPECT_FALSE(tkPersistent::haveVisited(&object, sizeof(object)));
-  Bytes buffer;
-  tkArchive ar(buffer, tkArchive::eStore);
-  {
-    tkArchive::Operation operation(ar);
-    tkPersistent::setVisited(&object, sizeof(object));
-    EXPECT_TRUE(tkPersistent::haveVisited(&object, sizeof(object)));
-    EXPECT_FALSE(tkPersistent::haveVisited(&object, 1)) << "marks are per address and size";
-    { tkArchive::Operation nested(ar); }
-    EXPECT_TRUE(tkPersistent::haveVisited(&object, sizeof(object))) << "a nested one keeps them";
-  }
-  tkArchive::Operation next(ar);
-  EXPECT_FALSE(tkPersistent::haveVisited(&object, sizeof(object))) << "cleared between operations";
 }

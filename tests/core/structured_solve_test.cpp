@@ -1,7 +1,8 @@
 // Block structure in the solver framework, on a small "rig" of two shared blocks (cameras) and
-// many local blocks (placements), in residual and in gradient form: the block-wise Jacobian
-// against the full numerical one, and the structured solve of the normal equations (a declared
-// tkJacobianStructure) against the dense path.
+// many local blocks (placements), in the gradient form the rig solvers use: the block-wise
+// Jacobian against the full numerical one, and the structured solve of the normal equations (a
+// declared tkJacobianStructure) against the dense path. The residual form: the planar
+// calibration solver in planar_numerics_test.
 #include <tk/failure.h>
 #include <tk/jacobian_structure.h>
 #include <tk/levmar_solve.h>
@@ -98,10 +99,8 @@ std::vector<Observation> observations(double noise) {
 // that camera's observations only, a placement parameter that placement's.
 class RigSolver : public tkLevMarSolve {
  public:
-  RigSolver(bool gradientForm, std::vector<Observation> data, bool blockJacobian = true)
-      : tkLevMarSolve(kN, gradientForm ? kN : static_cast<long>(data.size()), 1e-12, 1e-30, 100, 15,
-                      0.01, 1e-8, 1e20, true, blockJacobian),
-        gradientForm_(gradientForm),
+  explicit RigSolver(std::vector<Observation> data, bool blockJacobian = true)
+      : tkLevMarSolve(kN, kN, 1e-12, 1e-30, 100, 15, 0.01, 1e-8, 1e20, true, blockJacobian),
         data_(std::move(data)) {
     std::vector<bool> starts(kN, false);
     for (long b : blockStarts())
@@ -118,29 +117,17 @@ class RigSolver : public tkLevMarSolve {
     return blocks;
   }
 
-  // Parameter blocks: cameras, then placements (eliminated). Row groups: the same blocks
-  // (gradient form) or the observations of each (camera, placement) pair (residual form).
+  // Parameter blocks and row groups: cameras, then placements (eliminated); a camera and a
+  // placement it sees are coupled.
   tkJacobianStructure structure() const {
     const std::vector<long> blocks = blockStarts();
-    std::vector<long> rows;
-    std::vector<std::pair<long, long>> pairs;  // (camera, placement) of each row group
-    for (std::size_t r = 0; r < data_.size(); ++r)
-      if (r == 0 || data_[r].c != data_[r - 1].c || data_[r].p != data_[r - 1].p) {
-        rows.push_back(static_cast<long>(r));
-        pairs.emplace_back(data_[r].c, data_[r].p);
-      }
-    tkJacobianStructure s(kN, getFunctionSize(), blocks, gradientForm_ ? blocks : rows);
-    for (std::size_t g = 0; g < pairs.size(); ++g) {
-      const long c = pairs[g].first, p = kCameras + pairs[g].second;
-      if (gradientForm_) {
-        s.couple(c, c);
-        s.couple(c, p);
-        s.couple(p, c);
-        s.couple(p, p);
-      } else {
-        s.couple(c, static_cast<long>(g));
-        s.couple(p, static_cast<long>(g));
-      }
+    tkJacobianStructure s(kN, kN, blocks, blocks);
+    for (const Observation& o : data_) {
+      const long c = o.c, p = kCameras + o.p;
+      s.couple(c, c);
+      s.couple(c, p);
+      s.couple(p, c);
+      s.couple(p, p);
     }
     for (long p = 0; p < kPlacements; ++p)
       s.eliminate(kCameras + p);
@@ -159,10 +146,6 @@ class RigSolver : public tkLevMarSolve {
         continue;
       ++observationsEvaluated;
       const double residual = model(x.data(), o.c, o.p, o.k) - o.y;
-      if (!gradientForm_) {
-        f(static_cast<long>(r), 0) = residual;
-        continue;
-      }
       // Accumulates: relies on the framework handing over a zero-filled f.
       double d[5];
       partials(x.data(), o.c, o.p, o.k, d);
@@ -181,21 +164,9 @@ class RigSolver : public tkLevMarSolve {
     return jacobian;
   }
 
-  // The step of the current x with damping lambda·diag(JᵀJ), through the protected machinery.
-  std::vector<double> dampedStep(double lambda) {
-    evaluate(getX(), f());
-    EXPECT_EQ(compJacob(getX(), f(), jacobian()), 0);
-    formNormalEquations();
-    for (long i = 0; i < kN; ++i)
-      damping()(i, 0) = lambda * normal()(i, i);
-    EXPECT_TRUE(solveNormalEquations(normal(), damping(), rhs(), step()));
-    return std::vector<double>(step().data(), step().data() + kN);
-  }
-
   mutable long observationsEvaluated = 0;
 
  private:
-  bool gradientForm_;
   std::vector<Observation> data_;
 };
 
@@ -210,8 +181,8 @@ double relativeDifference(const tkNMMatrix& a, const tkNMMatrix& b) {
 
 // A dense and a structured solver on the same data, both at the start.
 struct DenseAndStructured {
-  DenseAndStructured(bool gradientForm, const std::vector<Observation>& data)
-      : dense(gradientForm, data), structured(gradientForm, data) {
+  explicit DenseAndStructured(const std::vector<Observation>& data)
+      : dense(data), structured(data) {
     structured.jacobianStructure(structured.structure());
     dense.setX(start());
     structured.setX(start());
@@ -219,11 +190,9 @@ struct DenseAndStructured {
   RigSolver dense, structured;
 };
 
-class BlockStructure : public ::testing::TestWithParam<bool> {};
-
-TEST_P(BlockStructure, BlockJacobianEqualsTheFullOneAtAFractionOfTheCost) {
-  RigSolver full(GetParam(), observations(0.01), false);
-  RigSolver blockWise(GetParam(), observations(0.01));
+TEST(BlockStructure, BlockJacobianEqualsTheFullOneAtAFractionOfTheCost) {
+  RigSolver full(observations(0.01), false);
+  RigSolver blockWise(observations(0.01));
   ASSERT_TRUE(blockWise.recomputeY());
   ASSERT_FALSE(full.recomputeY()) << "the flags alone do not make the Jacobian block-wise";
   const tkNMMatrix reference = full.jacobianAt(start());
@@ -237,43 +206,20 @@ TEST_P(BlockStructure, BlockJacobianEqualsTheFullOneAtAFractionOfTheCost) {
       << "the base must be evaluated once per block, not once per parameter";
 }
 
-TEST_P(BlockStructure, StructuredStepEqualsTheDenseStep) {
-  DenseAndStructured solvers(GetParam(), observations(0.01));
-  for (double lambda : {1e-2, 1e-6}) {
-    const std::vector<double> a = solvers.dense.dampedStep(lambda);
-    const std::vector<double> b = solvers.structured.dampedStep(lambda);
-    double largest = 0.0;
-    for (double v : a)
-      largest = std::max(largest, std::fabs(v));
-    ASSERT_GT(largest, 1e-6);
-    for (std::size_t i = 0; i < a.size(); ++i)
-      EXPECT_NEAR(b[i], a[i], 1e-11 * largest) << "parameter " << i << ", lambda " << lambda;
-  }
-}
-
-TEST_P(BlockStructure, StructuredMinimisationEqualsTheDensePath) {
-  const bool gradientForm = GetParam();
+TEST(BlockStructure, StructuredMinimisationEqualsTheDensePath) {
   for (double noise : {0.0, 0.01}) {
-    DenseAndStructured solvers(gradientForm, observations(noise));
+    DenseAndStructured solvers(observations(noise));
     solvers.dense.minimize();
     solvers.structured.minimize();
-    // A residual column with noise has a non-zero minimum of |F|², which comparisons of |F|²
-    // locate only to about √ε: there the two paths may stop an iteration apart.
-    const bool flatMinimum = !gradientForm && noise > 0.0;
-    if (!flatMinimum) {
-      EXPECT_EQ(solvers.structured.termination(), solvers.dense.termination());
-      EXPECT_EQ(solvers.structured.iterationsDone(), solvers.dense.iterationsDone());
-    }
-    EXPECT_LT(relativeDifference(solvers.structured.getX(), solvers.dense.getX()),
-              flatMinimum ? 1e-7 : 1e-10)
+    EXPECT_EQ(solvers.structured.termination(), solvers.dense.termination());
+    EXPECT_EQ(solvers.structured.iterationsDone(), solvers.dense.iterationsDone());
+    EXPECT_LT(relativeDifference(solvers.structured.getX(), solvers.dense.getX()), 1e-10)
         << "noise " << noise;
     if (noise == 0.0) {
       EXPECT_LT(relativeDifference(solvers.structured.getX(), truth()), 1e-9);
     }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(ResidualAndGradientForm, BlockStructure, ::testing::Bool());
 
 TEST(StructuredSolveDeclaration, RejectsMalformedStructuresAndFlags) {
   EXPECT_THROW(tkJacobianStructure(4, 4, {1, 2}, {0}), tkInvariantFailure);
@@ -288,7 +234,7 @@ TEST(StructuredSolveDeclaration, RejectsMalformedStructuresAndFlags) {
   s.couple(1, 1);
   EXPECT_EQ(s.groupsOf(1), (std::vector<long>{0, 1}));
   EXPECT_EQ(s.blockOfParameter(3), 1);
-  RigSolver solver(true, observations(0.0));
+  RigSolver solver(observations(0.0));
   EXPECT_THROW(solver.jacobianStructure(s), tkInvariantFailure) << "sizes differ";
   solver.jacobianStructure(tkJacobianStructure());  // back to dense: allowed
   EXPECT_THROW(solver.recomputeYVals(std::vector<bool>(3, true)), tkInvariantFailure);
@@ -301,7 +247,7 @@ TEST(StructuredSolveDeclaration, ABlockWithoutObservationsKeepsItsStart) {
   for (const Observation& o : observations(0.0))
     if (o.p != 0)
       data.push_back(o);
-  DenseAndStructured solvers(false, data);
+  DenseAndStructured solvers(data);
   solvers.dense.minimize();
   solvers.structured.minimize();
   EXPECT_LT(relativeDifference(solvers.structured.getX(), solvers.dense.getX()), 1e-10);
