@@ -1,16 +1,51 @@
 // The damped least-squares solver: convergence on exact and noisy problems, the stopping rules,
 // the Func/FuncI contract, the extension hooks and the validation of settings.
 #include <gtest/gtest.h>
-#include <support/function_solver.h>
 #include <tk/exception.h>
 #include <tk/levmar_solve.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <stdexcept>
 #include <vector>
 
 namespace {
+
+// The tkLevMarSolve settings that the tests vary, with the values the calibration solvers use.
+struct LevMarSettings {
+  double xTol = 1e-12;
+  double fTol = 1e-12;
+  long maxIterations = 300;
+  long maxLambdaSteps = 15;
+  double lambda0 = 0.01;
+  double lambdaMax = 1e20;
+};
+
+// A solver whose function is given as a callable; counts the evaluations.
+class FunctionSolver : public tkLevMarSolve {
+ public:
+  using Function = std::function<long(const tkNMMatrix& x, tkNMMatrix& f)>;
+  FunctionSolver(long n, long m, Function function, const LevMarSettings& s = LevMarSettings())
+      : tkLevMarSolve(n, m, s.xTol, s.fTol, s.maxIterations, s.maxLambdaSteps, s.lambda0, 1e-8,
+                      s.lambdaMax, true, false),
+        function_(std::move(function)) {}
+  long Func(const tkNMMatrix& x, tkNMMatrix& f) const override {
+    ++calls;
+    return function_(x, f);
+  }
+  mutable long calls = 0;
+
+ private:
+  Function function_;
+};
+
+tkNMMatrix columnOf(const std::vector<double>& values) {
+  tkNMMatrix column(static_cast<long>(values.size()), 1);
+  for (size_t i = 0; i < values.size(); ++i)
+    column(static_cast<long>(i), 0) = values[i];
+  return column;
+}
 
 // Residuals of the Rosenbrock function (10 (b - a^2), 1 - a): the classic test of a damped
 // least-squares solver; root (1, 1).
