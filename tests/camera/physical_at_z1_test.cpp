@@ -9,7 +9,6 @@
 #include "support/geometry_expect.h"
 
 #include <cmath>
-#include <stdexcept>
 
 namespace {
 

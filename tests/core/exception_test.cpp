@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 #include <typeinfo>
 #include <vector>
 

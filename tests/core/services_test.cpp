@@ -12,7 +12,6 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
-#include <stdexcept>
 #include <vector>
 
 TEST(Statistics, MatchesTwoPassComputation) {
