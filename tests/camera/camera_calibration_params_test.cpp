@@ -32,17 +32,6 @@ TEST(CameraParams, PlatePointsAndTheConvertedTransformMapAsTheCameraUnderEveryMo
   EXPECT_FALSE(std::isfinite(image.x()) && std::isfinite(image.y()));
 }
 
-TEST(CameraParams, IdentityRotationConvertsToZeroAngles) {
-  tkCameraCalibrationParams camera = sceneCamera(Defs::eRadial);
-  camera.cameraPoseInverse(tk3QuaternionXform(tk3Quaternion(1, 0, 0, 0), {5.0, -4.0, 300.0}));
-  tk2XformCalib2 xform;
-  tfConvert(camera, xform);
-  const tkCalib2ParamsExtrinsic extrinsic = xform.extrinsicParams();
-  EXPECT_TRUE(extrinsic.angles().rx() == 0.0 && extrinsic.angles().ry() == 0.0 &&
-              extrinsic.angles().rz() == 0.0);
-  EXPECT_EQ(extrinsic.translation(), tkVector<3>(5.0, -4.0, 300.0));
-}
-
 // The worked example of docs/camera-model.md: a 1280x960 camera with f = 1000 pixels and barrel
 // distortion k = 0.1, 500 units above the plate, looking straight down.
 TEST(CameraParams, DocumentedWorkedExample) {

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 #include <tk/archive.h>
 
+#include "support/archive_expect.h"
+
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -17,7 +17,7 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using Bytes = ArchiveBytes;
 
 enum class Lens { ePinhole = 0, eRadial = 1, eSineTan = 2, eTelecentric = 7 };
 
@@ -39,16 +39,6 @@ struct Values {
   std::vector<std::vector<int>> grid;
   std::vector<bool> mask;
   Lens lens = Lens::ePinhole;
-
-  bool operator==(const Values& o) const {
-    return flag == o.flag && byte == o.byte && small == o.small && integer == o.integer &&
-           count == o.count && status == o.status && size == o.size &&
-           std::memcmp(&ratio, &o.ratio, sizeof ratio) == 0 &&
-           std::memcmp(&length, &o.length, sizeof length) == 0 && name == o.name &&
-           label == o.label && samples.size() == o.samples.size() &&
-           std::memcmp(samples.data(), o.samples.data(), samples.size() * sizeof(double)) == 0 &&
-           names == o.names && grid == o.grid && mask == o.mask && lens == o.lens;
-  }
 };
 
 tkArchive& operator||(tkArchive& ar, Values& v) {
@@ -80,17 +70,8 @@ Values extremes() {
 }
 
 template <class T>
-Bytes bytesOf(T value) {
-  Bytes buffer;
-  tkArchive ar(buffer, tkArchive::eStore);
-  ar || value;
-  return buffer;
-}
-
-template <class T>
-T loadFrom(const Bytes& bytes) {
-  Bytes buffer = bytes;
-  tkArchive ar(buffer, tkArchive::eLoad);
+T loadFrom(Bytes bytes) {
+  tkArchive ar(bytes, tkArchive::eLoad);
   T value{};
   ar || value;
   return value;
@@ -110,27 +91,15 @@ std::string tempPath(const char* name) {
 
 }  // namespace
 
-// ---- round trips ---------------------------------------------------------------------------
-
-TEST(ArchiveRoundTrip, EveryKindThroughABuffer) {
+TEST(Archive, EveryKindRoundTripsBitForBitThroughABufferAndAFile) {
   Values stored = extremes();
-  Bytes buffer;
-  {
-    tkArchive ar(buffer, tkArchive::eStore);
-    EXPECT_TRUE(ar.isStoring());
-    ar || stored;
-  }
+  const Bytes bytes = StoreToBytes(stored);
   Values loaded;
-  tkArchive ar(buffer, tkArchive::eLoad);
-  EXPECT_TRUE(ar.isLoading());
-  ar || loaded;
-  EXPECT_TRUE(loaded == stored);
-  EXPECT_EQ(ar.remaining(), 0u);
-}
+  LoadFromBytes(bytes, loaded);
+  EXPECT_EQ(StoreToBytes(loaded), bytes) << "a value changed (NaN payloads included)";
 
-TEST(ArchiveRoundTrip, EveryKindThroughAFileWrittenOnFlushAndDestruction) {
+  // A file archive is written on flush and on destruction.
   const std::string path = tempPath("archive_round_trip.bin");
-  Values stored = extremes(), loaded;
   {
     tkArchive ar(path, tkArchive::eStore);
     int first = 11;
@@ -142,35 +111,31 @@ TEST(ArchiveRoundTrip, EveryKindThroughAFileWrittenOnFlushAndDestruction) {
     EXPECT_EQ(readBack, 11);
     EXPECT_EQ(reader.remaining(), 0u);
     ar || stored;
-  }  // the rest is written on destruction
+  }
   tkArchive ar(path, tkArchive::eLoad);
   int first = 0;
-  ar || first || loaded;
+  Values fromFile;
+  ar || first || fromFile;
   EXPECT_EQ(first, 11);
-  EXPECT_TRUE(loaded == stored);
+  EXPECT_EQ(StoreToBytes(fromFile), bytes);
   std::remove(path.c_str());
 }
 
-// ---- byte layout ---------------------------------------------------------------------------
-
-TEST(ArchiveLayout, OneValueOfEachKind) {
-  EXPECT_EQ(bytesOf(true), (Bytes{0x01}));
-  EXPECT_EQ(bytesOf(false), (Bytes{0x00}));
-  EXPECT_EQ(bytesOf(static_cast<unsigned char>(0xAB)), (Bytes{0xAB}));
-  EXPECT_EQ(bytesOf(static_cast<signed char>(-2)), (Bytes{0xFE}));
-  EXPECT_EQ(bytesOf(-2), (Bytes{0xFE, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(bytesOf(0x01020304u), (Bytes{0x04, 0x03, 0x02, 0x01}));
-  EXPECT_EQ(bytesOf(-2147479551L), (Bytes{0x01, 0x10, 0x00, 0x80}));
-  EXPECT_EQ(bytesOf(0xFFFFFFFEul), (Bytes{0xFE, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(bytesOf(1.5f), (Bytes{0x00, 0x00, 0xC0, 0x3F}));
-  EXPECT_EQ(bytesOf(-2.0), (Bytes{0, 0, 0, 0, 0, 0, 0x00, 0xC0}));
-  EXPECT_EQ(bytesOf(std::string("ab")), (Bytes{0x02, 0, 0, 0, 'a', 'b'}));
-  EXPECT_EQ(bytesOf(std::wstring(L"\u00E9\u20AC")),
+TEST(Archive, LayoutOfOneValueOfEachKind) {
+  EXPECT_EQ(StoreToBytes(true), (Bytes{0x01}));
+  EXPECT_EQ(StoreToBytes(static_cast<signed char>(-2)), (Bytes{0xFE}));
+  EXPECT_EQ(StoreToBytes(-2), (Bytes{0xFE, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(StoreToBytes(0x01020304u), (Bytes{0x04, 0x03, 0x02, 0x01}));
+  EXPECT_EQ(StoreToBytes(-2147479551L), (Bytes{0x01, 0x10, 0x00, 0x80}));
+  EXPECT_EQ(StoreToBytes(0xFFFFFFFEul), (Bytes{0xFE, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(StoreToBytes(1.5f), (Bytes{0x00, 0x00, 0xC0, 0x3F}));
+  EXPECT_EQ(StoreToBytes(-2.0), (Bytes{0, 0, 0, 0, 0, 0, 0x00, 0xC0}));
+  EXPECT_EQ(StoreToBytes(std::string("ab")), (Bytes{0x02, 0, 0, 0, 'a', 'b'}));
+  EXPECT_EQ(StoreToBytes(std::wstring(L"\u00E9\u20AC")),
             (Bytes{0x05, 0, 0, 0, 0xC3, 0xA9, 0xE2, 0x82, 0xAC}));
-  EXPECT_EQ(bytesOf(std::vector<int>{1, -1}),
+  EXPECT_EQ(StoreToBytes(std::vector<int>{1, -1}),
             (Bytes{0x02, 0, 0, 0, 0x01, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(bytesOf(std::vector<bool>{true, false}), (Bytes{0x02, 0, 0, 0, 0x01, 0x00}));
-
+  EXPECT_EQ(StoreToBytes(std::vector<bool>{true, false}), (Bytes{0x02, 0, 0, 0, 0x01, 0x00}));
   Bytes buffer = {9, 9, 9};  // storing replaces what the buffer held
   {
     tkArchive ar(buffer, tkArchive::eStore);
@@ -180,67 +145,43 @@ TEST(ArchiveLayout, OneValueOfEachKind) {
   EXPECT_EQ(buffer, (Bytes{0x07, 0, 0, 0}));
 }
 
-// ---- what cannot be stored -----------------------------------------------------------------
-
-TEST(ArchiveCannotStore, ValuesOutsideTheEncoding) {
+TEST(Archive, ValuesOutsideTheEncodingCannotBeStored) {
   Bytes buffer;
   tkArchive ar(buffer, tkArchive::eStore);
   if (sizeof(long) > 4) {
-    long tooLarge = static_cast<long>(1LL << 31);
-    long tooSmall = static_cast<long>(-(1LL << 31) - 1);
+    long tooLarge = static_cast<long>(1LL << 31), tooSmall = static_cast<long>(-(1LL << 31) - 1);
+    unsigned long tooMany = static_cast<unsigned long>(1ULL << 32);
     EXPECT_THROW(ar || tooLarge, tkArchive::CannotStore);
     EXPECT_THROW(ar || tooSmall, tkArchive::CannotStore);
-    unsigned long tooMany = static_cast<unsigned long>(1ULL << 32);
     EXPECT_THROW(ar || tooMany, tkArchive::CannotStore);
   }
   std::wstring loneSurrogate(1, static_cast<wchar_t>(0xD800));
   EXPECT_THROW(ar || loneSurrogate, tkArchive::CannotStore);
-  if (sizeof(wchar_t) == 4) {
-    std::wstring beyondUnicode(1, static_cast<wchar_t>(0x110000));
-    EXPECT_THROW(ar || beyondUnicode, tkArchive::CannotStore);
-  }
   Lens undeclared = static_cast<Lens>(9);
   EXPECT_THROW(tfArchiveEnum(ar, undeclared, Lens::ePinhole, Lens::eTelecentric),
                tkArchive::CannotStore);
   EXPECT_TRUE(buffer.empty());
 }
 
-TEST(ArchiveCannotStore, RawAccessInTheWrongModeIsAnInvariantFailure) {
-  Bytes buffer = {1, 2};
-  unsigned char byte = 0;
-  tkArchive loading(buffer, tkArchive::eLoad);
-  EXPECT_THROW(loading.writeBytes(&byte, 1), tkInvariantFailure);
-  Bytes other;
-  tkArchive storing(other, tkArchive::eStore);
-  EXPECT_THROW(storing.readBytes(&byte, 1), tkInvariantFailure);
-}
-
-// ---- truncated, corrupt and hostile archives -----------------------------------------------
-
-TEST(ArchiveCorrupt, EveryTruncationThrows) {
-  Values stored = extremes();
-  Bytes full;
-  {
-    tkArchive ar(full, tkArchive::eStore);
-    ar || stored;
-  }
+TEST(ArchiveCorrupt, EveryTruncationThrowsAndKeepsWhatWasRead) {
+  const Bytes full = StoreToBytes(extremes());
   for (std::size_t cut = 0; cut < full.size(); ++cut) {
     Bytes prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut));
     tkArchive ar(prefix, tkArchive::eLoad);
     Values loaded;
     EXPECT_THROW(ar || loaded, tkArchive::Corrupt) << "archive cut after " << cut << " bytes";
   }
-}
-
-TEST(ArchiveCorrupt, LoadedObjectKeepsWhatWasReadBeforeTheFailure) {
   Bytes bytes = {0x01, 0x2A, 0xFF, 0x03};  // bool, byte, small, then a truncated int
   tkArchive ar(bytes, tkArchive::eLoad);
   Values loaded;
   EXPECT_THROW(ar || loaded, tkArchive::Corrupt);
-  EXPECT_TRUE(loaded.flag);
-  EXPECT_EQ(loaded.byte, 0x2A);
-  EXPECT_EQ(loaded.small, -1);
-  EXPECT_EQ(loaded.integer, 0);
+  EXPECT_TRUE(loaded.flag && loaded.byte == 0x2A && loaded.small == -1 && loaded.integer == 0);
+  try {
+    loadFrom<double>({1, 2, 3});
+    FAIL() << "no exception";
+  } catch (const tkArchive::Corrupt& e) {
+    EXPECT_STREQ(e.what(), "the archive ends early: 8 bytes needed at offset 0, 3 remain");
+  }
 }
 
 TEST(ArchiveCorrupt, HostileCountsThrowWithoutAllocating) {
@@ -268,10 +209,7 @@ TEST(ArchiveCorrupt, HostileCountsThrowWithoutAllocating) {
     EXPECT_THROW(reader.second(ar), tkArchive::Corrupt) << reader.first;
     EXPECT_LT(probe.largest(), 4096u) << reader.first << " allocated for a hostile count";
   }
-}
-
-TEST(ArchiveCorrupt, CountsAreCheckedAgainstTheSmallestEncodedItem) {
-  // 3 doubles need 24 bytes; 23 remain.
+  // Counts are checked against the smallest encoded item: 3 doubles need 24 bytes; 23 remain.
   Bytes bytes = {0x03, 0, 0, 0};
   bytes.resize(4 + 23, 0);
   tkArchive ar(bytes, tkArchive::eLoad);
@@ -301,23 +239,11 @@ TEST(ArchiveCorrupt, InvalidBooleansTextsAndEnumerations) {
   EXPECT_EQ(lens, Lens::eRadial);
 }
 
-TEST(ArchiveCorrupt, CorruptMessagesSayWhereTheArchiveFailed) {
-  try {
-    loadFrom<double>({1, 2, 3});
-    FAIL() << "no exception";
-  } catch (const tkArchive::Corrupt& e) {
-    EXPECT_STREQ(e.what(), "the archive ends early: 8 bytes needed at offset 0, 3 remain");
-  }
-}
-
-// ---- files -----------------------------------------------------------------------------------
-
 TEST(ArchiveFile, MissingAndUnwritableFilesAreIOFailures) {
   EXPECT_THROW(tkArchive(tempPath("no_such_archive.bin"), tkArchive::eLoad), tkArchive::IOFailure);
   EXPECT_THROW(tkArchive(::testing::TempDir(), tkArchive::eLoad), tkArchive::IOFailure)
       << "a folder is not an archive file";
-  const std::string unwritable = tempPath("no_such_folder/archive.bin");
-  tkArchive ar(unwritable, tkArchive::eStore);
+  tkArchive ar(tempPath("no_such_folder/archive.bin"), tkArchive::eStore);
   int value = 1;
   ar || value;
   EXPECT_THROW(ar.flush(), tkArchive::IOFailure);

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 #include <proc/csys_attention.h>
 #include <tk/attention.h>
-#include <tk/failure.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 TEST(Attention, RequestFromAnotherThreadStopsACheckLoop) {
@@ -57,20 +55,4 @@ TEST(Attention, ScopesNestAndRestoreThePreviousToken) {
     EXPECT_NO_THROW(tkAttention::check());
   }
   EXPECT_EQ(csys_attention_getThreadToken(), nullptr);
-}
-
-TEST(Attention, AbortedIsAToolkitExceptionWithItsNumberAndTheStatusConvertsToIt) {
-  try {
-    tkAbortToken token;
-    token.requestAbort();
-    tkAttentionScope attention(token);
-    tkAttention::check();
-    FAIL() << "check() did not throw";
-  } catch (const tkException& failure) {
-    EXPECT_EQ(failure.errorNumber(), 0x10000200);
-    EXPECT_NE(std::strstr(failure.what(), "stopped at the caller's request"), nullptr)
-        << failure.what();
-  }
-  EXPECT_THROW(tfThrowExceptionOnFailure(CSTD_STATUS_ABORTED), tkAttention::Aborted);
-  EXPECT_THROW(tfThrowExceptionOnFailure(CSTD_STATUS_BAD_ARGUMENT), tkProcedureFailure);
 }

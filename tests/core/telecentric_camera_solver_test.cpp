@@ -1,8 +1,6 @@
-// The refinement behind the procedural telecentric calibration: its analytic Jacobian, its
-// convergence on the image residual and its abort status.
+// The refinement behind the procedural telecentric calibration: its analytic Jacobian. Its
+// convergence: the exact-data tests of tests/telcntrc; abort requests: tests/reliability.
 #include <gtest/gtest.h>
-#include <proc/cstd_status.h>
-#include <tk/attention.h>
 #include <tk/quaternion.h>
 #include <tk/random_uniform.h>
 
@@ -64,31 +62,4 @@ TEST_F(TelecentricCameraSolverTest, AnalyticJacobianMatchesCentralDifferences) {
           << "row " << r << " parameter " << k;
     }
   }
-}
-
-TEST_F(TelecentricCameraSolverTest, ConvergesToTheCameraFromADisturbedStart) {
-  tk_TelecentricCameraSolver solver(observations_, startRotation_, 100);
-  tkNMMatrix start = truth_;
-  const double disturbance[8] = {1.5, -2.0, 0.4, 0.1, -0.08, 0.12, 3.0, -2.5};
-  for (long k = 0; k < 8; ++k)
-    start(k, 0) += disturbance[k];
-  solver.setX(start);
-  solver.minimize();
-  // The rotation correction is unique, so the parameters themselves come back.
-  for (long k = 0; k < 8; ++k)
-    EXPECT_NEAR(solver.getX()(k, 0), truth_(k, 0), 1e-9) << "parameter " << k;
-  EXPECT_LT(RotationDefect(solver.rotation(solver.getX())), 1e-15);
-}
-
-TEST_F(TelecentricCameraSolverTest, AbortRequestStopsTheFunctionWithItsStatus) {
-  tk_TelecentricCameraSolver solver(observations_, startRotation_, 100);
-  tkAbortToken token;
-  token.requestAbort();
-  tkAttentionScope scope(token);
-  tkNMMatrix f(solver.getFunctionSize(), 1), jacobian;
-  EXPECT_EQ(solver.Func(truth_, f), CSTD_STATUS_ABORTED);
-  EXPECT_EQ(solver.compJacob(truth_, f, jacobian), CSTD_STATUS_ABORTED);
-  solver.setX(truth_);
-  solver.minimize();
-  EXPECT_EQ(solver.termination(), tkFSolver::eFunctionStopped);
 }

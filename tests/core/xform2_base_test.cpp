@@ -34,23 +34,15 @@ class AffineXform : public tk2XformBase {
 };
 int AffineXform::live = 0;
 
-TEST(XformHandle, LastHandleDeletesTheObject) {
+TEST(Xform2Base, HandlesShareTheObjectAndCompositionAppliesTheArgumentFirst) {
   {
     tkPtrHandle<tk2XformBase> first(new AffineXform(tk2XformLinear()));
-    {
-      const tkPtrHandle<tk2XformBase> second = first;
-      first.reset();
-      EXPECT_FALSE(first);
-      EXPECT_EQ(AffineXform::live, 1) << "a copy of the handle keeps the object";
-    }
-    EXPECT_EQ(AffineXform::live, 0);
+    const tkPtrHandle<tk2XformBase> second = first;
+    first.reset();
+    EXPECT_EQ(AffineXform::live, 1) << "a copy of the handle keeps the object";
   }
-  const AffineXform original(tk2XformLinear{});
-  const tkPtrHandle<tk2XformBase> clone = original.clone();
-  EXPECT_EQ(AffineXform::live, 2) << "a copied object starts without handles of its own";
-}
+  EXPECT_EQ(AffineXform::live, 0) << "the last handle deletes it";
 
-TEST(XformComposition, AppliesTheArgumentFirst) {
   const AffineXform scale(tk2XformLinear(tkMatrix<2>(2, 0, 0, 3), tkVector<2>()));
   const AffineXform shift(tk2XformLinear(tkMatrix<2>::identity(), tkVector<2>(1, -1)));
   const tkPtrHandle<tk2XformBase> composed = scale.composeBase(shift);  // scale(shift(p))
@@ -59,44 +51,37 @@ TEST(XformComposition, AppliesTheArgumentFirst) {
   EXPECT_TRUE(composed->isLinear());
   EXPECT_EQ(composed->linearXform(p).mapPoint(p), tkVector<2>(10, 12));
   EXPECT_EQ(composed->inverseBase()->mapPoint(tkVector<2>(10, 12)), p);
-  EXPECT_EQ(composed->clone()->mapPoint(p), tkVector<2>(10, 12));
-
   std::vector<unsigned char> buffer;
   tkArchive ar(buffer, tkArchive::eStore);
   EXPECT_THROW(ar || *composed, tkArchive::CannotStore);
 }
 
 TEST(GeometryArchive, ValuesAreTheirDoublesInOrder) {
-  struct Geometry {
-    tkXform<3> pose;
-    tk1Xform lens;
-    tkVector<2> motion;
-  };
-  Geometry stored{tkXform<3>(tkMatrix<3>(1, 2, 3, 4, 5, 6, 7, 8, 9), tkVector<3>(10, 11, 12)),
-                  tk1Xform(7800.0, 2048.0), tkVector<2>(-0.5, 0.25)};
+  const tkXform<3> pose(tkMatrix<3>(1, 2, 3, 4, 5, 6, 7, 8, 9), tkVector<3>(10, 11, 12));
+  const tk1Xform lens(7800.0, 2048.0);
+  const tkVector<2> motion(-0.5, 0.25);
   ArchiveBytes buffer;
   {
     tkArchive ar(buffer, tkArchive::eStore);
-    ar || stored.pose || stored.lens || stored.motion;
+    tkXform<3> p = pose;
+    tk1Xform l = lens;
+    tkVector<2> m = motion;
+    ar || p || l || m;
   }
   ASSERT_EQ(buffer.size(), (12u + 2 + 2) * 8);
   std::vector<double> values(16);
   std::memcpy(values.data(), buffer.data(), buffer.size());  // little-endian hosts
   EXPECT_EQ(values,
             (std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 7800, 2048, -0.5, 0.25}));
-  Geometry loaded;
+  tkXform<3> p;
+  tk1Xform l;
+  tkVector<2> m;
   {
     tkArchive ar(buffer, tkArchive::eLoad);
-    ar || loaded.pose || loaded.lens || loaded.motion;
+    ar || p || l || m;
   }
-  EXPECT_TRUE(loaded.pose == stored.pose && loaded.lens == stored.lens &&
-              loaded.motion == stored.motion);
-
-  buffer.resize(40);  // ends inside the matrix
-  tkXform<3> truncated;
-  tkArchive ar(buffer, tkArchive::eLoad);
-  EXPECT_THROW(ar || truncated, tkArchive::Corrupt);
-  EXPECT_EQ(truncated, tkXform<3>()) << "unchanged";
+  EXPECT_TRUE(p == pose && l == lens && m == motion);
+  // Cut archives: see tests/reliability.
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -14,62 +15,43 @@ double dot(const cmath_vect3& a, const cmath_vect3& b) {
   return a.x * b.x + a.y * b.y + a.z * b.z;
 }
 
-cmath_vect3 along(const cmath_vect3& origin, const cmath_vect3& direction, double s) {
-  return cmath_vect3{origin.x + s * direction.x, origin.y + s * direction.y,
-                     origin.z + s * direction.z};
-}
-
 TEST(C3dRayPlanes, BothPlanesContainTheRayAndOneAxisEach) {
   tkRandomUniform rng(21);
   for (int k = 0; k < 20; ++k) {
-    const cmath_vect3 origin = k == 0
-                                   ? cmath_vect3{0, 0, 0}
-                                   : cmath_vect3{rng.next(-5, 5), rng.next(-5, 5), rng.next(-5, 5)};
-    const cmath_vect3 direction{rng.next(-2, 2), rng.next(-2, 2), rng.next(-3, 3)};
+    const tkVector<3> origin = k == 0 ? tkVector<3>() : RandomVector3(rng, 5);
+    const tkVector<3> direction(rng.next(-2, 2), rng.next(-2, 2), rng.next(-3, 3));
+    const cmath_vect3 o = ToRecord(origin), d = ToRecord(direction);
     cmath_vect3 perps[2];
     double dots[2];
-    ASSERT_EQ(c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, &direction, perps, dots),
-              CSTD_STATUS_OK);
-    EXPECT_EQ(perps[0].y, 0.0) << "the first plane contains the y axis direction";
-    EXPECT_EQ(perps[1].x, 0.0) << "the second plane contains the x axis direction";
-    EXPECT_EQ(perps[0].x, 1.0);
-    EXPECT_EQ(perps[1].y, 1.0);
+    ASSERT_EQ(c3d_computeBothCoordAxesPlanePerpsAndDots(&o, &d, perps, dots), CSTD_STATUS_OK);
+    // The first plane contains the y axis direction, the second the x axis direction.
+    EXPECT_TRUE(perps[0].x == 1.0 && perps[0].y == 0.0 && perps[1].x == 0.0 && perps[1].y == 1.0);
     for (int p = 0; p < 2; ++p)
       for (double s : {0.0, 1.0, -2.5})
-        EXPECT_NEAR(dot(perps[p], along(origin, direction, s)), dots[p], 1e-13 * (1 + std::abs(s)))
+        EXPECT_NEAR(dot(perps[p], ToRecord(origin + direction * s)), dots[p],
+                    1e-13 * (1 + std::abs(s)))
             << "plane " << p << " at s = " << s;
-    if (k == 0) {
-      EXPECT_EQ(dots[0], 0.0);
-      EXPECT_EQ(dots[1], 0.0);
-    }
+    EXPECT_TRUE(k != 0 || (dots[0] == 0.0 && dots[1] == 0.0)) << "a ray through the origin";
   }
 }
 
 TEST(C3dRayPlanes, RaysParallelToTheXYPlaneAndBadInputAreRefusedWithNaNOutputs) {
-  const cmath_vect3 origin{0, 0, 0};
+  const cmath_vect3 origin{0, 0, 0}, ray{0.1, 0.2, 1}, badOrigin{0, HUGE_VAL, 0};
   const cmath_vect3 flat{1, 2, 0}, tiny{1, 2, 1e-320}, infiniteZ{1, 2, HUGE_VAL};
-  const cmath_vect3 badOrigin{0, HUGE_VAL, 0}, ray{0.1, 0.2, 1};
-  const struct {
-    const cmath_vect3* origin;
-    const cmath_vect3* direction;
-    cstd_status expected;
-  } cases[] = {{&origin, &flat, C3D_STATUS_RAY_IN_XY_PLANE},
-               {&origin, &tiny, C3D_STATUS_NOT_FINITE},  // slopes overflow
-               {&origin, &infiniteZ, C3D_STATUS_NOT_FINITE},
-               {&badOrigin, &ray, C3D_STATUS_NOT_FINITE}};
-  for (const auto& c : cases) {
+  const std::tuple<const cmath_vect3*, const cmath_vect3*, cstd_status> cases[] = {
+      {&origin, &flat, C3D_STATUS_RAY_IN_XY_PLANE},
+      {&origin, &tiny, C3D_STATUS_NOT_FINITE},  // slopes overflow
+      {&origin, &infiniteZ, C3D_STATUS_NOT_FINITE},
+      {&badOrigin, &ray, C3D_STATUS_NOT_FINITE},
+      {&origin, nullptr, CSTD_STATUS_BAD_ARGUMENT}};
+  for (const auto& [o, d, expected] : cases) {
     cmath_vect3 perps[2] = {};
     double dots[2] = {};
-    EXPECT_EQ(c3d_computeBothCoordAxesPlanePerpsAndDots(c.origin, c.direction, perps, dots),
-              c.expected);
-    EXPECT_TRUE(std::isnan(perps[0].x) && std::isnan(perps[1].z) && std::isnan(dots[0]) &&
-                std::isnan(dots[1]))
+    EXPECT_EQ(c3d_computeBothCoordAxesPlanePerpsAndDots(o, d, perps, dots), expected);
+    EXPECT_TRUE(d == nullptr || (std::isnan(perps[0].x) && std::isnan(perps[1].z) &&
+                                 std::isnan(dots[0]) && std::isnan(dots[1])))
         << "a failure leaves NaN in every output";
   }
-  cmath_vect3 perps[2];
-  double dots[2];
-  EXPECT_EQ(c3d_computeBothCoordAxesPlanePerpsAndDots(&origin, nullptr, perps, dots),
-            CSTD_STATUS_BAD_ARGUMENT);
 }
 
 TEST(C3dPullBackPlane, SourcePlaneResidualEqualsDestinationResidual) {

@@ -8,23 +8,18 @@
 
 namespace {
 
-TEST(ProcRecord, CopiesAssignmentAndComparisonByValueOfEachDouble) {
+TEST(ProcRecord, ComparisonIsByValueOfEachDouble) {
   cmath_xformLinear xform, copy;
   ASSERT_EQ(cmath_xformLinear_construct(&xform), CSTD_STATUS_OK);
   ASSERT_EQ(cmath_xformLinear_constructCopy(&copy, &xform), CSTD_STATUS_OK);
-  int32_t equal = 0;
-  ASSERT_EQ(cmath_xformLinear_compareEqual(&copy, &xform, &equal), CSTD_STATUS_OK);
-  EXPECT_EQ(equal, 1);
   copy.matrix[1][0] = 0.25;
-  cmath_xformLinear_compareEqual(&copy, &xform, &equal);
+  int32_t equal = 1;
+  ASSERT_EQ(cmath_xformLinear_compareEqual(&copy, &xform, &equal), CSTD_STATUS_OK);
   EXPECT_EQ(equal, 0) << "every matrix element takes part in the comparison";
-  ASSERT_EQ(cmath_xformLinear_assign(&xform, &copy), CSTD_STATUS_OK);
-  EXPECT_EQ(xform.matrix[1][0], 0.25);
 
   ccal_crspPair2D3DWeighted a, b;
-  ASSERT_EQ(ccal_crspPair2D3DWeighted_construct(&a), CSTD_STATUS_OK);
-  ASSERT_EQ(ccal_crspPair2D3DWeighted_construct(&b), CSTD_STATUS_OK);
-  EXPECT_EQ(a.w, 1.0);
+  ccal_crspPair2D3DWeighted_construct(&a);
+  ccal_crspPair2D3DWeighted_construct(&b);
   a.P.z = -0.0;
   ccal_crspPair2D3DWeighted_compareEqual(&a, &b, &equal);
   EXPECT_EQ(equal, 1) << "-0.0 and 0.0 are the same value";
@@ -32,14 +27,6 @@ TEST(ProcRecord, CopiesAssignmentAndComparisonByValueOfEachDouble) {
   ccal_crspPair2D3DWeighted_compareEqual(&a, &b, &equal);
   EXPECT_EQ(equal, 0) << "NaN equals nothing";
   EXPECT_EQ(ccal_crspPair2D3DWeighted_compareEqual(&a, nullptr, &equal), CSTD_STATUS_BAD_ARGUMENT);
-  cmath_vect3 c{1, 2, 3};
-  ASSERT_EQ(cmath_vect3_construct(&c), CSTD_STATUS_OK);
-  EXPECT_TRUE(c.x == 0.0 && c.z == 0.0);
-  EXPECT_EQ(cmath_vect3_construct(nullptr), CSTD_STATUS_BAD_ARGUMENT);
-  for (cstd_status status :
-       {CSTD_STATUS_BAD_ARGUMENT, CSTD_STATUS_OUT_OF_MEMORY, CSTD_STATUS_ABORTED,
-        CSTD_STATUS_TABLE_FULL, CSTD_STATUS_TYPE_MISMATCH})
-    EXPECT_EQ(static_cast<uint32_t>(status) >> 24, 0x81u) << "negative, with the standard key";
 }
 
 TEST(ProcTypeCheck, AddressCheckAcceptsOnlyAlignedRecords) {
@@ -54,7 +41,6 @@ TEST(ProcTypeCheck, AddressCheckAcceptsOnlyAlignedRecords) {
 TEST(ProcTypeCheck, FunctionCheckAcceptsOnlyTheRecordsOwnDestructor) {
   csys_destructFunc generic = nullptr;
   EXPECT_EQ(csys_typeCheckFunc_cstd_vectord(cstd_vectord_destruct, &generic), CSTD_STATUS_OK);
-  ASSERT_NE(generic, nullptr);
   // The generic function releases the record it is given.
   cstd_vectord values;
   ASSERT_EQ(cstd_vectord_construct(&values, 8), CSTD_STATUS_OK);
@@ -65,8 +51,6 @@ TEST(ProcTypeCheck, FunctionCheckAcceptsOnlyTheRecordsOwnDestructor) {
   cstd_status (*impostor)(cstd_vectord*) = [](cstd_vectord*) { return CSTD_STATUS_OK; };
   EXPECT_EQ(csys_typeCheckFunc_cstd_vectord(impostor, &untouched), CSTD_STATUS_TYPE_MISMATCH);
   EXPECT_EQ(untouched, nullptr);
-  EXPECT_EQ(csys_typeCheckFunc_cstd_vectord(cstd_vectord_destruct, nullptr),
-            CSTD_STATUS_TYPE_MISMATCH);
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
+// The calibrated-transform record: ownership of an attached line-scan transform through copies
+// and assignment, comparison, and the statuses of malformed records.
 #include <gtest/gtest.h>
 #include <proc/ccal_xformCalib2.h>
 #include <proc/cmath_xformLinear.h>
 
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -64,27 +65,23 @@ class XformCalib2Record : public ::testing::Test {
 }  // namespace
 
 TEST(XformLinearInverse, InvertsCameraSizedMatricesAndRejectsSingularOnes) {
-  cmath_xformLinear K{{320.0, 240.0}, {{800.0, 0.4}, {0.0, 790.0}}};
+  const cmath_xformLinear K{{320.0, 240.0}, {{800.0, 0.4}, {0.0, 790.0}}};
   cmath_xformLinear Ki;
   ASSERT_EQ(cmath_xformLinear_getInverse(&K, &Ki), CSTD_STATUS_OK);
-  const double px = 123.0, py = -45.0;
-  const double ix = K.matrix[0][0] * px + K.matrix[0][1] * py + K.trans.x;
-  const double iy = K.matrix[1][0] * px + K.matrix[1][1] * py + K.trans.y;
-  EXPECT_NEAR(Ki.matrix[0][0] * ix + Ki.matrix[0][1] * iy + Ki.trans.x, px, 1e-12);
-  EXPECT_NEAR(Ki.matrix[1][0] * ix + Ki.matrix[1][1] * iy + Ki.trans.y, py, 1e-12);
-
-  const cmath_xformLinear rankOne{{0, 0}, {{1.0, 2.0}, {2.0, 4.0}}};
-  const cmath_xformLinear zeroRow{{0, 0}, {{1.0, 2.0}, {0.0, 0.0}}};
-  const cmath_xformLinear notFinite{{std::nan(""), 0}, {{1.0, 0.0}, {0.0, 1.0}}};
-  for (const cmath_xformLinear& singular : {rankOne, zeroRow, notFinite}) {
+  const double ix = 800.0 * 123.0 + 0.4 * -45.0 + 320.0, iy = 790.0 * -45.0 + 240.0;
+  EXPECT_NEAR(Ki.matrix[0][0] * ix + Ki.matrix[0][1] * iy + Ki.trans.x, 123.0, 1e-12);
+  EXPECT_NEAR(Ki.matrix[1][0] * ix + Ki.matrix[1][1] * iy + Ki.trans.y, -45.0, 1e-12);
+  // Rank one, a zero row, a non-finite value; rows of wildly different magnitude are regular.
+  for (const cmath_xformLinear& singular :
+       {cmath_xformLinear{{0, 0}, {{1.0, 2.0}, {2.0, 4.0}}},
+        cmath_xformLinear{{0, 0}, {{1.0, 2.0}, {0.0, 0.0}}},
+        cmath_xformLinear{{NAN, 0}, {{1.0, 0.0}, {0.0, 1.0}}}}) {
     cmath_xformLinear untouched{{7, 7}, {{7, 7}, {7, 7}}};
     EXPECT_EQ(cmath_xformLinear_getInverse(&singular, &untouched), CMATH_STATUS_SINGULAR);
     EXPECT_EQ(untouched.trans.x, 7.0);
   }
-  // Rows of wildly different magnitude are not mistaken for a singular matrix.
   const cmath_xformLinear scaled{{0, 0}, {{1e-12, 0.0}, {0.0, 1e12}}};
   EXPECT_EQ(cmath_xformLinear_getInverse(&scaled, &Ki), CSTD_STATUS_OK);
-  EXPECT_EQ(cmath_xformLinear_getInverse(nullptr, &Ki), CSTD_STATUS_BAD_ARGUMENT);
 }
 
 TEST_F(XformCalib2Record, OwnsItsLineScanTransformThroughCopiesAndAssignment) {
@@ -138,14 +135,10 @@ TEST_F(XformCalib2Record, ComparesOnlyTheUsedDistortionValues) {
   ccal_xformCalib2_construct(&a);
   a.distortionModel = CCAL_DISTORTION_RADIAL;
   a.distortionParamCount = 3;
-  a.distortionParams[0] = 0.1;
   b = a;
   b.distortionParams[5] = 42.0;  // beyond the count
-  int32_t equal = 0;
-  ccal_xformCalib2_compareEqual(&a, &b, &equal);
-  EXPECT_EQ(equal, 1);
   b.distortionParams[2] = -0.0;
-  a.distortionParams[2] = 0.0;
+  int32_t equal = 0;
   ccal_xformCalib2_compareEqual(&a, &b, &equal);
   EXPECT_EQ(equal, 1);
   b.cameraFromWorld.trans.z = 1.0;
