@@ -65,9 +65,11 @@
 #include <tk/xform2_base.h>
 #include <tk/xform_calib2.h>
 #include <tk/zrotation_xform.h>
+#include <ccal/calibrated_xform_archive.h>
 #include <ccal/camera_calibration_coarse.h>
 #include <ccal/camera_calibration_params.h>
 #include <ccal/camera_calibration_refine.h>
+#include <ccal/camera_terms.h>
 #include <ccal/error_family.h>
 #include <ccal/export.h>
 #include <ccal/line_scan_calibration.h>
