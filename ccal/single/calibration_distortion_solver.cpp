@@ -150,7 +150,7 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   // leaves the floor and is rejected however well the model predicted its start. The second
   // directional derivative of the residuals along the step, from one more pass over the points,
   // bends the step along the valley: δ = v + ½·a with (AᵀA + damping/4)·a = −Aᵀ·r_vv. A step whose
-  // correction is not small against it (|a| > 1.5·|v| in the damping's metric) is rejected.
+  // correction is not small against it (2·|a| > 0.75·|v| in the damping's metric) is rejected.
   constexpr double kProbe = 0.1;
   constexpr double kLargestBend = 0.75;
   double probe[tk_kMaxCameraParams];

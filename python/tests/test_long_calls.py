@@ -11,11 +11,6 @@ import ccal
 from conftest import load
 
 
-def planar_views(name, repeat=1):
-    f = load(name)
-    return [(p.image(0), p.plate(0)) for p in f.placements] * repeat
-
-
 class TestProgress:
     def test_fractions_rise_and_end_at_one(self):
         seen = []
@@ -36,14 +31,14 @@ class TestProgress:
 
 class TestInterrupt:
     def test_ctrl_c_aborts_the_computation(self):
-        # About ten seconds of work without an abort; the planar calibration throws
+        # Seconds of work without an abort (a sine-tangent rig); the calibration throws
         # tkAttention::Aborted once the token is set, which is kept as the context.
-        views = planar_views("single-radial-noisy", repeat=4)
+        rig = load("rig3-sinetan-exact")
         timer = threading.Timer(0.3, _thread.interrupt_main)
         timer.start()
         try:
             with pytest.raises(KeyboardInterrupt) as info:
-                ccal.calibrate_planar(views, model="radial")
+                ccal.calibrate_rig(rig)
         finally:
             timer.cancel()
         assert isinstance(info.value.__context__, ccal.Aborted)

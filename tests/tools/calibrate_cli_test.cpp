@@ -319,7 +319,7 @@ TEST_F(CalibrateCli, LibraryFailuresPrintTheMessageAndErrorNumber) {
 }
 
 TEST_F(CalibrateCli, CtrlCStopsCleanlyAndWritesNothing) {
-  const std::string input = dataPath("rig3-radial-noisy.json");  // seconds of work
+  const std::string input = dataPath("rig3-sinetan-exact.json");  // seconds of work
   const std::string json = file("never.json");
   const std::string err = file("stderr.txt");
   const pid_t child = fork();
