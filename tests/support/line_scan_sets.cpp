@@ -56,6 +56,13 @@ const tkLineScanSet& noisyLineScanSet() {
   return set;
 }
 
+std::vector<tkPair<tkVector<2>>> lineScanPairs(const tkLineScanSet& set) {
+  std::vector<tkPair<tkVector<2>>> pairs;
+  for (std::size_t i = 0; i < set.image.size(); ++i)
+    pairs.emplace_back(set.image[i], set.physical[i]);
+  return pairs;
+}
+
 tkProcPointList::tkProcPointList(const std::vector<tkVector<2>>& points) {
   cstd_vector_cmath_vect_construct(&list_, points.size());
   cmath_vect* begin = nullptr;

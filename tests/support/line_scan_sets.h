@@ -7,6 +7,7 @@
 #include <proc/clnsc_lineScanCamera.h>
 #include <proc/cstd_vector.h>
 #include <tk/matrix.h>
+#include <tk/pair.h>
 #include <tk/vector.h>
 
 #include <string>
@@ -27,6 +28,9 @@ tkLineScanSet loadLineScanSet(const std::string& fileName);
 // The same sets, loaded once per test program.
 const tkLineScanSet& exactLineScanSet();
 const tkLineScanSet& noisyLineScanSet();
+
+// The set's points as (image, plate) pairs.
+std::vector<tkPair<tkVector<2>>> lineScanPairs(const tkLineScanSet& set);
 
 // A procedural point list filled from points; destructed with the object.
 class tkProcPointList {
