@@ -1,10 +1,9 @@
 // The line-scan fit of the procedural layer (clnsc_xformLineScan_initPoints): recovery of the
-// bundled cameras, the conventions of a fitted record, noisy data, how the camera follows the
-// client frame, the linear model of few points, and the statuses of bad input.
+// bundled cameras, the conventions of a fitted record, noisy data, the linear model of few
+// points, and the statuses of bad input.
 #include <gtest/gtest.h>
 #include <proc/clnsc_xformLineScan.h>
 
-#include "support/geometry_expect.h"
 #include "support/line_scan_sets.h"
 
 #include <cmath>
@@ -15,7 +14,6 @@
 namespace {
 
 using Points = std::vector<tkVector<2>>;
-using Camera = clnsc_lineScanCameraUnconstrainedCalibrationParams;
 
 // Fits record to the points (with the distance when withDistance); returns the status.
 int32_t fit(const Points& image, const Points& physical, clnsc_xformLineScan& record,
@@ -26,11 +24,10 @@ int32_t fit(const Points& image, const Points& physical, clnsc_xformLineScan& re
                                         withDistance ? 1 : 0, distance);
 }
 
-// The record fitted to the set's image points and physical (default: the set's own).
-clnsc_xformLineScan fitted(const tkLineScanSet& set, bool withDistance, double distance,
-                           const Points* physical = nullptr) {
+// The record fitted to a set.
+clnsc_xformLineScan fitted(const tkLineScanSet& set, bool withDistance, double distance) {
   clnsc_xformLineScan record;
-  EXPECT_EQ(fit(set.image, physical ? *physical : set.physical, record, withDistance, distance), 0);
+  EXPECT_EQ(fit(set.image, set.physical, record, withDistance, distance), 0);
   return record;
 }
 
@@ -72,7 +69,8 @@ TEST_F(LineScanFit, ExactDataGiveTheTrueCameraOrAnotherOfItsFamily) {
 }
 
 TEST_F(LineScanFit, FittedRecordMeetsTheConventions) {
-  const Camera camera = fitted(noisy_, true, 150.0).camera;
+  const clnsc_lineScanCameraUnconstrainedCalibrationParams camera =
+      fitted(noisy_, true, 150.0).camera;
   double uMin = noisy_.image[0].x(), uMax = uMin;
   for (const tkVector<2>& p : noisy_.image) {
     uMin = std::min(uMin, p.x());
@@ -99,27 +97,6 @@ TEST_F(LineScanFit, NoisyResidualMatchesTheNoise) {
   EXPECT_NEAR(noiseRms, 0.2585, 5e-4);
   EXPECT_LT(fitRms, noiseRms) << "a least-squares fit explains the data at least as well";
   EXPECT_NEAR(fitRms, noiseRms * std::sqrt((n - 5.0) / n), 0.01);
-}
-
-TEST_F(LineScanFit, TurningAndMovingThePlateChangesOnlyPoseAndMotion) {
-  // Client coordinates P' = A·P + t, A a turn about Z: the rotation becomes R·Aᵀ, the centre
-  // A·C + t, the motion A·M; the lens stays.
-  const double c = std::cos(0.7), s = std::sin(0.7);
-  const tkMatrix<3> A(c, -s, 0, s, c, 0, 0, 0, 1);
-  const tkVector<3> t(12.0, -30.0, 0.0);
-  Points moved;
-  for (const tkVector<2>& p : exact_.physical)
-    moved.emplace_back(c * p.x() - s * p.y() + t.x(), s * p.x() + c * p.y() + t.y());
-  const Camera before = fitted(exact_, true, exact_.distance).camera;
-  const Camera after = fitted(exact_, true, exact_.distance, &moved).camera;
-  const auto motion = [](const Camera& camera) {
-    return tkVector<3>(camera.scannerMotion.x, camera.scannerMotion.y, camera.scannerMotion.z);
-  };
-  EXPECT_TRUE(MatricesNear(cameraRotation(after), cameraRotation(before) * A.transpose(), 1e-12));
-  EXPECT_TRUE(VectorsNear(cameraCentre(after), A * cameraCentre(before) + t, 1e-9));
-  EXPECT_TRUE(VectorsNear(motion(after), A * motion(before), 1e-15));
-  EXPECT_NEAR(after.lens.scale, before.lens.scale, 1e-9 * before.lens.scale);
-  EXPECT_NEAR(after.lens.k1, before.lens.k1, 1e-12);
 }
 
 TEST_F(LineScanFit, FewPointsGiveALinearRecordThatFitsThem) {

@@ -79,11 +79,8 @@ TEST_F(LineScanMapping, LinearityNeedsNoLensAndConstantDepth) {
   clnsc_xformLineScan noLens = camera_, identity;
   noLens.camera.lens.k1 = noLens.camera.lens.k2 = 0.0;
   ASSERT_EQ(clnsc_xformLineScan_construct(&identity), 0);
-  EXPECT_EQ(isLinear(camera_), 0) << "the data-set camera has a lens and leans";
   EXPECT_EQ(isLinear(noLens), 0) << "a leaning camera sees a depth that changes over the plate";
-  EXPECT_EQ(isLinear(identity), 1);
-  const cmath_vect mapped = map(identity, 3.5, -2.25);
-  EXPECT_TRUE(mapped.x == 3.5 && mapped.y == -2.25) << "the default record is the identity";
+  EXPECT_EQ(isLinear(identity), 1) << "the default record";
   identity.camera.lens.k2 = 1e-3;
   EXPECT_EQ(isLinear(identity), 0) << "any lens coefficient";
 }

@@ -2,6 +2,7 @@
 
 #include "support/data_sets.h"
 
+#include <tk/matrix.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -100,15 +101,13 @@ double cameraDifference(const clnsc_lineScanCameraUnconstrainedCalibrationParams
   return largest;
 }
 
-tkMatrix<3> cameraRotation(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
+tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
+  // R(q)ᵀ·(−T), R(q) the world -> camera rotation of the unit quaternion.
   const c3d_quaternion& q = camera.poseInverseRotation.quaternion;
   const double a = q.a, b = q.b, c = q.c, d = q.d;
-  return tkMatrix<3>(a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c),
-                     2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b),
-                     2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d);
-}
-
-tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
+  const tkMatrix<3> R(a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c),
+                      2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b),
+                      2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d);
   const cmath_vect3& T = camera.poseInverseTranslation;
-  return cameraRotation(camera).transpose() * tkVector<3>(-T.x, -T.y, -T.z);
+  return R.transpose() * tkVector<3>(-T.x, -T.y, -T.z);
 }

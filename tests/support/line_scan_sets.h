@@ -6,7 +6,6 @@
 
 #include <proc/clnsc_lineScanCamera.h>
 #include <proc/cstd_vector.h>
-#include <tk/matrix.h>
 #include <tk/pair.h>
 #include <tk/vector.h>
 
@@ -49,9 +48,6 @@ class tkProcPointList {
 // lens (offset, scale, k1, k2), quaternion (compared up to sign), translation, motion.
 double cameraDifference(const clnsc_lineScanCameraUnconstrainedCalibrationParams& a,
                         const clnsc_lineScanCameraUnconstrainedCalibrationParams& b);
-
-// R(q) of the camera's unit quaternion (world -> camera rotation of the pose inverse).
-tkMatrix<3> cameraRotation(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera);
 
 // The projection centre C = −Rᵀ·T of a camera at scan line 0, client units.
 tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera);
