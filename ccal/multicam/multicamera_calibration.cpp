@@ -316,18 +316,23 @@ Params initialEstimate(const tk_ZRotationData& zData, const tk_ArbitraryData& aD
   return start;
 }
 
+// The rig refined from the start that initialEstimate finds.
+Params refinedRig(const tk_ZRotationData& zData, const tk_ArbitraryData& aData,
+                  tk2XformCalib2Defs::tkCalib2DistortionModel model) {
+  Params refined;
+  tfRefineCameraCalibrationMultiplateMulticamera(zData, aData, initialEstimate(zData, aData, model),
+                                                 refined);
+  return refined;
+}
+
 }  // namespace
 
 void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
     tk2XformCalib2Defs::tkCalib2DistortionModel distModel,
     const tkMulticameraZRotationPlacements& zRotationPlacements,
     const tkMulticameraArbitraryPlacements& arbitraryPlacements, Params& result) {
-  const tk_ZRotationData zData = tfWeightedData(zRotationPlacements);
-  const tk_ArbitraryData aData = tfWeightedData(arbitraryPlacements);
-  const Params start = initialEstimate(zData, aData, distModel);
-  Params refined;
-  tfRefineCameraCalibrationMultiplateMulticamera(zData, aData, start, refined);
-  result = refined;
+  result = refinedRig(tfWeightedData(zRotationPlacements), tfWeightedData(arbitraryPlacements),
+                      distModel);
 }
 
 void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
@@ -341,9 +346,7 @@ void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
   checkShapes(zData, aData);
   const double s = tfPlateScale(zData, aData);
   tfScalePlates(s, zData, aData);
-  const Params start = initialEstimate(zData, aData, distModel);
-  Params scaled;
-  tfRefineCameraCalibrationMultiplateMulticamera(zData, aData, start, scaled);
+  const Params scaled = refinedRig(zData, aData, distModel);
 
   const std::size_t nC = zData[0].first.size();
   std::vector<double> rmsZ, maxZ(nC), rmsA, maxA(nC);

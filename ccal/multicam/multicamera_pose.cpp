@@ -146,20 +146,13 @@ Params initialPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intr
   return start;
 }
 
-tk_ZRotationData unitWeights(tk_ZRotationData data) {
-  for (auto& placement : data)
-    for (auto& list : placement.first)
-      for (auto& k : list)
-        k.second = 1.0;
-  return data;
-}
-
-tk_ArbitraryData unitWeights(tk_ArbitraryData data) {
-  for (auto& placement : data)
-    for (auto& list : placement)
-      for (auto& k : list)
-        k.second = 1.0;
-  return data;
+// The rig refined from the start that initialPoses finds (which uses no weights).
+Params refinedPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
+                    const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
+  Params refined;
+  tfRefineCameraPoseMultiplateMulticamera(zData, aData, initialPoses(intrinsics, zData, aData),
+                                          refined);
+  return refined;
 }
 
 }  // namespace
@@ -168,12 +161,8 @@ void tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
     const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
     const tkMulticameraZRotationPlacements& zRotationPlacements,
     const tkMulticameraArbitraryPlacements& arbitraryPlacements, Params& result) {
-  const tk_ZRotationData zData = tfWeightedData(zRotationPlacements);
-  const tk_ArbitraryData aData = tfWeightedData(arbitraryPlacements);
-  const Params start = initialPoses(intrinsics, zData, aData);
-  Params refined;
-  tfRefineCameraPoseMultiplateMulticamera(zData, aData, start, refined);
-  result = refined;
+  result = refinedPoses(intrinsics, tfWeightedData(zRotationPlacements),
+                        tfWeightedData(arbitraryPlacements));
 }
 
 void tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
@@ -187,10 +176,7 @@ void tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
   checkShapes(intrinsics.size(), zData, aData);
   const double s = tfPlateScale(zData, aData);
   tfScalePlates(s, zData, aData);
-  const Params start = initialPoses(intrinsics, unitWeights(zData), unitWeights(aData));
-  Params refined;
-  tfRefineCameraPoseMultiplateMulticamera(zData, aData, start, refined);
-  const Params candidate = tfScaleTranslations(refined, 1.0 / s);
+  const Params candidate = tfScaleTranslations(refinedPoses(intrinsics, zData, aData), 1.0 / s);
 
   // Unweighted image error over the caller's data: a non-finite one gives an empty result.
   double e = 0.0;
