@@ -110,36 +110,30 @@ TEST_F(LineScanCalibration, DefaultParamsAndPairsGiveTheSameCalibration) {
 }
 
 TEST_F(LineScanCalibration, FailuresThrowWithoutTouchingTheOutputs) {
-  const std::vector<tkVector<2>> shortList(exact_.physical.begin(), exact_.physical.end() - 1);
-  std::vector<tkPair<tkVector<2>>> threePairs = lineScanPairs(exact_);
-  threePairs.resize(3);
-  const std::vector<tkVector<2>> coincident(exact_.image.size(), tkVector<2>(1.0, 2.0));
   double rms = -1.0, largest = -1.0;
   tk2XformCalib2 calibrated;
-  const Params defaults;
+  const auto call = [&](const std::vector<tkVector<2>>& physical, const Params& params) {
+    return [&, params] {
+      tfCalibrateLineScanCamera(exact_.image, physical, params, rms, largest, calibrated);
+    };
+  };
+  std::vector<tkPair<tkVector<2>>> threePairs = lineScanPairs(exact_);
+  threePairs.resize(3);
+  const std::vector<tkVector<2>> shortList(exact_.physical.begin(), exact_.physical.end() - 1);
+  const std::vector<tkVector<2>> coincident(exact_.image.size(), tkVector<2>(1.0, 2.0));
   EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(
-      [&] {
-        tfCalibrateLineScanCamera(exact_.image, exact_.physical, paramsWith(true, 0.0, {}), rms,
-                                  largest, calibrated);
-      },
+      call(exact_.physical, paramsWith(true, 0.0, {})),
       L"params.useDistanceFromCameraToTarget() && params.distanceFromCameraToTarget() == 0"));
-  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(
-      [&] {
-        tfCalibrateLineScanCamera(exact_.image, shortList, defaults, rms, largest, calibrated);
-      },
-      L"imagePoints.size() != physicalPoints.size()"));
+  EXPECT_TRUE(ThrowsWithMessage<Defs::BadParams>(call(shortList, Params()),
+                                                 L"imagePoints.size() != physicalPoints.size()"));
   EXPECT_TRUE(ThrowsWithMessage<Defs::InsufficientPoints>(
-      [&] { tfCalibrateLineScanCamera(threePairs, defaults, rms, largest, calibrated); },
+      [&] { tfCalibrateLineScanCamera(threePairs, Params(), rms, largest, calibrated); },
       L"imagePoints.size() < 4"));
-  EXPECT_THROW(
-      tfCalibrateLineScanCamera(exact_.image, coincident, defaults, rms, largest, calibrated),
-      tkMathError::Singular);
+  EXPECT_THROW(call(coincident, Params())(), tkMathError::Singular);
   tkAbortToken token;
   token.requestAbort();
   const tkAttentionScope scope(token);
-  EXPECT_THROW(
-      tfCalibrateLineScanCamera(exact_.image, exact_.physical, defaults, rms, largest, calibrated),
-      tkAttention::Aborted);
+  EXPECT_THROW(call(exact_.physical, Params())(), tkAttention::Aborted);
   EXPECT_TRUE(rms == -1.0 && largest == -1.0);
   EXPECT_TRUE(calibrated == tk2XformCalib2());
 }

@@ -120,39 +120,29 @@ TEST_F(LineScanFit, FewPointsGiveALinearRecordThatFitsThem) {
 }
 
 TEST_F(LineScanFit, BadInputGivesItsStatusAndLeavesTheRecord) {
+  const auto expectStatus = [](const Points& image, const Points& plate, bool withDistance,
+                               double distance, uint32_t status, const char* what) {
+    clnsc_xformLineScan record, before;
+    clnsc_xformLineScan_construct(&before);
+    EXPECT_EQ(static_cast<uint32_t>(fit(image, plate, record, withDistance, distance)), status)
+        << what;
+    int32_t unchanged = 0;
+    clnsc_xformLineScan_compareEqual(&record, &before, &unchanged);
+    EXPECT_EQ(unchanged, 1) << what;
+  };
   const Points image(exact_.image.begin(), exact_.image.begin() + 10);
   const Points plate(exact_.physical.begin(), exact_.physical.begin() + 10);
-  const Points shortPlate(plate.begin(), plate.begin() + 9),
-      three(image.begin(), image.begin() + 3);
   Points withNaN = image, collinear;
   withNaN[4] = tkVector<2>(std::numeric_limits<double>::quiet_NaN(), 1.0);
   for (int i = 0; i < 10; ++i)
     collinear.emplace_back(i, i);
-  struct Case {
-    const char* name;
-    const Points &image, &plate;
-    bool withDistance;
-    double distance;
-    uint32_t status;
-  };
-  const Case cases[] = {
-      {"size mismatch", image, shortPlate, false, 0.0, 0x80001000u},
-      {"three points", three, three, false, 0.0, 0x80001001u},
-      {"non-finite coordinate", withNaN, plate, false, 0.0, 0x80001003u},
-      {"zero distance", image, plate, true, 0.0, 0x80001003u},
-      {"infinite distance", image, plate, true, HUGE_VAL, 0x80001003u},
-      {"collinear plate points", image, collinear, false, 0.0, 0x80001002u},
-  };
-  for (const Case& c : cases) {
-    clnsc_xformLineScan record, before;
-    clnsc_xformLineScan_construct(&before);
-    EXPECT_EQ(static_cast<uint32_t>(fit(c.image, c.plate, record, c.withDistance, c.distance)),
-              c.status)
-        << c.name;
-    int32_t unchanged = 0;
-    clnsc_xformLineScan_compareEqual(&record, &before, &unchanged);
-    EXPECT_EQ(unchanged, 1) << c.name;
-  }
+  expectStatus(image, Points(plate.begin(), plate.begin() + 9), false, 0, 0x80001000u, "sizes");
+  expectStatus(Points(image.begin(), image.begin() + 3), Points(plate.begin(), plate.begin() + 3),
+               false, 0, 0x80001001u, "three points");
+  expectStatus(withNaN, plate, false, 0.0, 0x80001003u, "non-finite coordinate");
+  expectStatus(image, plate, true, 0.0, 0x80001003u, "zero distance");
+  expectStatus(image, plate, true, HUGE_VAL, 0x80001003u, "infinite distance");
+  expectStatus(image, collinear, false, 0.0, 0x80001002u, "collinear plate points");
 }
 
 }  // namespace

@@ -99,69 +99,36 @@ TEST(ProceduralTelecentricRecords, ResultCopiesAreDeep) {
 }
 
 TEST_F(ProceduralTelecentric, StatusesComeInTheirOrderAndLeaveTheResultAlone) {
-  // Each case breaks one more thing than the next; the status is the first check that fails.
-  struct Case {
-    const char* what;
-    void (*breakIt)(Records&);
-    cstd_status expected;
+  // Each step breaks one more thing, which an earlier check finds: the status is always the
+  // first check that fails.
+  Records r(set_);
+  const auto expectStatus = [&](cstd_status expected, const char* what) {
+    EXPECT_EQ(r.calibrate(), bits(expected)) << what;
+    EXPECT_EQ(r.result.poseRmsResiduals.size, 0u) << what;
+    EXPECT_EQ(r.result.calibratedXform.distortionModel, CCAL_DISTORTION_NONE) << what;
   };
-  const Case cases[] = {
-      {"a list too many",
-       [](Records& r) {
-         cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 5);
-         r.params.maxIterations = -1;
-       },
-       CCAL_STATUS_TELECENTRIC_SIZE_MISMATCH},
-      {"one pose",
-       [](Records& r) {
-         cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 1);
-         cstd_vector_cmath_xformLinear3_resize(&r.poses, 1);
-         r.params.maxIterations = -1;
-       },
-       CCAL_STATUS_TELECENTRIC_TOO_FEW_POSES},
-      {"negative iteration limit",
-       [](Records& r) {
-         r.params.maxIterations = -1;
-         r.pair(0, 0).w = -1.0;
-       },
-       CCAL_STATUS_TELECENTRIC_BAD_PARAMS},
-      {"height not finite",
-       [](Records& r) {
-         r.params.useCameraHeight = 1;
-         r.params.cameraHeight = NAN;
-       },
-       CCAL_STATUS_TELECENTRIC_BAD_PARAMS},
-      {"negative weight",
-       [](Records& r) {
-         r.pair(3, 9).w = -1.0;
-         r.params.cameraHeight = NAN;  // not used: the flag is off
-       },
-       CCAL_STATUS_TELECENTRIC_BAD_VALUE},
-      {"pose not finite", [](Records& r) { r.poses.elements[2].matrix[1][1] = INFINITY; },
-       CCAL_STATUS_TELECENTRIC_BAD_VALUE},
-      {"three weighted points",
-       [](Records& r) {
-         r.weigh([](std::size_t i, std::size_t j) { return i == 1 && j < 3 ? 1.0 : 0.0; });
-       },
-       CCAL_STATUS_TELECENTRIC_TOO_FEW_POINTS},
-      {"one plane",
-       [](Records& r) {
-         for (std::size_t i = 1; i < r.poses.size; ++i)
-           r.poses.elements[i] = r.poses.elements[0];
-       },
-       CCAL_STATUS_TELECENTRIC_SINGULAR},
-  };
-  for (const Case& c : cases) {
-    Records records(set_);
-    c.breakIt(records);
-    EXPECT_EQ(records.calibrate(), bits(c.expected)) << c.what;
-    EXPECT_EQ(records.result.poseRmsResiduals.size, 0u) << c.what;
-    EXPECT_EQ(records.result.calibratedXform.distortionModel, CCAL_DISTORTION_NONE) << c.what;
-  }
-  Records records(set_);
-  EXPECT_EQ(
-      ccal_calibrateTelecentricCamera(&records.lists, &records.poses, nullptr, &records.result),
-      CSTD_STATUS_BAD_ARGUMENT);
+  for (std::size_t i = 1; i < r.poses.size; ++i)
+    r.poses.elements[i] = r.poses.elements[0];
+  expectStatus(CCAL_STATUS_TELECENTRIC_SINGULAR, "one plane");
+  r.weigh([](std::size_t i, std::size_t j) { return i == 1 && j < 3 ? 1.0 : 0.0; });
+  expectStatus(CCAL_STATUS_TELECENTRIC_TOO_FEW_POINTS, "three weighted points");
+  r.poses.elements[2].matrix[1][1] = INFINITY;
+  expectStatus(CCAL_STATUS_TELECENTRIC_BAD_VALUE, "pose not finite");
+  r.pair(3, 9).w = -1.0;
+  r.params.cameraHeight = NAN;  // not used: the flag is off
+  expectStatus(CCAL_STATUS_TELECENTRIC_BAD_VALUE, "negative weight");
+  r.params.useCameraHeight = 1;
+  expectStatus(CCAL_STATUS_TELECENTRIC_BAD_PARAMS, "height not finite");
+  r.params.useCameraHeight = 0;
+  r.params.maxIterations = -1;
+  expectStatus(CCAL_STATUS_TELECENTRIC_BAD_PARAMS, "negative iteration limit");
+  cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 1);
+  cstd_vector_cmath_xformLinear3_resize(&r.poses, 1);
+  expectStatus(CCAL_STATUS_TELECENTRIC_TOO_FEW_POSES, "one pose");
+  cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 5);
+  expectStatus(CCAL_STATUS_TELECENTRIC_SIZE_MISMATCH, "a list too many");
+  EXPECT_EQ(ccal_calibrateTelecentricCamera(&r.lists, &r.poses, nullptr, &r.result),
+            CSTD_STATUS_BAD_ARGUMENT);
 }
 
 TEST_F(ProceduralTelecentric, CameraSeeingTheHomePlaneEdgeOnHasNoHeightRule) {
