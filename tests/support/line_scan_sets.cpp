@@ -27,7 +27,6 @@ tkLineScanSet loadLineScanSet(const std::string& fileName) {
     set.image.push_back(row.image);
     set.physical.emplace_back(row.physical.x(), row.physical.y());
   }
-  set.hasDistance = placement.hasDistanceToTarget;
   set.distance = placement.distanceToTarget;
 
   const nlohmann::json truth = nlohmann::json::parse(file.groundTruthJson);
@@ -43,7 +42,6 @@ tkLineScanSet loadLineScanSet(const std::string& fileName) {
   camera.poseInverseTranslation = {t.at(0), t.at(1), t.at(2)};
   camera.scannerMotion = {m.at(0), m.at(1), m.at(2)};
   set.scaleIsDefault = truth["scale_is_default"].get<bool>();
-  set.noiseSigmaPx = truth["noise_sigma_px"].get<double>();
   return set;
 }
 

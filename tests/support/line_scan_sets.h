@@ -15,11 +15,9 @@
 struct tkLineScanSet {
   std::vector<tkVector<2>> image;     // (u, v) pixels and scan lines
   std::vector<tkVector<2>> physical;  // plate (X, Y), client units
-  bool hasDistance = false;
-  double distance = 0.0;  // distance_to_target of the placement
+  double distance = 0.0;              // distance_to_target of the placement
   clnsc_lineScanCameraUnconstrainedCalibrationParams truth;
   bool scaleIsDefault = false;
-  double noiseSigmaPx = 0.0;
 };
 
 // Loads "linescan-exact.json" or "linescan-noisy.json" from data/.
