@@ -1,7 +1,6 @@
 #include <ccal/line_scan_calibration.h>
 #include <proc/clnsc_calibrateLineScanCamera.h>
 #include <proc/clnsc_xformCalib2.h>
-#include <tk/cleanup.h>
 #include <tk/failure.h>
 
 #include "ccal/lnsc/line_scan_records.h"
@@ -24,22 +23,18 @@ void tfCalibrateLineScanCamera(const std::vector<tkVector<2>>& imagePoints,
     throw tkCalibrateLineScanCameraDefs::BadParams(
         L"params.useDistanceFromCameraToTarget() && params.distanceFromCameraToTarget() == 0");
 
-  const uint32_t tag = csys_cleanup_getNextTag();
-  csys_cleanupEntry table[kCalibrationCleanupCapacity];
-  uint32_t count = 0;
-  tk_CleanupObject guard(count, table, tag);
+  tk_RecordCleanup<kCalibrationCleanupCapacity> cleanup;
 
   cstd_vector_cmath_vect imageList;
-  tk_makeLineScanPointList(imageList, imagePoints, table, kCalibrationCleanupCapacity, count);
+  tk_makeLineScanPointList(imageList, imagePoints, cleanup);
   cstd_vector_cmath_vect physicalList;
-  tk_makeLineScanPointList(physicalList, physicalPoints, table, kCalibrationCleanupCapacity, count);
+  tk_makeLineScanPointList(physicalList, physicalPoints, cleanup);
 
   clnsc_calibrateLineScanCameraParams paramsRecord;
   tfThrowExceptionOnFailure(clnsc_calibrateLineScanCameraParams_construct(&paramsRecord));
-  tk_registerLineScanRecord(&paramsRecord, clnsc_calibrateLineScanCameraParams_destruct,
-                            csys_typeCheck_clnsc_calibrateLineScanCameraParams,
-                            csys_typeCheckFunc_clnsc_calibrateLineScanCameraParams, table,
-                            kCalibrationCleanupCapacity, count);
+  cleanup.add(&paramsRecord, clnsc_calibrateLineScanCameraParams_destruct,
+              csys_typeCheck_clnsc_calibrateLineScanCameraParams,
+              csys_typeCheckFunc_clnsc_calibrateLineScanCameraParams);
   paramsRecord.useDistanceFromCameraToTarget = params.useDistanceFromCameraToTarget() ? 1 : 0;
   paramsRecord.distanceFromCameraToTarget = params.distanceFromCameraToTarget();
   paramsRecord.alignYAxisToScannerMotion =
@@ -50,10 +45,9 @@ void tfCalibrateLineScanCamera(const std::vector<tkVector<2>>& imagePoints,
 
   clnsc_calibrateLineScanCameraResult result;
   tfThrowExceptionOnFailure(clnsc_calibrateLineScanCameraResult_construct(&result));
-  tk_registerLineScanRecord(&result, clnsc_calibrateLineScanCameraResult_destruct,
-                            csys_typeCheck_clnsc_calibrateLineScanCameraResult,
-                            csys_typeCheckFunc_clnsc_calibrateLineScanCameraResult, table,
-                            kCalibrationCleanupCapacity, count);
+  cleanup.add(&result, clnsc_calibrateLineScanCameraResult_destruct,
+              csys_typeCheck_clnsc_calibrateLineScanCameraResult,
+              csys_typeCheckFunc_clnsc_calibrateLineScanCameraResult);
 
   const cstd_status status =
       clnsc_calibrateLineScanCamera(&imageList, &physicalList, &paramsRecord, &result);
@@ -62,7 +56,7 @@ void tfCalibrateLineScanCamera(const std::vector<tkVector<2>>& imagePoints,
   calibratedXform = tk2XformCalib2(result.calibratedXform);
   firstResultValue = result.rmsResidual;
   secondResultValue = result.maxResidual;
-  tfThrowExceptionOnFailure(csys_cleanupExecute_(table, count, status, tag));
+  cleanup.execute(status);
 }
 
 void tfCalibrateLineScanCamera(const std::vector<tkPair<tkVector<2>>>& imagePointsPhysicalPoints,
@@ -81,30 +75,25 @@ void tfCalibrateLineScanCamera(const std::vector<tkPair<tkVector<2>>>& imagePoin
 }
 
 void tfAlignClientCoordinatesToScannerMotion(tk2XformCalib2& calibratedXform) {
-  const uint32_t tag = csys_cleanup_getNextTag();
-  csys_cleanupEntry table[kAlignmentCleanupCapacity];
-  uint32_t count = 0;
-  tk_CleanupObject guard(count, table, tag);
+  tk_RecordCleanup<kAlignmentCleanupCapacity> cleanup;
 
   const clnsc_xformLineScan* source = nullptr;
   tfThrowExceptionOnFailure(ccal_getLineScanTransform(&calibratedXform.data(), &source));
 
   clnsc_xformLineScan copy;
   tfThrowExceptionOnFailure(clnsc_xformLineScan_constructCopy(&copy, source));
-  tk_registerLineScanRecord(&copy, clnsc_xformLineScan_destruct, csys_typeCheck_clnsc_xformLineScan,
-                            csys_typeCheckFunc_clnsc_xformLineScan, table,
-                            kAlignmentCleanupCapacity, count);
+  cleanup.add(&copy, clnsc_xformLineScan_destruct, csys_typeCheck_clnsc_xformLineScan,
+              csys_typeCheckFunc_clnsc_xformLineScan);
   tfThrowExceptionOnFailure(
       clnsc_lineScanCameraSyntheticallyAlignToScannerMotion(&source->camera, &copy.camera));
 
   ccal_xformCalib2 aligned;
   tfThrowExceptionOnFailure(ccal_xformCalib2_construct(&aligned));
-  tk_registerLineScanRecord(&aligned, ccal_xformCalib2_destruct, csys_typeCheck_ccal_xformCalib2,
-                            csys_typeCheckFunc_ccal_xformCalib2, table, kAlignmentCleanupCapacity,
-                            count);
+  cleanup.add(&aligned, ccal_xformCalib2_destruct, csys_typeCheck_ccal_xformCalib2,
+              csys_typeCheckFunc_ccal_xformCalib2);
   const cstd_status status = ccal_setFromLineScanTransform(&aligned, &copy);
   tfThrowExceptionOnFailure(status);
 
   calibratedXform = tk2XformCalib2(aligned);
-  tfThrowExceptionOnFailure(csys_cleanupExecute_(table, count, status, tag));
+  cleanup.execute(status);
 }

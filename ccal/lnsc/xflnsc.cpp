@@ -3,7 +3,6 @@
 #include <proc/cstd_assert.h>
 #include <tk/archive.h>
 #include <tk/archive_geometry.h>
-#include <tk/cleanup.h>
 #include <tk/failure.h>
 
 #include "ccal/lnsc/line_scan_records.h"
@@ -112,19 +111,16 @@ tk2XformLineScan::~tk2XformLineScan() {
 void tk2XformLineScan::fit(const std::vector<tkVector<2>>& list1,
                            const std::vector<tkVector<2>>& list2, bool hasDistance,
                            double distance) {
-  const uint32_t tag = csys_cleanup_getNextTag();
-  csys_cleanupEntry table[kFitCleanupCapacity];
-  uint32_t count = 0;
-  tk_CleanupObject guard(count, table, tag);
+  tk_RecordCleanup<kFitCleanupCapacity> cleanup;
 
   cstd_vector_cmath_vect imageList;
-  tk_makeLineScanPointList(imageList, list1, table, kFitCleanupCapacity, count);
+  tk_makeLineScanPointList(imageList, list1, cleanup);
   cstd_vector_cmath_vect physicalList;
-  tk_makeLineScanPointList(physicalList, list2, table, kFitCleanupCapacity, count);
+  tk_makeLineScanPointList(physicalList, list2, cleanup);
 
   const cstd_status status = clnsc_xformLineScan_initPoints(
       record_, &imageList, &physicalList, hasDistance ? 1 : 0, hasDistance ? distance : 0.0);
-  tfThrowExceptionOnFailure(csys_cleanupExecute_(table, count, status, tag));
+  cleanup.execute(status);
 }
 
 void tk2XformLineScan::residualFigures(const std::vector<tkVector<2>>& list1,

@@ -1,4 +1,5 @@
 #include "ccal/multicam/multiplate_refine.h"
+#include "ccal/multicam/pose_propagation.h"
 
 #include <ccal/multicamera_calibration.h>
 #include <proc/cstd_progress.h>
@@ -16,7 +17,6 @@ namespace {
 
 using Params = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
 using Estimate = tk_MultiplateCameraEstimate;
-using PlaneView = std::vector<tkPair<tkVector<2>>>;
 
 constexpr std::size_t kViewMinimum = 10;  // a view needs more than 9 points
 
@@ -25,17 +25,10 @@ constexpr std::size_t kViewMinimum = 10;  // a view needs more than 9 points
 }
 
 void checkShapes(const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
-  if (zData.empty())
-    fail(L"zRotationPlacements.empty(): the first Z-rotation placement defines the world frame");
-  const std::size_t nC = zData[0].first.size();
-  if (nC == 0)
+  const std::size_t nC = zData.empty() ? 0 : zData[0].first.size();
+  if (!zData.empty() && nC == 0)
     fail(L"zRotationPlacements[0].first.empty(): no camera");
-  for (const auto& placement : zData)
-    if (placement.first.size() != nC)
-      fail(L"zRotationPlacements[j].first.size() != nC");
-  for (const auto& placement : aData)
-    if (placement.size() != nC)
-      fail(L"arbitraryPlacements[j].size() != nC");
+  tk_checkPlacementShapes(zData, aData, nC, L"nC");
   // A weight that is negative or not finite would turn the error figures into garbage.
   const auto checkWeights = [](const std::vector<tk_WeightedCrspList>& lists) {
     for (const auto& list : lists)
@@ -47,14 +40,6 @@ void checkShapes(const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
     checkWeights(placement.first);
   for (const auto& placement : aData)
     checkWeights(placement);
-}
-
-PlaneView planeView(const tk_WeightedCrspList& list) {
-  PlaneView view;
-  view.reserve(list.size());
-  for (const auto& k : list)
-    view.push_back({k.first.first, tkVector<2>(k.first.second.x(), k.first.second.y())});
-  return view;
 }
 
 // One camera's own data, every weight 1.
@@ -98,13 +83,13 @@ Estimate coarseEstimate(const CameraData& d, tk2XformCalib2Defs::tkCalib2Distort
   progress.reportWork(1.0);
   if (progress.doEstimateOnly())
     return defaultEstimate(d.z.size(), d.a.size(), model);
-  std::vector<PlaneView> views;
+  std::vector<std::vector<tkPair<tkVector<2>>>> views;
   for (const auto& placement : d.z)
     if (placement.first.size() >= kViewMinimum)
-      views.push_back(planeView(placement.first));
+      views.push_back(tk_planeView(placement.first));
   for (const auto& list : d.a)
     if (list.size() >= kViewMinimum)
-      views.push_back(planeView(list));
+      views.push_back(tk_planeView(list));
   tk2XformCalib2 xform;
   std::vector<double> rms, largest;
   xform.init(views, rms, largest, model);
@@ -125,7 +110,7 @@ Estimate coarseEstimate(const CameraData& d, tk2XformCalib2Defs::tkCalib2Distort
       first = false;
       return tkXform<3>(tkMatrix<3>::identity(), tkVector<3>(0.0, 0.0, 0.0));
     }
-    return E0inverse * xform.extrinsicXform(planeView(list));
+    return E0inverse * xform.extrinsicXform(tk_planeView(list));
   };
   for (const auto& placement : d.z)
     e.calibrationPlatePoses.push_back(tk3ZRotationXform(plateToWorld(placement.first)));
@@ -312,26 +297,15 @@ Params initialEstimate(const tk_ZRotationData& zData, const tk_ArbitraryData& aD
     cameras.push_back(e.camera.cameraPoseInverse());
   }
   // Each placement's pose from the camera that saw most of it.
-  const auto mostPoints = [&](const auto& listsOf) {
-    std::size_t most = 0, who = nC;
-    for (std::size_t c = 0; c < nC; ++c)
-      if (listsOf(c).size() > most) {
-        most = listsOf(c).size();
-        who = c;
-      }
-    return who;
-  };
   std::vector<tk3ZRotationXform> zPoses(nZ);
   for (std::size_t j = 1; j < nZ; ++j) {
-    const std::size_t who =
-        mostPoints([&](std::size_t c) -> const tk_WeightedCrspList& { return zData[j].first[c]; });
+    const std::size_t who = tk_cameraWithMostPoints(zData[j].first);
     if (who < nC)
       zPoses[j] = estimates[who].calibrationPlatePoses[j];
   }
   std::vector<tk3QuaternionXform> aPoses(nA);
   for (std::size_t j = 0; j < nA; ++j) {
-    const std::size_t who =
-        mostPoints([&](std::size_t c) -> const tk_WeightedCrspList& { return aData[j][c]; });
+    const std::size_t who = tk_cameraWithMostPoints(aData[j]);
     if (who < nC)
       aPoses[j] = estimates[who].arbitraryCalibrationPlatePoses[j];
   }
@@ -342,18 +316,23 @@ Params initialEstimate(const tk_ZRotationData& zData, const tk_ArbitraryData& aD
   return start;
 }
 
+// The rig refined from the start that initialEstimate finds.
+Params refinedRig(const tk_ZRotationData& zData, const tk_ArbitraryData& aData,
+                  tk2XformCalib2Defs::tkCalib2DistortionModel model) {
+  Params refined;
+  tfRefineCameraCalibrationMultiplateMulticamera(zData, aData, initialEstimate(zData, aData, model),
+                                                 refined);
+  return refined;
+}
+
 }  // namespace
 
 void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
     tk2XformCalib2Defs::tkCalib2DistortionModel distModel,
     const tkMulticameraZRotationPlacements& zRotationPlacements,
     const tkMulticameraArbitraryPlacements& arbitraryPlacements, Params& result) {
-  const tk_ZRotationData zData = tfWeightedData(zRotationPlacements);
-  const tk_ArbitraryData aData = tfWeightedData(arbitraryPlacements);
-  const Params start = initialEstimate(zData, aData, distModel);
-  Params refined;
-  tfRefineCameraCalibrationMultiplateMulticamera(zData, aData, start, refined);
-  result = refined;
+  result = refinedRig(tfWeightedData(zRotationPlacements), tfWeightedData(arbitraryPlacements),
+                      distModel);
 }
 
 void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
@@ -367,9 +346,7 @@ void tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
   checkShapes(zData, aData);
   const double s = tfPlateScale(zData, aData);
   tfScalePlates(s, zData, aData);
-  const Params start = initialEstimate(zData, aData, distModel);
-  Params scaled;
-  tfRefineCameraCalibrationMultiplateMulticamera(zData, aData, start, scaled);
+  const Params scaled = refinedRig(zData, aData, distModel);
 
   const std::size_t nC = zData[0].first.size();
   std::vector<double> rmsZ, maxZ(nC), rmsA, maxA(nC);

@@ -1,4 +1,5 @@
 #include "ccal/multicam/multiplate_refine.h"
+#include "ccal/multicam/pose_propagation.h"
 
 #include <ccal/multicamera_calibration.h>
 #include <ccal/multicamera_calibration_errors.h>
@@ -13,29 +14,13 @@
 namespace {
 
 using Params = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
-using PlaneView = std::vector<tkPair<tkVector<2>>>;
 
 [[noreturn]] void fail(const std::wstring& message) {
   throw tkInvariantFailure(message);
 }
 
-PlaneView planeView(const tk_WeightedCrspList& list) {
-  PlaneView view;
-  view.reserve(list.size());
-  for (const auto& k : list)
-    view.push_back({k.first.first, tkVector<2>(k.first.second.x(), k.first.second.y())});
-  return view;
-}
-
 void checkShapes(std::size_t nC, const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
-  if (zData.empty())
-    fail(L"zRotationPlacements.empty(): the first Z-rotation placement defines the world frame");
-  for (const auto& placement : zData)
-    if (placement.first.size() != nC)
-      fail(L"zRotationPlacements[j].first.size() != intrinsics.size()");
-  for (const auto& placement : aData)
-    if (placement.size() != nC)
-      fail(L"arbitraryPlacements[j].size() != intrinsics.size()");
+  tk_checkPlacementShapes(zData, aData, nC, L"intrinsics.size()");
 }
 
 // Poses propagated from the camera with most points in placement 0 through lists of at least 9
@@ -49,14 +34,10 @@ Params initialPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intr
   for (std::size_t c = 0; c < nC; ++c)
     cameras[c].init(intrinsics[c].computeParamsIntrinsic(), tkCalib2ParamsExtrinsic());
   std::vector<bool> registered(nC, false);
-  std::size_t best = nC, most = 0;
-  for (std::size_t c = 0; c < nC; ++c)
-    if (zData[0].first[c].size() > most) {
-      most = zData[0].first[c].size();
-      best = c;
-    }
+  const std::size_t best = tk_cameraWithMostPoints(zData[0].first);
   if (best == nC)
     fail(L"no camera has a point in Z-rotation placement 0");
+  const std::size_t most = zData[0].first[best].size();
 
   Params start;
   tkProgressTrackerBlock progress(1.0);
@@ -69,7 +50,7 @@ Params initialPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intr
     return start;
   }
   CSTD_ASSERT(most > 9);  // the world frame needs a view of the best camera
-  cameras[best].extrinsicXform(cameras[best].extrinsicXform(planeView(zData[0].first[best])));
+  cameras[best].extrinsicXform(cameras[best].extrinsicXform(tk_planeView(zData[0].first[best])));
   registered[best] = true;
   std::vector<bool> zPlaced(nZ, false), aPlaced(nA, false);
   std::vector<tkXform<3>> zPoses(nZ), aPoses(nA);  // plate -> world
@@ -80,7 +61,7 @@ Params initialPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intr
   const auto placeThrough = [&](std::size_t c, const tk_WeightedCrspList& list, tkXform<3>& pose,
                                 bool& placed) {
     try {
-      const tkXform<3> X = cameras[c].extrinsicXform(planeView(list));
+      const tkXform<3> X = cameras[c].extrinsicXform(tk_planeView(list));
       pose = cameras[c].extrinsicXform().inverse() * X;
       placed = true;
       return true;
@@ -102,7 +83,7 @@ Params initialPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intr
       return true;
     }
     try {
-      const tkXform<3> X = cameras[c].extrinsicXform(planeView(list));
+      const tkXform<3> X = cameras[c].extrinsicXform(tk_planeView(list));
       cameras[c].extrinsicXform(X * pose.inverse());
       registered[c] = true;
       return true;
@@ -165,20 +146,13 @@ Params initialPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intr
   return start;
 }
 
-tk_ZRotationData unitWeights(tk_ZRotationData data) {
-  for (auto& placement : data)
-    for (auto& list : placement.first)
-      for (auto& k : list)
-        k.second = 1.0;
-  return data;
-}
-
-tk_ArbitraryData unitWeights(tk_ArbitraryData data) {
-  for (auto& placement : data)
-    for (auto& list : placement)
-      for (auto& k : list)
-        k.second = 1.0;
-  return data;
+// The rig refined from the start that initialPoses finds (which uses no weights).
+Params refinedPoses(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
+                    const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
+  Params refined;
+  tfRefineCameraPoseMultiplateMulticamera(zData, aData, initialPoses(intrinsics, zData, aData),
+                                          refined);
+  return refined;
 }
 
 }  // namespace
@@ -187,12 +161,8 @@ void tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
     const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
     const tkMulticameraZRotationPlacements& zRotationPlacements,
     const tkMulticameraArbitraryPlacements& arbitraryPlacements, Params& result) {
-  const tk_ZRotationData zData = tfWeightedData(zRotationPlacements);
-  const tk_ArbitraryData aData = tfWeightedData(arbitraryPlacements);
-  const Params start = initialPoses(intrinsics, zData, aData);
-  Params refined;
-  tfRefineCameraPoseMultiplateMulticamera(zData, aData, start, refined);
-  result = refined;
+  result = refinedPoses(intrinsics, tfWeightedData(zRotationPlacements),
+                        tfWeightedData(arbitraryPlacements));
 }
 
 void tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
@@ -206,10 +176,7 @@ void tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(
   checkShapes(intrinsics.size(), zData, aData);
   const double s = tfPlateScale(zData, aData);
   tfScalePlates(s, zData, aData);
-  const Params start = initialPoses(intrinsics, unitWeights(zData), unitWeights(aData));
-  Params refined;
-  tfRefineCameraPoseMultiplateMulticamera(zData, aData, start, refined);
-  const Params candidate = tfScaleTranslations(refined, 1.0 / s);
+  const Params candidate = tfScaleTranslations(refinedPoses(intrinsics, zData, aData), 1.0 / s);
 
   // Unweighted image error over the caller's data: a non-finite one gives an empty result.
   double e = 0.0;

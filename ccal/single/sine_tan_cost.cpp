@@ -97,22 +97,17 @@ void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
             w * squaredError(c, p, tfSineTanDistorted(c, moved, moved.tanTerm, moved.sinTerm));
       }
     // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
-    for (int sign = 0; sign < 2; ++sign) {
-      const tk_SineTanCamera& c0 = camera[1 + 2 * (tk_kLensFirst + 0) + sign];
-      sums[2 * (tk_kLensFirst + 0) + sign] +=
-          w * squaredError(c0, p, tfSineTanDistorted(c0, s, s.tanTerm, s.sinTerm));
-      const tk_SineTanCamera& c1 = camera[1 + 2 * (tk_kLensFirst + 1) + sign];
-      const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
-      sums[2 * (tk_kLensFirst + 1) + sign] +=
-          w * squaredError(c1, p, tfSineTanDistorted(c1, s, tanTerm, s.sinTerm));
-      const tk_SineTanCamera& c2 = camera[1 + 2 * (tk_kLensFirst + 2) + sign];
-      sums[2 * (tk_kLensFirst + 2) + sign] +=
-          w * squaredError(c2, p, tfSineTanDistorted(c2, s, s.tanTerm, s.sinTerm));
-      const tk_SineTanCamera& c3 = camera[1 + 2 * (tk_kLensFirst + 3) + sign];
-      const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
-      sums[2 * (tk_kLensFirst + 3) + sign] +=
-          w * squaredError(c3, p, tfSineTanDistorted(c3, s, s.tanTerm, sinTerm));
-    }
+    for (int j = 0; j < 4; ++j)
+      for (int sign = 0; sign < 2; ++sign) {
+        const tk_SineTanCamera& c = camera[1 + 2 * (tk_kLensFirst + j) + sign];
+        double tanTerm = s.tanTerm, sinTerm = s.sinTerm;
+        if (j == 1)
+          tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c.lens[1]);
+        if (j == 3)
+          sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c.lens[3]);
+        sums[2 * (tk_kLensFirst + j) + sign] +=
+            w * squaredError(c, p, tfSineTanDistorted(c, s, tanTerm, sinTerm));
+      }
   }
 }
 

@@ -1,13 +1,12 @@
 // The options of telecentric calibration and its three entry points.
 #include <ccal/telecentric_calibration.h>
 #include <proc/ccal_calibrateTelecentricCamera.h>
-#include <proc/csys_cleanup.h>
 #include <tk/angle_vect.h>
 #include <tk/attention.h>
-#include <tk/cleanup.h>
 #include <tk/failure.h>
 #include <tk/quaternion_xform.h>
 
+#include "ccal/foundation/record_cleanup.h"
 #include "ccal/telcntrc/telecentric_affine_estimate.h"
 #include "ccal/telcntrc/telecentric_extrinsics_solver.h"
 #include "ccal/telcntrc/telecentric_factorization.h"
@@ -52,18 +51,6 @@ void requireSpread(const std::vector<std::vector<tkCrspPairWeighted>>& lists) {
   requireSpread(
       lists, [](const tkCrspPairWeighted& k) { return k.image(); },
       [](const tkCrspPairWeighted& k) { return k.physical(); });
-}
-
-// Checks a record's type tags and registers it with its destruct function.
-template <typename Record>
-void registerRecord(Record* record, cstd_status (*destruct)(Record*), csys_cleanupEntry* table,
-                    uint32_t& count, cstd_status (*typeCheck)(const Record*),
-                    cstd_status (*typeCheckFunc)(cstd_status (*)(Record*), csys_destructFunc*)) {
-  csys_destructFunc generic = nullptr;
-  tfThrowExceptionOnFailure(typeCheck(record));
-  tfThrowExceptionOnFailure(typeCheckFunc(destruct, &generic));
-  tfThrowExceptionOnFailure(
-      csys_cleanup_addEntry(table, kCleanupCapacity, &count, record, generic));
 }
 
 void copyOut(const cstd_vectord& source, std::vector<double>& target) {
@@ -137,16 +124,13 @@ void tfCalibrateTelecentricCamera(
       imagePointsPhysicalPoints, [](const tkPair<tkVector<2>>& k) { return k.first; },
       [](const tkPair<tkVector<2>>& k) { return k.second; });
 
-  const uint32_t tag = csys_cleanup_getNextTag();
-  csys_cleanupEntry table[kCleanupCapacity];
-  uint32_t count = 0;
-  tk_CleanupObject guard(count, table, tag);
+  tk_RecordCleanup<kCleanupCapacity> cleanup;
 
   cstd_vector_vector_ccal_crspPair2D3DWeighted lists;
   tfThrowExceptionOnFailure(cstd_vector_vector_ccal_crspPair2D3DWeighted_construct(&lists, 0));
-  registerRecord(&lists, cstd_vector_vector_ccal_crspPair2D3DWeighted_destruct, table, count,
-                 csys_typeCheck_cstd_vector_vector_ccal_crspPair2D3DWeighted,
-                 csys_typeCheckFunc_cstd_vector_vector_ccal_crspPair2D3DWeighted);
+  cleanup.add(&lists, cstd_vector_vector_ccal_crspPair2D3DWeighted_destruct,
+              csys_typeCheck_cstd_vector_vector_ccal_crspPair2D3DWeighted,
+              csys_typeCheckFunc_cstd_vector_vector_ccal_crspPair2D3DWeighted);
   tfThrowExceptionOnFailure(cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(
       &lists, imagePointsPhysicalPoints.size()));
   cstd_vector_ccal_crspPair2D3DWeighted* listBegin = nullptr;
@@ -167,9 +151,9 @@ void tfCalibrateTelecentricCamera(
 
   cstd_vector_cmath_xformLinear3 poseList;
   tfThrowExceptionOnFailure(cstd_vector_cmath_xformLinear3_construct(&poseList, 0));
-  registerRecord(&poseList, cstd_vector_cmath_xformLinear3_destruct, table, count,
-                 csys_typeCheck_cstd_vector_cmath_xformLinear3,
-                 csys_typeCheckFunc_cstd_vector_cmath_xformLinear3);
+  cleanup.add(&poseList, cstd_vector_cmath_xformLinear3_destruct,
+              csys_typeCheck_cstd_vector_cmath_xformLinear3,
+              csys_typeCheckFunc_cstd_vector_cmath_xformLinear3);
   tfThrowExceptionOnFailure(cstd_vector_cmath_xformLinear3_resize(&poseList, poses.size()));
   cmath_xformLinear3* poseBegin = nullptr;
   tfThrowExceptionOnFailure(cstd_vector_cmath_xformLinear3_getBegin(&poseList, &poseBegin));
@@ -183,17 +167,17 @@ void tfCalibrateTelecentricCamera(
 
   ccal_calibrateTelecentricCameraParams paramsRecord;
   tfThrowExceptionOnFailure(ccal_calibrateTelecentricCameraParams_construct(&paramsRecord));
-  registerRecord(&paramsRecord, ccal_calibrateTelecentricCameraParams_destruct, table, count,
-                 csys_typeCheck_ccal_calibrateTelecentricCameraParams,
-                 csys_typeCheckFunc_ccal_calibrateTelecentricCameraParams);
+  cleanup.add(&paramsRecord, ccal_calibrateTelecentricCameraParams_destruct,
+              csys_typeCheck_ccal_calibrateTelecentricCameraParams,
+              csys_typeCheckFunc_ccal_calibrateTelecentricCameraParams);
   paramsRecord.useCameraHeight = params.useCameraHeight() ? 1 : 0;
   paramsRecord.cameraHeight = params.cameraHeight();
 
   ccal_calibrateTelecentricCameraResult result;
   tfThrowExceptionOnFailure(ccal_calibrateTelecentricCameraResult_construct(&result));
-  registerRecord(&result, ccal_calibrateTelecentricCameraResult_destruct, table, count,
-                 csys_typeCheck_ccal_calibrateTelecentricCameraResult,
-                 csys_typeCheckFunc_ccal_calibrateTelecentricCameraResult);
+  cleanup.add(&result, ccal_calibrateTelecentricCameraResult_destruct,
+              csys_typeCheck_ccal_calibrateTelecentricCameraResult,
+              csys_typeCheckFunc_ccal_calibrateTelecentricCameraResult);
 
   const cstd_status status =
       ccal_calibrateTelecentricCamera(&lists, &poseList, &paramsRecord, &result);
@@ -204,7 +188,7 @@ void tfCalibrateTelecentricCamera(
   std::vector<double> rms, largest;
   copyOut(result.poseRmsResiduals, rms);
   copyOut(result.poseMaxResiduals, largest);
-  tfThrowExceptionOnFailure(csys_cleanupExecute_(table, count, status, tag));
+  cleanup.execute(status);
 
   calibratedXform = calibrated;
   poseRmsResiduals.swap(rms);

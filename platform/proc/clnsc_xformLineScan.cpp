@@ -26,6 +26,18 @@ bool equalTransforms(const clnsc_xformLineScan& a, const clnsc_xformLineScan& b)
   return a.w2i == b.w2i && camerasEqual == 1;
 }
 
+// Maps a point with one direction of the record's camera geometry (plate -> image or image ->
+// plate); CSTD_STATUS_BAD_ARGUMENT for a null pointer.
+cstd_status mapThrough(void (*map)(const clnsc_cameraGeometry&, double, double, double&, double&),
+                       const clnsc_xformLineScan* record, const cmath_vect* from, cmath_vect* to) {
+  if (record == nullptr || from == nullptr || to == nullptr)
+    return CSTD_STATUS_BAD_ARGUMENT;
+  double x = 0.0, y = 0.0;
+  map(clnsc_cameraGeometryOf(record->camera), from->x, from->y, x, y);
+  *to = {x, y};
+  return CSTD_STATUS_OK;
+}
+
 }  // namespace
 
 CSTD_DEFINE_PLAIN_RECORD_FUNCTIONS(clnsc_xformLineScan, defaultTransform, equalTransforms)
@@ -48,24 +60,12 @@ cstd_status clnsc_xformLineScan_initPoints(clnsc_xformLineScan* record,
 
 cstd_status clnsc_xformLineScan_mapPhysicalToImage(const clnsc_xformLineScan* record,
                                                    const cmath_vect* physical, cmath_vect* image) {
-  if (record == nullptr || physical == nullptr || image == nullptr)
-    return CSTD_STATUS_BAD_ARGUMENT;
-  const clnsc_cameraGeometry geometry = clnsc_cameraGeometryOf(record->camera);
-  double u = 0.0, v = 0.0;
-  clnsc_plateToImage(geometry, physical->x, physical->y, u, v);
-  *image = {u, v};
-  return CSTD_STATUS_OK;
+  return mapThrough(clnsc_plateToImage, record, physical, image);
 }
 
 cstd_status clnsc_xformLineScan_mapImageToPhysical(const clnsc_xformLineScan* record,
                                                    const cmath_vect* image, cmath_vect* physical) {
-  if (record == nullptr || image == nullptr || physical == nullptr)
-    return CSTD_STATUS_BAD_ARGUMENT;
-  const clnsc_cameraGeometry geometry = clnsc_cameraGeometryOf(record->camera);
-  double X = 0.0, Y = 0.0;
-  clnsc_imageToPlate(geometry, image->x, image->y, X, Y);
-  *physical = {X, Y};
-  return CSTD_STATUS_OK;
+  return mapThrough(clnsc_imageToPlate, record, image, physical);
 }
 
 cstd_status clnsc_xformLineScan_mapPoint(const clnsc_xformLineScan* record, const cmath_vect* point,

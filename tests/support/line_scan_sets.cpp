@@ -3,6 +3,7 @@
 #include "support/data_sets.h"
 
 #include <ccal/line_scan_calibration.h>
+#include <tk/matrix.h>
 
 #include <nlohmann/json.hpp>
 
@@ -28,7 +29,6 @@ tkLineScanSet loadLineScanSet(const std::string& fileName) {
     set.image.push_back(row.image);
     set.physical.emplace_back(row.physical.x(), row.physical.y());
   }
-  set.hasDistance = placement.hasDistanceToTarget;
   set.distance = placement.distanceToTarget;
 
   const nlohmann::json truth = nlohmann::json::parse(file.groundTruthJson);
@@ -44,7 +44,6 @@ tkLineScanSet loadLineScanSet(const std::string& fileName) {
   camera.poseInverseTranslation = {t.at(0), t.at(1), t.at(2)};
   camera.scannerMotion = {m.at(0), m.at(1), m.at(2)};
   set.scaleIsDefault = truth["scale_is_default"].get<bool>();
-  set.noiseSigmaPx = truth["noise_sigma_px"].get<double>();
   return set;
 }
 
@@ -65,6 +64,13 @@ tk2XformCalib2 calibrateExactLineScanSet() {
 const tkLineScanSet& noisyLineScanSet() {
   static const tkLineScanSet set = loadLineScanSet("linescan-noisy.json");
   return set;
+}
+
+std::vector<tkPair<tkVector<2>>> lineScanPairs(const tkLineScanSet& set) {
+  std::vector<tkPair<tkVector<2>>> pairs;
+  for (std::size_t i = 0; i < set.image.size(); ++i)
+    pairs.emplace_back(set.image[i], set.physical[i]);
+  return pairs;
 }
 
 tkProcPointList::tkProcPointList(const std::vector<tkVector<2>>& points) {
@@ -104,15 +110,13 @@ double cameraDifference(const clnsc_lineScanCameraUnconstrainedCalibrationParams
   return largest;
 }
 
-tkMatrix<3> cameraRotation(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
+tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
+  // R(q)ᵀ·(−T), R(q) the world -> camera rotation of the unit quaternion.
   const c3d_quaternion& q = camera.poseInverseRotation.quaternion;
   const double a = q.a, b = q.b, c = q.c, d = q.d;
-  return tkMatrix<3>(a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c),
-                     2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b),
-                     2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d);
-}
-
-tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
+  const tkMatrix<3> R(a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c),
+                      2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b),
+                      2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d);
   const cmath_vect3& T = camera.poseInverseTranslation;
-  return cameraRotation(camera).transpose() * tkVector<3>(-T.x, -T.y, -T.z);
+  return R.transpose() * tkVector<3>(-T.x, -T.y, -T.z);
 }

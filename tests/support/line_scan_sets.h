@@ -6,7 +6,7 @@
 
 #include <proc/clnsc_lineScanCamera.h>
 #include <proc/cstd_vector.h>
-#include <tk/matrix.h>
+#include <tk/pair.h>
 #include <tk/vector.h>
 #include <tk/xform_calib2.h>
 
@@ -16,11 +16,9 @@
 struct tkLineScanSet {
   std::vector<tkVector<2>> image;     // (u, v) pixels and scan lines
   std::vector<tkVector<2>> physical;  // plate (X, Y), client units
-  bool hasDistance = false;
-  double distance = 0.0;  // distance_to_target of the placement
+  double distance = 0.0;              // distance_to_target of the placement
   clnsc_lineScanCameraUnconstrainedCalibrationParams truth;
   bool scaleIsDefault = false;
-  double noiseSigmaPx = 0.0;
 };
 
 // Loads "linescan-exact.json" or "linescan-noisy.json" from data/.
@@ -30,6 +28,9 @@ const tkLineScanSet& exactLineScanSet();
 const tkLineScanSet& noisyLineScanSet();
 // The calibrated transform of tfCalibrateLineScanCamera on the exact set (default options).
 tk2XformCalib2 calibrateExactLineScanSet();
+
+// The set's points as (image, plate) pairs.
+std::vector<tkPair<tkVector<2>>> lineScanPairs(const tkLineScanSet& set);
 
 // A procedural point list filled from points; destructed with the object.
 class tkProcPointList {
@@ -48,9 +49,6 @@ class tkProcPointList {
 // lens (offset, scale, k1, k2), quaternion (compared up to sign), translation, motion.
 double cameraDifference(const clnsc_lineScanCameraUnconstrainedCalibrationParams& a,
                         const clnsc_lineScanCameraUnconstrainedCalibrationParams& b);
-
-// R(q) of the camera's unit quaternion (world -> camera rotation of the pose inverse).
-tkMatrix<3> cameraRotation(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera);
 
 // The projection centre C = −Rᵀ·T of a camera at scan line 0, client units.
 tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera);

@@ -26,13 +26,6 @@ tkVector<2> tkTelecentricTruth::image(const tkVector<3>& home) const {
   return intrinsic.mapPoint(tkVector<2>(Q.x(), Q.y()));
 }
 
-std::size_t tkTelecentricSet::pointCount() const {
-  std::size_t count = 0;
-  for (const auto& list : correspondences)
-    count += list.size();
-  return count;
-}
-
 tkTelecentricSet loadTelecentricSet(const std::string& fileName) {
   const tkPointFile file = loadDataSet(fileName);
   if (file.kind != "telecentric" || file.groundTruthJson.empty())

@@ -27,8 +27,6 @@ struct tkTelecentricSet {
   std::vector<std::vector<tkCrspPairWeighted>> correspondences;  // per pose, with the weights
   std::vector<std::vector<tkPair<tkVector<2>>>> pairs;           // per pose: (image, plate X, Y)
   tkTelecentricTruth truth;
-
-  std::size_t pointCount() const;
 };
 
 // Loads "telecentric-exact.json" or "telecentric-noisy.json" from data/.

@@ -1,9 +1,9 @@
-// The procedural telecentric calibration (ccal_calibrateTelecentricCamera): its records, its
-// statuses in their order, their conversion into exceptions, weights and the refinement.
+// The procedural telecentric calibration (ccal_calibrateTelecentricCamera): its result record,
+// its statuses in their order and their conversion into exceptions, the edge-on camera and
+// weights.
 #include <ccal/telecentric_calibration_errors.h>
 #include <gtest/gtest.h>
 #include <proc/ccal_calibrateTelecentricCamera.h>
-#include <tk/attention.h>
 #include <tk/failure.h>
 #include <tk/xform_calib2.h>
 
@@ -26,17 +26,15 @@ struct Records {
       const auto& source = set.correspondences[i];
       cstd_vector_ccal_crspPair2D3DWeighted_resize(&lists.elements[i], source.size());
       for (std::size_t j = 0; j < source.size(); ++j) {
-        const tkCrspPairWeighted& c = source[j];
-        lists.elements[i].elements[j] = {
-            {c.image().x(), c.image().y()},
-            {c.physical3D().x(), c.physical3D().y(), c.physical3D().z()},
-            c.weight()};
+        const tkVector<2>& p = source[j].image();
+        const tkVector<3>& P = source[j].physical3D();
+        pair(i, j) = {{p.x(), p.y()}, {P.x(), P.y(), P.z()}, source[j].weight()};
       }
-      cmath_xformLinear3& pose = poses.elements[i];
-      pose.trans = {set.poses[i].trans().x(), set.poses[i].trans().y(), set.poses[i].trans().z()};
+      const tkXform<3>& pose = set.poses[i];
+      poses.elements[i].trans = {pose.trans().x(), pose.trans().y(), pose.trans().z()};
       for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
-          pose.matrix[r][c] = set.poses[i].matrix().element(r, c);
+          poses.elements[i].matrix[r][c] = pose.matrix().element(r, c);
     }
   }
   ~Records() {
@@ -47,11 +45,19 @@ struct Records {
   Records(const Records&) = delete;
   Records& operator=(const Records&) = delete;
 
-  cstd_status calibrate() {
-    return ccal_calibrateTelecentricCamera(&lists, &poses, &params, &result);
+  // The status of the call, as its 32-bit pattern (statuses travel sign-extended).
+  uint32_t calibrate() {
+    return static_cast<uint32_t>(ccal_calibrateTelecentricCamera(&lists, &poses, &params, &result));
   }
   ccal_crspPair2D3DWeighted& pair(std::size_t pose, std::size_t index) {
     return lists.elements[pose].elements[index];
+  }
+  // Sets the weight of every pair to weight(pose, index).
+  template <class Weight>
+  void weigh(Weight weight) {
+    for (std::size_t i = 0; i < lists.size; ++i)
+      for (std::size_t j = 0; j < lists.elements[i].size; ++j)
+        pair(i, j).w = weight(i, j);
   }
 
   cstd_vector_vector_ccal_crspPair2D3DWeighted lists;
@@ -60,23 +66,16 @@ struct Records {
   ccal_calibrateTelecentricCameraResult result;
 };
 
-class ProceduralTelecentric : public ::testing::Test {
- protected:
-  ProceduralTelecentric() : set_(exactTelecentricSet()) {}
-  tkTelecentricSet set_;
-};
-
-// Tests the 32-bit pattern, as statuses travel sign-extended.
-::testing::AssertionResult IsStatus(cstd_status actual, cstd_status expected) {
-  if (actual == expected)
-    return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << std::hex << "status 0x" << static_cast<uint32_t>(actual)
-                                       << " instead of 0x" << static_cast<uint32_t>(expected);
+uint32_t bits(cstd_status status) {
+  return static_cast<uint32_t>(status);
 }
 
-}  // namespace
+class ProceduralTelecentric : public ::testing::Test {
+ protected:
+  const tkTelecentricSet& set_ = exactTelecentricSet();
+};
 
-// ---- records and the calibration ------------------------------------------------------------
+}  // namespace
 
 TEST(ProceduralTelecentricRecords, ResultCopiesAreDeep) {
   ccal_calibrateTelecentricCameraResult a, b, c;
@@ -87,87 +86,49 @@ TEST(ProceduralTelecentricRecords, ResultCopiesAreDeep) {
   ASSERT_EQ(ccal_calibrateTelecentricCameraResult_constructCopy(&b, &a), CSTD_STATUS_OK);
   ccal_calibrateTelecentricCameraResult_construct(&c);
   ASSERT_EQ(ccal_calibrateTelecentricCameraResult_assign(&c, &a), CSTD_STATUS_OK);
-  a.poseRmsResiduals.elements[1] = 0.5;  // the copies own their storage
-  int32_t equal = 0;
-  ccal_calibrateTelecentricCameraResult_compareEqual(&b, &c, &equal);
-  EXPECT_EQ(equal, 1);
-  ccal_calibrateTelecentricCameraResult_compareEqual(&a, &b, &equal);
-  EXPECT_EQ(equal, 0);
   EXPECT_EQ(ccal_calibrateTelecentricCameraResult_assign(&c, &c), CSTD_STATUS_OK);
-  EXPECT_EQ(c.calibratedXform.distortionModel, CCAL_DISTORTION_TELECENTRIC);
   EXPECT_EQ(ccal_calibrateTelecentricCameraResult_assign(nullptr, &c), CSTD_STATUS_BAD_ARGUMENT);
+  a.poseRmsResiduals.elements[1] = 0.5;  // the copies own their storage
+  int32_t bEqualsC = 0, aEqualsB = 1;
+  ccal_calibrateTelecentricCameraResult_compareEqual(&b, &c, &bEqualsC);
+  ccal_calibrateTelecentricCameraResult_compareEqual(&a, &b, &aEqualsB);
+  EXPECT_TRUE(bEqualsC == 1 && aEqualsB == 0);
+  EXPECT_EQ(c.calibratedXform.distortionModel, CCAL_DISTORTION_TELECENTRIC);
   for (auto* record : {&a, &b, &c})
     EXPECT_EQ(ccal_calibrateTelecentricCameraResult_destruct(record), CSTD_STATUS_OK);
 }
 
-// ---- the calibration -------------------------------------------------------------------------
-
 TEST_F(ProceduralTelecentric, StatusesComeInTheirOrderAndLeaveTheResultAlone) {
-  // Each case breaks one more thing than the next; the status is the first check that fails.
-  struct Case {
-    const char* what;
-    void (*breakIt)(Records&);
-    cstd_status expected;
+  // Each step breaks one more thing, which an earlier check finds: the status is always the
+  // first check that fails.
+  Records r(set_);
+  const auto expectStatus = [&](cstd_status expected, const char* what) {
+    EXPECT_EQ(r.calibrate(), bits(expected)) << what;
+    EXPECT_EQ(r.result.poseRmsResiduals.size, 0u) << what;
+    EXPECT_EQ(r.result.calibratedXform.distortionModel, CCAL_DISTORTION_NONE) << what;
   };
-  const Case cases[] = {
-      {"a list too many",
-       [](Records& r) {
-         cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 5);
-         r.params.maxIterations = -1;
-       },
-       CCAL_STATUS_TELECENTRIC_SIZE_MISMATCH},
-      {"one pose",
-       [](Records& r) {
-         cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 1);
-         cstd_vector_cmath_xformLinear3_resize(&r.poses, 1);
-         r.params.maxIterations = -1;
-       },
-       CCAL_STATUS_TELECENTRIC_TOO_FEW_POSES},
-      {"negative iteration limit",
-       [](Records& r) {
-         r.params.maxIterations = -1;
-         r.pair(0, 0).w = -1.0;
-       },
-       CCAL_STATUS_TELECENTRIC_BAD_PARAMS},
-      {"height not finite",
-       [](Records& r) {
-         r.params.useCameraHeight = 1;
-         r.params.cameraHeight = NAN;
-       },
-       CCAL_STATUS_TELECENTRIC_BAD_PARAMS},
-      {"negative weight",
-       [](Records& r) {
-         r.pair(3, 9).w = -1.0;
-         r.params.cameraHeight = NAN;  // not used: the flag is off
-       },
-       CCAL_STATUS_TELECENTRIC_BAD_VALUE},
-      {"pose not finite", [](Records& r) { r.poses.elements[2].matrix[1][1] = INFINITY; },
-       CCAL_STATUS_TELECENTRIC_BAD_VALUE},
-      {"three weighted points",
-       [](Records& r) {
-         for (std::size_t i = 0; i < r.lists.size; ++i)
-           for (std::size_t j = 0; j < r.lists.elements[i].size; ++j)
-             r.pair(i, j).w = i == 1 && j < 3 ? 1.0 : 0.0;
-       },
-       CCAL_STATUS_TELECENTRIC_TOO_FEW_POINTS},
-      {"one plane",
-       [](Records& r) {
-         for (std::size_t i = 1; i < r.poses.size; ++i)
-           r.poses.elements[i] = r.poses.elements[0];
-       },
-       CCAL_STATUS_TELECENTRIC_SINGULAR},
-  };
-  for (const Case& c : cases) {
-    Records records(set_);
-    c.breakIt(records);
-    EXPECT_TRUE(IsStatus(records.calibrate(), c.expected)) << c.what;
-    EXPECT_EQ(records.result.poseRmsResiduals.size, 0u) << c.what;
-    EXPECT_EQ(records.result.calibratedXform.distortionModel, CCAL_DISTORTION_NONE) << c.what;
-  }
-  Records records(set_);
-  EXPECT_EQ(
-      ccal_calibrateTelecentricCamera(&records.lists, &records.poses, nullptr, &records.result),
-      CSTD_STATUS_BAD_ARGUMENT);
+  for (std::size_t i = 1; i < r.poses.size; ++i)
+    r.poses.elements[i] = r.poses.elements[0];
+  expectStatus(CCAL_STATUS_TELECENTRIC_SINGULAR, "one plane");
+  r.weigh([](std::size_t i, std::size_t j) { return i == 1 && j < 3 ? 1.0 : 0.0; });
+  expectStatus(CCAL_STATUS_TELECENTRIC_TOO_FEW_POINTS, "three weighted points");
+  r.poses.elements[2].matrix[1][1] = INFINITY;
+  expectStatus(CCAL_STATUS_TELECENTRIC_BAD_VALUE, "pose not finite");
+  r.pair(3, 9).w = -1.0;
+  r.params.cameraHeight = NAN;  // not used: the flag is off
+  expectStatus(CCAL_STATUS_TELECENTRIC_BAD_VALUE, "negative weight");
+  r.params.useCameraHeight = 1;
+  expectStatus(CCAL_STATUS_TELECENTRIC_BAD_PARAMS, "height not finite");
+  r.params.useCameraHeight = 0;
+  r.params.maxIterations = -1;
+  expectStatus(CCAL_STATUS_TELECENTRIC_BAD_PARAMS, "negative iteration limit");
+  cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 1);
+  cstd_vector_cmath_xformLinear3_resize(&r.poses, 1);
+  expectStatus(CCAL_STATUS_TELECENTRIC_TOO_FEW_POSES, "one pose");
+  cstd_vector_vector_ccal_crspPair2D3DWeighted_resize(&r.lists, 5);
+  expectStatus(CCAL_STATUS_TELECENTRIC_SIZE_MISMATCH, "a list too many");
+  EXPECT_EQ(ccal_calibrateTelecentricCamera(&r.lists, &r.poses, nullptr, &r.result),
+            CSTD_STATUS_BAD_ARGUMENT);
 }
 
 TEST_F(ProceduralTelecentric, CameraSeeingTheHomePlaneEdgeOnHasNoHeightRule) {
@@ -179,31 +140,23 @@ TEST_F(ProceduralTelecentric, CameraSeeingTheHomePlaneEdgeOnHasNoHeightRule) {
   for (std::size_t i = 0; i < edgeOn.poses.size(); ++i)
     for (tkCrspPairWeighted& c : edgeOn.correspondences[i])
       c.image(edgeOn.truth.image(edgeOn.poses[i].mapPoint(c.physical3D())));
-  Records records(edgeOn);
-  EXPECT_TRUE(IsStatus(records.calibrate(), CCAL_STATUS_TELECENTRIC_EDGE_ON));
+  EXPECT_EQ(Records(edgeOn).calibrate(), bits(CCAL_STATUS_TELECENTRIC_EDGE_ON));
 }
 
 TEST_F(ProceduralTelecentric, WeightsMultiplyTheSquaredResiduals) {
   // Points moved far off with weight 0 change nothing but the largest residual of their pose;
   // doubling every weight changes nothing at all.
-  Records reference(set_);
-  ASSERT_EQ(reference.calibrate(), CSTD_STATUS_OK);
-  Records weighted(set_);
-  for (std::size_t i = 0; i < weighted.lists.size; ++i)
-    for (std::size_t j = 0; j < weighted.lists.elements[i].size; ++j)
-      weighted.pair(i, j).w = 2.0;
-  weighted.pair(2, 4).w = 0.0;
+  Records reference(set_), weighted(set_);
+  ASSERT_EQ(reference.calibrate(), bits(CSTD_STATUS_OK));
+  weighted.weigh([](std::size_t i, std::size_t j) { return i == 2 && j == 4 ? 0.0 : 2.0; });
   weighted.pair(2, 4).p.x += 3.0;
   weighted.pair(2, 4).p.y += 4.0;
-  ASSERT_EQ(weighted.calibrate(), CSTD_STATUS_OK);
-  const tk2XformCalib2 camera(weighted.result.calibratedXform);
-  EXPECT_LE(LargestMappingError(camera, set_), 1e-9);
+  ASSERT_EQ(weighted.calibrate(), bits(CSTD_STATUS_OK));
+  EXPECT_LE(LargestMappingError(tk2XformCalib2(weighted.result.calibratedXform), set_), 1e-9);
   EXPECT_NEAR(weighted.result.poseMaxResiduals.elements[2], 5.0, 1e-9);
   EXPECT_NEAR(weighted.result.poseRmsResiduals.elements[2],
               reference.result.poseRmsResiduals.elements[2], 1e-10);
 }
-
-// ---- conversion into exceptions --------------------------------------------------------------
 
 TEST(ProceduralTelecentricConversion, StatusesBecomeTheLibrarysExceptions) {
   using Defs = tkCalibrateTelecentricCameraDefs;

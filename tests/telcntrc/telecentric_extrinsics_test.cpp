@@ -74,38 +74,6 @@ TEST_F(TelecentricNumerics, EstimateGivesTheAffineMapBack) {
   EXPECT_EQ(estimate.trans().z(), 0.0);
 }
 
-TEST_F(TelecentricNumerics, WeightsScaleFreelyAndWeightZeroRemovesAPoint) {
-  tkXform<3> reference;
-  estimateTelecentricXform(set_.correspondences, set_.poses, reference);
-  for (auto& list : set_.correspondences)
-    for (tkCrspPairWeighted& c : list)
-      c.weight(7.5);
-  tkCrspPairWeighted outlier = set_.correspondences[1][0];
-  outlier.image(outlier.image() + tkVector<2>(50.0, -80.0));
-  outlier.weight(0.0);
-  set_.correspondences[1].push_back(outlier);
-  tkXform<3> weighted;
-  estimateTelecentricXform(set_.correspondences, set_.poses, weighted);
-  EXPECT_TRUE(XformsNear(weighted, reference, 1e-9));
-}
-
-TEST_F(TelecentricNumerics, EstimateChecksArgumentsBeforeAnyWork) {
-  tkXform<3> estimate;
-  using BadParams = tk_TelecentricCalibrationDefs::BadParams;
-  // A NaN point would fail later; the counts are checked first.
-  set_.correspondences[0][0].image(tkVector<2>(NAN, NAN));
-  std::vector<std::vector<tkCrspPairWeighted>> one(set_.correspondences.begin(),
-                                                   set_.correspondences.begin() + 1);
-  EXPECT_TRUE(ThrowsWithMessage<BadParams>(
-      [&] { estimateTelecentricXform(set_.correspondences, {set_.poses[0]}, estimate); },
-      L"poses.size() < 2"));
-  EXPECT_TRUE(
-      ThrowsWithMessage<BadParams>([&] { estimateTelecentricXform(one, set_.poses, estimate); },
-                                   L"poses.size() != correspondences.size()"));
-  EXPECT_THROW(estimateTelecentricXform(set_.correspondences, set_.poses, estimate),
-               tkInvariantFailure);
-}
-
 // ---- factorisation ---------------------------------------------------------------------------
 
 TEST(TelecentricOrthonormalization, KeepsTheSecondRowAndStraightensTheFirst) {
@@ -130,11 +98,9 @@ TEST_F(TelecentricNumerics, FactorisationSplitsTheMapIntoTheTrueCamera) {
   factorTelecentricEstimate(X, K, E);
 
   const tkCalib2ParamsIntrinsic& truth = set_.truth.intrinsic;
-  EXPECT_NEAR(K.scale().x(), truth.scale().x(), 1e-12);
-  EXPECT_NEAR(K.scale().y(), truth.scale().y(), 1e-12);
+  EXPECT_TRUE(VectorsNear(K.scale(), truth.scale(), 1e-12));
   EXPECT_NEAR(K.skew(), truth.skew(), 1e-12);
-  EXPECT_NEAR(K.translation().x(), 0.0, 1e-11);
-  EXPECT_NEAR(K.translation().y(), 0.0, 1e-11);
+  EXPECT_TRUE(VectorsNear(K.translation(), tkVector<2>(0.0, 0.0), 1e-11));
   EXPECT_EQ(K.distortionModel(), tk2XformCalib2Defs::eTelecentric);
   EXPECT_TRUE(K.distortionParams().empty());
   EXPECT_TRUE(MatricesNear(E.matrix(), set_.truth.cameraFromHome.matrix(), 1e-14));
@@ -148,25 +114,6 @@ TEST_F(TelecentricNumerics, FactorisationSplitsTheMapIntoTheTrueCamera) {
     EXPECT_TRUE(VectorsNear(K.mapPoint(tkVector<2>(Q.x(), Q.y())),
                             tkVector<2>(expected.x(), expected.y()), 1e-10));
   }
-}
-
-TEST_F(TelecentricNumerics, InitialPoseIsThePoseWhenTheIntrinsicPartHasNoSkew) {
-  // Without skew the columns stay orthogonal and the start is the pose itself.
-  const tkXform<3>& E = set_.truth.cameraFromHome;
-  const tkCalib2ParamsIntrinsic square(tkVector<2>(20.0, 25.0), 0.0, tkVector<2>(3.0, -4.0),
-                                       tk2XformCalib2Defs::eTelecentric, {});
-  tkMatrix<3> map = E.matrix();
-  for (int c = 0; c < 3; ++c) {
-    map.element(0, c, 20.0 * E.matrix().element(0, c));
-    map.element(1, c, 25.0 * E.matrix().element(1, c));
-  }
-  const tkXform<3> squareMap(
-      map, tkVector<3>(20.0 * E.trans().x() + 3.0, 25.0 * E.trans().y() - 4.0, 0.0));
-  tkXform<3> squareOrthonormalized = squareMap;
-  squareOrthonormalized.matrix(orthonormalizeTelecentricRotation(map));
-  const tk3QuaternionXform exact = initialTelecentricPose(squareOrthonormalized, square);
-  EXPECT_TRUE(MatricesNear(exact.xform().matrix(), E.matrix(), 1e-14));
-  EXPECT_TRUE(VectorsNear(exact.trans(), tkVector<3>(E.trans().x(), E.trans().y(), 0.0), 1e-12));
 }
 
 // ---- extrinsics solver -----------------------------------------------------------------------
@@ -198,7 +145,6 @@ TEST_F(TelecentricNumerics, SolverFunctionStopsOnAbort) {
   tkAbortToken token;
   token.requestAbort();
   tkAttentionScope scope(token);
-  tkNMMatrix f(5, 1);
-  tkNMMatrix x(5, 1);
+  tkNMMatrix f(5, 1), x(5, 1);
   EXPECT_THROW(solver.Func(x, f), tkAttention::Aborted);
 }

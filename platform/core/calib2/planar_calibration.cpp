@@ -7,6 +7,7 @@
 #include "platform/core/calib2/intrinsics_closed_form.h"
 #include "platform/core/calib2/planar_calibration_solver.h"
 #include "platform/core/calib2/planar_pose.h"
+#include "platform/core/finite_values.h"
 #include "platform/core/invalid_argument.h"
 #include "platform/core/pose3d/pose_refinement.h"
 
@@ -26,10 +27,6 @@ constexpr double kNominalFocal = 2.0;
 // of 1e-7 px on exact data); a lens whose p3 matters converges within a few iterations.
 constexpr long kReleasedP3Iterations = 10;
 
-bool isFinite(const tkVector<2>& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y());
-}
-
 void checkViews(const std::vector<std::vector<tkPair<tkVector<2>>>>& views, int32_t model) {
   if (views.empty())
     tk_throwInvalidArgument("planar calibration: views.size() == 0");
@@ -40,20 +37,9 @@ void checkViews(const std::vector<std::vector<tkPair<tkVector<2>>>>& views, int3
     if (view.size() < 4)
       tk_throwInvalidArgument("planar calibration: a view has fewer than 4 point pairs");
     for (const tkPair<tkVector<2>>& pair : view)
-      if (!isFinite(pair.first) || !isFinite(pair.second))
+      if (!tk_isFinite(pair.first) || !tk_isFinite(pair.second))
         tk_throwInvalidArgument("planar calibration: a point coordinate is not finite");
   }
-}
-
-bool isFinite(const tkXform<3>& xform) {
-  for (int r = 0; r < 3; ++r) {
-    if (!std::isfinite(xform.trans()[r]))
-      return false;
-    for (int c = 0; c < 3; ++c)
-      if (!std::isfinite(xform.matrix().element(r, c)))
-        return false;
-  }
-  return true;
 }
 
 // Minimises and turns an abort or a failed start into the exceptions of the contract.
@@ -181,7 +167,7 @@ tk_PlanarCalibration tk_calibratePlanar(const std::vector<std::vector<tkPair<tkV
     const tkVector<3> centroid(plateCentroids[v].x(), plateCentroids[v].y(), 0.0);
     const tkXform<3> pose(scaled.matrix(),
                           scaled.trans() * plateSpread - scaled.matrix() * centroid);
-    if (!isFinite(pose))
+    if (!tk_isFinite(pose))
       throw tkMathError::Singular();
     result.cameraFromPlate[v] = pose;
     std::vector<tkVector<2>> image(views[v].size());

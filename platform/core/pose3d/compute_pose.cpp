@@ -3,6 +3,7 @@
 #include <tk/pose3d.h>
 
 #include "platform/core/calib2/camera_intrinsics.h"
+#include "platform/core/finite_values.h"
 #include "platform/core/invalid_argument.h"
 #include "platform/core/pose3d/pose_closed_form.h"
 #include "platform/core/pose3d/pose_refinement.h"
@@ -15,13 +16,6 @@ namespace {
 // (the linear transform is not tried).
 constexpr double kCollinearRatio = 1e-8;
 constexpr double kCoplanarRatio = 1e-6;
-
-bool isFinite(const tkVector<2>& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y());
-}
-bool isFinite(const tkVector<3>& p) {
-  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
-}
 
 }  // namespace
 
@@ -43,7 +37,7 @@ void tf3DComputePose(const std::vector<std::pair<tkVector<2>, tkVector<3>>>& pai
   std::vector<tkVector<2>> imagePoints(pairs.size()), positionsAtZ1(pairs.size());
   std::vector<tkVector<3>> physicalPoints(pairs.size());
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (!isFinite(pairs[i].first) || !isFinite(pairs[i].second))
+    if (!tk_isFinite(pairs[i].first) || !tk_isFinite(pairs[i].second))
       tk_throwInvalidArgument("tf3DComputePose: a coordinate is not finite");
     imagePoints[i] = pairs[i].first;
     physicalPoints[i] = pairs[i].second;

@@ -5,6 +5,7 @@
 #include <tk/exception.h>
 #include <tk/levmar_solve.h>
 
+#include "platform/core/finite_values.h"
 #include "platform/core/pose3d/pose_parameters.h"
 
 #include <algorithm>
@@ -98,17 +99,6 @@ class PoseSolver : public tkLevMarSolve {
   tk_PoseParameters parameters_;
 };
 
-bool isFinite(const tkXform<3>& xform) {
-  for (int r = 0; r < 3; ++r) {
-    if (!std::isfinite(xform.trans()[r]))
-      return false;
-    for (int c = 0; c < 3; ++c)
-      if (!std::isfinite(xform.matrix().element(r, c)))
-        return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void tk_poseResiduals(const tk_CameraIntrinsics& camera,
@@ -168,7 +158,7 @@ tkXform<3> tk_refinePose(const tk_CameraIntrinsics& camera,
 
   const tkXform<3> scaled = parameters.unpack(solver.getX().data());
   const tkXform<3> pose(scaled.matrix(), scaled.trans() * spread - scaled.matrix() * centroid);
-  if (!isFinite(pose))
+  if (!tk_isFinite(pose))
     throw tkMathError::Singular();
   double rmsValue = 0.0, largestValue = 0.0;
   tk_poseResiduals(camera, imagePoints, physicalPoints, pose, rmsValue, largestValue);
