@@ -1,6 +1,7 @@
 #include <tk/damped_newton_solve.h>
 
 #include "platform/core/block_newton_system.h"
+#include "platform/core/damped_iteration.h"
 #include "platform/core/dense_lu.h"
 #include "platform/core/invalid_argument.h"
 
@@ -13,7 +14,6 @@
 
 namespace {
 constexpr double kRelativeDampingFloor = 1e-15;
-constexpr double kLambdaFactor = 10.0;
 }  // namespace
 
 tkDampedNewtonSolve::tkDampedNewtonSolve(long n, long m, double xTol, double fTol,
@@ -163,7 +163,7 @@ double tkDampedNewtonSolve::minimize() {
           const bool flat = current - trialMerit <= meritTolerance_ * current;
           current = trialMerit;
           squaredF = trialSquaredF;
-          lambda = std::max(lambda / kLambdaFactor, kRelativeDampingFloor);
+          lambda = std::max(lambda / tk_kDampingFactor, kRelativeDampingFloor);
           accepted = true;
           stepSmall = small || flat;
           break;
@@ -173,23 +173,11 @@ double tkDampedNewtonSolve::minimize() {
           break;
         }
       }
-      if (raised >= maxLambdaSteps() || lambda * kLambdaFactor > lambdaMax())
+      if (!tk_raiseDamping(lambda, raised, maxLambdaSteps(), lambdaMax()))
         break;
-      lambda *= kLambdaFactor;
-      ++raised;
     }
-    if (stopped) {
-      why = eFunctionStopped;
+    if (tk_iterationEnds(stopped, stepSmall, accepted, why))
       break;
-    }
-    if (stepSmall) {
-      why = eSmallStep;
-      break;
-    }
-    if (!accepted) {
-      why = eNoDecrease;
-      break;
-    }
   }
   setOutcome(why, iterations, status < 0 ? status : 0);
   return 0.5 * squaredF;

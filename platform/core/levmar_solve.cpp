@@ -1,4 +1,5 @@
 #include <tk/levmar_solve.h>
+#include "platform/core/damped_iteration.h"
 #include "platform/core/invalid_argument.h"
 
 #include "platform/core/nm_matrix_eigen.h"
@@ -13,7 +14,6 @@ namespace {
 // Smallest relative damping worth keeping: below it λD no longer changes the step, and a
 // rejection would need many λ increases to make damping effective again.
 constexpr double kRelativeDampingFloor = 1e-15;
-constexpr double kLambdaFactor = 10.0;
 }  // namespace
 
 tkLevMarSolve::tkLevMarSolve(long n, long m, double xTol, double fTol, long maxIterations,
@@ -113,7 +113,7 @@ double tkLevMarSolve::minimize() {
           x = xTrialView;
           fView = fTrialView;
           cost = trialCost;
-          lambda_ = std::max(lambda_ / kLambdaFactor, std::min(lambda_, lambdaFloor));
+          lambda_ = std::max(lambda_ / tk_kDampingFactor, std::min(lambda_, lambdaFloor));
           accepted = true;
           stepSmall = small;
           break;
@@ -124,23 +124,11 @@ double tkLevMarSolve::minimize() {
           break;
         }
       }
-      if (raised >= maxLambdaSteps_ || lambda_ * kLambdaFactor > lambdaMax_)
+      if (!tk_raiseDamping(lambda_, raised, maxLambdaSteps_, lambdaMax_))
         break;
-      lambda_ *= kLambdaFactor;
-      ++raised;
     }
-    if (stopped) {
-      why = eFunctionStopped;
+    if (tk_iterationEnds(stopped, stepSmall, accepted, why))
       break;
-    }
-    if (stepSmall) {
-      why = eSmallStep;
-      break;
-    }
-    if (!accepted) {
-      why = eNoDecrease;
-      break;
-    }
   }
   setOutcome(why, iterations, status < 0 ? status : 0);
   return 0.5 * cost;
