@@ -137,7 +137,7 @@ class UModel {
 
   // Levenberg-Marquardt on Σ r_i² from theta (a valid start); theta ends at the last accepted
   // values. Returns the negative status of csys_attention_check when the caller asks for an
-  // abort (checked once per iteration), else CSTD_STATUS_OK.
+  // abort (checked before every trial step), else CSTD_STATUS_OK.
   cstd_status refine(VectorXd& theta) const {
     const Index n = plate_.rows(), k = unknowns();
     VectorXd residuals(n), trial(n);
@@ -146,15 +146,15 @@ class UModel {
     double cost = residuals.squaredNorm();
     double lambda = 1e-3;
     for (int iteration = 0; iteration < kMaxIterations && cost > 0.0; ++iteration) {
-      const cstd_status attention = csys_attention_check();
-      if (attention < 0)
-        return attention;
       const MatrixXd normal = jacobian.transpose() * jacobian;
       const VectorXd gradient = jacobian.transpose() * residuals;
       bool accepted = false;
       double newCost = cost;
       VectorXd step;
       while (!accepted) {
+        const cstd_status attention = csys_attention_check();
+        if (attention < 0)
+          return attention;
         MatrixXd damped = normal;
         damped.diagonal() += lambda * normal.diagonal();
         step = damped.ldlt().solve(gradient);
@@ -240,6 +240,10 @@ cstd_status clnsc_fitImageModel(const cmath_vect* image, const cmath_vect* plate
   for (const Candidate& candidate : candidates) {
     if (n < candidate.minPoints || !linearStartRegular)
       continue;
+    // Each candidate's test costs a few passes over the data: check between them.
+    const cstd_status attention = csys_attention_check();
+    if (attention < 0)
+      return attention;
     const UModel uModel(data.plate, data.u, candidate.lensTerms);
     VectorXd start = VectorXd::Zero(uModel.unknowns());
     start.head<5>() = linearStart;
