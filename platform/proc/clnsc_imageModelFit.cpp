@@ -201,6 +201,11 @@ cstd_status clnsc_fitImageModel(const cmath_vect* image, const cmath_vect* plate
   if (n < 4 || !normalise(image, plate, n, data))
     return CLNSC_STATUS_SINGULAR;
   const Index count = static_cast<Index>(n);
+  // Each closed-form stage below is a few passes over the data (tens of milliseconds for tens
+  // of thousands of points): an abort request is checked between them.
+  cstd_status attention = csys_attention_check();
+  if (attention < 0)
+    return attention;
 
   // The v row: v is affine in the plate point. Collinear plate points leave it undetermined.
   if (rcond(data.plate) < kRcondLimit)
@@ -220,6 +225,8 @@ cstd_status clnsc_fitImageModel(const cmath_vect* image, const cmath_vect* plate
   int lensTerms = -1;
   VectorXd linearStart;
   bool linearStartRegular = false;
+  if ((attention = csys_attention_check()) < 0)
+    return attention;
   if (n >= 6) {
     // a·p~ − t·(b1·p.x + b2·p.y) = t, linear in (a1, a2, a0, b1, b2).
     MatrixXd system(count, 5);
@@ -240,9 +247,7 @@ cstd_status clnsc_fitImageModel(const cmath_vect* image, const cmath_vect* plate
   for (const Candidate& candidate : candidates) {
     if (n < candidate.minPoints || !linearStartRegular)
       continue;
-    // Each candidate's test costs a few passes over the data: check between them.
-    const cstd_status attention = csys_attention_check();
-    if (attention < 0)
+    if ((attention = csys_attention_check()) < 0)
       return attention;
     const UModel uModel(data.plate, data.u, candidate.lensTerms);
     VectorXd start = VectorXd::Zero(uModel.unknowns());
