@@ -20,11 +20,16 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-void scale(Scene& scene, double s) {
+template <class F>
+void forEach(Scene& scene, F f) {
   for (auto& placement : scene.lists)
     for (List& list : placement)
       for (Obs& o : list)
-        o.physical = o.physical * s;
+        f(o);
+}
+
+void scale(Scene& scene, double s) {
+  forEach(scene, [s](Obs& o) { o.physical = o.physical * s; });
   for (tkXform<3>& pose : scene.poses)
     pose = tkXform<3>(pose.matrix(), pose.trans() * s);
   for (tkCameraCalibrationParams& camera : scene.cameras) {
@@ -57,102 +62,12 @@ void Scene::reimage() {
         o.image = cameras[c].invWarpPoint(poses[p].mapPoint(o.physical));
 }
 
-const std::vector<std::pair<Bad, std::string>>& badNames() {
-  static const std::vector<std::pair<Bad, std::string>> names = {
-      {Bad::kValid, "valid"},
-      {Bad::kEmpty, "empty"},
-      {Bad::kMismatch, "mismatch"},
-      {Bad::kNaNImage, "NaN image"},
-      {Bad::kInfPhysical, "+inf physical"},
-      {Bad::kMinusInfImage, "-inf image"},
-      {Bad::kNaNWeight, "NaN weight"},
-      {Bad::kNegativeWeight, "weight < 0"},
-      {Bad::kZeroWeights, "weights 0"},
-      {Bad::kIdentical, "identical"},
-      {Bad::kCollinear, "collinear"},
-      {Bad::kCoplanar, "coplanar"},
-      {Bad::kSingleView, "single view"},
-      {Bad::kHuge, "1e12"},
-      {Bad::kTiny, "1e-12"},
-      {Bad::kHugePixels, "pixels 1e12"},
-      {Bad::kTinyPixels, "pixels 1e-12"},
-      {Bad::kBadModel, "model 2"},
-  };
-  return names;
-}
-
-Scene spoil(Scene scene, Bad bad) {
-  switch (bad) {
-    case Bad::kValid:
-      break;
-    case Bad::kEmpty:
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          list.clear();
-      break;
-    case Bad::kMismatch:
-      scene.mismatch = true;
-      break;
-    case Bad::kNaNImage:
-      some(scene, 0, 5).image = tkVector<2>(kNaN, some(scene, 0, 5).image.y());
-      break;
-    case Bad::kInfPhysical:
-      some(scene, 0, 6).physical = tkVector<3>(1.0, kInf, 0.0);
-      break;
-    case Bad::kMinusInfImage:
-      some(scene, 0, 2).image = tkVector<2>(3.0, -kInf);
-      break;
-    case Bad::kNaNWeight:
-      some(scene, 0, 3).weight = kNaN;
-      break;
-    case Bad::kNegativeWeight:
-      some(scene, 0, 3).weight = -1.0;
-      break;
-    case Bad::kZeroWeights:
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          for (Obs& o : list)
-            o.weight = 0.0;
-      break;
-    case Bad::kIdentical: {
-      const Obs first = some(scene, 0, 0);
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          for (Obs& o : list)
-            o = first;
-      break;
-    }
-    case Bad::kCollinear:
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          for (Obs& o : list)
-            o.physical = tkVector<3>(o.physical.x(), 0.0, o.physical.z());
-      scene.reimage();
-      break;
-    case Bad::kCoplanar:
-      for (tkXform<3>& pose : scene.poses)
-        pose = scene.poses.front();
-      scene.reimage();
-      break;
-    case Bad::kSingleView:
-      scene.lists.resize(1);
-      scene.poses.resize(1);
-      scene.zRotationPlacements = 1;
-      break;
-    case Bad::kHuge:
-      scale(scene, 1e12);
-      break;
-    case Bad::kTiny:
-      scale(scene, 1e-12);
-      break;
-    case Bad::kHugePixels:
-    case Bad::kTinyPixels: {
-      // The same scene seen by cameras with s times the focal length and principal point.
-      const double s = bad == Bad::kHugePixels ? 1e12 : 1e-12;
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          for (Obs& o : list)
-            o.image = o.image * s;
+const std::vector<Spoiler>& spoilers() {
+  // Pixels s times larger: the same scene seen by cameras with s times the focal length and
+  // principal point.
+  const auto pixels = [](double s) {
+    return [s](Scene& scene) {
+      forEach(scene, [s](Obs& o) { o.image = o.image * s; });
       for (tkCameraCalibrationParams& camera : scene.cameras) {
         tkPhysicalAtZEquals1FromImageParams intrinsic = camera.physicalAtZEquals1FromImageParams();
         intrinsic.cameraScale(
@@ -160,13 +75,57 @@ Scene spoil(Scene scene, Bad bad) {
         intrinsic.cameraSkew(intrinsic.cameraSkew() / s);
         camera.physicalAtZEquals1FromImageParams(intrinsic);
       }
-      break;
-    }
-    case Bad::kBadModel:
-      scene.model = static_cast<Model>(2);
-      break;
-  }
-  return scene;
+    };
+  };
+  static const std::vector<Spoiler> list = {
+      {"valid", [](Scene&) {}},
+      {"empty",
+       [](Scene& scene) {
+         for (auto& placement : scene.lists)
+           for (List& l : placement)
+             l.clear();
+       }},
+      {"mismatch", [](Scene& scene) { scene.mismatch = true; }},
+      {"NaN image",
+       [](Scene& scene) {
+         some(scene, 0, 5).image = tkVector<2>(kNaN, some(scene, 0, 5).image.y());
+       }},
+      {"+inf physical",
+       [](Scene& scene) { some(scene, 0, 6).physical = tkVector<3>(1.0, kInf, 0.0); }},
+      {"-inf image", [](Scene& scene) { some(scene, 0, 2).image = tkVector<2>(3.0, -kInf); }},
+      {"NaN weight", [](Scene& scene) { some(scene, 0, 3).weight = kNaN; }},
+      {"weight < 0", [](Scene& scene) { some(scene, 0, 3).weight = -1.0; }},
+      {"weights 0", [](Scene& scene) { forEach(scene, [](Obs& o) { o.weight = 0.0; }); }},
+      {"identical",
+       [](Scene& scene) {
+         const Obs first = some(scene, 0, 0);
+         forEach(scene, [&first](Obs& o) { o = first; });
+       }},
+      {"collinear",
+       [](Scene& scene) {
+         forEach(scene,
+                 [](Obs& o) { o.physical = tkVector<3>(o.physical.x(), 0.0, o.physical.z()); });
+         scene.reimage();
+       }},
+      {"coplanar",
+       [](Scene& scene) {
+         for (tkXform<3>& pose : scene.poses)
+           pose = scene.poses.front();
+         scene.reimage();
+       }},
+      {"single view",
+       [](Scene& scene) {
+         scene.lists.resize(1);
+         scene.poses.resize(1);
+         scene.zRotationPlacements = 1;
+       }},
+      {"1e12", [](Scene& scene) { scale(scene, 1e12); }},
+      {"1e-12", [](Scene& scene) { scale(scene, 1e-12); }},
+      {"pixels 1e12", pixels(1e12)},
+      {"pixels 1e-12", pixels(1e-12)},
+      {"model 2", [](Scene& scene) { scene.model = static_cast<Model>(2); }},
+  };
+  return list;
 }
 
 Scene perspectiveScene(Model model, int cameras) {
