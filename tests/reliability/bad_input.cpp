@@ -62,6 +62,15 @@ void Scene::reimage() {
         o.image = cameras[c].invWarpPoint(poses[p].mapPoint(o.physical));
 }
 
+// Weight index of camera 0's first list set to w (every weight for index -1).
+void spoilWeights(Scene& scene, int index, double w) {
+  if (index < 0)
+    forEach(scene, [w](Obs& o) { o.weight = w; });
+  else
+    some(scene, 0, static_cast<std::size_t>(index)).weight = w;
+  scene.weightsSpoilt = true;
+}
+
 const std::vector<Spoiler>& spoilers() {
   // Pixels s times larger: the same scene seen by cameras with s times the focal length and
   // principal point.
@@ -93,9 +102,9 @@ const std::vector<Spoiler>& spoilers() {
       {"+inf physical",
        [](Scene& scene) { some(scene, 0, 6).physical = tkVector<3>(1.0, kInf, 0.0); }},
       {"-inf image", [](Scene& scene) { some(scene, 0, 2).image = tkVector<2>(3.0, -kInf); }},
-      {"NaN weight", [](Scene& scene) { some(scene, 0, 3).weight = kNaN; }},
-      {"weight < 0", [](Scene& scene) { some(scene, 0, 3).weight = -1.0; }},
-      {"weights 0", [](Scene& scene) { forEach(scene, [](Obs& o) { o.weight = 0.0; }); }},
+      {"NaN weight", [](Scene& scene) { spoilWeights(scene, 3, kNaN); }},
+      {"weight < 0", [](Scene& scene) { spoilWeights(scene, 3, -1.0); }},
+      {"weights 0", [](Scene& scene) { spoilWeights(scene, -1, 0.0); }},
       {"identical",
        [](Scene& scene) {
          const Obs first = some(scene, 0, 0);

@@ -39,7 +39,8 @@ struct Scene {
   std::vector<tkXform<3>> poses;         // plate -> world, per placement
   int zRotationPlacements = 0;           // the first ones are rotations about Z (rig calibration)
   std::vector<tkCameraCalibrationParams> cameras;  // empty: images cannot be recomputed
-  bool mismatch = false;  // adapters make lists that must agree in length disagree
+  bool mismatch = false;       // adapters make lists that must agree in length disagree
+  bool weightsSpoilt = false;  // a weight was spoilt (overloads without weights do not see it)
 
   // Every observation in world coordinates of camera c: (image, world point, weight).
   List world(int camera = 0) const;

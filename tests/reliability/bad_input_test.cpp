@@ -130,21 +130,40 @@ tk2XformCalib2 calibrated(const tkCameraCalibrationParams& camera) {
   return xform;
 }
 
-// The outcome of two overloads that share a row: a difference shows in the cell.
-Outcome alike(Outcome a, const Outcome& b) {
-  if (a.thrown != b.thrown)
-    a.thrown += " / " + b.thrown;
-  a.untouched = a.untouched && b.untouched;
-  a.finite = a.finite && b.finite;
-  return a;
-}
-
 // ---- entry points ------------------------------------------------------------------------
 
+// One overload of an entry point and the inputs it takes: weights (else it does not see the
+// weight spoils) and lists that can disagree in length (else it does not see the mismatch).
+struct Overload {
+  std::function<Outcome(const Scene&)> run;
+  bool weights = true;
+  bool lists = true;
+};
+
+// The overloads of one row: each that takes the spoilt input runs, and a difference between
+// their outcomes shows in the cell.
 struct Entry {
   std::string name;
   std::function<Scene()> scene;
-  std::function<Outcome(const Scene&)> run;
+  std::vector<Overload> overloads;
+
+  Outcome run(const Scene& s) const {
+    Outcome merged;
+    bool first = true;
+    for (const Overload& o : overloads) {
+      if ((s.weightsSpoilt && !o.weights) || (s.mismatch && !o.lists))
+        continue;
+      const Outcome outcome = o.run(s);
+      if (first)
+        merged = outcome;
+      else if (merged.thrown != outcome.thrown)
+        merged.thrown += " / " + outcome.thrown;
+      merged.untouched = merged.untouched && outcome.untouched;
+      merged.finite = merged.finite && outcome.finite;
+      first = false;
+    }
+    return merged;
+  }
 };
 
 void PrintTo(const Entry& entry, std::ostream* os) {
@@ -168,6 +187,20 @@ Scene undistorted() {
 }
 Scene radialRig() {
   return bad::perspectiveScene(tk2XformCalib2Defs::eRadial, 2);
+}
+
+Outcome refine(const Scene& s, bool lists) {
+  tkCameraCalibrationParams result = s.cameras.at(0);
+  return bad::observeOutputs(
+      [&] {
+        if (!lists)
+          return tfRefineCameraCalibrationParams(weighted(s.world()), initialCamera(s), result);
+        std::vector<tkVector<2>> image;
+        std::vector<tkVector<3>> physical;
+        split(s, image, physical);
+        tfRefineCameraCalibrationParams(image, physical, initialCamera(s), result);
+      },
+      result);
 }
 
 using Rig = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
@@ -198,19 +231,17 @@ Outcome rigCalibration(const Scene& s, int overload) {
       result.calibrationPlatePoses(), result.arbitraryCalibrationPlatePoses(), rz, mz, ra, ma);
 }
 
+// A mismatch here: one intrinsic model fewer than cameras.
 Outcome rigPose(const Scene& s, bool weightedOverload) {
   Rig result;
   result.cameraPoseInverses({tk3QuaternionXform()});
   return bad::observeOutputs(
       [&] {
         std::vector<tkPhysicalAtZEquals1FromImageParams> intrinsics;
-        for (std::size_t c = 0; c < s.cameras.size(); ++c)
+        for (std::size_t c = 0; c < s.cameras.size() - (s.mismatch ? 1 : 0); ++c)
           intrinsics.push_back(initialCamera(s, c).physicalAtZEquals1FromImageParams());
-        Scene same = s;  // a mismatch: one intrinsic model fewer than cameras
-        if (s.mismatch) {
-          intrinsics.pop_back();
-          same.mismatch = false;
-        }
+        Scene same = s;
+        same.mismatch = false;
         if (weightedOverload) {
           tkMulticameraZRotationPlacementsWeighted z;
           tkMulticameraArbitraryPlacementsWeighted a;
@@ -248,82 +279,56 @@ Outcome telecentric(const Scene& s, int overload) {
       result, rms, largest);
 }
 
-// The list overload and, where lists cannot disagree in length, the pairs overload.
-Outcome lineScanCalibration(const Scene& s) {
+Outcome lineScanCalibration(const Scene& s, bool pairsOverload) {
   tk2XformCalib2 result;
   double first = 7, second = 7;
-  const auto run = [&](bool pairsOverload) {
-    return bad::observeOutputs(
-        [&] {
-          if (pairsOverload)
-            return tfCalibrateLineScanCamera(planar(s.lists[0][0]), {}, first, second, result);
-          std::vector<tkVector<2>> image, physical;
-          split(s, image, physical);
-          tfCalibrateLineScanCamera(image, physical, {}, first, second, result);
-        },
-        first, second, result);
-  };
-  return s.mismatch ? run(false) : alike(run(false), run(true));
+  return bad::observeOutputs(
+      [&] {
+        if (pairsOverload)
+          return tfCalibrateLineScanCamera(planar(s.lists[0][0]), {}, first, second, result);
+        std::vector<tkVector<2>> image, physical;
+        split(s, image, physical);
+        tfCalibrateLineScanCamera(image, physical, {}, first, second, result);
+      },
+      first, second, result);
 }
 
-Outcome lineScanInit(const Scene& s) {
+Outcome lineScanInit(const Scene& s, bool pairsOverload) {
   tk2XformLineScan xform;
   double rms = 7, largest = 7;
-  const auto mapped = [&] {
-    std::vector<double> v{rms, largest};
-    for (const tkVector<2>& p : {tkVector<2>(10, 20), tkVector<2>(500, -40)})
-      v.insert(v.end(), {xform.mapPoint(p).x(), xform.mapPoint(p).y()});
-    return v;
-  };
-  const auto run = [&](bool pairsOverload) {
-    return bad::observe(
-        [&] {
-          if (pairsOverload)
-            return xform.init(planar(s.lists[0][0]), 300.0, rms, largest);
-          std::vector<tkVector<2>> image, physical;
-          split(s, image, physical);
-          xform.init(image, physical, rms, largest);
-        },
-        mapped);
-  };
-  return s.mismatch ? run(false) : alike(run(false), run(true));
+  return bad::observe(
+      [&] {
+        if (pairsOverload)
+          return xform.init(planar(s.lists[0][0]), 300.0, rms, largest);
+        std::vector<tkVector<2>> image, physical;
+        split(s, image, physical);
+        xform.init(image, physical, rms, largest);
+      },
+      [&] {
+        std::vector<double> v{rms, largest};
+        for (const tkVector<2>& p : {tkVector<2>(10, 20), tkVector<2>(500, -40)})
+          v.insert(v.end(), {xform.mapPoint(p).x(), xform.mapPoint(p).y()});
+        return v;
+      });
 }
 
 std::vector<Entry> entries() {
+  using S = const Scene&;
   const auto perspective = cached<radial>;
   const auto pair = cached<radialRig>;
   const auto telecentricScene = cached<bad::telecentricScene>;
   const auto lineScan = cached<bad::lineScanScene>;
   return {
-      {"tfCameraCalibrationParamsCoarse", perspective,
-       [](const Scene& s) {
+      {"tfCameraCalibrationParamsCoarse", perspective, {{[](S s) {
          tkCameraCalibrationParams result = s.cameras.at(0);
          return bad::observeOutputs(
              [&] { tfCameraCalibrationParamsCoarse(s.model, pairs(s.world()), result); }, result);
-       }},
-      {"tfRefineCameraCalibrationParams (weighted)", perspective,
-       [](const Scene& s) {
-         tkCameraCalibrationParams result = s.cameras.at(0);
-         return bad::observeOutputs(
-             [&] {
-               tfRefineCameraCalibrationParams(weighted(s.world()), initialCamera(s), result);
-             },
-             result);
-       }},
-      {"tfRefineCameraCalibrationParams (lists)", perspective,
-       [](const Scene& s) {
-         tkCameraCalibrationParams result = s.cameras.at(0);
-         return bad::observeOutputs(
-             [&] {
-               std::vector<tkVector<2>> image;
-               std::vector<tkVector<3>> physical;
-               split(s, image, physical);
-               tfRefineCameraCalibrationParams(image, physical, initialCamera(s), result);
-             },
-             result);
-       }},
-      {"tfComputeCalibrationSingleCamera_internal", cached<undistorted>,
-       [](const Scene& s) {
+       }}}},
+      {"tfRefineCameraCalibrationParams (weighted; lists)",
+       perspective,
+       {{[](S s) { return refine(s, false); }, true, false},
+        {[](S s) { return refine(s, true); }, false, true}}},
+      {"tfComputeCalibrationSingleCamera_internal", cached<undistorted>, {{[](S s) {
          tkCameraCalibrationParams result = s.cameras.at(0);
          return bad::observeOutputs(
              [&] {
@@ -331,23 +336,30 @@ std::vector<Entry> entries() {
                                                          perPlacement(s, crsp), poses(s), result);
              },
              result);
-       }},
-      {"tfCalibrateMultiplateMulticameraZRotationAndArbitrary (pairs)", pair,
-       [](const Scene& s) { return rigCalibration(s, 0); }},
-      {"tfCalibrateMultiplateMulticameraZRotationAndArbitrary (weighted; with residuals)", pair,
-       [](const Scene& s) { return alike(rigCalibration(s, 2), rigCalibration(s, 1)); }},
-      {"tfCameraPoseMultiplateMulticameraZRotationAndArbitrary (pairs)", pair,
-       [](const Scene& s) { return rigPose(s, false); }},
-      {"tfCameraPoseMultiplateMulticameraZRotationAndArbitrary (weighted)", pair,
-       [](const Scene& s) { return rigPose(s, true); }},
-      {"tfCalibrateTelecentricCamera (pairs)", telecentricScene,
-       [](const Scene& s) { return telecentric(s, 0); }},
-      {"tfCalibrateTelecentricCamera (weighted; with intrinsic part)", telecentricScene,
-       [](const Scene& s) { return alike(telecentric(s, 1), telecentric(s, 2)); }},
-      {"tfCalibrateLineScanCamera (lists; pairs)", lineScan, lineScanCalibration},
-      {"tk2XformLineScan::init (lists; pairs, distance)", lineScan, lineScanInit},
-      {"tf3DComputePose", perspective,
-       [](const Scene& s) {
+       }}}},
+      {"tfCalibrateMultiplateMulticameraZRotationAndArbitrary (pairs; weighted; with residuals)",
+       pair,
+       {{[](S s) { return rigCalibration(s, 0); }, false},
+        {[](S s) { return rigCalibration(s, 2); }},
+        {[](S s) { return rigCalibration(s, 1); }}}},
+      {"tfCameraPoseMultiplateMulticameraZRotationAndArbitrary (pairs; weighted)",
+       pair,
+       {{[](S s) { return rigPose(s, false); }, false}, {[](S s) { return rigPose(s, true); }}}},
+      {"tfCalibrateTelecentricCamera (pairs)", telecentricScene, {{[](S s) {
+         return telecentric(s, 0);
+       }}}},
+      {"tfCalibrateTelecentricCamera (weighted; with intrinsic part)",
+       telecentricScene,
+       {{[](S s) { return telecentric(s, 1); }}, {[](S s) { return telecentric(s, 2); }}}},
+      {"tfCalibrateLineScanCamera (lists; pairs)",
+       lineScan,
+       {{[](S s) { return lineScanCalibration(s, false); }},
+        {[](S s) { return lineScanCalibration(s, true); }, true, false}}},
+      {"tk2XformLineScan::init (lists; pairs, distance)",
+       lineScan,
+       {{[](S s) { return lineScanInit(s, false); }},
+        {[](S s) { return lineScanInit(s, true); }, true, false}}},
+      {"tf3DComputePose", perspective, {{[](S s) {
          tk3DComputePoseResult r;
          return bad::observe(
              [&] { tf3DComputePose(pairs(s.world()), calibrated(initialCamera(s)), {}, r); },
@@ -356,22 +368,20 @@ std::vector<Entry> entries() {
                bad::append(v, r.pose().xform());
                return v;
              });
-       }},
-      {"tk2XformCalib2::init (views)", perspective,
-       [](const Scene& s) {
+       }}}},
+      {"tk2XformCalib2::init (views)", perspective, {{[](S s) {
          tk2XformCalib2 result;
          std::vector<double> rms{7}, largest{7};
          return bad::observeOutputs(
              [&] { result.init(perPlacement(s, planar), rms, largest, s.model); }, result, rms,
              largest);
-       }},
-      {"tk2XformCalib2::extrinsicXform (pairs)", perspective,
-       [](const Scene& s) {
+       }}}},
+      {"tk2XformCalib2::extrinsicXform (pairs)", perspective, {{[](S s) {
          tkXform<3> pose;
          return bad::observeOutputs(
              [&] { pose = calibrated(initialCamera(s)).extrinsicXform(planar(s.lists[0][0])); },
              pose);
-       }},
+       }}}},
   };
 }
 
