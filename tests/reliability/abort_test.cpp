@@ -94,23 +94,9 @@ std::vector<LongCall> longCalls() {
   static tk2XformLineScan scanXform;
   static std::vector<double> rms{7}, largest{7};
   static tk3DComputePoseResult pose;
-  const auto params = [] {
-    Values v;
-    bad::append(v, result);
-    return v;
-  };
-  const auto rigPoses = [] {
-    Values v;
-    for (const auto& p : rigResult.cameraPoseInverses())
-      bad::append(v, p.xform());
-    return v;
-  };
-  const auto calibrated = [] {
-    Values v = rms;
-    v.insert(v.end(), largest.begin(), largest.end());
-    bad::append(v, xform);
-    return v;
-  };
+  const auto params = bad::valuesOf(result);
+  const auto rigPoses = bad::valuesOf(rigResult.cameraPoseInverses());
+  const auto calibrated = bad::valuesOf(rms, largest, xform);
   std::vector<std::pair<tkVector<2>, tkVector<3>>> worldPairs;
   for (const auto& k : single.correspondences)
     worldPairs.push_back(k.first);

@@ -96,14 +96,20 @@ void append(std::vector<double>& out, const std::vector<T>& values) {
     append(out, value);
 }
 
-// observe() of outputs of any of the types above, read through the references.
+// The numbers of outputs of any of the types above, read through the references.
 template <class... T>
-Outcome observeOutputs(const std::function<void()>& call, const T&... outputs) {
-  return observe(call, [&outputs...] {
+std::function<std::vector<double>()> valuesOf(const T&... outputs) {
+  return [&outputs...] {
     std::vector<double> v;
     (append(v, outputs), ...);
     return v;
-  });
+  };
+}
+
+// observe() of such outputs.
+template <class... T>
+Outcome observeOutputs(const std::function<void()>& call, const T&... outputs) {
+  return observe(call, valuesOf(outputs...));
 }
 
 }  // namespace bad
