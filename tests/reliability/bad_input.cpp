@@ -6,7 +6,9 @@
 #include "support/telecentric_sets.h"
 
 #include <tk/angle_vect.h>
+#include <tk/assertion.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -192,25 +194,31 @@ Scene lineScanScene() {
 
 Outcome observe(const std::function<void()>& call,
                 const std::function<std::vector<double>()>& values) {
+  static std::atomic<int> assertions{0};
   const std::vector<double> before = values();
   Outcome outcome;
+  assertions = 0;
+  const tkAssertionHandler previous = tfSetAssertionHandler([](const char*, int) { ++assertions; });
   try {
     call();
-    for (double v : values())
-      outcome.finite = outcome.finite && std::isfinite(v);
-    return outcome;
   } catch (const tkException& e) {
     std::string name = tk_qualifiedClassName(typeid(e));
     const std::size_t family = name.find("Defs::");
-    if (family != std::string::npos)
-      name = name.substr(family + 6);
-    outcome.thrown = name;
+    outcome.thrown = family != std::string::npos ? name.substr(family + 6) : name;
     outcome.message = e.what();
   } catch (const std::exception& e) {
     outcome.thrown = std::string("foreign ") + typeid(e).name();
     outcome.message = e.what();
   }
+  tfSetAssertionHandler(previous);
   const std::vector<double> after = values();
+  if (outcome.thrown == "ok") {
+    for (double v : after)
+      outcome.finite = outcome.finite && std::isfinite(v);
+    if (assertions > 0)
+      outcome.thrown = "ok, assertion";
+    return outcome;
+  }
   // Bitwise, so that preset NaNs compare equal.
   outcome.untouched = before.size() == after.size();
   for (std::size_t i = 0; outcome.untouched && i < before.size(); ++i)

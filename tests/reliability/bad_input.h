@@ -63,13 +63,16 @@ Scene telecentricScene();
 Scene lineScanScene();
 
 struct Outcome {
-  std::string thrown = "ok";  // short class name: "BadParams", "tkInvariantFailure", ...
+  // Short class name ("BadParams", "tkInvariantFailure", ...), "ok", or "ok, assertion" when the
+  // call returned after reporting an internal assertion.
+  std::string thrown = "ok";
   std::string message;
   bool untouched = true;  // outputs kept their preset values (checked when thrown)
   bool finite = true;     // every returned number is finite (checked when not thrown)
 };
 
-// Runs call, which may throw; values() lists every number of the outputs.
+// Runs call, which may throw, counting internal assertions; values() lists every number of the
+// outputs.
 Outcome observe(const std::function<void()>& call,
                 const std::function<std::vector<double>()>& values);
 
