@@ -1,8 +1,8 @@
 // Bad values in models and options: converters, setters and options read from archives. Each row
 // states what the caller gets (the second table of docs/failure-modes.md); as for the point
 // lists, a failure leaves the outputs as they were. The setters' own checks,
-// tkCalib2ParamsIntrinsic, extrinsicXform and the point-list loader are covered by the tests of
-// their folders.
+// tkCalib2ParamsIntrinsic, extrinsicXform, the conversion of a telecentric camera and the
+// point-list loader are covered by the tests of their folders.
 #include "bad_input.h"
 
 #include <ccal/line_scan_calibration.h>
@@ -98,12 +98,6 @@ std::vector<Row> rows() {
       {"tfConvert(camera) zero scale", [] { return convert(camera(0.0, Model(5))); },
        "tkMathError::Singular"},
       {"tfConvert(camera) model 2", [] { return convert(camera(1e-3, Model(2))); },
-       "tkInvariantFailure"},
-      {"tfConvert(tk2XformCalib2) telecentric",
-       [] {
-         tkPhysicalAtZEquals1FromImageParams out;
-         return bad::observeOutputs([&] { tfConvert(telecentricXform(), out); }, out);
-       },
        "tkInvariantFailure"},
       {"tfConvert(rig) fewer intrinsics than poses",
        [] {
