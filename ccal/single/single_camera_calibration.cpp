@@ -6,6 +6,7 @@
 
 #include <ccal/camera_calibration_coarse.h>
 #include <proc/csys_attention.h>
+#include <tk/attention.h>
 #include <tk/exception.h>
 #include <tk/progress.h>
 #include <tk/quaternion_xform.h>
@@ -55,6 +56,12 @@ void requireVolume(const Correspondences& correspondences) {
     throw tkMathError::Singular();
 }
 
+// True once an abort was requested on the calling thread (the request stays until the caller
+// resets the token, so every later check sees it too).
+bool abortRequested() {
+  return csys_attention_check() < 0;
+}
+
 constexpr std::size_t kSampleSize = 333;
 constexpr long kSearchIterations = 50;
 constexpr long kFinalIterations = 300;
@@ -90,9 +97,11 @@ tkCameraCalibrationParams withIntrinsic(const tkPhysicalAtZEquals1FromImageParam
 tkCameraCalibrationParams searchDistortionStart(Model model, const Correspondences& subset,
                                                 const tkCameraCalibrationParams& coarse,
                                                 double& bestErr) {
+  bestErr = HUGE_VAL;
+  if (abortRequested())
+    return coarse;
   const double err0 = tfWeightedRmsError(coarse, subset);
   tkCameraCalibrationParams best = tfRefineCameraCalibration(subset, coarse, kSearchIterations);
-  bestErr = HUGE_VAL;
 
   const tkPhysicalAtZEquals1FromImageParams& base = coarse.physicalAtZEquals1FromImageParams();
   // 2e-7 times the geometric mean of the focal lengths in pixels: √(area of the unit square
@@ -104,11 +113,11 @@ tkCameraCalibrationParams searchDistortionStart(Model model, const Correspondenc
     maxStep = std::max(maxStep, 1.0);
   double step = step0;
   while (step <= maxStep) {
-    // An abort request ends every later refinement at its start: leave with what there is.
-    if (csys_attention_check() < 0)
-      break;
     bool allBad = true;
     for (const double sign : {-1.0, 1.0}) {
+      // An abort request ends every later refinement at its start: leave with what there is.
+      if (abortRequested())
+        return best;
       tkPhysicalAtZEquals1FromImageParams trial = base;
       if (model == tk2XformCalib2Defs::eRadial)
         trial.k(sign * step);
@@ -138,6 +147,11 @@ tkCameraCalibrationParams searchDistortionStart(Model model, const Correspondenc
 
 // The staged calibration on data in the scaled physical frame. Returns false (result untouched)
 // in estimate-only mode.
+// Abort: the request is checked before every stage (and between the trials of the search). Once
+// it is seen no further stage runs, since each would only stop at its start: the driver leaves
+// with the best model it has - or, with plate views, throws tkAttention::Aborted as the planar
+// calibration would at once. Before the closed-form estimate there is no model yet, and the
+// call throws tkAttention::Aborted.
 bool stagedCalibration(Model model, const Correspondences& correspondences,
                        const PlateViews& plateViews, const std::vector<tkXform<3>>& platePoses,
                        tkCameraCalibrationParams& result) {
@@ -146,13 +160,22 @@ bool stagedCalibration(Model model, const Correspondences& correspondences,
     progress.reportWork(100.0 * std::log(10000.0) / std::log(std::sqrt(1.4)));
     return false;
   }
+  const auto leaveWith = [&](const tkCameraCalibrationParams& reached) {
+    if (!plateViews.empty())
+      tkAttention::check();
+    result = reached;
+    return true;
+  };
 
+  tkAttention::check();
   std::vector<std::pair<tkVector<2>, tkVector<3>>> unweighted;
   unweighted.reserve(correspondences.size());
   for (const auto& c : correspondences)
     unweighted.push_back(c.first);
   tkCameraCalibrationParams coarse;
   tfCameraCalibrationParamsCoarse(model, unweighted, coarse);
+  if (abortRequested())
+    return leaveWith(coarse);
 
   if (model == tk2XformCalib2Defs::eNoDistortion) {
     result = tfRefineCameraCalibration(correspondences, coarse, kFinalIterations);
@@ -162,12 +185,16 @@ bool stagedCalibration(Model model, const Correspondences& correspondences,
   const Correspondences subset = sampleSubset(correspondences);
   double bestErr = HUGE_VAL;
   tkCameraCalibrationParams best = searchDistortionStart(model, subset, coarse, bestErr);
+  if (abortRequested())
+    return leaveWith(best);
 
   if (!plateViews.empty()) {
     const tkCameraCalibrationParams alternative =
         tfPlateBasedCameraEstimate(model, plateViews, platePoses);
     if (tfWeightedRmsError(alternative, subset) < bestErr)
       best = alternative;
+    if (abortRequested())
+      return leaveWith(best);
   }
 
   result = tfRefineCameraCalibration(correspondences, best, kFinalIterations);

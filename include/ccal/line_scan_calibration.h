@@ -86,7 +86,8 @@ CCAL_API tkArchive& operator||(tkArchive& ar, tkCalibrateLineScanCameraParams& p
 //                          v, ...), or mode 1 with a scanner motion that has no in-plate part
 //   tkProcedureFailure (errorNumber() 0x80001003)  a non-finite coordinate, or the flag set with
 //                          a distance that is not finite and positive (possible after loading)
-//   tkAttention::Aborted   on an abort request
+//   tkAttention::Aborted   on an abort request (checked between the stages of the fit and
+//                          before every trial step of its refinement); outputs untouched
 CCAL_API void tfCalibrateLineScanCamera(const std::vector<tkVector<2>>& imagePoints,
                                         const std::vector<tkVector<2>>& physicalPoints,
                                         const tkCalibrateLineScanCameraParams& params,

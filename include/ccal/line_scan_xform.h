@@ -67,6 +67,8 @@ class CCAL_API tk2XformLineScan : public tk2XformBase {
   //   data that fix no camera    tkMathError::Singular (collinear plate points, ...)
   //   a non-finite coordinate or a distance that is not finite and > 0
   //                              tkProcedureFailure with errorNumber() 0x80001003
+  //   an abort request           tkAttention::Aborted (checked between the stages of the
+  //                              fit and before every trial step of its refinement)
   // The overloads with rms and maxResidual also give the residual figures of the fit over the
   // pairs: the root mean square and the largest length of list1[i] − mapPoint(list2[i])
   // (pixels; both 0 for empty lists, which the fit refuses anyway).

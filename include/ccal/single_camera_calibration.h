@@ -36,13 +36,14 @@
 // returns without computing; result is then untouched.
 //
 // Abort (tkAttentionScope): every minimisation checks for a request before each trial step (and
-// under eNoDistortion and eRadial in every evaluation) and ends at once; the driver checks between
-// the trials of the search, leaves it, and goes on with what it has, so every later refinement
-// stops at its start. The call therefore returns after at most one more step of the running
-// refinement and one evaluation of the final one on all points (a few milliseconds per thousand
-// points), with the model reached (typically the coarse estimate or a partial refinement). When
-// plateViews is not empty the planar calibration sees the request too and throws
-// tkAttention::Aborted.
+// under eNoDistortion and eRadial in every evaluation) and ends at once. The driver checks before
+// every stage and between the trials of the search; once it has seen a request it runs no further
+// stage and goes on with what it has: result becomes the best model reached (the coarse estimate
+// at the least, or a partial refinement) - except that it throws tkAttention::Aborted (result
+// untouched) when plateViews is not empty (as the planar calibration would) or when no model
+// exists yet (a request before the closed-form estimate). A request during the final refinement
+// ends it, and result is the model it reached. The call returns within one step of the running
+// refinement (a few milliseconds per thousand points) or of the closed-form estimate.
 //
 // Throws tkInvariantFailure when a coordinate or weight is not finite, a weight is negative, or
 // platePoses and plateViews differ in length while plateViews is not empty; tkMathError::Singular

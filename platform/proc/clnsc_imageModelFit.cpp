@@ -137,7 +137,7 @@ class UModel {
 
   // Levenberg-Marquardt on Σ r_i² from theta (a valid start); theta ends at the last accepted
   // values. Returns the negative status of csys_attention_check when the caller asks for an
-  // abort (checked once per iteration), else CSTD_STATUS_OK.
+  // abort (checked before every trial step), else CSTD_STATUS_OK.
   cstd_status refine(VectorXd& theta) const {
     const Index n = plate_.rows(), k = unknowns();
     VectorXd residuals(n), trial(n);
@@ -146,15 +146,15 @@ class UModel {
     double cost = residuals.squaredNorm();
     double lambda = 1e-3;
     for (int iteration = 0; iteration < kMaxIterations && cost > 0.0; ++iteration) {
-      const cstd_status attention = csys_attention_check();
-      if (attention < 0)
-        return attention;
       const MatrixXd normal = jacobian.transpose() * jacobian;
       const VectorXd gradient = jacobian.transpose() * residuals;
       bool accepted = false;
       double newCost = cost;
       VectorXd step;
       while (!accepted) {
+        const cstd_status attention = csys_attention_check();
+        if (attention < 0)
+          return attention;
         MatrixXd damped = normal;
         damped.diagonal() += lambda * normal.diagonal();
         step = damped.ldlt().solve(gradient);
@@ -201,6 +201,11 @@ cstd_status clnsc_fitImageModel(const cmath_vect* image, const cmath_vect* plate
   if (n < 4 || !normalise(image, plate, n, data))
     return CLNSC_STATUS_SINGULAR;
   const Index count = static_cast<Index>(n);
+  // Each closed-form stage below is a few passes over the data (tens of milliseconds for tens
+  // of thousands of points): an abort request is checked between them.
+  cstd_status attention = csys_attention_check();
+  if (attention < 0)
+    return attention;
 
   // The v row: v is affine in the plate point. Collinear plate points leave it undetermined.
   if (rcond(data.plate) < kRcondLimit)
@@ -220,6 +225,8 @@ cstd_status clnsc_fitImageModel(const cmath_vect* image, const cmath_vect* plate
   int lensTerms = -1;
   VectorXd linearStart;
   bool linearStartRegular = false;
+  if ((attention = csys_attention_check()) < 0)
+    return attention;
   if (n >= 6) {
     // a·p~ − t·(b1·p.x + b2·p.y) = t, linear in (a1, a2, a0, b1, b2).
     MatrixXd system(count, 5);
@@ -240,6 +247,8 @@ cstd_status clnsc_fitImageModel(const cmath_vect* image, const cmath_vect* plate
   for (const Candidate& candidate : candidates) {
     if (n < candidate.minPoints || !linearStartRegular)
       continue;
+    if ((attention = csys_attention_check()) < 0)
+      return attention;
     const UModel uModel(data.plate, data.u, candidate.lensTerms);
     VectorXd start = VectorXd::Zero(uModel.unknowns());
     start.head<5>() = linearStart;

@@ -31,7 +31,8 @@ struct clnsc_imageModel {
 
 // Fits n >= 4 finite pairs (image[i] is the image of the plate point plate[i]).
 // CLNSC_STATUS_SINGULAR when the data determine no model, CSTD_STATUS_ABORTED when the caller
-// asks for an abort during the refinement; *model is written only on success.
+// asks for an abort (checked between the closed-form stages, between the lens models tried and
+// before every trial step of the refinement); *model is written only on success.
 cstd_status clnsc_fitImageModel(const cmath_vect* image, const cmath_vect* plate, size_t n,
                                 clnsc_imageModel* model);
 

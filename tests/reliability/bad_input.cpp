@@ -6,7 +6,9 @@
 #include "support/telecentric_sets.h"
 
 #include <tk/angle_vect.h>
+#include <tk/assertion.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -20,11 +22,16 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-void scale(Scene& scene, double s) {
+template <class F>
+void forEach(Scene& scene, F f) {
   for (auto& placement : scene.lists)
     for (List& list : placement)
       for (Obs& o : list)
-        o.physical = o.physical * s;
+        f(o);
+}
+
+void scale(Scene& scene, double s) {
+  forEach(scene, [s](Obs& o) { o.physical = o.physical * s; });
   for (tkXform<3>& pose : scene.poses)
     pose = tkXform<3>(pose.matrix(), pose.trans() * s);
   for (tkCameraCalibrationParams& camera : scene.cameras) {
@@ -57,102 +64,21 @@ void Scene::reimage() {
         o.image = cameras[c].invWarpPoint(poses[p].mapPoint(o.physical));
 }
 
-const std::vector<std::pair<Bad, std::string>>& badNames() {
-  static const std::vector<std::pair<Bad, std::string>> names = {
-      {Bad::kValid, "valid"},
-      {Bad::kEmpty, "empty"},
-      {Bad::kMismatch, "mismatch"},
-      {Bad::kNaNImage, "NaN image"},
-      {Bad::kInfPhysical, "+inf physical"},
-      {Bad::kMinusInfImage, "-inf image"},
-      {Bad::kNaNWeight, "NaN weight"},
-      {Bad::kNegativeWeight, "weight < 0"},
-      {Bad::kZeroWeights, "weights 0"},
-      {Bad::kIdentical, "identical"},
-      {Bad::kCollinear, "collinear"},
-      {Bad::kCoplanar, "coplanar"},
-      {Bad::kSingleView, "single view"},
-      {Bad::kHuge, "1e12"},
-      {Bad::kTiny, "1e-12"},
-      {Bad::kHugePixels, "pixels 1e12"},
-      {Bad::kTinyPixels, "pixels 1e-12"},
-      {Bad::kBadModel, "model 2"},
-  };
-  return names;
+// Weight index of camera 0's first list set to w (every weight for index -1).
+void spoilWeights(Scene& scene, int index, double w) {
+  if (index < 0)
+    forEach(scene, [w](Obs& o) { o.weight = w; });
+  else
+    some(scene, 0, static_cast<std::size_t>(index)).weight = w;
+  scene.weightsSpoilt = true;
 }
 
-Scene spoil(Scene scene, Bad bad) {
-  switch (bad) {
-    case Bad::kValid:
-      break;
-    case Bad::kEmpty:
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          list.clear();
-      break;
-    case Bad::kMismatch:
-      scene.mismatch = true;
-      break;
-    case Bad::kNaNImage:
-      some(scene, 0, 5).image = tkVector<2>(kNaN, some(scene, 0, 5).image.y());
-      break;
-    case Bad::kInfPhysical:
-      some(scene, 0, 6).physical = tkVector<3>(1.0, kInf, 0.0);
-      break;
-    case Bad::kMinusInfImage:
-      some(scene, 0, 2).image = tkVector<2>(3.0, -kInf);
-      break;
-    case Bad::kNaNWeight:
-      some(scene, 0, 3).weight = kNaN;
-      break;
-    case Bad::kNegativeWeight:
-      some(scene, 0, 3).weight = -1.0;
-      break;
-    case Bad::kZeroWeights:
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          for (Obs& o : list)
-            o.weight = 0.0;
-      break;
-    case Bad::kIdentical: {
-      const Obs first = some(scene, 0, 0);
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          for (Obs& o : list)
-            o = first;
-      break;
-    }
-    case Bad::kCollinear:
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          for (Obs& o : list)
-            o.physical = tkVector<3>(o.physical.x(), 0.0, o.physical.z());
-      scene.reimage();
-      break;
-    case Bad::kCoplanar:
-      for (tkXform<3>& pose : scene.poses)
-        pose = scene.poses.front();
-      scene.reimage();
-      break;
-    case Bad::kSingleView:
-      scene.lists.resize(1);
-      scene.poses.resize(1);
-      scene.zRotationPlacements = 1;
-      break;
-    case Bad::kHuge:
-      scale(scene, 1e12);
-      break;
-    case Bad::kTiny:
-      scale(scene, 1e-12);
-      break;
-    case Bad::kHugePixels:
-    case Bad::kTinyPixels: {
-      // The same scene seen by cameras with s times the focal length and principal point.
-      const double s = bad == Bad::kHugePixels ? 1e12 : 1e-12;
-      for (auto& placement : scene.lists)
-        for (List& list : placement)
-          for (Obs& o : list)
-            o.image = o.image * s;
+const std::vector<Spoiler>& spoilers() {
+  // Pixels s times larger: the same scene seen by cameras with s times the focal length and
+  // principal point.
+  const auto pixels = [](double s) {
+    return [s](Scene& scene) {
+      forEach(scene, [s](Obs& o) { o.image = o.image * s; });
       for (tkCameraCalibrationParams& camera : scene.cameras) {
         tkPhysicalAtZEquals1FromImageParams intrinsic = camera.physicalAtZEquals1FromImageParams();
         intrinsic.cameraScale(
@@ -160,13 +86,57 @@ Scene spoil(Scene scene, Bad bad) {
         intrinsic.cameraSkew(intrinsic.cameraSkew() / s);
         camera.physicalAtZEquals1FromImageParams(intrinsic);
       }
-      break;
-    }
-    case Bad::kBadModel:
-      scene.model = static_cast<Model>(2);
-      break;
-  }
-  return scene;
+    };
+  };
+  static const std::vector<Spoiler> list = {
+      {"valid", [](Scene&) {}},
+      {"empty",
+       [](Scene& scene) {
+         for (auto& placement : scene.lists)
+           for (List& l : placement)
+             l.clear();
+       }},
+      {"mismatch", [](Scene& scene) { scene.mismatch = true; }},
+      {"NaN image",
+       [](Scene& scene) {
+         some(scene, 0, 5).image = tkVector<2>(kNaN, some(scene, 0, 5).image.y());
+       }},
+      {"+inf physical",
+       [](Scene& scene) { some(scene, 0, 6).physical = tkVector<3>(1.0, kInf, 0.0); }},
+      {"-inf image", [](Scene& scene) { some(scene, 0, 2).image = tkVector<2>(3.0, -kInf); }},
+      {"NaN weight", [](Scene& scene) { spoilWeights(scene, 3, kNaN); }},
+      {"weight < 0", [](Scene& scene) { spoilWeights(scene, 3, -1.0); }},
+      {"weights 0", [](Scene& scene) { spoilWeights(scene, -1, 0.0); }},
+      {"identical",
+       [](Scene& scene) {
+         const Obs first = some(scene, 0, 0);
+         forEach(scene, [&first](Obs& o) { o = first; });
+       }},
+      {"collinear",
+       [](Scene& scene) {
+         forEach(scene,
+                 [](Obs& o) { o.physical = tkVector<3>(o.physical.x(), 0.0, o.physical.z()); });
+         scene.reimage();
+       }},
+      {"coplanar",
+       [](Scene& scene) {
+         for (tkXform<3>& pose : scene.poses)
+           pose = scene.poses.front();
+         scene.reimage();
+       }},
+      {"single view",
+       [](Scene& scene) {
+         scene.lists.resize(1);
+         scene.poses.resize(1);
+         scene.zRotationPlacements = 1;
+       }},
+      {"1e12", [](Scene& scene) { scale(scene, 1e12); }},
+      {"1e-12", [](Scene& scene) { scale(scene, 1e-12); }},
+      {"pixels 1e12", pixels(1e12)},
+      {"pixels 1e-12", pixels(1e-12)},
+      {"model 2", [](Scene& scene) { scene.model = static_cast<Model>(2); }},
+  };
+  return list;
 }
 
 Scene perspectiveScene(Model model, int cameras) {
@@ -224,25 +194,31 @@ Scene lineScanScene() {
 
 Outcome observe(const std::function<void()>& call,
                 const std::function<std::vector<double>()>& values) {
+  static std::atomic<int> assertions{0};
   const std::vector<double> before = values();
   Outcome outcome;
+  assertions = 0;
+  const tkAssertionHandler previous = tfSetAssertionHandler([](const char*, int) { ++assertions; });
   try {
     call();
-    for (double v : values())
-      outcome.finite = outcome.finite && std::isfinite(v);
-    return outcome;
   } catch (const tkException& e) {
     std::string name = tk_qualifiedClassName(typeid(e));
     const std::size_t family = name.find("Defs::");
-    if (family != std::string::npos)
-      name = name.substr(family + 6);
-    outcome.thrown = name;
+    outcome.thrown = family != std::string::npos ? name.substr(family + 6) : name;
     outcome.message = e.what();
   } catch (const std::exception& e) {
     outcome.thrown = std::string("foreign ") + typeid(e).name();
     outcome.message = e.what();
   }
+  tfSetAssertionHandler(previous);
   const std::vector<double> after = values();
+  if (outcome.thrown == "ok") {
+    for (double v : after)
+      outcome.finite = outcome.finite && std::isfinite(v);
+    if (assertions > 0)
+      outcome.thrown = "ok, assertion";
+    return outcome;
+  }
   // Bitwise, so that preset NaNs compare equal.
   outcome.untouched = before.size() == after.size();
   for (std::size_t i = 0; outcome.untouched && i < before.size(); ++i)

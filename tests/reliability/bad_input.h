@@ -12,9 +12,11 @@
 
 #include <ccal/camera_calibration_params.h>
 #include <tk/exception.h>
+#include <tk/quaternion_xform.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
 #include <tk/xform_calib2.h>
+#include <tk/zrotation_xform.h>
 
 #include <functional>
 #include <string>
@@ -37,7 +39,8 @@ struct Scene {
   std::vector<tkXform<3>> poses;         // plate -> world, per placement
   int zRotationPlacements = 0;           // the first ones are rotations about Z (rig calibration)
   std::vector<tkCameraCalibrationParams> cameras;  // empty: images cannot be recomputed
-  bool mismatch = false;  // adapters make lists that must agree in length disagree
+  bool mismatch = false;       // adapters make lists that must agree in length disagree
+  bool weightsSpoilt = false;  // a weight was spoilt (overloads without weights do not see it)
 
   // Every observation in world coordinates of camera c: (image, world point, weight).
   List world(int camera = 0) const;
@@ -45,32 +48,12 @@ struct Scene {
   void reimage();
 };
 
-// The spoilt inputs, in the order of the columns of docs/failure-modes.md.
-enum class Bad {
-  kValid,
-  kEmpty,
-  kMismatch,
-  kNaNImage,
-  kInfPhysical,
-  kMinusInfImage,
-  kNaNWeight,
-  kNegativeWeight,
-  kZeroWeights,
-  kIdentical,
-  kCollinear,
-  kCoplanar,
-  kSingleView,
-  kHuge,
-  kTiny,
-  kHugePixels,
-  kTinyPixels,
-  kBadModel,
+// One way of spoiling a scene: the columns of docs/failure-modes.md, in their order.
+struct Spoiler {
+  std::string name;  // the column's name ("valid", "empty", "mismatch", "NaN image", ...)
+  std::function<void(Scene&)> apply;
 };
-// Column names of the table ("valid", "empty", "mismatch", "NaN image", ...).
-const std::vector<std::pair<Bad, std::string>>& badNames();
-
-// scene spoilt by bad.
-Scene spoil(Scene scene, Bad bad);
+const std::vector<Spoiler>& spoilers();
 
 // Scenes: a 1600x1200 perspective camera (model) looking at three placements of a 7x7 plate
 // (identity, rotated about Z and raised, tilted); a rig of two such cameras; the bundled
@@ -80,13 +63,16 @@ Scene telecentricScene();
 Scene lineScanScene();
 
 struct Outcome {
-  std::string thrown = "ok";  // short class name: "BadParams", "tkInvariantFailure", ...
+  // Short class name ("BadParams", "tkInvariantFailure", ...), "ok", or "ok, assertion" when the
+  // call returned after reporting an internal assertion.
+  std::string thrown = "ok";
   std::string message;
   bool untouched = true;  // outputs kept their preset values (checked when thrown)
   bool finite = true;     // every returned number is finite (checked when not thrown)
 };
 
-// Runs call, which may throw; values() lists every number of the outputs.
+// Runs call, which may throw, counting internal assertions; values() lists every number of the
+// outputs.
 Outcome observe(const std::function<void()>& call,
                 const std::function<std::vector<double>()>& values);
 
@@ -95,6 +81,39 @@ void append(std::vector<double>& out, const tkCameraCalibrationParams& params);
 void append(std::vector<double>& out, const tkPhysicalAtZEquals1FromImageParams& params);
 void append(std::vector<double>& out, const tk2XformCalib2& xform);
 void append(std::vector<double>& out, const tkXform<3>& xform);
+inline void append(std::vector<double>& out, const tk3QuaternionXform& pose) {
+  append(out, pose.xform());
+}
+inline void append(std::vector<double>& out, const tk3ZRotationXform& pose) {
+  append(out, pose.xform());
+}
+inline void append(std::vector<double>& out, double value) {
+  out.push_back(value);
+}
+inline void append(std::vector<double>& out, const std::vector<double>& values) {
+  out.insert(out.end(), values.begin(), values.end());
+}
+template <class T>
+void append(std::vector<double>& out, const std::vector<T>& values) {
+  for (const T& value : values)
+    append(out, value);
+}
+
+// The numbers of outputs of any of the types above, read through the references.
+template <class... T>
+std::function<std::vector<double>()> valuesOf(const T&... outputs) {
+  return [&outputs...] {
+    std::vector<double> v;
+    (append(v, outputs), ...);
+    return v;
+  };
+}
+
+// observe() of such outputs.
+template <class... T>
+Outcome observeOutputs(const std::function<void()>& call, const T&... outputs) {
+  return observe(call, valuesOf(outputs...));
+}
 
 }  // namespace bad
 

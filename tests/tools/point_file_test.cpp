@@ -49,6 +49,13 @@ TEST(PointFile, RejectsMalformedFilesWithTheirPlace) {
       {head + "[[1,\"x\",3,4,0]]" + tail, "placements[0].points.c[0][1]"},
       {head + "[[1,1e999,3,4,0]]" + tail, "not valid JSON"},
       {R"({"format":"other"})", "format"},
+      {"[]", "expected a JSON object"},
+      {R"({"format":"ccal-points/1","kind":"line-scan","cameras":["c"],)"
+       R"("placements":[{"points":{"c":[[1,2,3]]}}]})",
+       "expected [u, v, X, Y]"},
+      {R"({"format":"ccal-points/1","kind":"telecentric","cameras":["c"],)"
+       R"("placements":[{"points":{"c":[]}}]})",
+       "need a \"pose\""},
       {R"({"format":"ccal-points/1","kind":"area-scan","distortion_model":"fisheye"})",
        "distortion_model"},
   };

@@ -133,7 +133,9 @@ tk_PlanarCalibration tk_calibratePlanar(const std::vector<std::vector<tkPair<tkV
   for (std::size_t v = 0; v < nViews; ++v)
     poses[v] = tk_poseFromPlaneHomography(inverseK * homographies[v], tkVector<2>());
 
-  // Joint refinement.
+  // Joint refinement. Setting up a solver costs as much as a few of its steps: an abort
+  // requested during the closed-form start ends the call here.
+  tkAttention::check();
   // Sine-tangent: p3 first held at 1 (see the header), then released for a few iterations.
   if (model == CCAL_DISTORTION_SINE_TAN) {
     tk_PlanarCalibrationSolver held(observations, start, freedom, true, poses, maxIterations);

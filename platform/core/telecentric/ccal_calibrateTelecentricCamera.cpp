@@ -193,6 +193,8 @@ CameraEstimate refine(const HomeData& data, const CameraEstimate& start, long ma
     for (const HomePoint& p : points)
       if (p.weight > 0.0)
         observations.push_back({p.home - start.centre, p.image, std::sqrt(p.weight)});
+  // Setting up the solver (its buffers grow with the point count) is not checked inside.
+  checkAttention();
 
   tk_TelecentricCameraSolver solver(observations, start.rotation, maxIterations);
   tkNMMatrix x(tk_TelecentricCameraSolver::kParameterCount, 1);
