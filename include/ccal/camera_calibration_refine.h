@@ -13,9 +13,8 @@
 // image points are normalised (mean 0, three standard deviations 1 per axis); the result is
 // mapped back to pixels and the caller's physical unit, so it does not depend on either. At most
 // 300 iterations are made; non-convergence is not reported (the parameters reached are
-// returned). An abort request (tkAttentionScope) ends the minimisation under eNoDistortion and
-// eRadial, and the result is the model reached at that point; under eSineTan the minimisation
-// does not poll for aborts.
+// returned). An abort request (tkAttentionScope) ends the minimisation under every model (it is
+// checked before each step), and the result is the model reached at that point.
 #ifndef CCAL_CAMERA_CALIBRATION_REFINE_H
 #define CCAL_CAMERA_CALIBRATION_REFINE_H
 
