@@ -88,7 +88,6 @@ double tkDampedNewtonSolve::minimize() {
   }
   double current = merit(getX());
   double lambda = lambda0();
-  const double* k = jacobian().data();
   const double* delta = step().data();
 
   long iterations = 0;
@@ -111,6 +110,7 @@ double tkDampedNewtonSolve::minimize() {
       break;
     }
     ++iterations;
+    const double* k = jacobian().data();  // after compJacob, which may have resized it
 
     double largest = 0.0;
     for (long i = 0; i < n; ++i)
