@@ -9,22 +9,6 @@ inline tkVector<2> imagePoint(const tk_SineTanCamera& camera, const tkVector<2>&
                          : camera.imageFromDistorted.mapPoint(distortedPoint);
 }
 
-inline double squaredError(const tk_SineTanCamera& camera, const tkVector<2>& imagePoint,
-                           const tkVector<2>& distortedPoint) {
-  const tkVector<2> projected =
-      camera.singular ? tkVector<2>(0.0, 0.0) : camera.imageFromDistorted.mapPoint(distortedPoint);
-  const tkVector<2> e = imagePoint - projected;
-  return e.dot(e);
-}
-
-inline double fullSquaredError(const tk_SineTanCamera& camera, const tkVector<2>& imagePoint,
-                               const tkVector<3>& physicalPoint) {
-  const tkVector<2> q = tfSineTanPositionAtZ1(camera, physicalPoint);
-  tk_SineTanLensStage s;
-  tfSineTanLensStage(camera, q.x(), q.y(), s);
-  return squaredError(camera, imagePoint, tfSineTanDistorted(camera, s, s.tanTerm, s.sinTerm));
-}
-
 }  // namespace
 
 void tfPrepareSineTanCamera(const tk_CameraValues& values, tk_SineTanCamera& camera) {
@@ -64,50 +48,19 @@ void tfPrepareSineTanCentralCameras(const double* block, int unitValIndex, doubl
 void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
                               const ccal_crspPair2D3DWeighted* records, std::size_t count,
                               const tkXform<3>* plateToWorld, double* sums) {
-  const tk_SineTanCamera* camera = cameras.at;
-  const tk_SineTanCamera& base = camera[0];
+  tkVector<2> projected[2 * tk_kMaxCameraParams];
   for (std::size_t k = 0; k < count; ++k) {
     const ccal_crspPair2D3DWeighted& r = records[k];
     if (r.w == 0.0)
       continue;  // adds exactly nothing
-    const double w = r.w;
     const tkVector<2> p(r.p.x, r.p.y);
     const tkVector<3> plate(r.P.x, r.P.y, r.P.z);
-    const tkVector<3> P = plateToWorld != nullptr ? plateToWorld->mapPoint(plate) : plate;
-    const tkVector<2> q = tfSineTanPositionAtZ1(base, P);
-    tk_SineTanLensStage s;
-    tfSineTanLensStage(base, q.x(), q.y(), s);
-    const tkVector<2> d = tfSineTanDistorted(base, s, s.tanTerm, s.sinTerm);
-
-    // Linear map: only L⁻¹ changes.
-    for (int i = tk_kTranslationX; i <= tk_kSkew; ++i)
-      for (int sign = 0; sign < 2; ++sign)
-        sums[2 * i + sign] += w * squaredError(camera[1 + 2 * i + sign], p, d);
-    // Pose: the whole projection.
-    for (int i = tk_kQuatVar1; i < tk_kCenterX; ++i)
-      for (int sign = 0; sign < 2; ++sign)
-        sums[2 * i + sign] += w * fullSquaredError(camera[1 + 2 * i + sign], p, P);
-    // Centre of expansion: the lens stage from q on.
-    for (int i = tk_kCenterX; i <= tk_kCenterY; ++i)
-      for (int sign = 0; sign < 2; ++sign) {
-        const tk_SineTanCamera& c = camera[1 + 2 * i + sign];
-        tk_SineTanLensStage moved;
-        tfSineTanLensStage(c, q.x(), q.y(), moved);
-        sums[2 * i + sign] +=
-            w * squaredError(c, p, tfSineTanDistorted(c, moved, moved.tanTerm, moved.sinTerm));
-      }
-    // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
-    for (int j = 0; j < 4; ++j)
-      for (int sign = 0; sign < 2; ++sign) {
-        const tk_SineTanCamera& c = camera[1 + 2 * (tk_kLensFirst + j) + sign];
-        double tanTerm = s.tanTerm, sinTerm = s.sinTerm;
-        if (j == 1)
-          tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c.lens[1]);
-        if (j == 3)
-          sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c.lens[3]);
-        sums[2 * (tk_kLensFirst + j) + sign] +=
-            w * squaredError(c, p, tfSineTanDistorted(c, s, tanTerm, sinTerm));
-      }
+    tfSineTanCentralImagePoints(
+        cameras.at, plateToWorld != nullptr ? plateToWorld->mapPoint(plate) : plate, projected);
+    for (int i = 0; i < 2 * tk_kMaxCameraParams; ++i) {
+      const tkVector<2> e = p - projected[i];
+      sums[i] += r.w * e.dot(e);
+    }
   }
 }
 
@@ -132,18 +85,16 @@ tkVector<2> tfSineTanCentralImagePoints(const tk_SineTanCamera* camera, const tk
     projected[k] = imagePoint(c, tfSineTanDistorted(c, moved, moved.tanTerm, moved.sinTerm));
   }
   // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
-  for (int sign = 0; sign < 2; ++sign) {
-    const int k0 = 2 * tk_kLensFirst + sign;
-    const tk_SineTanCamera& c0 = camera[1 + k0];
-    projected[k0] = imagePoint(c0, tfSineTanDistorted(c0, s, s.tanTerm, s.sinTerm));
-    const tk_SineTanCamera& c1 = camera[1 + k0 + 2];
-    const double tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c1.lens[1]);
-    projected[k0 + 2] = imagePoint(c1, tfSineTanDistorted(c1, s, tanTerm, s.sinTerm));
-    const tk_SineTanCamera& c2 = camera[1 + k0 + 4];
-    projected[k0 + 4] = imagePoint(c2, tfSineTanDistorted(c2, s, s.tanTerm, s.sinTerm));
-    const tk_SineTanCamera& c3 = camera[1 + k0 + 6];
-    const double sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c3.lens[3]);
-    projected[k0 + 6] = imagePoint(c3, tfSineTanDistorted(c3, s, s.tanTerm, sinTerm));
-  }
+  for (int j = 0; j < 4; ++j)
+    for (int sign = 0; sign < 2; ++sign) {
+      const int k = 2 * (tk_kLensFirst + j) + sign;
+      const tk_SineTanCamera& c = camera[1 + k];
+      double tanTerm = s.tanTerm, sinTerm = s.sinTerm;
+      if (j == 1)
+        tanTerm = s.atCentre ? 0.0 : std::tan(s.theta / c.lens[1]);
+      if (j == 3)
+        sinTerm = s.atCentre ? 0.0 : std::sin(s.theta / c.lens[3]);
+      projected[k] = imagePoint(c, tfSineTanDistorted(c, s, tanTerm, sinTerm));
+    }
   return imagePoint(base, d);
 }
