@@ -2,27 +2,13 @@
 #include <tk/failure.h>
 #include <tk/quaternion_partials.h>
 
+#include "platform/core/camera_model/pose.h"
 #include "invalid_argument.h"
 
 #include <cmath>
 #include <string>
 
 namespace {
-
-// ∂M/∂q_m at q for the quadratic rotation matrix M(q) of <tk/quaternion.h> (m = 0 for a ...
-// 3 for d). Each entry of M is a quadratic form in q, so the derivative is linear in q.
-tkMatrix<3> quadraticMatrixDerivative(int m, double a, double b, double c, double d) {
-  switch (m) {
-    case 0:
-      return tkMatrix<3>(a, -d, c, d, a, -b, -c, b, a) * 2.0;
-    case 1:
-      return tkMatrix<3>(b, c, d, c, -b, -a, d, a, -b) * 2.0;
-    case 2:
-      return tkMatrix<3>(-c, b, a, b, c, d, -a, d, -c) * 2.0;
-    default:
-      return tkMatrix<3>(-d, -a, b, a, -d, c, b, c, d) * 2.0;
-  }
-}
 
 cmath_xformLinear3 toRecord(const tkXform<3>& xform) {
   cmath_xformLinear3 record;
@@ -44,16 +30,7 @@ void tfGetRotationPartialDerivatives(const tk3Quaternion& quat, int unitValIndex
   const double held = q[unitValIndex];
   if (held == 0.0)
     throw tkMathError::Singular();
-  // With u = q / q_h (held component 1, the free values elsewhere) and |q| = 1: |u|² = 1/q_h²,
-  // ∂M/∂u_m(u) = ∂M/∂q_m(q)/q_h and u_m = q_m/q_h, so
-  //   dR/dv_k = (∂M/∂u_m − 2·u_m·R)/|u|² = q_h·(∂M/∂q_m(q) − 2·q_m·R).
-  const tkMatrix<3> rotation = q.rotationMatrix();
-  for (int k = 0, m = 0; m < 4; ++m) {
-    if (m == unitValIndex)
-      continue;
-    const tkMatrix<3> dM = quadraticMatrixDerivative(m, q.a(), q.b(), q.c(), q.d());
-    derivatives[k++] = (dM - rotation * (2.0 * q[m])) * held;
-  }
+  ccal::detail::quaternionRotationDerivatives(q, unitValIndex, q.rotationMatrix(), derivatives);
 }
 
 void tfGetQuaternionPartialDerivatives(const tk3QuaternionXform& pose, int unitValIndex,

@@ -1,0 +1,188 @@
+// Internal: the area-scan camera model, the one projection of the library, with analytic first
+// derivatives.
+//
+// Frames and directions:
+//   camera-frame point Pc -> position at Z = 1  q = (Pc.x/Pc.z, Pc.y/Pc.z)
+//   q -> distorted normalised point d            (lens.h)
+//   d -> image point p = L⁻¹(d), where the linear map L (image -> distorted plane) is
+//        d.x = sx·p.x + skew·p.y + tx,   d.y = sy·p.y + ty.
+// The back direction is p -> d = L(p) -> q (undistortion).
+//
+// Intrinsic values, in the order of every byIntrinsics row:
+//   0 tx, 1 ty, 2 sx, 3 sy, 4 skew (L), 5 cx, 6 cy (centre of expansion), 7.. the lens values
+//   (1 radial, 4 sine-tangent; the columns past the model's count stay 0).
+// The solvers' camera block (camera_param_packing.h) holds them at offsets 0..4 and 11.. (the
+// pose sits at 5..10): intrinsicBlockOffset() maps one to the other.
+//
+// Values: the lens stage comes from the procedural kernels and L⁻¹ is the inverse transform of
+// tkXform (tkMatrix::inverse), so every value equals what tkPhysicalAtZEquals1FromImageParams
+// and the calibrated transform compute, bit for bit.
+//
+// Degenerate spots:
+// - singular L: the forward direction gives the image point (0, 0) with zero derivatives and
+//   reports it (the back direction does not need L⁻¹ and is unaffected);
+// - Pc.z not positive: project() still evaluates the formula when Pc.z ≠ 0 (a point behind the
+//   camera maps through the centre) and reports kNotInFront; at Pc.z = 0 the outputs are left
+//   untouched and kAtDepthZero is reported;
+// - the lens stage's spots are those of lens.h.
+#ifndef CCAL_CORE_CAMERA_MODEL_CAMERA_MODEL_H
+#define CCAL_CORE_CAMERA_MODEL_CAMERA_MODEL_H
+
+#include "platform/core/camera_model/lens.h"
+
+#include <tk/matrix.h>
+#include <tk/vector.h>
+#include <tk/xform.h>
+
+#include <cstdint>
+
+namespace ccal::detail {
+
+constexpr int kIntrinsicValues = 11;
+enum IntrinsicIndex : int {
+  kTx = 0,
+  kTy = 1,
+  kSx = 2,
+  kSy = 3,
+  kSkew = 4,
+  kCx = 5,
+  kCy = 6,
+  kLensValue0 = 7
+};
+
+// Offset of intrinsic value i in the solvers' camera block.
+constexpr int intrinsicBlockOffset(int i) { return i < kCx ? i : i + 6; }
+
+// The intrinsic values of one camera.
+struct CameraIntrinsics {
+  double tx = 0.0, ty = 0.0, sx = 1.0, sy = 1.0, skew = 0.0;
+  Lens lens;
+};
+
+// Derivatives of a two-valued output (row 0: x, row 1: y) with respect to the intrinsic values
+// and to the input point (Pc: three columns; a plane point: the first two, the third 0).
+struct ModelJacobian {
+  double byIntrinsics[2][kIntrinsicValues];
+  double byPoint[2][3];
+};
+
+// d = L(p).
+inline void distortedFromImage(const CameraIntrinsics& v, const double p[2], double d[2]) {
+  d[0] = v.sx * p[0] + v.skew * p[1] + v.tx;
+  d[1] = v.sy * p[1] + v.ty;
+}
+
+// Image point -> position at Z = 1 (the back direction needs no L⁻¹). Returns 0 or the negative
+// status of the lens stage (q and the jacobian untouched). byPoint is d q / d p.
+std::int32_t positionAtZ1FromImage(const CameraIntrinsics& intrinsics, const double image[2],
+                                   double q[2], ModelJacobian* jacobian);
+
+enum class ProjectionStatus { kOk, kNotInFront, kAtDepthZero, kSingularLinearMap };
+
+// One camera's intrinsics prepared for projecting many points (L⁻¹ held). Copyable, no
+// allocation, no virtual call.
+class CameraModel {
+ public:
+  CameraModel() : CameraModel(CameraIntrinsics()) {}
+  explicit CameraModel(const CameraIntrinsics& intrinsics) : intrinsics_(intrinsics) {
+    const tk2XformLinear distortedFromImage(
+        tkMatrix<2>(intrinsics.sx, intrinsics.skew, 0.0, intrinsics.sy),
+        tkVector<2>(intrinsics.tx, intrinsics.ty));
+    singular_ = distortedFromImage.matrix().isSingular();
+    if (!singular_)
+      imageFromDistorted_ = distortedFromImage.inverse();
+  }
+
+  const CameraIntrinsics& intrinsics() const { return intrinsics_; }
+  // True when L is singular (tkMatrix::isSingular).
+  bool singular() const { return singular_; }
+  // L⁻¹ (the identity when singular()).
+  const tk2XformLinear& imageFromDistorted() const { return imageFromDistorted_; }
+
+  // d = L(p).
+  void distortedFromImage(const double p[2], double d[2]) const {
+    ccal::detail::distortedFromImage(intrinsics_, p, d);
+  }
+
+  // Position at Z = 1 -> image point. false (image (0, 0), zero derivatives) when L is singular.
+  bool imageFromPositionAtZ1(const double q[2], double image[2], ModelJacobian* jacobian) const;
+
+  // Camera-frame point -> image point (see the top of this file for the statuses).
+  ProjectionStatus project(const double pc[3], double image[2], ModelJacobian* jacobian) const;
+
+  // Image point -> position at Z = 1 (the free function of that name).
+  std::int32_t positionAtZ1FromImage(const double image[2], double q[2],
+                                     ModelJacobian* jacobian) const {
+    return ccal::detail::positionAtZ1FromImage(intrinsics_, image, q, jacobian);
+  }
+
+ private:
+  CameraIntrinsics intrinsics_;
+  bool singular_ = false;
+  tk2XformLinear imageFromDistorted_;
+};
+
+// ---- implementation ------------------------------------------------------------------------
+
+inline bool CameraModel::imageFromPositionAtZ1(const double q[2], double image[2],
+                                               ModelJacobian* jacobian) const {
+  LensJacobian lens;
+  double d[2];
+  distort(intrinsics_.lens, q, d, jacobian != nullptr ? &lens : nullptr);
+  if (jacobian != nullptr)
+    *jacobian = ModelJacobian{};
+  if (singular_) {
+    image[0] = image[1] = 0.0;
+    return false;
+  }
+  const tkVector<2> p = imageFromDistorted_.mapPoint(tkVector<2>(d[0], d[1]));
+  image[0] = p.x();
+  image[1] = p.y();
+  if (jacobian == nullptr)
+    return true;
+  // p = L⁻¹(d): d p/d d = A⁻¹; for an L value θ, with d fixed, A·dp + (∂L/∂θ)(p) = 0.
+  const tkMatrix<2>& Ai = imageFromDistorted_.matrix();
+  const double a00 = Ai.element(0, 0), a01 = Ai.element(0, 1);
+  const double a10 = Ai.element(1, 0), a11 = Ai.element(1, 1);
+  ModelJacobian& J = *jacobian;
+  const double byL[2][5] = {{1.0, 0.0, p.x(), 0.0, p.y()}, {0.0, 1.0, 0.0, p.y(), 0.0}};
+  for (int i = 0; i < 5; ++i) {
+    J.byIntrinsics[0][i] = -(a00 * byL[0][i] + a01 * byL[1][i]);
+    J.byIntrinsics[1][i] = -(a10 * byL[0][i] + a11 * byL[1][i]);
+  }
+  for (int c = 0; c < 2; ++c) {
+    J.byIntrinsics[0][kCx + c] = a00 * lens.byCentre[0][c] + a01 * lens.byCentre[1][c];
+    J.byIntrinsics[1][kCx + c] = a10 * lens.byCentre[0][c] + a11 * lens.byCentre[1][c];
+    J.byPoint[0][c] = a00 * lens.byPoint[0][c] + a01 * lens.byPoint[1][c];
+    J.byPoint[1][c] = a10 * lens.byPoint[0][c] + a11 * lens.byPoint[1][c];
+  }
+  for (int c = 0; c < 4; ++c) {
+    J.byIntrinsics[0][kLensValue0 + c] = a00 * lens.byValues[0][c] + a01 * lens.byValues[1][c];
+    J.byIntrinsics[1][kLensValue0 + c] = a10 * lens.byValues[0][c] + a11 * lens.byValues[1][c];
+  }
+  return true;
+}
+
+inline ProjectionStatus CameraModel::project(const double pc[3], double image[2],
+                                             ModelJacobian* jacobian) const {
+  if (pc[2] == 0.0)
+    return ProjectionStatus::kAtDepthZero;
+  const double q[2] = {pc[0] / pc[2], pc[1] / pc[2]};
+  if (!imageFromPositionAtZ1(q, image, jacobian))
+    return ProjectionStatus::kSingularLinearMap;
+  if (jacobian != nullptr) {
+    // d q/d Pc = [[1/z, 0, −q.x/z], [0, 1/z, −q.y/z]].
+    const double inverseZ = 1.0 / pc[2];
+    for (int r = 0; r < 2; ++r) {
+      const double bx = jacobian->byPoint[r][0], by = jacobian->byPoint[r][1];
+      jacobian->byPoint[r][0] = bx * inverseZ;
+      jacobian->byPoint[r][1] = by * inverseZ;
+      jacobian->byPoint[r][2] = -(bx * q[0] + by * q[1]) * inverseZ;
+    }
+  }
+  return pc[2] > 0.0 ? ProjectionStatus::kOk : ProjectionStatus::kNotInFront;
+}
+
+}  // namespace ccal::detail
+
+#endif

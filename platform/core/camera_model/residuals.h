@@ -1,0 +1,219 @@
+// Internal: the per-observation residuals of the camera solvers, with their Jacobian blocks.
+//
+// An observation is an image point p (pixels, or the normalised image frame of a solve), a
+// physical point P (world frame, or a placement's plate frame) and a weight w, which the caller
+// applies: the cost of an observation is w·|r|², its gradient 2·Jᵀ·w·r. The camera-frame point
+// is Pc = camera(P), or camera(placement(P)) for a point on a placement (pose.h).
+//
+// Residuals:
+// - imageResidual:          r = π(Pc) − p (camera_model.h), the reprojection error.
+// - intrinsicTermResidual:  the intrinsic term of the solvers' gradient (crsp_gradient_terms.h),
+//     with q = (Pc.x/Pc.z, Pc.y/Pc.z) and d = L(p):
+//     none, radial:  r = ((W.x − q.x)/sx, (W.y − q.y)/sy), W = d + k·|d − c|²·(d − c) (k = 0
+//                    without distortion), the error at Z = 1 in approximate image units;
+//     sine-tangent:  r = ρ·(D(q) − d), D the lens distortion of q and ρ = |q − c|/r_d held
+//                    constant in the derivatives (its limit 1/(p0/p1 + p2/p3) at the centre).
+//     Its derivatives with respect to the intrinsics (q fixed) give the gradient rows; those
+//     through q with respect to the poses complete the Gauss–Newton Jacobian of those rows.
+// - poseTermResidual:       r = ((Pc.x − m.x·Pc.z)/z0, (Pc.y − m.y·Pc.z)/z0) with m the position
+//     at Z = 1 of p (the back direction) and z0 = Pc.z held constant: the error in the plane
+//     Z = 1 as a function of the poses, and through m of the intrinsics.
+//
+// Jacobian blocks: intrinsic values in the order of camera_model.h (0 tx ... 4 skew, 5 cx,
+// 6 cy, 7.. lens values), the camera pose's and the placement's values in the order of pose.h.
+// Columns past a model's lens count or a pose's value count are 0.
+//
+// Statuses: a point whose depth Pc.z is 0 within 1e-15 contributes nothing (kAtDepthZero, r and
+// J zero), as in the solvers; poseTermResidual reports kNoRay (r and J zero) when the
+// sine-tangent inverse reaches no ray for p. A singular L makes imageResidual's projection
+// (0, 0) with zero intrinsic derivatives. A point behind the camera is evaluated by the formulas.
+// Allocation-free; no virtual calls.
+#ifndef CCAL_CORE_CAMERA_MODEL_RESIDUALS_H
+#define CCAL_CORE_CAMERA_MODEL_RESIDUALS_H
+
+#include "platform/core/camera_model/camera_model.h"
+#include "platform/core/camera_model/pose.h"
+
+#include <cmath>
+
+namespace ccal::detail {
+
+struct ResidualJacobian {
+  double byIntrinsics[2][kIntrinsicValues];
+  double byCamera[2][kMaxPoseValues];
+  double byPlacement[2][kMaxPoseValues];
+};
+
+enum class ResidualStatus { kOk, kAtDepthZero, kNoRay };
+
+namespace residual_internal {
+
+constexpr double kZeroDepth = 1e-15;
+
+inline void clear(double r[2], ResidualJacobian* jacobian) {
+  r[0] = r[1] = 0.0;
+  if (jacobian != nullptr)
+    *jacobian = ResidualJacobian{};
+}
+
+// byCamera and byPlacement of J from d r/d Pc.
+inline void chainPoses(const double byPc[2][3], const Pose& camera, const Pose* placement,
+                       const PointJacobian& point, ResidualJacobian& J) {
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < kMaxPoseValues; ++c) {
+      J.byCamera[r][c] = 0.0;
+      J.byPlacement[r][c] = 0.0;
+    }
+    for (int c = 0; c < camera.valueCount; ++c)
+      J.byCamera[r][c] = byPc[r][0] * point.byCamera[0][c] + byPc[r][1] * point.byCamera[1][c] +
+                         byPc[r][2] * point.byCamera[2][c];
+    if (placement != nullptr)
+      for (int c = 0; c < placement->valueCount; ++c)
+        J.byPlacement[r][c] = byPc[r][0] * point.byPlacement[0][c] +
+                              byPc[r][1] * point.byPlacement[1][c] +
+                              byPc[r][2] * point.byPlacement[2][c];
+  }
+}
+
+// d q/d Pc at Pc for q = (Pc.x/Pc.z, Pc.y/Pc.z), chained after d r/d q.
+inline void chainDivision(const double byQ[2][2], const double pc[3], const double q[2],
+                          double byPc[2][3]) {
+  const double inverseZ = 1.0 / pc[2];
+  for (int r = 0; r < 2; ++r) {
+    byPc[r][0] = byQ[r][0] * inverseZ;
+    byPc[r][1] = byQ[r][1] * inverseZ;
+    byPc[r][2] = -(byQ[r][0] * q[0] + byQ[r][1] * q[1]) * inverseZ;
+  }
+}
+
+}  // namespace residual_internal
+
+inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera,
+                                    const Pose* placement, const double image[2],
+                                    const double P[3], double r[2], ResidualJacobian* jacobian) {
+  using namespace residual_internal;
+  double pc[3];
+  PointJacobian point;
+  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
+  if (std::fabs(pc[2]) <= kZeroDepth) {
+    clear(r, jacobian);
+    return ResidualStatus::kAtDepthZero;
+  }
+  double projected[2] = {0.0, 0.0};
+  ModelJacobian mj;
+  model.project(pc, projected, jacobian != nullptr ? &mj : nullptr);
+  r[0] = projected[0] - image[0];
+  r[1] = projected[1] - image[1];
+  if (jacobian != nullptr) {
+    for (int row = 0; row < 2; ++row)
+      for (int i = 0; i < kIntrinsicValues; ++i)
+        jacobian->byIntrinsics[row][i] = mj.byIntrinsics[row][i];
+    chainPoses(mj.byPoint, camera, placement, point, *jacobian);
+  }
+  return ResidualStatus::kOk;
+}
+
+inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose& camera,
+                                            const Pose* placement, const double image[2],
+                                            const double P[3], double r[2],
+                                            ResidualJacobian* jacobian) {
+  using namespace residual_internal;
+  double pc[3];
+  PointJacobian point;
+  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
+  if (std::fabs(pc[2]) <= kZeroDepth) {
+    clear(r, jacobian);
+    return ResidualStatus::kAtDepthZero;
+  }
+  const double q[2] = {pc[0] / pc[2], pc[1] / pc[2]};
+  const CameraIntrinsics& v = model.intrinsics();
+  double byQ[2][2];
+  if (v.lens.model != CCAL_DISTORTION_SINE_TAN) {
+    double W[2];
+    ModelJacobian wj;
+    model.positionAtZ1FromImage(image, W, jacobian != nullptr ? &wj : nullptr);
+    r[0] = (W[0] - q[0]) / v.sx;
+    r[1] = (W[1] - q[1]) / v.sy;
+    if (jacobian == nullptr)
+      return ResidualStatus::kOk;
+    for (int i = 0; i < kIntrinsicValues; ++i) {
+      jacobian->byIntrinsics[0][i] = wj.byIntrinsics[0][i] / v.sx;
+      jacobian->byIntrinsics[1][i] = wj.byIntrinsics[1][i] / v.sy;
+    }
+    jacobian->byIntrinsics[0][kSx] -= r[0] / v.sx;
+    jacobian->byIntrinsics[1][kSy] -= r[1] / v.sy;
+    byQ[0][0] = -1.0 / v.sx;
+    byQ[0][1] = 0.0;
+    byQ[1][0] = 0.0;
+    byQ[1][1] = -1.0 / v.sy;
+  } else {
+    const double* p = v.lens.values;
+    const double ex = q[0] - v.lens.cx;
+    const double ey = q[1] - v.lens.cy;
+    const double radius = std::sqrt(ex * ex + ey * ey);
+    const double theta = std::atan2(radius, 1.0);
+    const double rd = p[0] * std::tan(theta / p[1]) + p[2] * std::sin(theta / p[3]);
+    const double rho = radius == 0.0 ? 1.0 / (p[0] / p[1] + p[2] / p[3]) : radius / rd;
+    double D[2], d[2];
+    LensJacobian lens;
+    distort(v.lens, q, D, jacobian != nullptr ? &lens : nullptr);
+    model.distortedFromImage(image, d);
+    r[0] = rho * (D[0] - d[0]);
+    r[1] = rho * (D[1] - d[1]);
+    if (jacobian == nullptr)
+      return ResidualStatus::kOk;
+    double(&J)[2][kIntrinsicValues] = jacobian->byIntrinsics;
+    const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]},
+                              {0.0, 1.0, 0.0, image[1], 0.0}};
+    for (int row = 0; row < 2; ++row) {
+      for (int i = 0; i < 5; ++i)
+        J[row][i] = -rho * byL[row][i];
+      J[row][kCx] = rho * lens.byCentre[row][0];
+      J[row][kCy] = rho * lens.byCentre[row][1];
+      for (int i = 0; i < 4; ++i)
+        J[row][kLensValue0 + i] = rho * lens.byValues[row][i];
+      byQ[row][0] = rho * lens.byPoint[row][0];
+      byQ[row][1] = rho * lens.byPoint[row][1];
+    }
+  }
+  double byPc[2][3];
+  chainDivision(byQ, pc, q, byPc);
+  chainPoses(byPc, camera, placement, point, *jacobian);
+  return ResidualStatus::kOk;
+}
+
+inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& camera,
+                                       const Pose* placement, const double image[2],
+                                       const double P[3], double r[2],
+                                       ResidualJacobian* jacobian) {
+  using namespace residual_internal;
+  double pc[3];
+  PointJacobian point;
+  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
+  if (std::fabs(pc[2]) <= kZeroDepth) {
+    clear(r, jacobian);
+    return ResidualStatus::kAtDepthZero;
+  }
+  double m[2];
+  ModelJacobian mj;
+  if (model.positionAtZ1FromImage(image, m, jacobian != nullptr ? &mj : nullptr) < 0) {
+    clear(r, jacobian);
+    return ResidualStatus::kNoRay;
+  }
+  const double z0 = pc[2];
+  r[0] = (pc[0] - m[0] * pc[2]) / z0;
+  r[1] = (pc[1] - m[1] * pc[2]) / z0;
+  if (jacobian == nullptr)
+    return ResidualStatus::kOk;
+  // d r/d m = −(Pc.z/z0)·I = −I at the current pose.
+  for (int row = 0; row < 2; ++row)
+    for (int i = 0; i < kIntrinsicValues; ++i)
+      jacobian->byIntrinsics[row][i] = -mj.byIntrinsics[row][i];
+  const double byPc[2][3] = {{1.0 / z0, 0.0, -m[0] / z0}, {0.0, 1.0 / z0, -m[1] / z0}};
+  chainPoses(byPc, camera, placement, point, *jacobian);
+  return ResidualStatus::kOk;
+}
+
+}  // namespace ccal::detail
+
+#endif
