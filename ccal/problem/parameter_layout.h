@@ -37,6 +37,7 @@
 #include <tk/xform_calib2.h>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 // The unpacked column: cameras (world -> camera) and placement poses (plate -> world).
@@ -131,7 +132,8 @@ class ParameterLayout {
   // n is not size() (the column does not have the layout yet).
   tkJacobianStructure gradientStructure(
       long n, const std::function<bool(long camera, const Block& placement)>& observes) const;
-  // The same from explicit couplings (parameter block, row group), each added once as given.
+  // Every block with itself and the placements eliminated as above, plus the given couplings
+  // (parameter block, row group). Precondition: size() > 0.
   tkJacobianStructure gradientStructure(const std::vector<std::pair<long, long>>& couplings) const;
 
   // The held quaternion components, one per camera and per arbitrary placement; written by
@@ -165,8 +167,9 @@ class ParameterLayout {
   tk3QuaternionXform arbitraryPose(const double* x, long j) const;
 
   // Block-level forms for callers that move one block's values (difference quotients): a
-  // calibration camera block of model under unitValIndex, a Z-rotation block at its height, an
-  // arbitrary block under unitValIndex. unpackCameraBlock allocates nothing.
+  // calibration camera block of model under unitValIndex (packCameraBlock returns the held
+  // component it chose), a Z-rotation block at its height, an arbitrary block under
+  // unitValIndex. unpackCameraBlock allocates nothing.
   static int packCameraBlock(const tkCameraCalibrationParams& camera, double* block);
   static void unpackCameraBlock(const double* block, int unitValIndex, Model model,
                                 tk_CameraValues& out);
