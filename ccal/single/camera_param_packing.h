@@ -17,6 +17,8 @@
 #ifndef CCAL_SINGLE_CAMERA_PARAM_PACKING_H
 #define CCAL_SINGLE_CAMERA_PARAM_PACKING_H
 
+#include "platform/core/camera_model/camera_model.h"
+
 #include <ccal/camera_calibration_params.h>
 #include <tk/matrix.h>
 #include <tk/quaternion.h>
@@ -56,6 +58,23 @@ struct tk_CameraValues {
   tkMatrix<3> rotation = tkMatrix<3>::identity();
   tkVector<3> trans;
 };
+
+// The intrinsic values in the camera model's terms (platform/core/camera_model/camera_model.h,
+// whose intrinsic order is the block's 0..4 then 11..).
+inline ccal::detail::CameraIntrinsics tfModelIntrinsics(const tk_IntrinsicValues& v) {
+  ccal::detail::CameraIntrinsics c;
+  c.tx = v.tx;
+  c.ty = v.ty;
+  c.sx = v.sx;
+  c.sy = v.sy;
+  c.skew = v.skew;
+  c.lens.model = v.model;
+  c.lens.cx = v.cx;
+  c.lens.cy = v.cy;
+  for (int i = 0; i < 4; ++i)
+    c.lens.values[i] = v.lens[i];
+  return c;
+}
 
 // Size of the camera block for a distortion model: 11, 14 or 17. Any other model is a broken
 // invariant: reported as a failed internal assertion (cstd_assert_), answered with 0.
