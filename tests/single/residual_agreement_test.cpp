@@ -23,20 +23,6 @@ namespace {
 using namespace ccal::detail;
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
 
-CameraIntrinsics intrinsicsOf(const tk_IntrinsicValues& v) {
-  CameraIntrinsics c;
-  c.tx = v.tx;
-  c.ty = v.ty;
-  c.sx = v.sx;
-  c.sy = v.sy;
-  c.skew = v.skew;
-  c.lens.model = v.model;
-  c.lens.cx = v.cx;
-  c.lens.cy = v.cy;
-  std::copy(v.lens, v.lens + 4, c.lens.values);
-  return c;
-}
-
 double largest(const double* v, int n) {
   double m = 0.0;
   for (int i = 0; i < n; ++i)
@@ -63,7 +49,7 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
     x[CameraOffset::kLensFirst] *= 1.01;
   tk_CameraValues values;
   ParameterLayout::unpackCameraBlock(x, held, model, values);
-  const CameraModel cameraModel(intrinsicsOf(values.intrinsic));
+  const CameraModel cameraModel(tfModelIntrinsics(values.intrinsic));
   const Pose pose = quaternionPose(held, x + CameraOffset::kQuatVar1);
 
   const int n = ParameterLayout::calibrationBlockSize(model);
