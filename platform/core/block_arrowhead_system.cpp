@@ -282,9 +282,18 @@ bool BlockArrowheadSystem::solve(const double* damping, const double* rhs, doubl
       for (long j = 0; j < t; ++j)
         tk_luSolveInPlace(factor.data(), b, b, pivots_.data(), y.col(j).data());
       tk_luSolveInPlace(factor.data(), b, b, pivots_.data(), g.data());
+      // R −= C_b Y, r −= C_b g, a column of C_b at a time, skipping its zeros (a camera that did
+      // not see the placement).
       const ConstMatrix cb(c_.data() + local.offsetC, s, b);
-      reduced.noalias() -= cb * y;
-      reducedRhs.noalias() -= cb * g;
+      for (long i = 0; i < b; ++i)
+        for (long r = 0; r < s; ++r) {
+          const double cri = cb(r, i);
+          if (cri == 0.0)
+            continue;
+          for (long c = 0; c < t; ++c)
+            reduced(r, c) -= cri * y(i, c);
+          reducedRhs(r) -= cri * g(i);
+        }
     }
   }
   if (!solveReduced())
@@ -297,7 +306,14 @@ bool BlockArrowheadSystem::solve(const double* damping, const double* rhs, doubl
     const long b = local.size;
     Vector out(step + local.start, b);
     out = ConstVector(local_.data() + local.offsetRhs, b);
-    out.noalias() -= ConstMatrix(y_.data() + local.offsetW, b, t) * solution;
+    const ConstMatrix y(y_.data() + local.offsetW, b, t);
+    if (symmetric()) {
+      out.noalias() -= y * solution;
+    } else {
+      for (long r = 0; r < b; ++r)
+        for (long c = 0; c < t; ++c)
+          out(r) -= y(r, c) * solution(c);
+    }
   }
   return ConstVector(step, n_).allFinite();
 }

@@ -11,7 +11,7 @@
 //   3. Accept when merit(x + δ) < merit(x) (false for non-finite values and for a non-finite
 //      F(x + δ)) and, when sufficientDecrease() > 0, the decrease is at least that fraction of
 //      the decrease −(½Fᵀδ + ¼δᵀKδ) a quadratic model predicts for F = 2∇merit: x moves,
-//      λ /= 10 (not below 1e-15). Otherwise λ *= 10 and back to 2, at most maxLambdaSteps times
+//      λ /= 10 (not below 1e-15 unless lambda0 was). Otherwise λ *= 10 and back to 2, at most maxLambdaSteps times
 //      per iteration and never above lambdaMax.
 //   λ starts at lambda0 in every minimize().
 // Stopping rules, in order: |F|² ≤ fTol (eSmallFunction); the iteration limit (eIterationLimit);

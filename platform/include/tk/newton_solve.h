@@ -2,9 +2,9 @@
 // damped solver tkLevMarSolve.
 //
 // Each iteration computes J = compJacob(x), forms the normal equations JᵀJ δ = -JᵀF and solves
-// them by Cholesky (block-wise with a declared structure). When m == n and J is regular this is Newton's method on F
-// and converges quadratically near a regular root; with m > n it is the Gauss-Newton method for
-// the least-squares problem min |F|^2.
+// them by Cholesky (block-wise with a declared structure). When m == n and J is regular this is
+// Newton's method on F and converges quadratically near a regular root; with m > n it is the
+// Gauss-Newton method for the least-squares problem min |F|^2.
 //
 // tkNewtonSolve::minimize takes every full step (no damping, no line search); use tkLevMarSolve
 // for starts far from the solution. Stopping rules, checked in this order:
