@@ -209,7 +209,8 @@ tk_CameraIntrinsics tk_PlanarCalibrationSolver::cameraOf(const double* x) const 
 }
 
 tkXform<3> tk_PlanarCalibrationSolver::pose(std::size_t view) const {
-  return ccal::detail::quaternionXform(heldIndex_[view], getX().data() + viewBlockStart_ + 6 * view);
+  return ccal::detail::quaternionXform(heldIndex_[view],
+                                       getX().data() + viewBlockStart_ + 6 * view);
 }
 
 bool tk_PlanarCalibrationSolver::viewPose(const double* x, std::size_t v,

@@ -103,7 +103,7 @@ class tk_PlanarCalibrationSolver : public tkDampedNewtonSolve {
   tk_CameraIntrinsics base_;  // values the slots do not cover
   std::vector<Slot> slots_;
   std::vector<int> heldIndex_;  // per view
-  long viewBlockStart_;  // index of view 0's first value
+  long viewBlockStart_;         // index of view 0's first value
 };
 
 #endif

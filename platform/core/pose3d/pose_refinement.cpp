@@ -5,8 +5,8 @@
 #include <tk/exception.h>
 #include <tk/levmar_solve.h>
 
-#include "platform/core/finite_values.h"
 #include "platform/core/camera_model/pose.h"
+#include "platform/core/finite_values.h"
 
 #include <algorithm>
 #include <cmath>
