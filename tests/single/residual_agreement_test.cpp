@@ -8,6 +8,7 @@
 #include <tk/quaternion_partials.h>
 
 #include "ccal/problem/parameter_layout.h"
+#include "ccal/single/camera_values.h"
 #include "ccal/single/camera_projection.h"
 #include "ccal/single/crsp_gradient_terms.h"
 #include "platform/core/camera_model/residuals.h"
@@ -21,20 +22,6 @@ namespace {
 
 using namespace ccal::detail;
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
-
-CameraIntrinsics intrinsicsOf(const tk_IntrinsicValues& v) {
-  CameraIntrinsics c;
-  c.tx = v.tx;
-  c.ty = v.ty;
-  c.sx = v.sx;
-  c.sy = v.sy;
-  c.skew = v.skew;
-  c.lens.model = v.model;
-  c.lens.cx = v.cx;
-  c.lens.cy = v.cy;
-  std::copy(v.lens, v.lens + 4, c.lens.values);
-  return c;
-}
 
 double largest(const double* v, int n) {
   double m = 0.0;
@@ -62,7 +49,7 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
     x[CameraOffset::kLensFirst] *= 1.01;
   tk_CameraValues values;
   ParameterLayout::unpackCameraBlock(x, held, model, values);
-  const CameraModel cameraModel(intrinsicsOf(values.intrinsic));
+  const CameraModel cameraModel(tfModelIntrinsics(values.intrinsic));
   const Pose pose = quaternionPose(held, x + CameraOffset::kQuatVar1);
 
   const int n = ParameterLayout::calibrationBlockSize(model);
@@ -97,8 +84,7 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
               ResidualStatus::kOk);
     poseCostNew += w * (r[0] * r[0] + r[1] * r[1]);
     for (int i = 0; i < 6; ++i)
-      newGradient[CameraOffset::kQuatVar1 + i] +=
-          2.0 * w * (J.byCamera[0][i] * r[0] + J.byCamera[1][i] * r[1]);
+      newGradient[CameraOffset::kQuatVar1 + i] += 2.0 * w * (J.byCamera[0][i] * r[0] + J.byCamera[1][i] * r[1]);
     ASSERT_EQ(imageResidual(cameraModel, pose, nullptr, image, point, r, nullptr),
               ResidualStatus::kOk);
     newImageCost += w * (r[0] * r[0] + r[1] * r[1]);
@@ -107,8 +93,7 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
   EXPECT_NEAR(newImageCost, oldImageCost, 1e-12 * oldImageCost);
 
   const tk3QuaternionXform quaternionPoseXform(values.quat, values.trans);
-  tfGetQuaternionPartialDerivatives(quaternionPoseXform, held, acc,
-                                    oldGradient + CameraOffset::kQuatVar1);
+  tfGetQuaternionPartialDerivatives(quaternionPoseXform, held, acc, oldGradient + CameraOffset::kQuatVar1);
   cmath_xformLinear3 record;
   record.trans = cmath_vect3{values.trans.x(), values.trans.y(), values.trans.z()};
   for (int i = 0; i < 3; ++i) {
@@ -126,8 +111,8 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
     if (centre && model == tk2XformCalib2Defs::eSineTan) {
       // The old entries divide the central difference by h, not 2h: twice the derivative.
       const double derivative = 0.5 * oldGradient[i];
-      centreDifference = std::max(centreDifference,
-                                  std::fabs(newGradient[i] - derivative) / std::fabs(derivative));
+      centreDifference = std::max(
+          centreDifference, std::fabs(newGradient[i] - derivative) / std::fabs(derivative));
       continue;
     }
     // The pose entries go through the accumulator's moments, summed in another order.
