@@ -30,9 +30,13 @@ double telecentricSumOfSquares(const tkTelecentricPairs& pairs, const tkXform<3>
 // for non-finite values.
 void telecentricXformFromSolution(const tkNMMatrix& x, int unitValIndex, tkXform<3>& xform);
 
-// The solver. Its function column f (5 x 1) is twice the central-difference gradient of
-// telecentricSumOfSquares (step 1e-8, difference divided by the step), which the minimisation
-// drives to zero; the Jacobian is the framework's numerical one.
+// The solver. Its function column f (5 x 1) is twice the gradient of telecentricSumOfSquares S,
+// F = 2·JᵀW·r with W = 2, r the pairs' residuals and J their Jacobian by x (the quaternion
+// form's derivatives of camera_model/pose.h); the minimisation drives it to zero. Its Jacobian
+// is the Gauss-Newton product K = 2·JᵀW·J (exact where the residuals vanish), so that the
+// Levenberg-Marquardt step on F is a damped Gauss-Newton step of S. F equals the central
+// difference (S(x + h e_k) - S(x - h e_k)) / h, h = 1e-8, up to that difference's own error
+// (docs/telecentric.md).
 //
 // Use: construct, unitValIndex(...), pairs(...), setX(x0), minimize(), getX(),
 // telecentricXformFromSolution. One call, one thread.
@@ -53,15 +57,16 @@ class tk3DTelecentricExtrinsicsSolver : public tkLevMarSolve {
   const tkTelecentricPairs& pairs() const { return pairs_; }
   void pairs(const tkTelecentricPairs& pairs) { pairs_ = pairs; }
 
-  // f(k) = (S(x + h e_k) - S(x - h e_k)) / h, h = 1e-8, for k < f.rows(). Calls
-  // tkAttention::check first (throws tkAttention::Aborted, which ends the minimisation).
-  // Returns 0.
+  // f(k) = 2·dS/dx_k for k < f.rows() (at most 5). Calls tkAttention::check first (throws
+  // tkAttention::Aborted, which ends the minimisation). Throws as telecentricXformFromSolution
+  // for a bad unitValIndex or non-finite values. Returns 0.
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
+  // jacobian (resized to m x n) = 2·JᵀW·J in its leading 5 x 5 block, 0 elsewhere. Returns 0.
+  long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
 
  private:
   tkTelecentricPairs pairs_;
   int unitValIndex_ = 0;
-  mutable tkNMMatrix shifted_;  // work column of Func, sized at construction
 };
 
 #endif

@@ -8,7 +8,6 @@
 #include "platform/core/calib2/homography.h"
 #include "platform/core/calib2/intrinsics_closed_form.h"
 #include "platform/core/calib2/planar_calibration_solver.h"
-#include "platform/core/pose3d/pose_parameters.h"
 #include "support/geometry_expect.h"
 
 #include <Eigen/Dense>
@@ -146,34 +145,6 @@ TEST_P(ProjectionDerivatives, MatchCentralDifferencesAcrossTheFieldAndPointsBehi
 INSTANTIATE_TEST_SUITE_P(EveryLens, ProjectionDerivatives,
                          ::testing::Values(CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL,
                                            CCAL_DISTORTION_SINE_TAN));
-
-TEST(PoseParameterDerivatives, RotationDerivativesMatchCentralDifferencesForEveryHeldIndex) {
-  // Rotations whose largest quaternion component is a, b, c and d in turn.
-  const tk3Quaternion quats[4] = {
-      {0.9, 0.2, -0.3, 0.1}, {0.2, -0.9, 0.3, 0.1}, {0.1, 0.3, 0.9, -0.2}, {-0.3, 0.1, 0.2, 0.9}};
-  for (const tk3Quaternion& q : quats) {
-    const tkXform<3> pose(q.normalised().rotationMatrix(), tkVector<3>(1.0, -2.0, 3.0));
-    tk_PoseParameters parameters;
-    double values[6];
-    parameters.pack(pose, values);
-    EXPECT_TRUE(XformsNear(parameters.unpack(values), pose, 1e-14));
-    double R[3][3], byValue[3][3][3];
-    parameters.rotation(values, R, byValue);
-    for (int k = 0; k < 3; ++k) {
-      double plus[3] = {values[0], values[1], values[2]},
-             minus[3] = {values[0], values[1], values[2]};
-      plus[k] += 1e-6;
-      minus[k] -= 1e-6;
-      double Rp[3][3], Rm[3][3];
-      parameters.rotation(plus, Rp, nullptr);
-      parameters.rotation(minus, Rm, nullptr);
-      for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-          EXPECT_NEAR(byValue[k][r][c], (Rp[r][c] - Rm[r][c]) / 2e-6, 1e-8)
-              << "held " << parameters.heldIndex << " value " << k;
-    }
-  }
-}
 
 class PlanarSolverJacobian : public ::testing::TestWithParam<std::pair<int32_t, bool>> {};
 

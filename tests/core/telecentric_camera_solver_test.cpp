@@ -1,9 +1,11 @@
-// The refinement behind the procedural telecentric calibration: its analytic Jacobian. Its
-// convergence: the exact-data tests of tests/telcntrc; abort requests: tests/reliability.
+// The refinement behind the procedural telecentric calibration: its analytic Jacobian, formed
+// without allocation. Its convergence: the exact-data tests of tests/telcntrc; abort requests:
+// tests/reliability.
 #include <gtest/gtest.h>
 #include <tk/quaternion.h>
 #include <tk/random_uniform.h>
 
+#include "allocation_probe.h"
 #include "platform/core/telecentric/telecentric_camera_solver.h"
 #include "support/geometry_expect.h"
 
@@ -41,12 +43,16 @@ class TelecentricCameraSolverTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(TelecentricCameraSolverTest, AnalyticJacobianMatchesCentralDifferences) {
+TEST_F(TelecentricCameraSolverTest, AnalyticJacobianMatchesCentralDifferencesAndAllocatesNothing) {
   tk_TelecentricCameraSolver solver(observations_, startRotation_, 10);
   const long m = solver.getFunctionSize();
-  tkNMMatrix f(m, 1), jacobian;
-  ASSERT_EQ(solver.Func(truth_, f), 0);
-  ASSERT_EQ(solver.compJacob(truth_, f, jacobian), 0);
+  tkNMMatrix f(m, 1), jacobian(m, 8);
+  {
+    const AllocationProbe probe;
+    ASSERT_EQ(solver.Func(truth_, f), 0);
+    ASSERT_EQ(solver.compJacob(truth_, f, jacobian), 0);
+    EXPECT_EQ(probe.largest(), 0u);
+  }
   ASSERT_EQ(jacobian.rows(), m);
   ASSERT_EQ(jacobian.cols(), 8);
   for (long k = 0; k < 8; ++k) {

@@ -5,6 +5,7 @@
 #include "platform/core/invalid_argument.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -68,7 +69,7 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
           false),
       views_(views),
       base_(start),
-      poseParameters_(views.size()) {
+      heldIndex_(views.size()) {
   if (parameterCount(start.model, freedom, holdSineTanP3, views.size()) < 0)
     tk_throwInvalidArgument("planar calibration: unknown distortion model");
   if (starts.size() != views.size())
@@ -136,7 +137,7 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
     x(static_cast<long>(i), 0) = value;
   }
   for (std::size_t v = 0; v < views.size(); ++v)
-    poseParameters_[v].pack(starts[v], x.data() + viewBlockStart_ + 6 * v);
+    heldIndex_[v] = ccal::detail::packQuaternionPose(starts[v], x.data() + viewBlockStart_ + 6 * v);
   setX(x);
   declareStructure();
 }
@@ -208,26 +209,31 @@ tk_CameraIntrinsics tk_PlanarCalibrationSolver::cameraOf(const double* x) const 
 }
 
 tkXform<3> tk_PlanarCalibrationSolver::pose(std::size_t view) const {
-  return poseParameters_[view].unpack(getX().data() + viewBlockStart_ + 6 * view);
+  return ccal::detail::quaternionXform(heldIndex_[view],
+                                       getX().data() + viewBlockStart_ + 6 * view);
 }
 
-void tk_PlanarCalibrationSolver::viewRotation(const double* x, std::size_t v, double R[3][3],
-                                              double (*byValue)[3][3]) const {
-  poseParameters_[v].rotation(x + viewBlockStart_ + 6 * v, R, byValue);
+bool tk_PlanarCalibrationSolver::viewPose(const double* x, std::size_t v,
+                                          ccal::detail::Pose& pose) const {
+  const double* values = x + viewBlockStart_ + 6 * static_cast<long>(v);
+  for (int i = 0; i < 6; ++i)
+    if (!std::isfinite(values[i]))
+      return false;
+  pose = ccal::detail::quaternionPose(heldIndex_[v], values);
+  return true;
 }
 
 double tk_PlanarCalibrationSolver::merit(const tkNMMatrix& x) const {
   const tk_CameraIntrinsics camera = cameraOf(x.data());
   double sum = 0.0;
   for (std::size_t v = 0; v < views_.size(); ++v) {
-    double R[3][3];
-    viewRotation(x.data(), v, R, nullptr);
-    const double* t = x.data() + viewBlockStart_ + 6 * v + 3;
+    ccal::detail::Pose pose;
+    if (!viewPose(x.data(), v, pose))
+      return std::numeric_limits<double>::quiet_NaN();
     for (const tk_PlanarObservation& o : views_[v]) {
-      const double X = o.plate.x(), Y = o.plate.y();
-      const double pc[3] = {R[0][0] * X + R[0][1] * Y + t[0], R[1][0] * X + R[1][1] * Y + t[1],
-                            R[2][0] * X + R[2][1] * Y + t[2]};
-      double image[2];
+      const double P[3] = {o.plate.x(), o.plate.y(), 0.0};
+      double pc[3], image[2];
+      ccal::detail::mapPoint(pose, P, pc, nullptr, nullptr);
       if (!tk_projectCameraPoint(camera, pc, image, nullptr))
         return std::numeric_limits<double>::quiet_NaN();
       const double ex = image[0] - o.image.x(), ey = image[1] - o.image.y();
@@ -277,15 +283,17 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
 
   constexpr long kMaxSlots = 12;
   for (std::size_t v = 0; v < views_.size(); ++v) {
-    double R[3][3], byValue[3][3][3];
-    viewRotation(x, v, R, byValue);
-    const double* t = x + viewBlockStart_ + 6 * v + 3;
+    ccal::detail::Pose pose;
+    if (!viewPose(x, v, pose)) {
+      if (F)
+        F[0] = std::numeric_limits<double>::quiet_NaN();  // no gradient at this x
+      continue;
+    }
     const long viewColumn = viewBlockStart_ + 6 * static_cast<long>(v);
     for (const tk_PlanarObservation& o : views_[v]) {
-      const double X = o.plate.x(), Y = o.plate.y();
-      const double pc[3] = {R[0][0] * X + R[0][1] * Y + t[0], R[1][0] * X + R[1][1] * Y + t[1],
-                            R[2][0] * X + R[2][1] * Y + t[2]};
-      double image[2];
+      const double P[3] = {o.plate.x(), o.plate.y(), 0.0};
+      double pc[3], byPose[3][6], image[2];
+      ccal::detail::mapPoint(pose, P, pc, byPose, nullptr);
       tk_ProjectionDerivatives d;
       if (!tk_projectCameraPoint(camera, pc, image, &d)) {
         if (F)
@@ -339,15 +347,9 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
           g[s] = value;
         }
         double* gView = g + nSlots;
-        for (int k = 0; k < 3; ++k) {
-          // d Pc / d v_k = (d R / d v_k) (X, Y, 0).
-          double value = 0.0;
-          for (int c = 0; c < 3; ++c)
-            value += d.byCameraPoint[r][c] * (byValue[k][c][0] * X + byValue[k][c][1] * Y);
-          gView[k] = value;
-        }
-        for (int j = 0; j < 3; ++j)
-          gView[3 + j] = d.byCameraPoint[r][j];
+        for (int k = 0; k < 6; ++k)
+          gView[k] = d.byCameraPoint[r][0] * byPose[0][k] + d.byCameraPoint[r][1] * byPose[1][k] +
+                     d.byCameraPoint[r][2] * byPose[2][k];
 
         // F = 2·Σ gᵀ·residual, K = 2·Σ gᵀ·g on the declared blocks.
         const long count = nSlots + 6;

@@ -12,7 +12,8 @@
 //               radius is otherwise a redundant direction of the problem)
 //               (p3 is left out, i.e. held, when holdSineTanP3 is set)
 //               no distortion: nothing
-//   view v      the six values of tk_PoseParameters (camera from plate)
+//   view v      the six values of the quaternion form of camera_model/pose.h (camera from
+//               plate), its held index chosen per view from the start pose
 // Residuals r (2N values): for every point, projection of its plate point minus its image point,
 // x then y, in the caller's image units. The solver works on their gradient, F = 2·Jᵀr (m = n),
 // with the analytic Gauss-Newton Jacobian K = 2·JᵀJ and the sum of squared residuals as merit:
@@ -27,7 +28,7 @@
 
 #include "platform/core/calib2/camera_intrinsics.h"
 #include "platform/core/calib2/intrinsics_closed_form.h"
-#include "platform/core/pose3d/pose_parameters.h"
+#include "platform/core/camera_model/pose.h"
 
 #include <vector>
 
@@ -95,14 +96,14 @@ class tk_PlanarCalibrationSolver : public tkDampedNewtonSolve {
   };
 
   tk_CameraIntrinsics cameraOf(const double* x) const;
-  // Rotation of view v at x (and its derivatives when byValue is not null).
-  void viewRotation(const double* x, std::size_t v, double R[3][3], double (*byValue)[3][3]) const;
+  // Pose of view v at x (with its derivatives); false when one of its values is not finite.
+  bool viewPose(const double* x, std::size_t v, ccal::detail::Pose& pose) const;
 
   const std::vector<std::vector<tk_PlanarObservation>>& views_;
   tk_CameraIntrinsics base_;  // values the slots do not cover
   std::vector<Slot> slots_;
-  std::vector<tk_PoseParameters> poseParameters_;
-  long viewBlockStart_;  // index of view 0's first value
+  std::vector<int> heldIndex_;  // per view
+  long viewBlockStart_;         // index of view 0's first value
 };
 
 #endif

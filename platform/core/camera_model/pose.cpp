@@ -50,6 +50,22 @@ Pose quaternionPose(const tk3Quaternion& unit, int held, const tkVector<3>& tran
   return pose;
 }
 
+int packQuaternionPose(const tkXform<3>& pose, double values[6]) {
+  const tk3Quaternion quat(pose.matrix());
+  values[0] = quat.var1();
+  values[1] = quat.var2();
+  values[2] = quat.var3();
+  for (int i = 0; i < 3; ++i)
+    values[3 + i] = pose.trans()[i];
+  return quat.unitValIndex();
+}
+
+tkXform<3> quaternionXform(int held, const double values[6]) {
+  tk3Quaternion quat(1.0, 0.0, 0.0, 0.0);
+  quat.setUsingUnitValIndex(held, values[0], values[1], values[2]);
+  return tkXform<3>(quat.rotationMatrix(), tkVector<3>(values[3], values[4], values[5]));
+}
+
 Pose zRotationPose(const double values[3], double height) {
   // θ = 2·atan τ; dθ/dτ = 2/(1 + τ²).
   const double tau = values[0];

@@ -17,6 +17,7 @@
 #include <tk/matrix.h>
 #include <tk/quaternion.h>
 #include <tk/vector.h>
+#include <tk/xform.h>
 
 namespace ccal::detail {
 
@@ -47,6 +48,15 @@ Pose quaternionPose(int held, const double values[6]);
 Pose quaternionPose(const tk3Quaternion& unit, int held, const tkVector<3>& translation);
 // The Z-rotation form from (τ, tx, ty) at `height`.
 Pose zRotationPose(const double values[3], double height);
+
+// Packs a rigid transform (its matrix a rotation) into the quaternion form: chooses the held
+// index (the component of largest magnitude, tk3Quaternion::unitValIndex, so |var| <= 1) and
+// writes values[0..5]. Returns the held index. Throws tkMathError::Singular for a non-finite
+// matrix.
+int packQuaternionPose(const tkXform<3>& pose, double values[6]);
+// The rigid transform of six quaternion-form values under `held` (rotation normalised), as
+// quaternionPose gives it. Throws as quaternionPose.
+tkXform<3> quaternionXform(int held, const double values[6]);
 
 // X = R·P + t with d X/d pose values (valueCount columns; the rest untouched) and, when
 // byPoint is not null, d X/d P = R.

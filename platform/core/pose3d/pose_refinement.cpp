@@ -5,8 +5,8 @@
 #include <tk/exception.h>
 #include <tk/levmar_solve.h>
 
+#include "platform/core/camera_model/pose.h"
 #include "platform/core/finite_values.h"
-#include "platform/core/pose3d/pose_parameters.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,30 +20,35 @@ constexpr long kMaxLambdaSteps = 15;
 constexpr double kLambda0 = 1e-3;
 constexpr double kLambdaMax = 1e20;
 
-// F = image residuals (projection - observation, pixels), 2 per point; x = the six pose values
-// of the pose that maps the centred, scaled physical points into the camera.
+// F = image residuals (projection - observation, pixels), 2 per point; x = the six values of the
+// quaternion form (camera_model/pose.h) of the pose that maps the centred, scaled physical points
+// into the camera. The Jacobian chains the projection's derivatives by the camera point with the
+// pose's derivatives of that point.
 class PoseSolver : public tkLevMarSolve {
  public:
   PoseSolver(const tk_CameraIntrinsics& camera, const std::vector<tkVector<2>>& imagePoints,
-             const std::vector<tkVector<3>>& scaledPoints, tk_PoseParameters parameters,
-             long maxIterations)
+             const std::vector<tkVector<3>>& scaledPoints, int heldIndex, long maxIterations)
       : tkLevMarSolve(6, 2 * static_cast<long>(imagePoints.size()), kXTolerance, 0.0, maxIterations,
                       kMaxLambdaSteps, kLambda0, 1e-8, kLambdaMax, true, false),
         camera_(camera),
         imagePoints_(imagePoints),
         points_(scaledPoints),
-        parameters_(parameters) {}
+        heldIndex_(heldIndex) {}
 
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override {
     const long status = csys_attention_check();
     if (status < 0)
       return status;
-    double R[3][3];
-    parameters_.rotation(x.data(), R, nullptr);
     double* out = f.data();
+    if (!finite(x)) {  // a step that left the finite values: no residual there
+      std::fill(out, out + f.rows(), std::numeric_limits<double>::quiet_NaN());
+      return 0;
+    }
+    const ccal::detail::Pose pose = ccal::detail::quaternionPose(heldIndex_, x.data());
     for (std::size_t i = 0; i < points_.size(); ++i) {
+      const double P[3] = {points_[i].x(), points_[i].y(), points_[i].z()};
       double pc[3], image[2];
-      cameraPoint(R, x.data() + 3, points_[i], pc);
+      ccal::detail::mapPoint(pose, P, pc, nullptr, nullptr);
       if (!tk_projectCameraPoint(camera_, pc, image, nullptr)) {
         out[2 * i] = out[2 * i + 1] = std::numeric_limits<double>::quiet_NaN();
         continue;
@@ -55,48 +60,38 @@ class PoseSolver : public tkLevMarSolve {
   }
 
   long compJacob(const tkNMMatrix& x, const tkNMMatrix&, tkNMMatrix& jacobian) override {
-    double R[3][3], byValue[3][3][3];
-    parameters_.rotation(x.data(), R, byValue);
+    const ccal::detail::Pose pose = ccal::detail::quaternionPose(heldIndex_, x.data());
     const long rows = jacobian.rows();
     double* J = jacobian.data();  // column-major
     for (std::size_t i = 0; i < points_.size(); ++i) {
-      double pc[3], image[2];
-      cameraPoint(R, x.data() + 3, points_[i], pc);
+      const double P[3] = {points_[i].x(), points_[i].y(), points_[i].z()};
+      double pc[3], byPose[3][6], image[2];
+      ccal::detail::mapPoint(pose, P, pc, byPose, nullptr);
       tk_ProjectionDerivatives d;
       const long row0 = 2 * static_cast<long>(i);
-      if (!tk_projectCameraPoint(camera_, pc, image, &d)) {
-        for (long c = 0; c < 6; ++c)
-          J[row0 + c * rows] = J[row0 + 1 + c * rows] = 0.0;
-        continue;
-      }
-      const tkVector<3>& P = points_[i];
-      for (int k = 0; k < 3; ++k) {
-        double moved[3];
-        for (int r = 0; r < 3; ++r)
-          moved[r] = byValue[k][r][0] * P.x() + byValue[k][r][1] * P.y() + byValue[k][r][2] * P.z();
+      const bool projected = tk_projectCameraPoint(camera_, pc, image, &d);
+      for (int c = 0; c < 6; ++c)
         for (int r = 0; r < 2; ++r)
-          J[row0 + r + k * rows] = d.byCameraPoint[r][0] * moved[0] +
-                                   d.byCameraPoint[r][1] * moved[1] +
-                                   d.byCameraPoint[r][2] * moved[2];
-      }
-      for (int j = 0; j < 3; ++j)
-        for (int r = 0; r < 2; ++r)
-          J[row0 + r + (3 + j) * rows] = d.byCameraPoint[r][j];
+          J[row0 + r + c * rows] = projected ? d.byCameraPoint[r][0] * byPose[0][c] +
+                                                   d.byCameraPoint[r][1] * byPose[1][c] +
+                                                   d.byCameraPoint[r][2] * byPose[2][c]
+                                             : 0.0;
     }
     return 0;
   }
 
  private:
-  static void cameraPoint(const double R[3][3], const double* t, const tkVector<3>& P,
-                          double pc[3]) {
-    for (int r = 0; r < 3; ++r)
-      pc[r] = R[r][0] * P.x() + R[r][1] * P.y() + R[r][2] * P.z() + t[r];
+  static bool finite(const tkNMMatrix& x) {
+    for (long i = 0; i < 6; ++i)
+      if (!std::isfinite(x(i, 0)))
+        return false;
+    return true;
   }
 
   const tk_CameraIntrinsics& camera_;
   const std::vector<tkVector<2>>& imagePoints_;
   const std::vector<tkVector<3>>& points_;
-  tk_PoseParameters parameters_;
+  int heldIndex_;
 };
 
 }  // namespace
@@ -144,11 +139,10 @@ tkXform<3> tk_refinePose(const tk_CameraIntrinsics& camera,
     scaledPoints[i] = (physicalPoints[i] - centroid) / spread;
 
   const tkXform<3> scaledStart(start.matrix(), (start.mapPoint(centroid)) / spread);
-  tk_PoseParameters parameters;
   tkNMMatrix x(6, 1);
-  parameters.pack(scaledStart, x.data());
+  const int heldIndex = ccal::detail::packQuaternionPose(scaledStart, x.data());
 
-  PoseSolver solver(camera, imagePoints, scaledPoints, parameters, maxIterations);
+  PoseSolver solver(camera, imagePoints, scaledPoints, heldIndex, maxIterations);
   solver.setX(x);
   const double cost = solver.minimize();
   if (solver.termination() == tkFSolver::eFunctionStopped)
@@ -156,7 +150,7 @@ tkXform<3> tk_refinePose(const tk_CameraIntrinsics& camera,
   if (!std::isfinite(cost))
     throw tkMathError::Singular();
 
-  const tkXform<3> scaled = parameters.unpack(solver.getX().data());
+  const tkXform<3> scaled = ccal::detail::quaternionXform(heldIndex, solver.getX().data());
   const tkXform<3> pose(scaled.matrix(), scaled.trans() * spread - scaled.matrix() * centroid);
   if (!tk_isFinite(pose))
     throw tkMathError::Singular();

@@ -2,8 +2,8 @@
 
 #include <proc/csys_attention.h>
 #include <tk/exception.h>
-#include <tk/quaternion.h>
 
+#include "platform/core/camera_model/pose.h"
 #include "platform/core/invalid_argument.h"
 
 namespace {
@@ -31,13 +31,11 @@ long functionCount(const std::vector<tk_TelecentricObservation>& observations) {
   return 2 * static_cast<long>(observations.size());
 }
 
-// Cross-product matrix [e_i]x of the i-th unit vector.
-tkMatrix<3> crossMatrixOfAxis(int i) {
-  tkMatrix<3> m;
-  const int j = (i + 1) % 3, k = (i + 2) % 3;
-  m.element(k, j, 1.0);
-  m.element(j, k, -1.0);
-  return m;
+// R(q(w)) with its derivatives: the quaternion form of camera_model/pose.h holding component a.
+ccal::detail::Pose correctionOf(const tkNMMatrix& x) {
+  const double* p = x.data();
+  const double values[6] = {p[3], p[4], p[5], 0.0, 0.0, 0.0};
+  return ccal::detail::quaternionPose(0, values);
 }
 
 }  // namespace
@@ -50,8 +48,7 @@ tk_TelecentricCameraSolver::tk_TelecentricCameraSolver(
       startRotation_(startRotation) {}
 
 tkMatrix<3> tk_TelecentricCameraSolver::rotation(const tkNMMatrix& x) const {
-  const double* p = x.data();
-  return startRotation_ * tk3Quaternion(1.0, p[3], p[4], p[5]).rotationMatrix();
+  return startRotation_ * correctionOf(x).rotation;
 }
 
 long tk_TelecentricCameraSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
@@ -84,23 +81,12 @@ long tk_TelecentricCameraSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix
 
   const double* p = x.data();
   const double sx = p[0], sy = p[1], skew = p[2], tx = p[6], ty = p[7];
-  const double w[3] = {p[3], p[4], p[5]};
-  const tkMatrix<3> R = rotation(x);
-
-  // d R / d w_i = R0 * (dRh/dv_i - 2 w_i R(q)) / |u|^2, with u = (1, w) and Rh the rotation
-  // formula of an unnormalised quaternion (a, v): Rh p = (a^2 - |v|^2) p + 2 (v.p) v + 2a v x p,
-  // dRh/dv_i = -2 v_i I + 2 (v e_i^T + e_i v^T) + 2a [e_i]x (here a = 1, v = w).
-  const tkMatrix<3> Rq = tk3Quaternion(1.0, w[0], w[1], w[2]).rotationMatrix();
-  const double norm2 = 1.0 + w[0] * w[0] + w[1] * w[1] + w[2] * w[2];
+  const ccal::detail::Pose correction = correctionOf(x);
+  const tkMatrix<3> R = startRotation_ * correction.rotation;
+  // d R / d w_i = R0 * d R(q(w)) / d w_i.
   tkMatrix<3> dR[3];
-  for (int i = 0; i < 3; ++i) {
-    tkMatrix<3> dRh = tkMatrix<3>::identity() * (-2.0 * w[i]) + crossMatrixOfAxis(i) * 2.0;
-    for (int r = 0; r < 3; ++r) {
-      dRh.element(r, i, dRh.element(r, i) + 2.0 * w[r]);
-      dRh.element(i, r, dRh.element(i, r) + 2.0 * w[r]);
-    }
-    dR[i] = startRotation_ * ((dRh - Rq * (2.0 * w[i])) * (1.0 / norm2));
-  }
+  for (int i = 0; i < 3; ++i)
+    dR[i] = startRotation_ * correction.byRotationValue[i];
 
   double* J = jacobian.data();  // column-major: (row, column) at row + column * m
   long row = 0;

@@ -4,7 +4,8 @@
 // Model: image = K * (R * H + t).xy with K = [[sx, skew], [0, sy]], R = R0 * R(q(w)), where H is
 // a home-frame point taken relative to a fixed centre (the caller subtracts it), R0 is the start
 // rotation and q(w) = (1, w1, w2, w3) / |(1, w1, w2, w3)| is a correction that is the identity
-// at w = 0 and smooth for any correction below half a turn.
+// at w = 0 and smooth for any correction below half a turn: the quaternion form of
+// camera_model/pose.h with the held component a, whose rotation derivatives the Jacobian uses.
 //
 // Parameter column x (8 x 1): sx, sy, skew, w1, w2, w3, t.x, t.y.
 // Function column F (m = 2N): per observation sqrt(w) * (predicted - image), x then y, pixels.
