@@ -11,11 +11,20 @@
 
 namespace {
 
-// Levenberg-Marquardt settings: tolerances for parameters of order 1 (normalised frames).
-constexpr double kXTolerance = 1e-12;
-constexpr long kMaxLambdaSteps = 15;
-constexpr double kLambda0 = 1e-8;
-constexpr double kLambdaMax = 1e20;
+// Damped Newton settings: tolerances for parameters of order 1 (normalised frames); F is the
+// exact gradient of the merit, so little starting damping.
+tkLevMarSettings planarSettings(long maxIterations) {
+  tkLevMarSettings settings;
+  settings.xTol = 1e-12;
+  settings.fTol = 0.0;
+  settings.maxIterations = maxIterations;
+  settings.lambda0 = 1e-8;
+  return settings;
+}
+
+// An accepted step that lowers the merit by less than this share of it ends the minimisation:
+// the merit's rounding, where full steps are accepted or rejected by chance.
+constexpr double kMeritRounding = 1e-14;
 
 long pointCount(const std::vector<std::vector<tk_PlanarObservation>>& views) {
   long count = 0;
@@ -64,9 +73,7 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
     long maxIterations)
     : tkDampedNewtonSolve(
           std::max(1L, parameterCount(start.model, freedom, holdSineTanP3, views.size())),
-          std::max(1L, parameterCount(start.model, freedom, holdSineTanP3, views.size())),
-          kXTolerance, 0.0, maxIterations, kMaxLambdaSteps, kLambda0, 1e-8, kLambdaMax, true,
-          false),
+          planarSettings(maxIterations)),
       views_(views),
       base_(start),
       heldIndex_(views.size()) {
@@ -76,6 +83,7 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
     tk_throwInvalidArgument("planar calibration: one starting pose per view is needed");
   if (2 * pointCount(views) < getSize())
     tk_throwInvalidArgument("planar calibration: fewer point coordinates than parameters");
+  meritTolerance(kMeritRounding);
 
   switch (freedom) {
     case tk_IntrinsicsFreedom::eFull:
