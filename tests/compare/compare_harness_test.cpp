@@ -196,11 +196,14 @@ TEST(CompareLibraries, BothFitExactGeneratedViewsOfAPinholeCamera) {
   EXPECT_LT(theirs.rms, 1e-3);
   EXPECT_LT(theirs.focalRel, 1e-5);
   EXPECT_EQ(theirs.runs, 1);
+  // A view with too few points is left out for both libraries.
+  tkCompareSet fewer = set;
+  fewer.file.placements[2].points[0].resize(9);
+  EXPECT_EQ(tfUsableViews(fewer.file, 0), (std::vector<int>{0, 1, 3, 4}));
+  EXPECT_EQ(tfOpenCvPlanar(fewer, 0, tkOpenCvLens::eNone, id, kOnce).points, 1200);
+  EXPECT_EQ(tfCcalPlanar(fewer, 0, id, kOnce).points, 1200);
+  EXPECT_THROW(tfCompareModelNamed("fisheye"), std::runtime_error);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(CompareReport, ThePlotShowsEverySeriesOfTheScalingRows) {
   std::vector<tkCompareRow> rows;
@@ -230,15 +233,9 @@ TEST(CompareReport, ThePlotShowsEverySeriesOfTheScalingRows) {
   EXPECT_NE(md.find("Growth of ccal m: time ∝ views^1.00"), std::string::npos) << md;
 }
 
-}  // namespace
-
-namespace {
-
-const tkRepeatPolicy kSingleCall{1, 1, 0.0, 0.0};
-
 TEST(CompareLibraries, RigsOfExactDataGiveTheTruthsRelativePoses) {
   const tkCompareSet set = tfLoadCompareSet(CCAL_DATA_DIR, "rig3-radial-exact.json");
-  const tkCompareRow ours = tfCcalRig(set, tkCompareRow(), kSingleCall);
+  const tkCompareRow ours = tfCcalRig(set, tkCompareRow(), kOnce);
   ASSERT_TRUE(ours.ok) << ours.note;
   EXPECT_EQ(ours.cameras, 3);
   EXPECT_EQ(ours.points, 7200);
@@ -247,7 +244,7 @@ TEST(CompareLibraries, RigsOfExactDataGiveTheTruthsRelativePoses) {
   EXPECT_LT(ours.relTransPct, 1e-6);
   // OpenCV pairs each camera with an earlier one over the plate points both see; its k1 lens
   // cannot express the library's, so only closeness is asked for.
-  const tkCompareRow theirs = tfOpenCvRig(set, tkOpenCvLens::eK1, tkCompareRow(), kSingleCall);
+  const tkCompareRow theirs = tfOpenCvRig(set, tkOpenCvLens::eK1, tkCompareRow(), kOnce);
   ASSERT_TRUE(theirs.ok) << theirs.note;
   EXPECT_EQ(theirs.cameras, 3);
   EXPECT_GT(theirs.points, 0);
@@ -260,29 +257,20 @@ TEST(CompareLibraries, RigsOfExactDataGiveTheTruthsRelativePoses) {
 
 TEST(CompareLibraries, ThreeDimensionalPointsWithoutDistortionAreFitExactly) {
   const tkCompareSet set = tfLoadCompareSet(CCAL_DATA_DIR, "single-none-exact.json");
-  const tkCompareRow ours = tfCcalPoints3d(set, tkCompareRow(), kSingleCall);
+  const tkCompareRow ours = tfCcalPoints3d(set, tkCompareRow(), kOnce);
   ASSERT_TRUE(ours.ok) << ours.note;
   EXPECT_EQ(ours.points, 3600);
   EXPECT_LT(ours.rms, 1e-6);
   EXPECT_LT(ours.axisPx, 1e-4);
   const tkCompareRow theirs =
-      tfOpenCvPoints3d(set, tkOpenCvLens::eNone, tkCompareRow(), kSingleCall);
+      tfOpenCvPoints3d(set, tkOpenCvLens::eNone, tkCompareRow(), kOnce);
   ASSERT_TRUE(theirs.ok);
   EXPECT_LT(theirs.rms, 1e-4);
   EXPECT_LT(theirs.focalRel, 1e-6);
   // A set without ground truth has no world points.
   const tkCompareSet real = tfLoadCompareSet(CCAL_DATA_DIR, "opencv-left.json");
   EXPECT_FALSE(real.hasTruth);
-  EXPECT_THROW(tfCcalPoints3d(real, tkCompareRow(), kSingleCall), std::runtime_error);
-}
-
-TEST(CompareSets, ViewsWithFewPointsAreLeftOutForBothLibraries) {
-  tkCompareSet set = tfGenerateViewSet(pinholeCamera(), 2448, 2048, 4, 0.0, 5);
-  set.file.placements[2].points[0].resize(9);
-  EXPECT_EQ(tfUsableViews(set.file, 0), (std::vector<int>{0, 1, 3}));
-  EXPECT_EQ(tfOpenCvPlanar(set, 0, tkOpenCvLens::eNone, tkCompareRow(), kSingleCall).points, 900);
-  EXPECT_EQ(tfCcalPlanar(set, 0, tkCompareRow(), kSingleCall).points, 900);
-  EXPECT_THROW(tfCompareModelNamed("fisheye"), std::runtime_error);
+  EXPECT_THROW(tfCcalPoints3d(real, tkCompareRow(), kOnce), std::runtime_error);
 }
 
 TEST(CompareReport, TheTargetsJudgeTheOpenCvLeftRows) {

@@ -1,5 +1,5 @@
-// Small numerical services: statistics, line fitting and the repeatable generator. Bad input to
-// the line fit: see tests/reliability.
+// Small numerical services: statistics, line fitting (with the bad input of
+// docs/failure-modes.md) and the repeatable generator.
 #include <gtest/gtest.h>
 #include <tk/exception.h>
 #include <tk/line_fit.h>
@@ -108,6 +108,18 @@ TEST(LineFit, NoisyPointsRecoverTheLineAndTheNoise) {
   points.push_back(origin + normal * 50.0);
   weights.push_back(0.0);
   EXPECT_TRUE(VectorsNear(tfLineFit(points, weights).direction, fit.direction, 1e-12));
+}
+
+TEST(LineFit, UndeterminedLinesAndBadInputThrow) {
+  using P = tkVector<2>;
+  EXPECT_THROW(tfLineFit({}), tkMathError::Singular);
+  EXPECT_THROW(tfLineFit({P(1, 1), P(1, 1), P(1, 1)}), tkMathError::Singular);
+  EXPECT_THROW(tfLineFit({P(0, 0), P(1, 0), P(1, 1), P(0, 1)}), tkMathError::Singular);
+  EXPECT_THROW(tfLineFit({P(0, 0), P(1, 0)}, {0.0, 0.0}), tkMathError::Singular);
+  EXPECT_THROW(tfLineFit({P(0, 0), P(1, 0)}, {1.0}), tkInvariantFailure);
+  EXPECT_THROW(tfLineFit({P(0, 0), P(1, 0)}, {1.0, -1.0}), tkInvariantFailure);
+  EXPECT_THROW(tfLineFit({P(0, 0), P(1, 0)}, {1.0, NAN}), tkInvariantFailure);
+  EXPECT_THROW(tfLineFit({P(0, 0), P(NAN, 0)}), tkInvariantFailure);
 }
 
 TEST(RandomUniform, SequenceOfSeedOneIsPinned) {

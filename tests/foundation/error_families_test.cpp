@@ -1,9 +1,13 @@
+// Every exception of the library, core leaves and error-family leaves in one table: what() and
+// the error number, the archived form (cut at any byte it throws Corrupt), rethrowing after
+// loading, the version bytes of each level of the chain, and the statuses converted to them.
 #include <ccal/line_scan_calibration_errors.h>
 #include <ccal/line_scan_xform_errors.h>
 #include <ccal/multicamera_calibration_errors.h>
 #include <ccal/telecentric_calibration_errors.h>
 #include <ccal/telecentric_extrinsics_errors.h>
 #include <gtest/gtest.h>
+#include <tk/archive.h>
 #include <tk/failure.h>
 
 #include "support/archive_expect.h"
@@ -18,107 +22,137 @@
 
 namespace {
 
-// One row per leaf: how to make it, its error number and its registered class name.
-struct LeafCase {
-  std::function<tkExceptionWithString*(const std::wstring&)> make;
-  long errorNumber;
-  const char* className;
-};
-
-template <class Leaf>
-LeafCase leafCase(long number, const char* name) {
-  return {[](const std::wstring& m) -> tkExceptionWithString* { return new Leaf(m); }, number,
-          name};
+long status32(std::uint32_t pattern) {
+  return static_cast<long>(static_cast<std::int32_t>(pattern));
 }
 
-std::vector<LeafCase> allLeaves() {
+// One row per leaf: how to make it, the what() and errorNumber() it must answer.
+struct Leaf {
+  std::function<tkException*()> make;
+  std::string what;
+  long errorNumber;
+};
+
+// A family leaf made with the message "count < 2 é".
+template <class T>
+Leaf family(long number) {
+  return {[] { return new T(L"count < 2 \u00e9"); }, "count < 2 \xc3\xa9", number};
+}
+
+std::vector<Leaf> allLeaves() {
   return {
-      leafCase<tk2XformLineScanDefs::InsufficientPoints>(
-          0x1000AA00, "tk2XformLineScanDefs::InsufficientPoints"),
-      leafCase<tk2XformLineScanDefs::BadParams>(0x1000AA01, "tk2XformLineScanDefs::BadParams"),
-      leafCase<tkCalibrateLineScanCameraDefs::BadParams>(
-          0x1000B400, "tkCalibrateLineScanCameraDefs::BadParams"),
-      leafCase<tkCalibrateLineScanCameraDefs::InsufficientPoints>(
-          0x1000B401, "tkCalibrateLineScanCameraDefs::InsufficientPoints"),
-      leafCase<tkCalibrateTelecentricCameraDefs::BadParams>(
-          0x1000B600, "tkCalibrateTelecentricCameraDefs::BadParams"),
-      leafCase<tkCalibrateTelecentricCameraDefs::InsufficientPoses>(
-          0x1000B601, "tkCalibrateTelecentricCameraDefs::InsufficientPoses"),
-      leafCase<tk_TelecentricCalibrationDefs::BadParams>(
-          0x1000AE40, "tk_TelecentricCalibrationDefs::BadParams"),
-      leafCase<tk_TelecentricCalibrationDefs::TooFewCorrespondences>(
-          0x1000AE41, "tk_TelecentricCalibrationDefs::TooFewCorrespondences"),
-      leafCase<tk_MulticameraCalibrationDefs::BadParams>(
-          0x1000AE80, "tk_MulticameraCalibrationDefs::BadParams"),
-      leafCase<tk_MulticameraCalibrationDefs::NotImplemented>(
-          0x1000AE81, "tk_MulticameraCalibrationDefs::NotImplemented"),
-      leafCase<tk_MulticameraCalibrationDefs::TooFewCorrespondences>(
-          0x1000AE82, "tk_MulticameraCalibrationDefs::TooFewCorrespondences"),
+      {[] { return new tkMathError::Singular; }, "tkMathError::Singular", 0x10000100},
+      {[] { return new tkBadPointer(L"points is null"); }, "points is null", 0x10000101},
+      {[] { return new tkBadPointer; }, "tkBadPointer", 0x10000101},
+      {[] { return new tkInvariantFailure(L"scale \u00B5 > 0"); }, "scale \xC2\xB5 > 0",
+       0x10000102},
+      {[] { return new tkArchive::UnknownVersion("ccal/lnsc/xflnsc", 34); },
+       "the archive holds a version that ccal/lnsc/xflnsc cannot read (line 34)", 0x10000103},
+      {[] { return new tkArchive::Corrupt; }, "tkArchive::Corrupt", 0x10000104},
+      {[] { return new tkArchive::CannotStore(L"too long"); }, "too long", 0x10000105},
+      {[] { return new tkArchive::IOFailure(L"cannot open x"); }, "cannot open x", 0x10000106},
+      {[] { return new tkProcedureFailure(status32(0x80001001u)); },
+       "a procedure failed with status 0x80001001 (-2147479551)", status32(0x80001001u)},
+      family<tk2XformLineScanDefs::InsufficientPoints>(0x1000AA00),
+      family<tk2XformLineScanDefs::BadParams>(0x1000AA01),
+      family<tkCalibrateLineScanCameraDefs::BadParams>(0x1000B400),
+      family<tkCalibrateLineScanCameraDefs::InsufficientPoints>(0x1000B401),
+      family<tkCalibrateTelecentricCameraDefs::BadParams>(0x1000B600),
+      family<tkCalibrateTelecentricCameraDefs::InsufficientPoses>(0x1000B601),
+      family<tk_TelecentricCalibrationDefs::BadParams>(0x1000AE40),
+      family<tk_TelecentricCalibrationDefs::TooFewCorrespondences>(0x1000AE41),
+      family<tk_MulticameraCalibrationDefs::BadParams>(0x1000AE80),
+      family<tk_MulticameraCalibrationDefs::NotImplemented>(0x1000AE81),
+      family<tk_MulticameraCalibrationDefs::TooFewCorrespondences>(0x1000AE82),
   };
 }
 
+// Not overriding suicideAndRethrow.
+class tkExceptionTestPlain : public tkException {
+ public:
+  long errorNumber() const override { return 1; }
+};
+
 }  // namespace
 
-TEST(ErrorFamilies, EveryLeafKeepsItsNumberAndMessageThroughArchiveAndRethrow) {
-  for (const LeafCase& leaf : allLeaves()) {
-    std::unique_ptr<tkExceptionWithString> original(leaf.make(L"count < 2 \u00e9"));
-    EXPECT_EQ(original->errorNumber(), leaf.errorNumber) << leaf.className;
-    EXPECT_STREQ(original->what(), "count < 2 \xc3\xa9") << leaf.className;
+TEST(Exceptions, WhatAndNumberSurviveStoreLoadAndRethrowAsTheSameLeaf) {
+  for (const Leaf& leaf : allLeaves()) {
+    SCOPED_TRACE(leaf.what);
+    std::unique_ptr<tkException> original(leaf.make());
+    EXPECT_EQ(static_cast<const std::exception&>(*original).what(), leaf.what);
+    EXPECT_EQ(original->errorNumber(), leaf.errorNumber);
+    const ArchiveBytes bytes = StoreToBytes(static_cast<tkPersistent*>(original.get()));
+    for (std::size_t n = 0; n < bytes.size(); ++n) {
+      ArchiveBytes cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+      tkArchive ar(cut, tkArchive::eLoad);
+      tkPersistent* loaded = nullptr;
+      EXPECT_THROW(ar || loaded, tkArchive::Corrupt) << "cut at " << n;
+      EXPECT_EQ(loaded, nullptr);
+    }
     // Owned until suicideAndRethrow, which deletes it (the sanitizer build sees a leak).
-    auto* loaded = dynamic_cast<tkException*>(
-        LoadPointerFromBytes(StoreToBytes(static_cast<tkPersistent*>(original.get()))).release());
-    ASSERT_NE(loaded, nullptr) << leaf.className;
+    auto* loaded = dynamic_cast<tkException*>(LoadPointerFromBytes(bytes).release());
+    ASSERT_NE(loaded, nullptr);
     try {
       loaded->suicideAndRethrow();
-      ADD_FAILURE() << "nothing thrown for " << leaf.className;
-    } catch (const tkExceptionWithString& e) {
-      EXPECT_EQ(typeid(e), typeid(*original)) << leaf.className;
-      EXPECT_EQ(e.errorNumber(), leaf.errorNumber) << leaf.className;
-      EXPECT_EQ(e.message(), L"count < 2 \u00e9") << leaf.className;
+      ADD_FAILURE() << "nothing thrown";
+    } catch (const tkException& thrown) {
+      EXPECT_EQ(typeid(thrown), typeid(*original));
+      EXPECT_EQ(thrown.what(), leaf.what);
+      EXPECT_EQ(thrown.errorNumber(), leaf.errorNumber);
     }
   }
+  // UnknownVersion carries more than its message.
+  tkArchive::UnknownVersion original("ccal/telcntrc/ccalibtl", 49), loaded("", 0);
+  LoadFromBytes(StoreToBytes(original), loaded);
+  EXPECT_EQ(loaded.location(), "ccal/telcntrc/ccalibtl");
+  EXPECT_EQ(loaded.line(), 49);
+  // what() follows the message through copy and assignment.
+  tkBadPointer first(L"one");
+  const tkBadPointer copy(first);
+  first = tkBadPointer(L"two");
+  EXPECT_STREQ(first.what(), "two");
+  EXPECT_STREQ(copy.what(), "one");
+  tkExceptionTestPlain plain;
+  EXPECT_THROW(plain.suicideAndRethrow(), tkInvariantFailure);
 }
 
-TEST(ErrorFamilies, ArchivedFormIsTwoVersionBytesThenTheMessagePart) {
-  tk_MulticameraCalibrationDefs::NotImplemented leaf(L"m");
-  const ArchiveBytes byValue = StoreToBytes(static_cast<tkPersistent&>(leaf));
-  tkBadPointer plain(L"m");  // a direct tkExceptionWithString: version byte + its part
-  const ArchiveBytes messageOnly = StoreToBytes(static_cast<tkPersistent&>(plain));
-  ASSERT_GE(byValue.size(), 2u);
-  EXPECT_EQ(byValue[0], 0) << "leaf version";
-  EXPECT_EQ(byValue[1], 0) << "Errors version";
-  // Everything after the two family bytes is the tkExceptionWithString part, which the plain
-  // exception writes after its own single version byte.
-  EXPECT_EQ(std::vector<unsigned char>(byValue.begin() + 2, byValue.end()),
-            std::vector<unsigned char>(messageOnly.begin() + 1, messageOnly.end()));
-}
-
-TEST(ErrorFamilies, UnknownVersionNamesTheClassThatCannotReadIt) {
-  for (int versionPosition : {0, 1}) {
-    tk_MulticameraCalibrationDefs::NotImplemented leaf(L"message");
-    ArchiveBytes buffer = StoreToBytes(static_cast<tkPersistent&>(leaf));
-    buffer[versionPosition] = 1;
+TEST(Exceptions, ArchivedFormIsOneVersionByteAPerLevelThenTheMessage) {
+  // By value: the leaf's version, its family's (none for a core leaf), tkExceptionWithString's,
+  // tkException's, then the message. An unknown version names the level and reads nothing more.
+  tkBadPointer core(L"m");
+  tk_MulticameraCalibrationDefs::NotImplemented inFamily(L"m");
+  const ArchiveBytes coreBytes = StoreToBytes(core), familyBytes = StoreToBytes(inFamily);
+  EXPECT_EQ(ArchiveBytes(familyBytes.begin() + 1, familyBytes.end()), coreBytes)
+      << "a family adds one version byte before the tkExceptionWithString part";
+  const char* coreLevels[] = {"tkBadPointer", "tkExceptionWithString", "tkException"};
+  for (std::size_t level = 0; level < 3; ++level) {
+    ArchiveBytes bytes = coreBytes;
+    bytes[level] = 1;
+    tkBadPointer target(L"kept");
+    EXPECT_TRUE(LoadThrowsUnknownVersion(bytes, target, coreLevels[level], 0));
+    EXPECT_EQ(target.message(), L"kept");
+  }
+  const char* familyLevels[] = {"tk_MulticameraCalibrationDefs::NotImplemented",
+                                "tk_MulticameraCalibrationDefs::Errors"};
+  for (std::size_t level = 0; level < 2; ++level) {
+    ArchiveBytes bytes = familyBytes;
+    bytes[level] = 1;
     tk_MulticameraCalibrationDefs::NotImplemented target(L"kept");
     tkPersistent& asPersistent = target;
-    EXPECT_TRUE(LoadThrowsUnknownVersion(buffer, asPersistent,
-                                         versionPosition == 0
-                                             ? "tk_MulticameraCalibrationDefs::NotImplemented"
-                                             : "tk_MulticameraCalibrationDefs::Errors",
-                                         0));
-    EXPECT_EQ(target.message(), L"kept") << "nothing read before the failure";
+    EXPECT_TRUE(LoadThrowsUnknownVersion(bytes, asPersistent, familyLevels[level], 0));
+    EXPECT_EQ(target.message(), L"kept");
   }
 }
 
 TEST(LineScanFailureConversion, StatusesBecomeTheirExceptionsAfterLoad) {
-  const auto status = [](uint32_t bits) { return static_cast<long>(static_cast<int32_t>(bits)); };
   using Defs = tkCalibrateLineScanCameraDefs;
   EXPECT_TRUE(ThrowsWithMessage<Defs::InsufficientPoints>(
-      [&] { tfThrowExceptionOnFailure(status(0x80001001u)); }, L"imagePoints.size() < 4"));
+      [&] { tfThrowExceptionOnFailure(status32(0x80001001u)); }, L"imagePoints.size() < 4"));
   EXPECT_TRUE(
-      ThrowsWithMessage<Defs::BadParams>([&] { tfThrowExceptionOnFailure(status(0x80001000u)); },
+      ThrowsWithMessage<Defs::BadParams>([&] { tfThrowExceptionOnFailure(status32(0x80001000u)); },
                                          L"imagePoints.size() != physicalPoints.size()"));
-  EXPECT_THROW(tfThrowExceptionOnFailure(status(0x80001002u)), tkMathError::Singular);
+  EXPECT_THROW(tfThrowExceptionOnFailure(status32(0x80001002u)), tkMathError::Singular);
   // Not converted: the generic failure with the status as its number.
-  EXPECT_NO_THROW(convertLineScanCalibrationFailure(status(0x80001003u)));
-  EXPECT_THROW(tfThrowExceptionOnFailure(status(0x80001003u)), tkProcedureFailure);
+  EXPECT_NO_THROW(convertLineScanCalibrationFailure(status32(0x80001003u)));
+  EXPECT_THROW(tfThrowExceptionOnFailure(status32(0x80001003u)), tkProcedureFailure);
 }

@@ -142,6 +142,7 @@ TEST_F(LineScanFit, BadInputGivesItsStatusAndLeavesTheRecord) {
   expectStatus(withNaN, plate, false, 0.0, 0x80001003u, "non-finite coordinate");
   expectStatus(image, plate, true, 0.0, 0x80001003u, "zero distance");
   expectStatus(image, plate, true, HUGE_VAL, 0x80001003u, "infinite distance");
+  expectStatus(image, plate, true, -2.0, 0x80001003u, "negative distance");
   expectStatus(image, collinear, false, 0.0, 0x80001002u, "collinear plate points");
 }
 

@@ -1,4 +1,4 @@
-// ccal-calibrate as a user runs it: every bundled data set, the outputs (report, JSON, archive,
+// ccal-calibrate as a user runs it: a bundled data set of each kind, the outputs (report, JSON, archive,
 // plot), the map command and the failures with their exit statuses.
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
@@ -97,21 +97,13 @@ void PrintTo(const DataSetCase& c, std::ostream* os) {
 class CalibrateEveryDataSet : public CalibrateCli,
                               public ::testing::WithParamInterface<DataSetCase> {};
 
-// Every bundled set under its own model, except the three-camera sine-tangent rigs (10-30 s of
-// numerical gradients each) and the noisy one-camera sine-tangent set, which run with the radial
-// model (--model): it fits them to a hundredth of a pixel (plus the noise) in well under a second.
+// One set of each kind and path through the tool (a real one-camera set, a noisy rig, a set
+// under the sine-tangent model and one refitted with --model, both telecentric flows, both
+// line-scan sets); the accuracy on every bundled set is the business of the library's own tests.
 INSTANTIATE_TEST_SUITE_P(
     Bundled, CalibrateEveryDataSet,
     ::testing::Values(DataSetCase{"opencv-left.json", "", 1.0},
-                      DataSetCase{"opencv-stereo.json", "", 1.0},
-                      DataSetCase{"rig3-radial-exact.json", "", 1e-6},
                       DataSetCase{"rig3-radial-noisy.json", "", 0.2},
-                      DataSetCase{"rig3-sinetan-exact.json", "--model radial", 0.05},
-                      DataSetCase{"rig3-sinetan-noisy.json", "--model radial", 0.2},
-                      DataSetCase{"single-none-exact.json", "", 1e-6},
-                      DataSetCase{"single-none-noisy.json", "", 0.2},
-                      DataSetCase{"single-radial-exact.json", "", 1e-6},
-                      DataSetCase{"single-radial-noisy.json", "", 0.2},
                       DataSetCase{"single-sinetan-exact.json", "", 1e-6},
                       DataSetCase{"single-sinetan-noisy.json", "--model radial", 0.2},
                       DataSetCase{"telecentric-exact.json", "", 1e-6},

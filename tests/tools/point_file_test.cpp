@@ -4,18 +4,6 @@
 
 #include <string>
 
-TEST(PointFile, ReadsEveryBundledDataSet) {
-  for (const char* name : {"opencv-left.json", "opencv-stereo.json", "single-radial-exact.json",
-                           "single-sinetan-noisy.json", "rig3-sinetan-exact.json",
-                           "telecentric-exact.json", "linescan-noisy.json"}) {
-    const tkPointFile file = loadDataSet(name);
-    EXPECT_FALSE(file.placements.empty()) << name;
-    for (const tkPointPlacement& placement : file.placements) {
-      EXPECT_EQ(placement.points.size(), file.cameras.size()) << name;
-    }
-  }
-}
-
 TEST(PointFile, ReadsRowsPlacementsAndOptionalFields) {
   const tkPointFile stereo = loadDataSet("opencv-stereo.json");
   EXPECT_EQ(stereo.kind, "area-scan");
