@@ -15,10 +15,14 @@
 namespace {
 
 // Levenberg-Marquardt settings of the pose refinement (parameters in the normalised frame).
-constexpr double kXTolerance = 1e-12;
-constexpr long kMaxLambdaSteps = 15;
-constexpr double kLambda0 = 1e-3;
-constexpr double kLambdaMax = 1e20;
+tkLevMarSettings poseSettings(long maxIterations) {
+  tkLevMarSettings settings;
+  settings.xTol = 1e-12;
+  settings.fTol = 0.0;
+  settings.maxIterations = maxIterations;
+  settings.lambda0 = 1e-3;
+  return settings;
+}
 
 // F = image residuals (projection - observation, pixels), 2 per point; x = the six values of the
 // quaternion form (camera_model/pose.h) of the pose that maps the centred, scaled physical points
@@ -28,8 +32,7 @@ class PoseSolver : public tkLevMarSolve {
  public:
   PoseSolver(const tk_CameraIntrinsics& camera, const std::vector<tkVector<2>>& imagePoints,
              const std::vector<tkVector<3>>& scaledPoints, int heldIndex, long maxIterations)
-      : tkLevMarSolve(6, 2 * static_cast<long>(imagePoints.size()), kXTolerance, 0.0, maxIterations,
-                      kMaxLambdaSteps, kLambda0, 1e-8, kLambdaMax, true, false),
+      : tkLevMarSolve(6, 2 * static_cast<long>(imagePoints.size()), poseSettings(maxIterations)),
         camera_(camera),
         imagePoints_(imagePoints),
         points_(scaledPoints),
