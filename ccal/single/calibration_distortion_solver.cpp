@@ -1,15 +1,7 @@
 #include "ccal/single/calibration_distortion_solver.h"
 
-#include "ccal/single/camera_projection.h"
-#include "ccal/single/crsp_gradient_terms.h"
-#include "ccal/single/sine_tan_cost.h"
-
-#include <proc/c3d_ptRayGenericPoly.h>
 #include <proc/csys_attention.h>
 #include <tk/failure.h>
-#include <tk/quaternion_partials.h>
-#include <tk/quaternion_xform.h>
-#include <tk/real_eq.h>
 
 #include "platform/core/invalid_argument.h"
 
@@ -17,17 +9,22 @@
 #include <Eigen/Householder>
 #include <Eigen/QR>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
 
 // Work space of the sine-tangent least-squares step, sized with the correspondences.
 struct tk_SineTanLeastSquares {
-  Eigen::MatrixXd a;          // 2·count x n: √w·∂image/∂x, rows x then y
-  Eigen::VectorXd r;          // 2·count: √w·(image − p), then Qᵀ·r
-  Eigen::VectorXd r0;         // 2·count: √w·(image − p) at x
-  Eigen::VectorXd curvature;  // 2·count: second directional derivative of the residuals
+  Eigen::MatrixXd trialA;  // rows x n: √w·∂image/∂x at the last pass, rows x then y per point
+  Eigen::VectorXd trialRows;  // rows: √w·(image − p) at the last pass
+  Eigen::MatrixXd a;          // the same at the current x (taken over by compJacob)
+  Eigen::VectorXd r0;
+  Eigen::VectorXd r;          // Qᵀ·r0
+  Eigen::VectorXd probeRows;  // √w·(image − p) at a point along the step
+  Eigen::VectorXd curvature;  // rows: second directional derivative of the residuals
   Eigen::HouseholderQR<Eigen::MatrixXd> qr;
   Eigen::MatrixXd rFactor;  // n x n, upper triangle: R of A
   Eigen::VectorXd qtr;      // (Qᵀr), first n values
@@ -53,6 +50,7 @@ tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
     : tkDampedNewtonSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-30, 300, 15, 0.01,
                           1e-8, 1e20, true, false),
       model_(model),
+      residuals_(model),
       records_() {
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
   // Along the nearly flat directions of the sine-tangent lens values the cost falls by
@@ -78,13 +76,17 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     records[i] = ccal_crspPair2D3DWeighted{{p.x(), p.y()}, {P.x(), P.y(), P.z()}, list[i].second};
   }
   correspondences_ = list;
+  pass_.valid = false;
   if (leastSquares_) {
     const Eigen::Index n = getSize();
     const Eigen::Index rows = std::max<Eigen::Index>(2 * static_cast<Eigen::Index>(list.size()), n);
     tk_SineTanLeastSquares& ls = *leastSquares_;
-    ls.a.setZero(rows, n);  // rows beyond the points (fewer than n/2 points) stay zero
-    ls.r.setZero(rows);
+    ls.trialA.setZero(rows, n);  // rows beyond the points (fewer than n/2 points) stay zero
+    ls.trialRows.setZero(rows);
+    ls.a.setZero(rows, n);
     ls.r0.setZero(rows);
+    ls.r.setZero(rows);
+    ls.probeRows.setZero(rows);
     ls.curvature.setZero(rows);
     ls.qr = Eigen::HouseholderQR<Eigen::MatrixXd>(rows, n);
     ls.rFactor.setZero(n, n);
@@ -95,26 +97,68 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
   }
 }
 
-long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
-  if (model_ == tk2XformCalib2Defs::eSineTan)
-    return numericalGradient(x.data(), f.data());
-  return analyticGradient(x.data(), f.data());
+bool tk3DCalibrationDistortionSolver::passHolds(const double* x) const {
+  return pass_.valid &&
+         std::memcmp(pass_.x, x, sizeof(double) * static_cast<std::size_t>(getSize())) == 0;
 }
 
-long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix& f,
+long tk3DCalibrationDistortionSolver::evaluatePass(const double* x) const {
+  if (model_ != tk2XformCalib2Defs::eSineTan) {
+    const long attention = csys_attention_check();
+    if (attention < 0)
+      return attention;
+  }
+  const ccal_crspPair2D3DWeighted* records = nullptr;
+  std::size_t count = 0;
+  tfThrowExceptionOnFailure(
+      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
+  pass_.valid = false;
+  ccal::detail::RefinementResiduals::Output out;
+  out.f = pass_.f;
+  out.k = pass_.k;
+  out.cost = &pass_.cost;
+  if (leastSquares_) {
+    out.rows = leastSquares_->trialRows.data();
+    out.jacobianRows = leastSquares_->trialA.data();
+    out.rowStride = leastSquares_->trialA.rows();
+  }
+  residuals_.evaluate(x, unitValIndex_, records, count, out);
+  std::copy(x, x + getSize(), pass_.x);
+  pass_.valid = true;
+  return 0;
+}
+
+long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
+  const long status = evaluatePass(x.data());
+  if (status < 0)
+    return status;
+  std::copy(pass_.f, pass_.f + getSize(), f.data());
+  return 0;
+}
+
+long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix&,
                                                 tkNMMatrix& jacobian) {
-  if (model_ != tk2XformCalib2Defs::eSineTan)
-    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
   const long n = getSize();
   if (x.rows() != n || x.cols() != 1)
     tk_throwInvalidArgument("tk3DCalibrationDistortionSolver::compJacob: x is not n x 1");
   if (jacobian.rows() != n || jacobian.cols() != n)
     jacobian.resize(n, n);
-  stagedPass(x.data(), nullptr, jacobian.data(), kSineTanJacobianStep);
+  if (!passHolds(x.data())) {
+    const long status = evaluatePass(x.data());
+    if (status < 0)
+      return status;
+  }
+  std::copy(pass_.k, pass_.k + n * n, jacobian.data());
+  if (!leastSquares_)
+    return 0;
+  // The pass's rows become the iteration's; the pass no longer holds them.
   tk_SineTanLeastSquares& ls = *leastSquares_;
-  ls.r0 = ls.r;
+  ls.a.swap(ls.trialA);
+  ls.r0.swap(ls.trialRows);
+  pass_.valid = false;
   ls.qr.compute(ls.a);
   ls.rFactor = ls.qr.matrixQR().topRows(n).triangularView<Eigen::Upper>();
+  ls.r = ls.r0;
   ls.r.applyOnTheLeft(ls.qr.householderQ().transpose());
   ls.qtr = ls.r.head(n);
   return 0;
@@ -125,7 +169,6 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
     return tkDampedNewtonSolve::solveDampedStep(damping, step);
   tk_SineTanLeastSquares& ls = *leastSquares_;
   const Eigen::Index n = getSize();
-  const Eigen::Index rows = ls.a.rows();
   // min |A·δ + b|² + ¼·δᵀ·diag(damping)·δ for a right-hand side b, from A = Q·R:
   // min |R·δ + (Qᵀb)ₙ|² + |√(damping/4)·δ|², one QR of the stacked matrix per damping.
   ls.stacked.topRows(n) = ls.rFactor;
@@ -156,30 +199,14 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   double probe[tk_kMaxCameraParams];
   for (Eigen::Index i = 0; i < n; ++i)
     probe[i] = getX().data()[i] + kProbe * velocity[i];
-  tk_CameraValues values;
-  tfUnpackCameraValues(probe, unitValIndex_, model_, values);
-  tk_SineTanCamera camera;
-  tfPrepareSineTanCamera(values, camera);
   const ccal_crspPair2D3DWeighted* records = nullptr;
   std::size_t count = 0;
   tfThrowExceptionOnFailure(
       cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
+  residuals_.imageRows(probe, unitValIndex_, records, count, ls.probeRows.data());
   const Eigen::Map<const Eigen::VectorXd> v(velocity, n);
   ls.curvature.noalias() = ls.a * v;  // J·v
-  for (std::size_t k = 0; k < count; ++k) {
-    const ccal_crspPair2D3DWeighted& r = records[k];
-    const Eigen::Index row = 2 * static_cast<Eigen::Index>(k);
-    if (r.w == 0.0)
-      continue;  // zero rows
-    const double root = std::sqrt(r.w);
-    const tkVector<2> image = tfSineTanImagePoint(camera, tkVector<3>(r.P.x, r.P.y, r.P.z));
-    const double moved[2] = {root * (image.x() - r.p.x), root * (image.y() - r.p.y)};
-    for (int c = 0; c < 2; ++c)
-      ls.curvature(row + c) =
-          2.0 / kProbe * ((moved[c] - ls.r0(row + c)) / kProbe - ls.curvature(row + c));
-  }
-  for (Eigen::Index row = 2 * static_cast<Eigen::Index>(count); row < rows; ++row)
-    ls.curvature(row) = 0.0;
+  ls.curvature = 2.0 / kProbe * ((ls.probeRows - ls.r0) / kProbe - ls.curvature);
   ls.curvature.applyOnTheLeft(ls.qr.householderQ().transpose());
   double acceleration[tk_kMaxCameraParams];
   if (!solve(ls.curvature, acceleration))
@@ -197,119 +224,6 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   return std::isfinite(aNorm);
 }
 
-long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* f) const {
-  tk_CameraValues values;
-  tfUnpackCameraValues(x, unitValIndex_, model_, values);
-  const long attention = csys_attention_check();
-  if (attention < 0)
-    return attention;
-  c3d_ptRayGenericPoly acc;
-  tfThrowExceptionOnFailure(c3d_ptRayGenericPoly_init(&acc));
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-
-  for (std::size_t i = 0; i < count; ++i) {
-    const ccal_crspPair2D3DWeighted& r = records[i];
-    if (r.w == 0.0)
-      continue;  // adds exactly nothing
-    const tkVector<3> P(r.P.x, r.P.y, r.P.z);
-    const tkVector<3> Pc = values.rotation * P + values.trans;
-    if (tfRealEq(Pc.z(), 0.0, 1e-15))
-      continue;
-    const tkVector<2> q(Pc.x() / Pc.z(), Pc.y() / Pc.z());
-    tkVector<2> m;
-    tfAddIntrinsicGradientTerm(values.intrinsic, tkVector<2>(r.p.x, r.p.y), q, r.w, f, &m);
-    const double inverseDepth = 1.0 / Pc.z();
-    tfAddPoseTerms(acc, P, m, r.w * (inverseDepth * inverseDepth));
-  }
-
-  double partials[6];
-  tfGetQuaternionPartialDerivatives(tk3QuaternionXform(values.quat, values.trans), unitValIndex_,
-                                    acc, partials);
-  for (int k = 0; k < 6; ++k)
-    f[tk_kQuatVar1 + k] = partials[k];
-  return 0;
-}
-
-long tk3DCalibrationDistortionSolver::numericalGradient(const double* x, double* f) const {
-  stagedPass(x, f, nullptr, kSineTanGradientStep);
-  return 0;
-}
-
-void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f, double* jacobian,
-                                                 double h) const {
-  const int n = static_cast<int>(getSize());
-  // camera[0]: the parameters x; camera[1 + 2i] and camera[2 + 2i]: x + h·eᵢ and x − h·eᵢ.
-  tk_SineTanCamera camera[1 + 2 * tk_kMaxCameraParams];
-  double perturbed[tk_kMaxCameraParams] = {};
-  tk_CameraValues values;
-  for (int i = 0; i < n; ++i)
-    perturbed[i] = x[i];
-  tfUnpackCameraValues(perturbed, unitValIndex_, model_, values);
-  tfPrepareSineTanCamera(values, camera[0]);
-  for (int i = 0; i < n; ++i) {
-    for (int sign = 0; sign < 2; ++sign) {
-      perturbed[i] = sign == 0 ? x[i] + h : x[i] - h;
-      tfUnpackCameraValues(perturbed, unitValIndex_, model_, values);
-      tfPrepareSineTanCamera(values, camera[1 + 2 * i + sign]);
-    }
-    perturbed[i] = x[i];
-  }
-
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-  // sums[2i] = J(x + h·eᵢ), sums[2i + 1] = J(x − h·eᵢ); normal: Σ w·gᵢ·gⱼ (lower triangle) with
-  // gᵢ the central difference of the image point times 2h.
-  double sums[2 * tk_kMaxCameraParams] = {};
-  double normal[tk_kMaxCameraParams][tk_kMaxCameraParams] = {};
-  tkVector<2> projected[2 * tk_kMaxCameraParams];
-  tkVector<2> g[tk_kMaxCameraParams];
-  for (std::size_t k = 0; k < count; ++k) {
-    const ccal_crspPair2D3DWeighted& r = records[k];
-    if (r.w == 0.0)
-      continue;  // adds exactly nothing
-    const double w = r.w;
-    const tkVector<2> p(r.p.x, r.p.y);
-    const tkVector<2> image =
-        tfSineTanCentralImagePoints(camera, tkVector<3>(r.P.x, r.P.y, r.P.z), projected);
-    for (int i = 0; i < 2 * n; ++i) {
-      const tkVector<2> e = p - projected[i];
-      sums[i] += w * e.dot(e);
-    }
-    if (jacobian == nullptr)
-      continue;
-    for (int i = 0; i < n; ++i)
-      g[i] = projected[2 * i] - projected[2 * i + 1];
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j <= i; ++j)
-        normal[i][j] += w * g[i].dot(g[j]);
-    if (leastSquares_) {
-      const double root = std::sqrt(w);
-      const Eigen::Index row = 2 * static_cast<Eigen::Index>(k);
-      for (int i = 0; i < n; ++i) {
-        leastSquares_->a(row, i) = root * g[i].x() / (2.0 * h);
-        leastSquares_->a(row + 1, i) = root * g[i].y() / (2.0 * h);
-      }
-      leastSquares_->r(row) = root * (image.x() - p.x());
-      leastSquares_->r(row + 1) = root * (image.y() - p.y());
-    }
-  }
-  if (f != nullptr)
-    for (int i = 0; i < n; ++i)
-      f[i] = (sums[2 * i] - sums[2 * i + 1]) / h;
-  if (jacobian != nullptr) {
-    // F ≈ 2·∇J and ∇²J ≈ 2·Σ w·(∂image/∂xᵢ)·(∂image/∂xⱼ) with ∂image/∂xᵢ ≈ gᵢ / (2h).
-    const double scale = 1.0 / (h * h);
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j <= i; ++j)
-        jacobian[i + j * n] = jacobian[j + i * n] = scale * normal[i][j];
-  }
-}
-
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {
   tk_CameraValues values;
   tfUnpackCameraValues(x.data(), unitValIndex_, model_, values);
@@ -317,11 +231,15 @@ tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatr
 }
 
 double tk3DCalibrationDistortionSolver::cost(const tkNMMatrix& x) const {
-  tk_CameraValues values;
-  tfUnpackCameraValues(x.data(), unitValIndex_, model_, values);
+  if (passHolds(x.data()))
+    return pass_.cost;
   const ccal_crspPair2D3DWeighted* records = nullptr;
   std::size_t count = 0;
   tfThrowExceptionOnFailure(
       cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-  return tk_CameraProjection(values).weightedSquaredError(records, count);
+  double J = 0.0;
+  ccal::detail::RefinementResiduals::Output out;
+  out.cost = &J;
+  residuals_.evaluate(x.data(), unitValIndex_, records, count, out);
+  return J;
 }

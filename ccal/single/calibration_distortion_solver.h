@@ -7,17 +7,21 @@
 // eNoDistortion, eRadial, eSineTan), and F(x) has one entry per parameter: partial derivatives of
 // the weighted squared reprojection error, which the minimisation drives to zero.
 //
-// - eNoDistortion, eRadial: analytic. Per correspondence with depth Pc.z not 0 (within 1e-15),
-//   the intrinsic gradient term and the pose terms of crsp_gradient_terms.h; the pose entries
-//   come from the point-ray accumulator through tfGetQuaternionPartialDerivatives with the
-//   stored unitValIndex. An abort request (csys_attention_check) ends the evaluation with its
-//   negative status, which ends the minimisation.
-// - eSineTan: numerical, with no abort check in F (the minimisation checks). F[i] = (J(x + h·eᵢ) −
-// J(x − h·eᵢ)) / h, h = 1e-8,
-//   where J(x) = Σ w·|p − invWarpPoint(P)|² is the image cost of the unpacked parameters. The 2n
-//   costs are evaluated in one pass over the points, each point reusing the stages of its
-//   projection that a parameter does not reach (a linear-map parameter only changes L⁻¹, a lens
-//   parameter only the lens radius, and so on).
+// F, its Jacobian K and the merit come from the residual blocks of refinement_residuals.h in one
+// pass over the points per evaluated x:
+// - eNoDistortion, eRadial: F = 2·Σ J_feedᵀ·w·r with the intrinsic rows fed by the intrinsic-term
+//   residual and the pose rows by the pose-term residual (the gradient of the error at Z = 1 with
+//   the points' positions, the back-projected image points and the depths held); an abort
+//   request (csys_attention_check) ends the evaluation with its negative status, which ends the
+//   minimisation.
+// - eSineTan: F = 4·Σ Jᵀ·w·r of the image residual, the analytic gradient 2·∇J of the image cost
+//   J(x) = Σ w·|p − invWarpPoint(P)|², which the difference quotient (J(x + h·eᵢ) − J(x − h·eᵢ))/h
+//   with h = 1e-8 approximates (the two differ by the quotient's own error: about 1e-7 of the
+//   largest entry in the solver's frames; docs/single-camera-calibration.md).
+// K is the Gauss–Newton product 2·Σ J_feedᵀ·w·J (4·… under eSineTan) from the same pass: the
+// Jacobian of F wherever the residuals vanish, and close to it on noisy data. Func computes F,
+// K and J together and keeps them for its x, so that the merit of a trial and the Jacobian at an
+// accepted trial cost no further pass.
 //
 // Settings of the base solver: (n, n, 1e-12, 1e-30, 300, 15, 0.01, 1e-8, 1e20, true, false). The
 // |F|² rule (1e-30) is in effect off: a bound of 1e-12 on the squared gradient in the normalised
@@ -36,16 +40,12 @@
 // the driver ranks its candidates with take the valley in a few iterations; near the solution
 // λ → 0 and the steps are Newton steps on F, so the result is still the root of F.
 //
-// Jacobian K: under eNoDistortion and eRadial the inherited forward differences of F. Under
-// eSineTan the forward differences of a difference quotient lose the small curvatures of the
-// nearly redundant lens values in rounding, so compJacob is the Gauss-Newton form
-// K = 4·Σ w·(∂i/∂xᵢ)·(∂i/∂xⱼ) (i the image point, ∂i/∂xᵢ its central difference with step h), the
-// Jacobian of F exactly where the residuals vanish, from the same single pass over the points as
-// F (instead of n + 1 passes). The step is then solved as the damped least-squares problem
-// min |A·δ + r|² + ¼·δᵀ·λD·δ (A the weighted derivatives of the image points, r the weighted
-// residuals, K = 4·AᵀA, F = 4·Aᵀr) through a QR factor of A, once per iteration, and one of the
-// small stacked matrix [R; √(λD/4)] per damping: the normal equations square the condition of A,
-// and along the nearly redundant lens values their rounding error decides the step.
+// Under eSineTan the step is solved as the damped least-squares problem
+// min |A·δ + r|² + ¼·δᵀ·λD·δ (A = √w·∂image/∂x, r the weighted residuals, K = 4·AᵀA, F = 4·Aᵀr)
+// through a QR factor of A, once per iteration, and one of the small stacked matrix [R; √(λD/4)]
+// per damping: the normal equations square the condition of A (about 1e10 along the nearly
+// redundant lens values), and their rounding error would decide the step there. Each step is
+// bent by its geodesic acceleration (solveDampedStep).
 //
 // Evaluations and iterations allocate nothing.
 // Use: construct, unitValIndex, setX, initialParams, correspondences, nIter, minimize, getX.
@@ -53,6 +53,7 @@
 #define CCAL_SINGLE_CALIBRATION_DISTORTION_SOLVER_H
 
 #include "ccal/single/camera_param_packing.h"
+#include "ccal/single/refinement_residuals.h"
 
 #include <ccal/camera_calibration_params.h>
 #include <proc/cstd_vector.h>
@@ -69,14 +70,6 @@ struct tk_SineTanLeastSquares;
 
 class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
  public:
-  // Step h of the sine-tangent difference quotients.
-  static constexpr double kSineTanGradientStep = 1e-8;
-  // Step of the central differences of the image points in the Jacobian and the least-squares
-  // step: about ε^(1/3), where truncation (h²) and rounding (ε/h) errors balance near 1e-11.
-  // With the gradient's 1e-8 the derivatives would carry errors near 1e-8, which drown the
-  // weakest directions of the sine-tangent lens values (condition about 1e10).
-  static constexpr double kSineTanJacobianStep = 5e-6;
-
   using Correspondences = std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>;
 
   // A solver for the camera block of model. Throws tkInvariantFailure for a model other than
@@ -99,8 +92,8 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   const Correspondences& correspondences() const { return correspondences_; }
 
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
-  // eSineTan: the Gauss-Newton form stated above (resizes jacobian to n x n); other models: the
-  // inherited forward differences. Returns 0 or the negative status of F.
+  // K at x (resizes jacobian to n x n): the one kept from Func when x is the last x it evaluated,
+  // else from a new pass. Returns 0 or the negative status of F.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
 
   // The parameter object of a column x (n x 1) under the stored unitValIndex.
@@ -109,23 +102,31 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   double cost(const tkNMMatrix& x) const;
 
  private:
-  long analyticGradient(const double* x, double* f) const;
-  long numericalGradient(const double* x, double* f) const;
-  // One pass over the points under x and its 2n perturbations: F into f and the Gauss-Newton
-  // Jacobian (n x n, column-major) into jacobian, each when not null.
-  // With the Jacobian also the weighted image-point derivatives A and residuals r of the least-
-  // squares step (K = 4·AᵀA, F = 4·Aᵀr up to rounding), and A's QR factor.
-  // h: the step of the differences (kSineTanGradientStep for F, kSineTanJacobianStep for K).
-  void stagedPass(const double* x, double* f, double* jacobian, double h) const;
+  // F, K and J at x, kept with x. Returns 0 or the negative status of the abort check.
+  long evaluatePass(const double* x) const;
+  bool passHolds(const double* x) const;
   double merit(const tkNMMatrix& x) const override { return cost(x); }
-  // eSineTan: the damped least-squares form of the step (below); other models: the inherited LU.
+  // eSineTan: the damped least-squares form of the step (above); other models: the inherited LU.
   bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
 
+  // The last pass: its x, F, K (column-major) and J; under eSineTan also its weighted residuals
+  // and their derivatives (tk_SineTanLeastSquares::trialRows, trialA).
+  struct Pass {
+    bool valid = false;
+    double x[ccal::detail::RefinementResiduals::kMaxSize] = {};
+    double f[ccal::detail::RefinementResiduals::kMaxSize] = {};
+    double k[ccal::detail::RefinementResiduals::kMaxSize *
+             ccal::detail::RefinementResiduals::kMaxSize] = {};
+    double cost = 0.0;
+  };
+
   tk2XformCalib2Defs::tkCalib2DistortionModel model_;
+  ccal::detail::RefinementResiduals residuals_;
   int unitValIndex_ = 0;
   tkCameraCalibrationParams initialParams_;
   Correspondences correspondences_;
   cstd_vector_ccal_crspPair2D3DWeighted records_;
+  mutable Pass pass_;
   std::unique_ptr<tk_SineTanLeastSquares> leastSquares_;  // eSineTan only
 };
 
