@@ -77,6 +77,8 @@ class SolverFunction : public ::testing::TestWithParam<Model> {
                                                camera.cameraPoseInverse().trans() / 640.0));
     x_ = tkNMMatrix(solver_->getSize(), 1);
     solver_->unitValIndex(tfPackCameraParams(Perturbed(start, 0.02), x_.data()));
+    exact_ = tkNMMatrix(solver_->getSize(), 1);
+    tfPackCameraParams(start, exact_.data());
   }
   tkNMMatrix Evaluate() const {
     tkNMMatrix f(solver_->getSize(), 1);
@@ -118,6 +120,7 @@ class SolverFunction : public ::testing::TestWithParam<Model> {
   Correspondences data_;
   std::unique_ptr<tk3DCalibrationDistortionSolver> solver_;
   tkNMMatrix x_;
+  tkNMMatrix exact_;  // the camera that made the data (same held component: a small change)
 };
 
 class AnalyticSolverFunction : public SolverFunction {};
@@ -159,6 +162,29 @@ TEST_P(NumericalSolverFunction, IsTheStatedDifferenceOfTheCostToItsError) {
   std::cout << "largest |analytic − difference quotient| / largest entry: " << difference / largest
             << "\n";
   EXPECT_LT(difference, 1e-6 * largest);
+}
+
+// Where the residuals vanish K is the Jacobian of F: compared with central differences of F at
+// the exact camera (a wrong column offset or a missing chain-rule factor shows here).
+TEST_P(SolverFunction, JacobianIsTheDerivativeOfFAtAnExactSolution) {
+  x_ = exact_;
+  const long n = solver_->getSize();
+  const tkNMMatrix f = Evaluate();
+  tkNMMatrix k(n, n);
+  ASSERT_EQ(solver_->compJacob(x_, f, k), 0);
+  double largest = 0.0;
+  for (long i = 0; i < n * n; ++i)
+    largest = std::fmax(largest, std::fabs(k.data()[i]));
+  for (long j = 0; j < n; ++j) {
+    tkNMMatrix plus = x_, minus = x_, fPlus(n, 1), fMinus(n, 1);
+    plus(j, 0) += 1e-6;
+    minus(j, 0) -= 1e-6;
+    ASSERT_EQ(solver_->Func(plus, fPlus), 0);
+    ASSERT_EQ(solver_->Func(minus, fMinus), 0);
+    for (long i = 0; i < n; ++i)
+      EXPECT_NEAR(k(i, j), (fPlus(i, 0) - fMinus(i, 0)) / 2e-6, 1e-6 * largest)
+          << "row " << i << ", column " << j;
+  }
 }
 
 TEST_P(SolverFunction, IgnoresACorrespondenceOfWeightZero) {

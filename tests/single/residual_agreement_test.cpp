@@ -97,7 +97,8 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
               ResidualStatus::kOk);
     poseCostNew += w * (r[0] * r[0] + r[1] * r[1]);
     for (int i = 0; i < 6; ++i)
-      newGradient[tk_kQuatVar1 + i] += 2.0 * w * (J.byCamera[0][i] * r[0] + J.byCamera[1][i] * r[1]);
+      newGradient[tk_kQuatVar1 + i] +=
+          2.0 * w * (J.byCamera[0][i] * r[0] + J.byCamera[1][i] * r[1]);
     ASSERT_EQ(imageResidual(cameraModel, pose, nullptr, image, point, r, nullptr),
               ResidualStatus::kOk);
     newImageCost += w * (r[0] * r[0] + r[1] * r[1]);
@@ -124,8 +125,8 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
     if (centre && model == tk2XformCalib2Defs::eSineTan) {
       // The old entries divide the central difference by h, not 2h: twice the derivative.
       const double derivative = 0.5 * oldGradient[i];
-      centreDifference = std::max(
-          centreDifference, std::fabs(newGradient[i] - derivative) / std::fabs(derivative));
+      centreDifference = std::max(centreDifference,
+                                  std::fabs(newGradient[i] - derivative) / std::fabs(derivative));
       continue;
     }
     // The pose entries go through the accumulator's moments, summed in another order.
