@@ -14,43 +14,17 @@
 
 #include <cmath>
 
-void tk_MultiplateProblem::blockOf(long i, long& ci, long& zi, long& ai) const {
-  ci = zi = ai = -1;
-  if (i < 0 || i >= size())
-    return;
-  if (i < zStart())
-    ci = i / cameraBlock;
-  else if (i < aStart())
-    zi = (i - zStart()) / 3;
-  else
-    ai = (i - aStart()) / 6;
-}
+using ccal::detail::CameraOffset;
+using ccal::detail::ParameterLayout;
 
 namespace {
 
-tk3QuaternionXform quaternionPose(int unitValIndex, const double* v) {
-  tk3Quaternion quat(1.0, 0.0, 0.0, 0.0);
-  quat.setUsingUnitValIndex(unitValIndex, v[0], v[1], v[2]);
-  return tk3QuaternionXform(quat, tkVector<3>(v[3], v[4], v[5]));
-}
-
 void unpackCamera(const tk_MultiplateProblem& problem, const double* x, long c,
                   tk_CameraValues& out) {
-  const double* block = x + c * problem.cameraBlock;
-  const int uvi = problem.cameraUnitValIndices[static_cast<std::size_t>(c)];
-  if (!problem.poseOnly) {
-    tfUnpackCameraValues(block, uvi, problem.model, out);
-    return;
-  }
-  out.intrinsic = problem.fixedIntrinsics[static_cast<std::size_t>(c)];
-  const tk3QuaternionXform pose = quaternionPose(uvi, block);
-  out.quat = pose.quat();
-  out.rotation = pose.xform().matrix();
-  out.trans = pose.trans();
-}
-
-tkXform<3> zRotationPose(double tanHalf, double tx, double ty, double height) {
-  return tk3ZRotationXform(2.0 * std::atan(tanHalf), tkVector<3>(tx, ty, height)).xform();
+  const ParameterLayout& layout = problem.layout;
+  layout.unpackCamera(
+      x, c, layout.poseOnly() ? &problem.fixedIntrinsics[static_cast<std::size_t>(c)] : nullptr,
+      out);
 }
 
 void unpackZ(const tk_MultiplateProblem& problem, const double* x, long j,
@@ -61,15 +35,13 @@ void unpackZ(const tk_MultiplateProblem& problem, const double* x, long j,
     values.zPoses[0] = tkXform<3>();
     return;
   }
-  const double* b = x + problem.zStart() + 3 * (j - 1);
-  values.zTanHalf[k] = b[0];
-  values.zPoses[k] = zRotationPose(b[0], b[1], b[2], problem.heights[k]);
+  values.zTanHalf[k] = x[problem.layout.zRotationStart(j)];
+  values.zPoses[k] = problem.layout.zRotationPose(x, j, problem.heights[k]);
 }
 
 void unpackA(const tk_MultiplateProblem& problem, const double* x, long j,
              tk_MultiplateValues& values) {
-  values.aPoses[static_cast<std::size_t>(j)] = quaternionPose(
-      problem.arbitraryUnitValIndices[static_cast<std::size_t>(j)], x + problem.aStart() + 6 * j);
+  values.aPoses[static_cast<std::size_t>(j)] = problem.layout.arbitraryPose(x, j);
 }
 
 // Σ w·|p − π(X(P))|² over one list.
@@ -157,9 +129,9 @@ void addCorrespondence(const ccal_crspPair2D3DWeighted& r, const tk_CameraValues
 long prepareSelection(const tk_MultiplateProblem& pr, const double* x, const Selection& sel,
                       tk_MultiplateScratch& scratch) {
   tk_MultiplateValues& values = scratch.values;
-  const std::size_t nC = static_cast<std::size_t>(pr.nC);
-  const std::size_t nZ = static_cast<std::size_t>(pr.nZ);
-  const std::size_t nA = static_cast<std::size_t>(pr.nA);
+  const std::size_t nC = static_cast<std::size_t>(pr.layout.cameras());
+  const std::size_t nZ = static_cast<std::size_t>(pr.layout.zRotationPlacements());
+  const std::size_t nA = static_cast<std::size_t>(pr.layout.arbitraryPlacements());
   values.cameras.resize(nC);
   values.zPoses.resize(nZ);
   values.zTanHalf.resize(nZ);
@@ -168,7 +140,7 @@ long prepareSelection(const tk_MultiplateProblem& pr, const double* x, const Sel
   scratch.cameras.resize(nC);
   scratch.zPlacements.resize(nZ);
   scratch.aPlacements.resize(nA);
-  for (long c = 0; c < pr.nC; ++c) {
+  for (long c = 0; c < pr.layout.cameras(); ++c) {
     if (!sel.camera(c))
       continue;
     unpackCamera(pr, x, c, values.cameras[static_cast<std::size_t>(c)]);
@@ -176,7 +148,7 @@ long prepareSelection(const tk_MultiplateProblem& pr, const double* x, const Sel
     if (s < 0)
       return s;
   }
-  for (long j = 0; j < pr.nZ; ++j) {
+  for (long j = 0; j < pr.layout.zRotationPlacements(); ++j) {
     if (!sel.zPlacement(j))
       continue;
     unpackZ(pr, x, j, values);
@@ -185,7 +157,7 @@ long prepareSelection(const tk_MultiplateProblem& pr, const double* x, const Sel
     if (s < 0)
       return s;
   }
-  for (long j = 0; j < pr.nA; ++j) {
+  for (long j = 0; j < pr.layout.arbitraryPlacements(); ++j) {
     if (!sel.aPlacement(j))
       continue;
     unpackA(pr, x, j, values);
@@ -210,15 +182,16 @@ long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f
   if (attention < 0)
     return attention;
 
-  double unusedIntrinsic[tk_kMaxCameraParams] = {};  // pose-only: intrinsic terms dropped
-  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  double unusedIntrinsic[CameraOffset::kMaxSize] = {};  // pose-only: intrinsic terms dropped
+  const std::size_t nC = static_cast<std::size_t>(pr.layout.cameras());
   for (std::size_t c = 0; c < nC; ++c) {
     if (!sel.camera(static_cast<long>(c)))
       continue;
     const tk_CameraValues& camera = values.cameras[c];
     const cmath_xformLinear3 worldToCamera = procXform(camera);
-    double* block = pr.poseOnly ? unusedIntrinsic : f + static_cast<long>(c) * pr.cameraBlock;
-    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nZ); ++j) {
+    double* block =
+        pr.layout.poseOnly() ? unusedIntrinsic : f + pr.layout.cameraStart(static_cast<long>(c));
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.layout.zRotationPlacements()); ++j) {
       if (!sel.zPlacement(static_cast<long>(j)))
         continue;
       const tk_MultiplateList& list = pr.zLists[j * nC + c];
@@ -227,7 +200,7 @@ long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f
         addCorrespondence(list.records[k], camera, worldToCamera, values.zPoses[j], block,
                           acc.cameras[c], zAcc, nullptr);
     }
-    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j) {
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.layout.arbitraryPlacements()); ++j) {
       if (!sel.aPlacement(static_cast<long>(j)))
         continue;
       const tk_MultiplateList& list = pr.aLists[j * nC + c];
@@ -238,23 +211,24 @@ long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f
     }
   }
 
-  const long poseOffset = pr.poseOnly ? 0 : tk_kQuatVar1;
+  const long poseOffset = pr.layout.cameraPoseOffset();
   double partials[6];
   for (std::size_t c = 0; c < nC; ++c) {
     if (!sel.camera(static_cast<long>(c)))
       continue;
     const tk_CameraValues& camera = values.cameras[c];
     tfGetQuaternionPartialDerivatives(tk3QuaternionXform(camera.quat, camera.trans),
-                                      pr.cameraUnitValIndices[c], acc.cameras[c], partials);
+                                      pr.layout.cameraUnitValIndices()[c], acc.cameras[c],
+                                      partials);
     for (int k = 0; k < 6; ++k)
-      f[static_cast<long>(c) * pr.cameraBlock + poseOffset + k] = partials[k];
+      f[pr.layout.cameraStart(static_cast<long>(c)) + poseOffset + k] = partials[k];
   }
-  for (std::size_t j = 1; j < static_cast<std::size_t>(pr.nZ); ++j) {
+  for (std::size_t j = 1; j < static_cast<std::size_t>(pr.layout.zRotationPlacements()); ++j) {
     if (!sel.zPlacement(static_cast<long>(j)))
       continue;
     const tkVector<3>& t = values.zPoses[j].trans();
     const double tau = values.zTanHalf[j];
-    double* out = f + pr.zStart() + 3 * (static_cast<long>(j) - 1);
+    double* out = f + pr.layout.zRotationStart(static_cast<long>(j));
     double dtz = 0.0;
     tfThrowExceptionOnFailure(
         c3d_ptRayZRotGenericPoly_DT(&acc.zPlacements[j], tau, t.x(), t.y(), t.z(), &out[0]));
@@ -265,13 +239,13 @@ long analyticGradient(const tk_MultiplateProblem& pr, const double* x, double* f
     tfThrowExceptionOnFailure(
         c3d_ptRayZRotGenericPoly_DTZ(&acc.zPlacements[j], tau, t.x(), t.y(), t.z(), &dtz));
   }
-  for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j) {
+  for (std::size_t j = 0; j < static_cast<std::size_t>(pr.layout.arbitraryPlacements()); ++j) {
     if (!sel.aPlacement(static_cast<long>(j)))
       continue;
-    tfGetQuaternionPartialDerivatives(values.aPoses[j], pr.arbitraryUnitValIndices[j],
+    tfGetQuaternionPartialDerivatives(values.aPoses[j], pr.layout.arbitraryUnitValIndices()[j],
                                       acc.aPlacements[j], partials);
     for (int k = 0; k < 6; ++k)
-      f[pr.aStart() + 6 * static_cast<long>(j) + k] = partials[k];
+      f[pr.layout.arbitraryStart(static_cast<long>(j)) + k] = partials[k];
   }
   return 0;
 }
@@ -280,9 +254,9 @@ long numericalGradient(const tk_MultiplateProblem& pr, const double* x, double* 
                        const Selection& sel) {
   const double delta = 1e-8;
   const long n = pr.size();
-  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  const std::size_t nC = static_cast<std::size_t>(pr.layout.cameras());
   tk_MultiplateValues values;
-  tfUnpackMultiplate(pr, x, values);
+  pr.unpack(x, values);
   std::vector<tk_CameraProjection> cameras;
   cameras.reserve(nC);
   for (std::size_t c = 0; c < nC; ++c)
@@ -296,26 +270,28 @@ long numericalGradient(const tk_MultiplateProblem& pr, const double* x, double* 
   for (std::size_t c = 0; c < nC; ++c) {
     if (!sel.camera(static_cast<long>(c)))
       continue;
-    const long b = static_cast<long>(c) * pr.cameraBlock;
-    tfPrepareSineTanCentralCameras(x + b, pr.cameraUnitValIndices[c], delta, central);
-    double sums[2 * tk_kMaxCameraParams] = {};
-    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nZ); ++j)
+    const long b = pr.layout.cameraStart(static_cast<long>(c));
+    tfPrepareSineTanCentralCameras(x + b, pr.layout.cameraUnitValIndices()[c], delta, central);
+    double sums[2 * CameraOffset::kMaxSize] = {};
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.layout.zRotationPlacements()); ++j)
       if (sel.zPlacement(static_cast<long>(j)))
         tfAddSineTanCentralCosts(central, pr.zLists[j * nC + c].records,
                                  pr.zLists[j * nC + c].count, &values.zPoses[j], sums);
-    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j)
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.layout.arbitraryPlacements()); ++j)
       if (sel.aPlacement(static_cast<long>(j)))
         tfAddSineTanCentralCosts(central, pr.aLists[j * nC + c].records,
                                  pr.aLists[j * nC + c].count, &aPoses[j], sums);
-    for (long i = 0; i < pr.cameraBlock; ++i)
+    for (long i = 0; i < pr.layout.cameraBlockSize(); ++i)
       f[b + i] = (sums[2 * i] - sums[2 * i + 1]) / delta;
   }
 
   // Placement rows.
   std::vector<double> moved(x, x + n);
-  for (long m = pr.zStart(); m < n; ++m) {
-    long cm, zm, am;
-    pr.blockOf(m, cm, zm, am);
+  for (long m = pr.layout.cameraStart(pr.layout.cameras()); m < n; ++m) {
+    const ParameterLayout::Block block = pr.layout.blockOf(m);
+    const long cm = block.kind == ParameterLayout::Kind::kCamera ? block.index : -1;
+    const long zm = block.kind == ParameterLayout::Kind::kZRotation ? block.index - 1 : -1;
+    const long am = block.kind == ParameterLayout::Kind::kArbitrary ? block.index : -1;
     if ((sel.ci != -1 && cm != -1 && sel.ci != cm) || (sel.zi != -1 && zm != -1 && sel.zi != zm) ||
         (sel.zi != -1 && am != -1) || (sel.ai != -1 && zm != -1) ||
         (sel.ai != -1 && am != -1 && sel.ai != am))
@@ -325,18 +301,14 @@ long numericalGradient(const tk_MultiplateProblem& pr, const double* x, double* 
       moved[static_cast<std::size_t>(m)] = side == 0 ? x[m] + delta : x[m] - delta;
       if (zm != -1) {
         const long j = zm + 1;
-        const double* b = moved.data() + pr.zStart() + 3 * zm;
         const tkXform<3> pose =
-            zRotationPose(b[0], b[1], b[2], pr.heights[static_cast<std::size_t>(j)]);
+            pr.layout.zRotationPose(moved.data(), j, pr.heights[static_cast<std::size_t>(j)]);
         for (std::size_t c = 0; c < nC; ++c)
           if (sel.camera(static_cast<long>(c)))
             cost[side] +=
                 listCost(cameras[c], pose, pr.zLists[static_cast<std::size_t>(j) * nC + c]);
       } else if (am != -1) {
-        const tkXform<3> pose =
-            quaternionPose(pr.arbitraryUnitValIndices[static_cast<std::size_t>(am)],
-                           moved.data() + pr.aStart() + 6 * am)
-                .xform();
+        const tkXform<3> pose = pr.layout.arbitraryPose(moved.data(), am).xform();
         for (std::size_t c = 0; c < nC; ++c)
           if (sel.camera(static_cast<long>(c)))
             cost[side] +=
@@ -351,33 +323,14 @@ long numericalGradient(const tk_MultiplateProblem& pr, const double* x, double* 
 
 }  // namespace
 
-tkXform<3> tfMultiplateZRotationPose(const double* block, double height) {
-  return zRotationPose(block[0], block[1], block[2], height);
-}
-
-tkXform<3> tfMultiplateArbitraryPose(int unitValIndex, const double* block) {
-  return quaternionPose(unitValIndex, block).xform();
-}
-
-void tfUnpackMultiplate(const tk_MultiplateProblem& problem, const double* x,
-                        tk_MultiplateValues& values) {
-  values.cameras.resize(static_cast<std::size_t>(problem.nC));
-  values.zPoses.resize(static_cast<std::size_t>(problem.nZ));
-  values.zTanHalf.resize(static_cast<std::size_t>(problem.nZ));
-  values.aPoses.resize(static_cast<std::size_t>(problem.nA));
-  for (long c = 0; c < problem.nC; ++c)
-    unpackCamera(problem, x, c, values.cameras[static_cast<std::size_t>(c)]);
-  for (long j = 0; j < problem.nZ; ++j)
-    unpackZ(problem, x, j, values);
-  for (long j = 0; j < problem.nA; ++j)
-    unpackA(problem, x, j, values);
-}
-
 long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
                           long index, tk_MultiplateScratch& scratch) {
+  const ParameterLayout::Block block = problem.layout.blockOf(index);
   Selection sel;
-  problem.blockOf(index, sel.ci, sel.zi, sel.ai);
-  if (!problem.poseOnly && problem.model == tk2XformCalib2Defs::eSineTan)
+  sel.ci = block.kind == ParameterLayout::Kind::kCamera ? block.index : -1;
+  sel.zi = block.kind == ParameterLayout::Kind::kZRotation ? block.index - 1 : -1;
+  sel.ai = block.kind == ParameterLayout::Kind::kArbitrary ? block.index : -1;
+  if (!problem.layout.poseOnly() && problem.layout.model() == tk2XformCalib2Defs::eSineTan)
     return numericalGradient(problem, x, f, sel);
   return analyticGradient(problem, x, f, sel, scratch);
 }
@@ -390,8 +343,8 @@ long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, 
 
 double tfMultiplateCost(const tk_MultiplateProblem& problem, const double* x) {
   tk_MultiplateValues values;
-  tfUnpackMultiplate(problem, x, values);
-  const std::size_t nC = static_cast<std::size_t>(problem.nC);
+  problem.unpack(x, values);
+  const std::size_t nC = static_cast<std::size_t>(problem.layout.cameras());
   double sum = 0.0;
   for (std::size_t c = 0; c < nC; ++c) {
     const tk_CameraProjection projection(values.cameras[c]);
@@ -401,47 +354,4 @@ double tfMultiplateCost(const tk_MultiplateProblem& problem, const double* x) {
       sum += listCost(projection, values.aPoses[j].xform(), problem.aLists[j * nC + c]);
   }
   return sum;
-}
-
-void tfPackMultiplate(
-    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& params,
-    tk_MultiplateProblem& problem, double* x) {
-  const std::size_t nC = static_cast<std::size_t>(problem.nC);
-  problem.cameraUnitValIndices.assign(nC, 0);
-  for (std::size_t c = 0; c < nC; ++c) {
-    double* block = x + static_cast<long>(c) * problem.cameraBlock;
-    const tk3QuaternionXform& pose = params.cameraPoseInverses()[c];
-    if (problem.poseOnly) {
-      const tk3Quaternion& q = pose.quat();
-      problem.cameraUnitValIndices[c] = q.unitValIndex();
-      const double v[6] = {q.var1(),         q.var2(),         q.var3(),
-                           pose.trans().x(), pose.trans().y(), pose.trans().z()};
-      for (int k = 0; k < 6; ++k)
-        block[k] = v[k];
-    } else {
-      tkCameraCalibrationParams camera;
-      camera.physicalAtZEquals1FromImageParams(params.physicalAtZEquals1FromImageParams()[c]);
-      camera.cameraPoseInverse(pose);
-      problem.cameraUnitValIndices[c] = tfPackCameraParams(camera, block);
-    }
-  }
-  for (long j = 1; j < problem.nZ; ++j) {
-    const tk3ZRotationXform& pose = params.calibrationPlatePoses()[static_cast<std::size_t>(j)];
-    double* b = x + problem.zStart() + 3 * (j - 1);
-    b[0] = std::tan(pose.rotZ() * 0.5);
-    b[1] = pose.trans().x();
-    b[2] = pose.trans().y();
-  }
-  problem.arbitraryUnitValIndices.assign(static_cast<std::size_t>(problem.nA), 0);
-  for (long j = 0; j < problem.nA; ++j) {
-    const tk3QuaternionXform& pose =
-        params.arbitraryCalibrationPlatePoses()[static_cast<std::size_t>(j)];
-    const tk3Quaternion& q = pose.quat();
-    problem.arbitraryUnitValIndices[static_cast<std::size_t>(j)] = q.unitValIndex();
-    double* b = x + problem.aStart() + 6 * j;
-    const double v[6] = {q.var1(),         q.var2(),         q.var3(),
-                         pose.trans().x(), pose.trans().y(), pose.trans().z()};
-    for (int k = 0; k < 6; ++k)
-      b[k] = v[k];
-  }
 }

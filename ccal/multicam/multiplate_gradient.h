@@ -1,11 +1,8 @@
 // The gradient column F shared by the multi-plate solvers (one camera, a rig, and rig poses with
 // fixed intrinsics).
 //
-// Parameter column x (N values): nC camera blocks of cameraBlock values each (the camera block of
-// camera_param_packing.h, or under poseOnly the six pose values var1..var3, tx, ty, tz), then one
-// block (tan(θ/2), tx, ty) per Z-rotation placement 1 .. nZ−1 (placement 0 is the world frame),
-// then one block (var1, var2, var3, tx, ty, tz) per arbitrary placement. The height of Z-rotation
-// placement j (its z translation) is data, never a parameter.
+// Parameter column x: ccal/problem/parameter_layout.h (the calibration option with nC camera
+// blocks, or poseOnly).
 //
 // F is the gradient of E = Σ w·|p − π_c(pose_j(P))|² over every placement, camera and
 // correspondence (analytic form: the intrinsic term of crsp_gradient_terms.h and the pose terms
@@ -21,7 +18,7 @@
 #ifndef CCAL_MULTICAM_MULTIPLATE_GRADIENT_H
 #define CCAL_MULTICAM_MULTIPLATE_GRADIENT_H
 
-#include "ccal/single/camera_param_packing.h"
+#include "ccal/problem/parameter_layout.h"
 
 #include <ccal/multicamera_calibration_params.h>
 #include <proc/c3d_ptRayGenericPoly.h>
@@ -41,47 +38,20 @@ struct tk_MultiplateList {
   std::size_t count = 0;
 };
 
-// Shape of the problem and views of the solver's data (not owned).
+// The layout of x and views of the solver's data (not owned).
 struct tk_MultiplateProblem {
-  tk2XformCalib2Defs::tkCalib2DistortionModel model = tk2XformCalib2Defs::eNoDistortion;
-  bool poseOnly = false;  // intrinsics fixed (fixedIntrinsics), camera blocks of 6
-  long nC = 0, nZ = 0, nA = 0;
-  long cameraBlock = 0;
-  std::vector<tk_MultiplateList> zLists;  // [j·nC + c], j = 0 .. nZ−1
-  std::vector<tk_MultiplateList> aLists;  // [j·nC + c]
-  std::vector<double> heights;            // nZ entries, placement 0 included
-  std::vector<int> cameraUnitValIndices;
-  std::vector<int> arbitraryUnitValIndices;
+  ccal::detail::ParameterLayout layout;
+  std::vector<tk_MultiplateList> zLists;            // [j·nC + c], j = 0 .. nZ−1
+  std::vector<tk_MultiplateList> aLists;            // [j·nC + c]
+  std::vector<double> heights;                      // nZ entries, placement 0 included
   std::vector<tk_IntrinsicValues> fixedIntrinsics;  // poseOnly
 
-  long size() const { return nC * cameraBlock + 3 * (nZ > 0 ? nZ - 1 : 0) + 6 * nA; }
-  long zStart() const { return nC * cameraBlock; }
-  long aStart() const { return size() - 6 * nA; }
-  // Block of parameter i: camera, Z-rotation block (placement zi + 1) or arbitrary placement;
-  // −1 where i is not in such a block (all −1 for i < 0).
-  void blockOf(long i, long& ci, long& zi, long& ai) const;
+  long size() const { return layout.size(); }
+  // Unpacks x (throws tkMathError::Singular for a non-finite quaternion value).
+  void unpack(const double* x, tk_MultiplateValues& values) const {
+    layout.unpack(x, heights, fixedIntrinsics, values);
+  }
 };
-
-// The unpacked column: cameras (world -> camera) and placement poses (plate -> world).
-struct tk_MultiplateValues {
-  std::vector<tk_CameraValues> cameras;
-  std::vector<tkXform<3>> zPoses;  // nZ, placement 0 the identity
-  std::vector<double> zTanHalf;    // nZ
-  std::vector<tk3QuaternionXform> aPoses;
-};
-
-// Unpacks x (throws tkMathError::Singular for a non-finite quaternion value).
-void tfUnpackMultiplate(const tk_MultiplateProblem& problem, const double* x,
-                        tk_MultiplateValues& values);
-
-// Packs rig parameters into x (problem.size() values; heights are not packed): camera blocks
-// (under poseOnly the six pose values), tan(rotZ/2), tx, ty of Z-rotation placements 1 .. nZ−1,
-// then var1..var3, tx, ty, tz of each arbitrary placement. Stores the quaternions' unitValIndex
-// in problem.cameraUnitValIndices and problem.arbitraryUnitValIndices. The lists of params must
-// match the problem's counts (not checked).
-void tfPackMultiplate(
-    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& params,
-    tk_MultiplateProblem& problem, double* x);
 
 // Work space of tfMultiplateGradient, kept between calls by a solver: once its vectors have
 // grown to the problem's counts an evaluation allocates nothing, and only the cameras and
@@ -102,11 +72,6 @@ long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, 
 // The same with a scratch of its own.
 long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
                           long index);
-
-// Plate -> world poses from parameter blocks: a Z-rotation placement's (tan(θ/2), tx, ty) at its
-// height, an arbitrary placement's (var1, var2, var3, tx, ty, tz) under its unitValIndex.
-tkXform<3> tfMultiplateZRotationPose(const double* block, double height);
-tkXform<3> tfMultiplateArbitraryPose(int unitValIndex, const double* block);
 
 // E at x over every observation.
 double tfMultiplateCost(const tk_MultiplateProblem& problem, const double* x);

@@ -11,6 +11,9 @@
 
 namespace {
 
+using ccal::detail::CameraOffset;
+using ccal::detail::ParameterLayout;
+
 constexpr int kMaxPlacementBlock = 6;
 
 // The plate -> world poses of one placement block moved by ±h along each value: [2i] at +h,
@@ -26,13 +29,13 @@ MovedPlacement movedZ(const tk_MultiplateProblem& pr, const double* x, long j, d
   if (j == 0)
     return out;
   out.count = 3;
-  out.start = pr.zStart() + 3 * (j - 1);
+  out.start = pr.layout.zRotationStart(j);
   double block[3] = {x[out.start], x[out.start + 1], x[out.start + 2]};
   for (int i = 0; i < 3; ++i) {
     for (int sign = 0; sign < 2; ++sign) {
       block[i] = x[out.start + i] + (sign == 0 ? h : -h);
       out.moved[2 * i + sign] =
-          tfMultiplateZRotationPose(block, pr.heights[static_cast<std::size_t>(j)]);
+          ParameterLayout::zRotationBlockPose(block, pr.heights[static_cast<std::size_t>(j)]);
     }
     block[i] = x[out.start + i];
   }
@@ -42,14 +45,14 @@ MovedPlacement movedZ(const tk_MultiplateProblem& pr, const double* x, long j, d
 MovedPlacement movedA(const tk_MultiplateProblem& pr, const double* x, long j, double h) {
   MovedPlacement out;
   out.count = 6;
-  out.start = pr.aStart() + 6 * j;
-  const int uvi = pr.arbitraryUnitValIndices[static_cast<std::size_t>(j)];
+  out.start = pr.layout.arbitraryStart(j);
+  const int uvi = pr.layout.arbitraryUnitValIndices()[static_cast<std::size_t>(j)];
   double block[6];
   std::copy(x + out.start, x + out.start + 6, block);
   for (int i = 0; i < 6; ++i) {
     for (int sign = 0; sign < 2; ++sign) {
       block[i] = x[out.start + i] + (sign == 0 ? h : -h);
-      out.moved[2 * i + sign] = tfMultiplateArbitraryPose(uvi, block);
+      out.moved[2 * i + sign] = ParameterLayout::arbitraryBlockPose(block, uvi).xform();
     }
     block[i] = x[out.start + i];
   }
@@ -60,9 +63,9 @@ MovedPlacement movedA(const tk_MultiplateProblem& pr, const double* x, long j, d
 void addList(const tk_SineTanCentralCameras& central, const tkXform<3>& plateToWorld,
              const MovedPlacement& placement, const tk_MultiplateList& list, long b, long nb,
              double h, long n, double* K) {
-  tkVector<2> projected[2 * tk_kMaxCameraParams];
-  tkVector<2> g[tk_kMaxCameraParams + kMaxPlacementBlock];
-  long column[tk_kMaxCameraParams + kMaxPlacementBlock];
+  tkVector<2> projected[2 * CameraOffset::kMaxSize];
+  tkVector<2> g[CameraOffset::kMaxSize + kMaxPlacementBlock];
+  long column[CameraOffset::kMaxSize + kMaxPlacementBlock];
   for (long i = 0; i < nb; ++i)
     column[i] = b + i;
   for (int i = 0; i < placement.count; ++i)
@@ -98,12 +101,12 @@ long tfMultiplateSineTanJacobian(const tk_MultiplateProblem& pr, const double* x
   const long n = pr.size();
   std::fill(K, K + n * n, 0.0);
   tk_MultiplateValues values;
-  tfUnpackMultiplate(pr, x, values);
-  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  pr.unpack(x, values);
+  const std::size_t nC = static_cast<std::size_t>(pr.layout.cameras());
   std::vector<MovedPlacement> zMoved, aMoved;
-  for (long j = 0; j < pr.nZ; ++j)
+  for (long j = 0; j < pr.layout.zRotationPlacements(); ++j)
     zMoved.push_back(movedZ(pr, x, j, h));
-  for (long j = 0; j < pr.nA; ++j)
+  for (long j = 0; j < pr.layout.arbitraryPlacements(); ++j)
     aMoved.push_back(movedA(pr, x, j, h));
   std::vector<tkXform<3>> aPoses;
   for (const tk3QuaternionXform& pose : values.aPoses)
@@ -114,13 +117,13 @@ long tfMultiplateSineTanJacobian(const tk_MultiplateProblem& pr, const double* x
     const long status = csys_attention_check();
     if (status < 0)
       return status;
-    const long b = static_cast<long>(c) * pr.cameraBlock;
-    tfPrepareSineTanCentralCameras(x + b, pr.cameraUnitValIndices[c], h, central);
-    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nZ); ++j)
-      addList(central, values.zPoses[j], zMoved[j], pr.zLists[j * nC + c], b, pr.cameraBlock, h, n,
-              K);
-    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.nA); ++j)
-      addList(central, aPoses[j], aMoved[j], pr.aLists[j * nC + c], b, pr.cameraBlock, h, n, K);
+    const long b = pr.layout.cameraStart(static_cast<long>(c));
+    const long size = pr.layout.cameraBlockSize();
+    tfPrepareSineTanCentralCameras(x + b, pr.layout.cameraUnitValIndices()[c], h, central);
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.layout.zRotationPlacements()); ++j)
+      addList(central, values.zPoses[j], zMoved[j], pr.zLists[j * nC + c], b, size, h, n, K);
+    for (std::size_t j = 0; j < static_cast<std::size_t>(pr.layout.arbitraryPlacements()); ++j)
+      addList(central, aPoses[j], aMoved[j], pr.aLists[j * nC + c], b, size, h, n, K);
   }
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "ccal/single/calibration_distortion_solver.h"
 
+#include "ccal/problem/gradient_assembler.h"
+
 #include <proc/csys_attention.h>
 #include <tk/failure.h>
 
@@ -14,6 +16,10 @@
 #include <cstddef>
 #include <cstring>
 
+using ccal::detail::CameraOffset;
+using ccal::detail::CameraResidualBlock;
+using ccal::detail::GradientAssembler;
+using ccal::detail::ParameterLayout;
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
 
 // Work space of the sine-tangent least-squares step, sized with the correspondences.
@@ -22,9 +28,10 @@ struct tk_SineTanLeastSquares {
   Eigen::VectorXd trialRows;  // rows: √w·(image − p) at the last pass
   Eigen::MatrixXd a;          // the same at the current x (taken over by compJacob)
   Eigen::VectorXd r0;
-  Eigen::VectorXd r;          // Qᵀ·r0
-  Eigen::VectorXd probeRows;  // √w·(image − p) at a point along the step
-  Eigen::VectorXd curvature;  // rows: second directional derivative of the residuals
+  Eigen::VectorXd r;            // Qᵀ·r0
+  Eigen::VectorXd probeRows;    // √w·(image − p) at a point along the step
+  Eigen::VectorXd rootWeights;  // rows: √w of each point's two rows
+  Eigen::VectorXd curvature;    // rows: second directional derivative of the residuals
   Eigen::HouseholderQR<Eigen::MatrixXd> qr;
   Eigen::MatrixXd rFactor;  // n x n, upper triangle: R of A
   Eigen::VectorXd qtr;      // (Qᵀr), first n values
@@ -36,7 +43,7 @@ struct tk_SineTanLeastSquares {
 namespace {
 
 long parameterCount(Model model) {
-  const int n = tfCameraParamCount(model);
+  const int n = ParameterLayout::calibrationBlockSize(model);
   if (n == 0)
     tk_throwInvalidArgument(
         "tk3DCalibrationDistortionSolver: the distortion model is none of eNoDistortion, "
@@ -49,9 +56,10 @@ long parameterCount(Model model) {
 tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
     : tkDampedNewtonSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-30, 300, 15, 0.01,
                           1e-8, 1e20, true, false),
-      model_(model),
-      residuals_(model),
+      layout_(ParameterLayout::singleCamera(model)),
+      pass_(parameterCount(model)),
       records_() {
+  layout_.cameraUnitValIndices({0});
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
   // Along the nearly flat directions of the sine-tangent lens values the cost falls by
   // rounding-sized amounts for arbitrarily long steps; demanding a share of the predicted
@@ -77,6 +85,11 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
   }
   correspondences_ = list;
   pass_.valid = false;
+  assembler_.reset();  // refers to the old blocks
+  blocks_ = ccal::detail::refinementResidualBlocks(layout_, records, list.size());
+  assembler_ = std::make_unique<GradientAssembler>(layout_);
+  for (const auto& block : blocks_)
+    assembler_->add(*block);
   if (leastSquares_) {
     const Eigen::Index n = getSize();
     const Eigen::Index rows = std::max<Eigen::Index>(2 * static_cast<Eigen::Index>(list.size()), n);
@@ -87,6 +100,9 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     ls.r0.setZero(rows);
     ls.r.setZero(rows);
     ls.probeRows.setZero(rows);
+    ls.rootWeights.setZero(rows);
+    for (std::size_t k = 0; k < list.size(); ++k)
+      ls.rootWeights(2 * k) = ls.rootWeights(2 * k + 1) = std::sqrt(list[k].second);
     ls.curvature.setZero(rows);
     ls.qr = Eigen::HouseholderQR<Eigen::MatrixXd>(rows, n);
     ls.rFactor.setZero(n, n);
@@ -94,45 +110,37 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     ls.stacked.setZero(2 * n, n);
     ls.rhs.setZero(2 * n);
     ls.stackedQr = Eigen::HouseholderQR<Eigen::MatrixXd>(2 * n, n);
+    blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), rows);
   }
 }
 
 bool tk3DCalibrationDistortionSolver::passHolds(const double* x) const {
   return pass_.valid &&
-         std::memcmp(pass_.x, x, sizeof(double) * static_cast<std::size_t>(getSize())) == 0;
+         std::memcmp(pass_.x.data(), x, sizeof(double) * static_cast<std::size_t>(getSize())) == 0;
 }
 
-long tk3DCalibrationDistortionSolver::evaluatePass(const double* x) const {
-  if (model_ != tk2XformCalib2Defs::eSineTan) {
+long tk3DCalibrationDistortionSolver::evaluatePass(const double* x, bool checkAbort) const {
+  if (checkAbort && layout_.model() != tk2XformCalib2Defs::eSineTan) {
     const long attention = csys_attention_check();
     if (attention < 0)
       return attention;
   }
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
+  if (!assembler_)
+    tk_throwInvalidArgument("tk3DCalibrationDistortionSolver: no correspondences were given");
   pass_.valid = false;
-  ccal::detail::RefinementResiduals::Output out;
-  out.f = pass_.f;
-  out.k = pass_.k;
-  out.cost = &pass_.cost;
-  if (leastSquares_) {
-    out.rows = leastSquares_->trialRows.data();
-    out.jacobianRows = leastSquares_->trialA.data();
-    out.rowStride = leastSquares_->trialA.rows();
-  }
-  residuals_.evaluate(x, unitValIndex_, records, count, out);
-  std::copy(x, x + getSize(), pass_.x);
+  assembler_->assemble(x, pass_.f.data(), &pass_.k, &pass_.cost);
+  if (layout_.model() == tk2XformCalib2Defs::eSineTan)
+    pass_.cost *= 0.5;  // the image block carries the weights 2·w
+  std::copy(x, x + getSize(), pass_.x.data());
   pass_.valid = true;
   return 0;
 }
 
 long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
-  const long status = evaluatePass(x.data());
+  const long status = evaluatePass(x.data(), true);
   if (status < 0)
     return status;
-  std::copy(pass_.f, pass_.f + getSize(), f.data());
+  std::copy(pass_.f.data(), pass_.f.data() + getSize(), f.data());
   return 0;
 }
 
@@ -144,17 +152,18 @@ long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMM
   if (jacobian.rows() != n || jacobian.cols() != n)
     jacobian.resize(n, n);
   if (!passHolds(x.data())) {
-    const long status = evaluatePass(x.data());
+    const long status = evaluatePass(x.data(), true);
     if (status < 0)
       return status;
   }
-  std::copy(pass_.k, pass_.k + n * n, jacobian.data());
+  std::copy(pass_.k.data(), pass_.k.data() + n * n, jacobian.data());
   if (!leastSquares_)
     return 0;
   // The pass's rows become the iteration's; the pass no longer holds them.
   tk_SineTanLeastSquares& ls = *leastSquares_;
   ls.a.swap(ls.trialA);
   ls.r0.swap(ls.trialRows);
+  blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
   pass_.valid = false;
   ls.qr.compute(ls.a);
   ls.rFactor = ls.qr.matrixQR().topRows(n).triangularView<Eigen::Upper>();
@@ -165,7 +174,7 @@ long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMM
 }
 
 bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) {
-  if (model_ != tk2XformCalib2Defs::eSineTan)
+  if (layout_.model() != tk2XformCalib2Defs::eSineTan)
     return tkDampedNewtonSolve::solveDampedStep(damping, step);
   tk_SineTanLeastSquares& ls = *leastSquares_;
   const Eigen::Index n = getSize();
@@ -196,19 +205,22 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   // correction is not small against it (2·|a| > 0.75·|v| in the damping's metric) is rejected.
   constexpr double kProbe = 0.1;
   constexpr double kLargestBend = 0.75;
-  double probe[tk_kMaxCameraParams];
+  double probe[CameraOffset::kMaxSize];
   for (Eigen::Index i = 0; i < n; ++i)
     probe[i] = getX().data()[i] + kProbe * velocity[i];
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-  residuals_.imageRows(probe, unitValIndex_, records, count, ls.probeRows.data());
+  CameraResidualBlock& image = *blocks_.front();
+  image.captureRows(nullptr, nullptr, 0);
+  const double* parameters[1] = {probe};
+  const bool evaluated = image.Evaluate(parameters, ls.probeRows.data(), nullptr);
+  image.captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
+  if (!evaluated)
+    return false;
+  ls.probeRows.array() *= ls.rootWeights.array();
   const Eigen::Map<const Eigen::VectorXd> v(velocity, n);
   ls.curvature.noalias() = ls.a * v;  // J·v
   ls.curvature = 2.0 / kProbe * ((ls.probeRows - ls.r0) / kProbe - ls.curvature);
   ls.curvature.applyOnTheLeft(ls.qr.householderQ().transpose());
-  double acceleration[tk_kMaxCameraParams];
+  double acceleration[CameraOffset::kMaxSize];
   if (!solve(ls.curvature, acceleration))
     return false;
   double vNorm = 0.0, aNorm = 0.0;
@@ -226,20 +238,12 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
 
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {
   tk_CameraValues values;
-  tfUnpackCameraValues(x.data(), unitValIndex_, model_, values);
+  layout_.unpackCamera(x.data(), 0, nullptr, values);
   return tfCameraParamsFromValues(values);
 }
 
 double tk3DCalibrationDistortionSolver::cost(const tkNMMatrix& x) const {
-  if (passHolds(x.data()))
-    return pass_.cost;
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-  double J = 0.0;
-  ccal::detail::RefinementResiduals::Output out;
-  out.cost = &J;
-  residuals_.evaluate(x.data(), unitValIndex_, records, count, out);
-  return J;
+  if (!passHolds(x.data()))
+    evaluatePass(x.data(), false);
+  return pass_.cost;
 }

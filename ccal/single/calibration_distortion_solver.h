@@ -3,12 +3,12 @@
 //
 // The solver works in the frames its caller prepared (tfRefineCameraCalibration): normalised
 // image coordinates and a physical frame scaled so that the camera sits at distance about 1.
-// Its column x is the camera block of camera_param_packing.h (n = 11, 14 or 17 for
+// Its column x is the single-camera layout of ccal/problem/parameter_layout.h (n = 11, 14 or 17 for
 // eNoDistortion, eRadial, eSineTan), and F(x) has one entry per parameter: partial derivatives of
 // the weighted squared reprojection error, which the minimisation drives to zero.
 //
-// F, its Jacobian K and the merit come from the residual blocks of refinement_residuals.h in one
-// pass over the points per evaluated x:
+// F, its Jacobian K and the merit come from the residual blocks of refinement_residual_blocks.h,
+// assembled by ccal/problem/gradient_assembler.h in one pass over the points per evaluated x:
 // - eNoDistortion, eRadial: F = 2·Σ J_feedᵀ·w·r with the intrinsic rows fed by the intrinsic-term
 //   residual and the pose rows by the pose-term residual (the gradient of the error at Z = 1 with
 //   the points' positions, the back-projected image points and the depths held); an abort
@@ -52,8 +52,9 @@
 #ifndef CCAL_SINGLE_CALIBRATION_DISTORTION_SOLVER_H
 #define CCAL_SINGLE_CALIBRATION_DISTORTION_SOLVER_H
 
-#include "ccal/single/camera_param_packing.h"
-#include "ccal/single/refinement_residuals.h"
+#include "ccal/problem/gradient_assembler.h"
+#include "ccal/problem/parameter_layout.h"
+#include "ccal/single/refinement_residual_blocks.h"
 
 #include <ccal/camera_calibration_params.h>
 #include <proc/cstd_vector.h>
@@ -78,10 +79,13 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   explicit tk3DCalibrationDistortionSolver(tk2XformCalib2Defs::tkCalib2DistortionModel model);
   ~tk3DCalibrationDistortionSolver() override;
 
-  tk2XformCalib2Defs::tkCalib2DistortionModel distModel() const { return model_; }
+  tk2XformCalib2Defs::tkCalib2DistortionModel distModel() const { return layout_.model(); }
   // The held component of the pose quaternion for the whole minimisation (0 = a ... 3 = d).
-  int unitValIndex() const { return unitValIndex_; }
-  void unitValIndex(int index) { unitValIndex_ = index; }
+  int unitValIndex() const { return layout_.cameraUnitValIndices()[0]; }
+  void unitValIndex(int index) {
+    layout_.cameraUnitValIndices({index});
+    pass_.valid = false;
+  }
   // The starting parameters (kept for reference; the start of minimize() is getX()).
   const tkCameraCalibrationParams& initialParams() const { return initialParams_; }
   void initialParams(const tkCameraCalibrationParams& params) { initialParams_ = params; }
@@ -102,31 +106,32 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   double cost(const tkNMMatrix& x) const;
 
  private:
-  // F, K and J at x, kept with x. Returns 0 or the negative status of the abort check.
-  long evaluatePass(const double* x) const;
+  // F, K and J at x, kept with x. Returns 0 or (checkAbort, eNoDistortion/eRadial) the negative
+  // status of the abort check. Throws tkInvariantFailure before correspondences were given.
+  long evaluatePass(const double* x, bool checkAbort) const;
   bool passHolds(const double* x) const;
   double merit(const tkNMMatrix& x) const override { return cost(x); }
   // eSineTan: the damped least-squares form of the step (above); other models: the inherited LU.
   bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
 
-  // The last pass: its x, F, K (column-major) and J; under eSineTan also its weighted residuals
-  // and their derivatives (tk_SineTanLeastSquares::trialRows, trialA).
+  // The last pass: its x, F, K and J (under eSineTan the image block also captured its weighted
+  // residuals and their derivatives into tk_SineTanLeastSquares::trialRows, trialA).
   struct Pass {
+    explicit Pass(long n)
+        : x(static_cast<std::size_t>(n)), f(static_cast<std::size_t>(n)), k(n, n) {}
     bool valid = false;
-    double x[ccal::detail::RefinementResiduals::kMaxSize] = {};
-    double f[ccal::detail::RefinementResiduals::kMaxSize] = {};
-    double k[ccal::detail::RefinementResiduals::kMaxSize *
-             ccal::detail::RefinementResiduals::kMaxSize] = {};
+    std::vector<double> x, f;
+    tkNMMatrix k;
     double cost = 0.0;
   };
 
-  tk2XformCalib2Defs::tkCalib2DistortionModel model_;
-  ccal::detail::RefinementResiduals residuals_;
-  int unitValIndex_ = 0;
+  ccal::detail::ParameterLayout layout_;  // the single-camera option; holds the unitValIndex
+  mutable Pass pass_;
   tkCameraCalibrationParams initialParams_;
   Correspondences correspondences_;
   cstd_vector_ccal_crspPair2D3DWeighted records_;
-  mutable Pass pass_;
+  std::vector<std::unique_ptr<ccal::detail::CameraResidualBlock>> blocks_;  // image block first
+  std::unique_ptr<ccal::detail::GradientAssembler> assembler_;
   std::unique_ptr<tk_SineTanLeastSquares> leastSquares_;  // eSineTan only
 };
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "allocation_probe.h"
+#include "ccal/problem/parameter_layout.h"
 #include "ccal/single/calibration_distortion_solver.h"
-#include "ccal/single/camera_param_packing.h"
 #include "support/single_camera_scene.h"
 
 namespace {
@@ -25,7 +25,7 @@ TEST_P(RefinementAllocation, IterationsAllocateNothing) {
                                              camera.cameraPoseInverse().trans() / 640.0));
   tk3DCalibrationDistortionSolver solver(GetParam());
   tkNMMatrix x0(solver.getSize(), 1);
-  solver.unitValIndex(tfPackCameraParams(start, x0.data()));
+  solver.unitValIndex(ccal::detail::ParameterLayout::packCameraBlock(start, x0.data()));
   x0(2, 0) *= 1.01;  // somewhere to go
   solver.correspondences(data);
   solver.nIter(3);
