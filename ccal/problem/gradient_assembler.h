@@ -57,6 +57,9 @@ class GradientAssembler {
   std::vector<double> residuals_;
   std::vector<std::vector<double>> jacobians_;
   std::vector<double*> jacobianPointers_;
+  std::vector<double> weighted_;          // 2·w·r
+  std::vector<double> weightedJacobian_;  // rows of one Jacobian scaled by 2·w
+  std::vector<double> product_;           // one block of F or K before the feed mask
   std::vector<const double*> parameterPointers_;
 };
 
