@@ -16,7 +16,7 @@
 //   minimisation.
 // - eSineTan: F = 4·Σ Jᵀ·w·r of the image residual, the analytic gradient 2·∇J of the image cost
 //   J(x) = Σ w·|p − invWarpPoint(P)|², which the difference quotient (J(x + h·eᵢ) − J(x − h·eᵢ))/h
-//   with h = 1e-8 approximates (the two differ by the quotient's own error: about 1e-7 of the
+//   with h = 1e-8 approximates (the two differ by the quotient's own error: about 2e-8 of the
 //   largest entry in the solver's frames; docs/single-camera-calibration.md).
 // K is the Gauss–Newton product 2·Σ J_feedᵀ·w·J (4·… under eSineTan) from the same pass: the
 // Jacobian of F wherever the residuals vanish, and close to it on noisy data. Func computes F,
