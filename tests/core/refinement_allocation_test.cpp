@@ -15,7 +15,7 @@ class RefinementAllocation : public ::testing::TestWithParam<Model> {};
 
 TEST_P(RefinementAllocation, IterationsAllocateNothing) {
   const tkCameraCalibrationParams camera = scene::Camera(GetParam());
-  scene::Correspondences data = scene::Observe(camera, 80, 0.1, 5);
+  scene::Correspondences data = scene::Observe(camera, 400, 0.1, 5);
   for (auto& c : data)
     c = {{(c.first.first - tkVector<2>(800.0, 600.0)) / 1500.0, c.first.second / 640.0}, 1.0};
   tkCameraCalibrationParams start = camera;
