@@ -2,12 +2,16 @@
 
 #include <tk/exception.h>
 
+#include <Eigen/Core>
+
 #include <algorithm>
 #include <cstddef>
 
 namespace ccal::detail {
 
 namespace {
+
+using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 
 std::size_t at(long i) {
   return static_cast<std::size_t>(i);
@@ -32,8 +36,10 @@ void GradientAssembler::add(const ResidualBlock& block) {
   }
   // Work space for the largest block seen.
   const std::size_t m = at(block.residualCount());
-  if (residuals_.size() < m)
+  if (residuals_.size() < m) {
     residuals_.resize(m);
+    weighted_.resize(m);
+  }
   if (jacobians_.size() < parameters.size()) {
     jacobians_.resize(parameters.size());
     jacobianPointers_.resize(parameters.size());
@@ -43,6 +49,11 @@ void GradientAssembler::add(const ResidualBlock& block) {
     const std::size_t size = m * at(layout_->blockSize(parameters[k]));
     if (jacobians_[k].size() < size)
       jacobians_[k].resize(size);
+    if (weightedJacobian_.size() < size)
+      weightedJacobian_.resize(size);
+    const std::size_t square = at(layout_->blockSize(parameters[k]));
+    if (product_.size() < square * square)
+      product_.resize(square * square);  // also holds any block pair of smaller blocks
   }
 }
 
@@ -85,33 +96,42 @@ bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, doub
     const long m = block->residualCount();
     const double* w = block->weights().data();
     const double* r = residuals_.data();
+    if (block->countsInCost())
+      for (long i = 0; i < m; ++i)
+        sum += w[i] * r[i] * r[i];
+    // 2·w·r and, for K, the rows of every Jacobian scaled by 2·w.
+    Eigen::Map<Eigen::VectorXd> weightedResiduals(weighted_.data(), m);
     for (long i = 0; i < m; ++i)
-      sum += w[i] * r[i] * r[i];
+      weightedResiduals[i] = 2.0 * w[i] * r[i];
     for (std::size_t p = 0; p < count; ++p) {
       if (!block->feeds(p))
         continue;
       const long rowStart = layout_->blockStart(parameters[p]);
       const long rowSize = layout_->blockSize(parameters[p]);
-      const double* jRow = jacobians_[p].data();  // m x rowSize, row-major
-      for (long i = 0; i < m; ++i) {
-        const double wr = 2.0 * w[i] * r[i];
-        for (long a = 0; a < rowSize; ++a)
-          f[rowStart + a] += jRow[i * rowSize + a] * wr;
-      }
+      const Eigen::Map<const RowMajor> jRow(jacobians_[p].data(), m, rowSize);
+      const std::vector<bool>& mask = block->valueMask(p);
+      const auto fed = [&](long a) { return mask.empty() || mask[at(a)]; };
+      Eigen::Map<Eigen::VectorXd> gradient(product_.data(), rowSize);
+      gradient.noalias() = jRow.transpose() * weightedResiduals;
+      for (long a = 0; a < rowSize; ++a)
+        if (fed(a))
+          f[rowStart + a] += gradient[a];
       if (kData == nullptr)
         continue;
       for (std::size_t q = 0; q < count; ++q) {
         const long columnStart = layout_->blockStart(parameters[q]);
         const long columnSize = layout_->blockSize(parameters[q]);
-        const double* jColumn = jacobians_[q].data();  // m x columnSize, row-major
-        for (long i = 0; i < m; ++i) {
-          const double w2 = 2.0 * w[i];
-          for (long c = 0; c < columnSize; ++c) {
-            const double wj = w2 * jColumn[i * columnSize + c];
-            double* column = kData + rowStart + (columnStart + c) * n;
-            for (long a = 0; a < rowSize; ++a)
-              column[a] += jRow[i * rowSize + a] * wj;
-          }
+        const Eigen::Map<const RowMajor> jColumn(jacobians_[q].data(), m, columnSize);
+        Eigen::Map<RowMajor> weightedColumn(weightedJacobian_.data(), m, columnSize);
+        for (long i = 0; i < m; ++i)
+          weightedColumn.row(i) = (2.0 * w[i]) * jColumn.row(i);
+        Eigen::Map<Eigen::MatrixXd> product(product_.data(), rowSize, columnSize);
+        product.noalias() = jRow.transpose() * weightedColumn;
+        for (long c = 0; c < columnSize; ++c) {
+          double* column = kData + rowStart + (columnStart + c) * n;
+          for (long a = 0; a < rowSize; ++a)
+            if (fed(a))
+              column[a] += product(a, c);
         }
       }
     }

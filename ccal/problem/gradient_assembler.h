@@ -2,7 +2,10 @@
 //   F    = 2·Σ J_bᵀ·W·r          rows of parameter block b from the residual blocks that feed b;
 //   K    = 2·Σ J_bᵀ·W·J          the Gauss-Newton Jacobian of F: rows of block b from the residual
 //                                 blocks feeding b, columns over every block they depend on;
-//   cost = Σ w·|r|²              over every residual block (feeding or not).
+//   cost = Σ w·|r|²              over every residual block that counts in the cost (feeding or
+//                                 not; ResidualBlock::countsInCost).
+// A residual block with a value mask on a parameter block (ResidualBlock::feedValues) feeds only
+// the masked rows of that block.
 // K is exactly ∂F/∂x where the residuals vanish and every residual block feeds every block it
 // depends on; with mixed feeding it is the Gauss-Newton form of the mixed gradient.
 //
@@ -54,6 +57,9 @@ class GradientAssembler {
   std::vector<double> residuals_;
   std::vector<std::vector<double>> jacobians_;
   std::vector<double*> jacobianPointers_;
+  std::vector<double> weighted_;          // 2·w·r
+  std::vector<double> weightedJacobian_;  // rows of one Jacobian scaled by 2·w
+  std::vector<double> product_;           // one block of F or K before the feed mask
   std::vector<const double*> parameterPointers_;
 };
 

@@ -13,6 +13,7 @@ ResidualBlock::ResidualBlock(long residualCount, std::vector<long> parameterBloc
     : residualCount_(residualCount),
       parameterBlocks_(std::move(parameterBlocks)),
       feeds_(std::move(feeds)),
+      valueMasks_(parameterBlocks_.size()),
       weights_(std::move(weights)) {
   if (residualCount_ < 0 || weights_.size() != static_cast<std::size_t>(residualCount_))
     throw tkInvariantFailure(L"ResidualBlock: weights.size() != residualCount");
@@ -24,6 +25,12 @@ ResidualBlock::ResidualBlock(long residualCount, std::vector<long> parameterBloc
   for (double w : weights_)
     if (!(std::isfinite(w) && w >= 0.0))
       throw tkInvariantFailure(L"ResidualBlock: a weight that is negative or not finite");
+}
+
+void ResidualBlock::feedValues(std::size_t k, std::vector<bool> mask) {
+  if (k >= valueMasks_.size())
+    throw tkInvariantFailure(L"ResidualBlock::feedValues: no such parameter block");
+  valueMasks_[k] = std::move(mask);
 }
 
 }  // namespace ccal::detail

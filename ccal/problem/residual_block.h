@@ -6,7 +6,11 @@
 // Each parameter block the residuals depend on also says whether the gradient of this block's
 // cost feeds that parameter block's rows of F (the gradient column the solvers drive to zero).
 // The specified costs are mixed: the rows of a camera's intrinsics come from one residual kind,
-// those of the poses from another, so a residual kind may depend on a block without feeding it.
+// those of the poses from another, so a residual kind may depend on a block without feeding it,
+// or feed only some values of it (feedValues: inside one camera block the intrinsic values take
+// their rows from one kind and the pose values from another). A block whose residuals are not
+// those of the merit (the gradient terms of such a mixed cost) stays out of the cost
+// (countsInCost).
 #ifndef CCAL_PROBLEM_RESIDUAL_BLOCK_H
 #define CCAL_PROBLEM_RESIDUAL_BLOCK_H
 
@@ -30,6 +34,15 @@ class ResidualBlock {
   long residualCount() const { return residualCount_; }
   const std::vector<long>& parameterBlocks() const { return parameterBlocks_; }
   bool feeds(std::size_t k) const { return feeds_[k]; }
+  // Restricts the rows of parameter block k this block feeds to the values whose mask entry is
+  // true (mask: one entry per value of the block; an empty mask, the default, feeds all). Throws
+  // tkInvariantFailure for k outside the parameter blocks.
+  void feedValues(std::size_t k, std::vector<bool> mask);
+  // Mask of parameter block k (empty: every value).
+  const std::vector<bool>& valueMask(std::size_t k) const { return valueMasks_[k]; }
+  // Whether the assembled cost includes this block's residuals (default true).
+  void countsInCost(bool counts) { countsInCost_ = counts; }
+  bool countsInCost() const { return countsInCost_; }
   const std::vector<double>& weights() const { return weights_; }
 
   // parameters[k]: the values of parameter block k (as many as the layout's block size).
@@ -44,7 +57,9 @@ class ResidualBlock {
   long residualCount_;
   std::vector<long> parameterBlocks_;
   std::vector<bool> feeds_;
+  std::vector<std::vector<bool>> valueMasks_;
   std::vector<double> weights_;
+  bool countsInCost_ = true;
 };
 
 }  // namespace ccal::detail

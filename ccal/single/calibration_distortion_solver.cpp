@@ -1,15 +1,9 @@
 #include "ccal/single/calibration_distortion_solver.h"
 
-#include "ccal/single/camera_projection.h"
-#include "ccal/single/crsp_gradient_terms.h"
-#include "ccal/single/sine_tan_cost.h"
+#include "ccal/problem/gradient_assembler.h"
 
-#include <proc/c3d_ptRayGenericPoly.h>
 #include <proc/csys_attention.h>
 #include <tk/failure.h>
-#include <tk/quaternion_partials.h>
-#include <tk/quaternion_xform.h>
-#include <tk/real_eq.h>
 
 #include "platform/core/invalid_argument.h"
 
@@ -17,20 +11,27 @@
 #include <Eigen/Householder>
 #include <Eigen/QR>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 using ccal::detail::CameraOffset;
+using ccal::detail::CameraResidualBlock;
+using ccal::detail::GradientAssembler;
 using ccal::detail::ParameterLayout;
-
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
 
 // Work space of the sine-tangent least-squares step, sized with the correspondences.
 struct tk_SineTanLeastSquares {
-  Eigen::MatrixXd a;          // 2·count x n: √w·∂image/∂x, rows x then y
-  Eigen::VectorXd r;          // 2·count: √w·(image − p), then Qᵀ·r
-  Eigen::VectorXd r0;         // 2·count: √w·(image − p) at x
-  Eigen::VectorXd curvature;  // 2·count: second directional derivative of the residuals
+  Eigen::MatrixXd trialA;  // rows x n: √w·∂image/∂x at the last pass, rows x then y per point
+  Eigen::VectorXd trialRows;  // rows: √w·(image − p) at the last pass
+  Eigen::MatrixXd a;          // the same at the current x (taken over by compJacob)
+  Eigen::VectorXd r0;
+  Eigen::VectorXd r;            // Qᵀ·r0
+  Eigen::VectorXd probeRows;    // √w·(image − p) at a point along the step
+  Eigen::VectorXd rootWeights;  // rows: √w of each point's two rows
+  Eigen::VectorXd curvature;    // rows: second directional derivative of the residuals
   Eigen::HouseholderQR<Eigen::MatrixXd> qr;
   Eigen::MatrixXd rFactor;  // n x n, upper triangle: R of A
   Eigen::VectorXd qtr;      // (Qᵀr), first n values
@@ -56,7 +57,9 @@ tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
     : tkDampedNewtonSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-30, 300, 15, 0.01,
                           1e-8, 1e20, true, false),
       layout_(ParameterLayout::singleCamera(model)),
+      pass_(parameterCount(model)),
       records_() {
+  layout_.cameraUnitValIndices({0});
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
   // Along the nearly flat directions of the sine-tangent lens values the cost falls by
   // rounding-sized amounts for arbitrarily long steps; demanding a share of the predicted
@@ -81,13 +84,25 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     records[i] = ccal_crspPair2D3DWeighted{{p.x(), p.y()}, {P.x(), P.y(), P.z()}, list[i].second};
   }
   correspondences_ = list;
+  pass_.valid = false;
+  assembler_.reset();  // refers to the old blocks
+  blocks_ = ccal::detail::refinementResidualBlocks(layout_, records, list.size());
+  assembler_ = std::make_unique<GradientAssembler>(layout_);
+  for (const auto& block : blocks_)
+    assembler_->add(*block);
   if (leastSquares_) {
     const Eigen::Index n = getSize();
     const Eigen::Index rows = std::max<Eigen::Index>(2 * static_cast<Eigen::Index>(list.size()), n);
     tk_SineTanLeastSquares& ls = *leastSquares_;
-    ls.a.setZero(rows, n);  // rows beyond the points (fewer than n/2 points) stay zero
-    ls.r.setZero(rows);
+    ls.trialA.setZero(rows, n);  // rows beyond the points (fewer than n/2 points) stay zero
+    ls.trialRows.setZero(rows);
+    ls.a.setZero(rows, n);
     ls.r0.setZero(rows);
+    ls.r.setZero(rows);
+    ls.probeRows.setZero(rows);
+    ls.rootWeights.setZero(rows);
+    for (std::size_t k = 0; k < list.size(); ++k)
+      ls.rootWeights(2 * k) = ls.rootWeights(2 * k + 1) = std::sqrt(list[k].second);
     ls.curvature.setZero(rows);
     ls.qr = Eigen::HouseholderQR<Eigen::MatrixXd>(rows, n);
     ls.rFactor.setZero(n, n);
@@ -95,29 +110,64 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     ls.stacked.setZero(2 * n, n);
     ls.rhs.setZero(2 * n);
     ls.stackedQr = Eigen::HouseholderQR<Eigen::MatrixXd>(2 * n, n);
+    blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), rows);
   }
 }
 
-long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
-  if (layout_.model() == tk2XformCalib2Defs::eSineTan)
-    return numericalGradient(x.data(), f.data());
-  return analyticGradient(x.data(), f.data());
+bool tk3DCalibrationDistortionSolver::passHolds(const double* x) const {
+  return pass_.valid &&
+         std::memcmp(pass_.x.data(), x, sizeof(double) * static_cast<std::size_t>(getSize())) == 0;
 }
 
-long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix& f,
+long tk3DCalibrationDistortionSolver::evaluatePass(const double* x, bool checkAbort) const {
+  if (checkAbort && layout_.model() != tk2XformCalib2Defs::eSineTan) {
+    const long attention = csys_attention_check();
+    if (attention < 0)
+      return attention;
+  }
+  if (!assembler_)
+    tk_throwInvalidArgument("tk3DCalibrationDistortionSolver: no correspondences were given");
+  pass_.valid = false;
+  assembler_->assemble(x, pass_.f.data(), &pass_.k, &pass_.cost);
+  if (layout_.model() == tk2XformCalib2Defs::eSineTan)
+    pass_.cost *= 0.5;  // the image block carries the weights 2·w
+  std::copy(x, x + getSize(), pass_.x.data());
+  pass_.valid = true;
+  return 0;
+}
+
+long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
+  const long status = evaluatePass(x.data(), true);
+  if (status < 0)
+    return status;
+  std::copy(pass_.f.data(), pass_.f.data() + getSize(), f.data());
+  return 0;
+}
+
+long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix&,
                                                 tkNMMatrix& jacobian) {
-  if (layout_.model() != tk2XformCalib2Defs::eSineTan)
-    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
   const long n = getSize();
   if (x.rows() != n || x.cols() != 1)
     tk_throwInvalidArgument("tk3DCalibrationDistortionSolver::compJacob: x is not n x 1");
   if (jacobian.rows() != n || jacobian.cols() != n)
     jacobian.resize(n, n);
-  stagedPass(x.data(), nullptr, jacobian.data(), kSineTanJacobianStep);
+  if (!passHolds(x.data())) {
+    const long status = evaluatePass(x.data(), true);
+    if (status < 0)
+      return status;
+  }
+  std::copy(pass_.k.data(), pass_.k.data() + n * n, jacobian.data());
+  if (!leastSquares_)
+    return 0;
+  // The pass's rows become the iteration's; the pass no longer holds them.
   tk_SineTanLeastSquares& ls = *leastSquares_;
-  ls.r0 = ls.r;
+  ls.a.swap(ls.trialA);
+  ls.r0.swap(ls.trialRows);
+  blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
+  pass_.valid = false;
   ls.qr.compute(ls.a);
   ls.rFactor = ls.qr.matrixQR().topRows(n).triangularView<Eigen::Upper>();
+  ls.r = ls.r0;
   ls.r.applyOnTheLeft(ls.qr.householderQ().transpose());
   ls.qtr = ls.r.head(n);
   return 0;
@@ -128,7 +178,6 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
     return tkDampedNewtonSolve::solveDampedStep(damping, step);
   tk_SineTanLeastSquares& ls = *leastSquares_;
   const Eigen::Index n = getSize();
-  const Eigen::Index rows = ls.a.rows();
   // min |A·δ + b|² + ¼·δᵀ·diag(damping)·δ for a right-hand side b, from A = Q·R:
   // min |R·δ + (Qᵀb)ₙ|² + |√(damping/4)·δ|², one QR of the stacked matrix per damping.
   ls.stacked.topRows(n) = ls.rFactor;
@@ -159,30 +208,17 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   double probe[CameraOffset::kMaxSize];
   for (Eigen::Index i = 0; i < n; ++i)
     probe[i] = getX().data()[i] + kProbe * velocity[i];
-  tk_CameraValues values;
-  layout_.unpackCamera(probe, 0, nullptr, values);
-  tk_SineTanCamera camera;
-  tfPrepareSineTanCamera(values, camera);
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
+  CameraResidualBlock& image = *blocks_.front();
+  image.captureRows(nullptr, nullptr, 0);
+  const double* parameters[1] = {probe};
+  const bool evaluated = image.Evaluate(parameters, ls.probeRows.data(), nullptr);
+  image.captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
+  if (!evaluated)
+    return false;
+  ls.probeRows.array() *= ls.rootWeights.array();
   const Eigen::Map<const Eigen::VectorXd> v(velocity, n);
   ls.curvature.noalias() = ls.a * v;  // J·v
-  for (std::size_t k = 0; k < count; ++k) {
-    const ccal_crspPair2D3DWeighted& r = records[k];
-    const Eigen::Index row = 2 * static_cast<Eigen::Index>(k);
-    if (r.w == 0.0)
-      continue;  // zero rows
-    const double root = std::sqrt(r.w);
-    const tkVector<2> image = tfSineTanImagePoint(camera, tkVector<3>(r.P.x, r.P.y, r.P.z));
-    const double moved[2] = {root * (image.x() - r.p.x), root * (image.y() - r.p.y)};
-    for (int c = 0; c < 2; ++c)
-      ls.curvature(row + c) =
-          2.0 / kProbe * ((moved[c] - ls.r0(row + c)) / kProbe - ls.curvature(row + c));
-  }
-  for (Eigen::Index row = 2 * static_cast<Eigen::Index>(count); row < rows; ++row)
-    ls.curvature(row) = 0.0;
+  ls.curvature = 2.0 / kProbe * ((ls.probeRows - ls.r0) / kProbe - ls.curvature);
   ls.curvature.applyOnTheLeft(ls.qr.householderQ().transpose());
   double acceleration[CameraOffset::kMaxSize];
   if (!solve(ls.curvature, acceleration))
@@ -200,119 +236,6 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   return std::isfinite(aNorm);
 }
 
-long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* f) const {
-  tk_CameraValues values;
-  layout_.unpackCamera(x, 0, nullptr, values);
-  const long attention = csys_attention_check();
-  if (attention < 0)
-    return attention;
-  c3d_ptRayGenericPoly acc;
-  tfThrowExceptionOnFailure(c3d_ptRayGenericPoly_init(&acc));
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-
-  for (std::size_t i = 0; i < count; ++i) {
-    const ccal_crspPair2D3DWeighted& r = records[i];
-    if (r.w == 0.0)
-      continue;  // adds exactly nothing
-    const tkVector<3> P(r.P.x, r.P.y, r.P.z);
-    const tkVector<3> Pc = values.rotation * P + values.trans;
-    if (tfRealEq(Pc.z(), 0.0, 1e-15))
-      continue;
-    const tkVector<2> q(Pc.x() / Pc.z(), Pc.y() / Pc.z());
-    tkVector<2> m;
-    tfAddIntrinsicGradientTerm(values.intrinsic, tkVector<2>(r.p.x, r.p.y), q, r.w, f, &m);
-    const double inverseDepth = 1.0 / Pc.z();
-    tfAddPoseTerms(acc, P, m, r.w * (inverseDepth * inverseDepth));
-  }
-
-  double partials[6];
-  tfGetQuaternionPartialDerivatives(tk3QuaternionXform(values.quat, values.trans), unitValIndex(),
-                                    acc, partials);
-  for (int k = 0; k < 6; ++k)
-    f[CameraOffset::kQuatVar1 + k] = partials[k];
-  return 0;
-}
-
-long tk3DCalibrationDistortionSolver::numericalGradient(const double* x, double* f) const {
-  stagedPass(x, f, nullptr, kSineTanGradientStep);
-  return 0;
-}
-
-void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f, double* jacobian,
-                                                 double h) const {
-  const int n = static_cast<int>(getSize());
-  // camera[0]: the parameters x; camera[1 + 2i] and camera[2 + 2i]: x + h·eᵢ and x − h·eᵢ.
-  tk_SineTanCamera camera[1 + 2 * CameraOffset::kMaxSize];
-  double perturbed[CameraOffset::kMaxSize] = {};
-  tk_CameraValues values;
-  for (int i = 0; i < n; ++i)
-    perturbed[i] = x[i];
-  layout_.unpackCamera(perturbed, 0, nullptr, values);
-  tfPrepareSineTanCamera(values, camera[0]);
-  for (int i = 0; i < n; ++i) {
-    for (int sign = 0; sign < 2; ++sign) {
-      perturbed[i] = sign == 0 ? x[i] + h : x[i] - h;
-      layout_.unpackCamera(perturbed, 0, nullptr, values);
-      tfPrepareSineTanCamera(values, camera[1 + 2 * i + sign]);
-    }
-    perturbed[i] = x[i];
-  }
-
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-  // sums[2i] = J(x + h·eᵢ), sums[2i + 1] = J(x − h·eᵢ); normal: Σ w·gᵢ·gⱼ (lower triangle) with
-  // gᵢ the central difference of the image point times 2h.
-  double sums[2 * CameraOffset::kMaxSize] = {};
-  double normal[CameraOffset::kMaxSize][CameraOffset::kMaxSize] = {};
-  tkVector<2> projected[2 * CameraOffset::kMaxSize];
-  tkVector<2> g[CameraOffset::kMaxSize];
-  for (std::size_t k = 0; k < count; ++k) {
-    const ccal_crspPair2D3DWeighted& r = records[k];
-    if (r.w == 0.0)
-      continue;  // adds exactly nothing
-    const double w = r.w;
-    const tkVector<2> p(r.p.x, r.p.y);
-    const tkVector<2> image =
-        tfSineTanCentralImagePoints(camera, tkVector<3>(r.P.x, r.P.y, r.P.z), projected);
-    for (int i = 0; i < 2 * n; ++i) {
-      const tkVector<2> e = p - projected[i];
-      sums[i] += w * e.dot(e);
-    }
-    if (jacobian == nullptr)
-      continue;
-    for (int i = 0; i < n; ++i)
-      g[i] = projected[2 * i] - projected[2 * i + 1];
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j <= i; ++j)
-        normal[i][j] += w * g[i].dot(g[j]);
-    if (leastSquares_) {
-      const double root = std::sqrt(w);
-      const Eigen::Index row = 2 * static_cast<Eigen::Index>(k);
-      for (int i = 0; i < n; ++i) {
-        leastSquares_->a(row, i) = root * g[i].x() / (2.0 * h);
-        leastSquares_->a(row + 1, i) = root * g[i].y() / (2.0 * h);
-      }
-      leastSquares_->r(row) = root * (image.x() - p.x());
-      leastSquares_->r(row + 1) = root * (image.y() - p.y());
-    }
-  }
-  if (f != nullptr)
-    for (int i = 0; i < n; ++i)
-      f[i] = (sums[2 * i] - sums[2 * i + 1]) / h;
-  if (jacobian != nullptr) {
-    // F ≈ 2·∇J and ∇²J ≈ 2·Σ w·(∂image/∂xᵢ)·(∂image/∂xⱼ) with ∂image/∂xᵢ ≈ gᵢ / (2h).
-    const double scale = 1.0 / (h * h);
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j <= i; ++j)
-        jacobian[i + j * n] = jacobian[j + i * n] = scale * normal[i][j];
-  }
-}
-
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {
   tk_CameraValues values;
   layout_.unpackCamera(x.data(), 0, nullptr, values);
@@ -320,11 +243,7 @@ tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatr
 }
 
 double tk3DCalibrationDistortionSolver::cost(const tkNMMatrix& x) const {
-  tk_CameraValues values;
-  layout_.unpackCamera(x.data(), 0, nullptr, values);
-  const ccal_crspPair2D3DWeighted* records = nullptr;
-  std::size_t count = 0;
-  tfThrowExceptionOnFailure(
-      cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
-  return tk_CameraProjection(values).weightedSquaredError(records, count);
+  if (!passHolds(x.data()))
+    evaluatePass(x.data(), false);
+  return pass_.cost;
 }

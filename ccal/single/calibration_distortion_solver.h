@@ -7,23 +7,28 @@
 // eNoDistortion, eRadial, eSineTan), and F(x) has one entry per parameter: partial derivatives of
 // the weighted squared reprojection error, which the minimisation drives to zero.
 //
-// - eNoDistortion, eRadial: analytic. Per correspondence with depth Pc.z not 0 (within 1e-15),
-//   the intrinsic gradient term and the pose terms of crsp_gradient_terms.h; the pose entries
-//   come from the point-ray accumulator through tfGetQuaternionPartialDerivatives with the
-//   stored unitValIndex. An abort request (csys_attention_check) ends the evaluation with its
-//   negative status, which ends the minimisation.
-// - eSineTan: numerical, with no abort check in F (the minimisation checks). F[i] = (J(x + h·eᵢ) −
-// J(x − h·eᵢ)) / h, h = 1e-8,
-//   where J(x) = Σ w·|p − invWarpPoint(P)|² is the image cost of the unpacked parameters. The 2n
-//   costs are evaluated in one pass over the points, each point reusing the stages of its
-//   projection that a parameter does not reach (a linear-map parameter only changes L⁻¹, a lens
-//   parameter only the lens radius, and so on).
+// F, its Jacobian K and the merit come from the residual blocks of refinement_residual_blocks.h,
+// assembled by ccal/problem/gradient_assembler.h in one pass over the points per evaluated x:
+// - eNoDistortion, eRadial: F = 2·Σ J_feedᵀ·w·r with the intrinsic rows fed by the intrinsic-term
+//   residual and the pose rows by the pose-term residual (the gradient of the error at Z = 1 with
+//   the points' positions, the back-projected image points and the depths held); an abort
+//   request (csys_attention_check) ends the evaluation with its negative status, which ends the
+//   minimisation.
+// - eSineTan: F = 4·Σ Jᵀ·w·r of the image residual, the analytic gradient 2·∇J of the image cost
+//   J(x) = Σ w·|p − invWarpPoint(P)|², which the difference quotient (J(x + h·eᵢ) − J(x − h·eᵢ))/h
+//   with h = 1e-8 approximates (the two differ by the quotient's own error: about 2e-8 of the
+//   largest entry in the solver's frames; docs/single-camera-calibration.md).
+// K is the Gauss–Newton product 2·Σ J_feedᵀ·w·J (4·… under eSineTan) from the same pass: the
+// Jacobian of F wherever the residuals vanish, and close to it on noisy data. Func computes F,
+// K and J together and keeps them for its x, so that the merit of a trial and the Jacobian at an
+// accepted trial cost no further pass.
 //
 // Settings of the base solver: (n, n, 1e-12, 1e-30, 300, 15, 0.01, 1e-8, 1e20, true, false). The
 // |F|² rule (1e-30) is in effect off: a bound of 1e-12 on the squared gradient in the normalised
-// frames stopped exact data with the centre of expansion off by 1e-8 relative and sine-tangent
-// mappings 1e-4 px from the optimum; the minimisation ends on the step rule, on no further
-// decrease of the cost, or at the iteration limit.
+// frames stops one Newton step short, even with the exact K: the exact sets then end with
+// largest residuals of 8e-7 px (eNoDistortion) and 1e-6 px (eSineTan) instead of the 7e-10 px of
+// their rounding; the minimisation ends on the step rule, on no further decrease of the cost, or
+// at the iteration limit.
 //
 // The minimisation is tkDampedNewtonSolve's (tk/damped_newton_solve.h) with the image cost J as
 // its merit: steps from (K + λD)·δ = −F must lower J and, under eSineTan, achieve 1/4 of the
@@ -36,23 +41,21 @@
 // the driver ranks its candidates with take the valley in a few iterations; near the solution
 // λ → 0 and the steps are Newton steps on F, so the result is still the root of F.
 //
-// Jacobian K: under eNoDistortion and eRadial the inherited forward differences of F. Under
-// eSineTan the forward differences of a difference quotient lose the small curvatures of the
-// nearly redundant lens values in rounding, so compJacob is the Gauss-Newton form
-// K = 4·Σ w·(∂i/∂xᵢ)·(∂i/∂xⱼ) (i the image point, ∂i/∂xᵢ its central difference with step h), the
-// Jacobian of F exactly where the residuals vanish, from the same single pass over the points as
-// F (instead of n + 1 passes). The step is then solved as the damped least-squares problem
-// min |A·δ + r|² + ¼·δᵀ·λD·δ (A the weighted derivatives of the image points, r the weighted
-// residuals, K = 4·AᵀA, F = 4·Aᵀr) through a QR factor of A, once per iteration, and one of the
-// small stacked matrix [R; √(λD/4)] per damping: the normal equations square the condition of A,
-// and along the nearly redundant lens values their rounding error decides the step.
+// Under eSineTan the step is solved as the damped least-squares problem
+// min |A·δ + r|² + ¼·δᵀ·λD·δ (A = √w·∂image/∂x, r the weighted residuals, K = 4·AᵀA, F = 4·Aᵀr)
+// through a QR factor of A, once per iteration, and one of the small stacked matrix [R; √(λD/4)]
+// per damping: the normal equations square the condition of A (about 1e10 along the nearly
+// redundant lens values), and their rounding error would decide the step there. Each step is
+// bent by its geodesic acceleration (solveDampedStep).
 //
 // Evaluations and iterations allocate nothing.
 // Use: construct, unitValIndex, setX, initialParams, correspondences, nIter, minimize, getX.
 #ifndef CCAL_SINGLE_CALIBRATION_DISTORTION_SOLVER_H
 #define CCAL_SINGLE_CALIBRATION_DISTORTION_SOLVER_H
 
+#include "ccal/problem/gradient_assembler.h"
 #include "ccal/problem/parameter_layout.h"
+#include "ccal/single/refinement_residual_blocks.h"
 
 #include <ccal/camera_calibration_params.h>
 #include <proc/cstd_vector.h>
@@ -69,14 +72,6 @@ struct tk_SineTanLeastSquares;
 
 class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
  public:
-  // Step h of the sine-tangent difference quotients.
-  static constexpr double kSineTanGradientStep = 1e-8;
-  // Step of the central differences of the image points in the Jacobian and the least-squares
-  // step: about ε^(1/3), where truncation (h²) and rounding (ε/h) errors balance near 1e-11.
-  // With the gradient's 1e-8 the derivatives would carry errors near 1e-8, which drown the
-  // weakest directions of the sine-tangent lens values (condition about 1e10).
-  static constexpr double kSineTanJacobianStep = 5e-6;
-
   using Correspondences = std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>;
 
   // A solver for the camera block of model. Throws tkInvariantFailure for a model other than
@@ -88,7 +83,10 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   tk2XformCalib2Defs::tkCalib2DistortionModel distModel() const { return layout_.model(); }
   // The held component of the pose quaternion for the whole minimisation (0 = a ... 3 = d).
   int unitValIndex() const { return layout_.cameraUnitValIndices()[0]; }
-  void unitValIndex(int index) { layout_.cameraUnitValIndices({index}); }
+  void unitValIndex(int index) {
+    layout_.cameraUnitValIndices({index});
+    pass_.valid = false;
+  }
   // The starting parameters (kept for reference; the start of minimize() is getX()).
   const tkCameraCalibrationParams& initialParams() const { return initialParams_; }
   void initialParams(const tkCameraCalibrationParams& params) { initialParams_ = params; }
@@ -99,8 +97,8 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   const Correspondences& correspondences() const { return correspondences_; }
 
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
-  // eSineTan: the Gauss-Newton form stated above (resizes jacobian to n x n); other models: the
-  // inherited forward differences. Returns 0 or the negative status of F.
+  // K at x (resizes jacobian to n x n): the one kept from Func when x is the last x it evaluated,
+  // else from a new pass. Returns 0 or the negative status of F.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
 
   // The parameter object of a column x (n x 1) under the stored unitValIndex.
@@ -109,22 +107,32 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   double cost(const tkNMMatrix& x) const;
 
  private:
-  long analyticGradient(const double* x, double* f) const;
-  long numericalGradient(const double* x, double* f) const;
-  // One pass over the points under x and its 2n perturbations: F into f and the Gauss-Newton
-  // Jacobian (n x n, column-major) into jacobian, each when not null.
-  // With the Jacobian also the weighted image-point derivatives A and residuals r of the least-
-  // squares step (K = 4·AᵀA, F = 4·Aᵀr up to rounding), and A's QR factor.
-  // h: the step of the differences (kSineTanGradientStep for F, kSineTanJacobianStep for K).
-  void stagedPass(const double* x, double* f, double* jacobian, double h) const;
+  // F, K and J at x, kept with x. Returns 0 or (checkAbort, eNoDistortion/eRadial) the negative
+  // status of the abort check. Throws tkInvariantFailure before correspondences were given.
+  long evaluatePass(const double* x, bool checkAbort) const;
+  bool passHolds(const double* x) const;
   double merit(const tkNMMatrix& x) const override { return cost(x); }
-  // eSineTan: the damped least-squares form of the step (below); other models: the inherited LU.
+  // eSineTan: the damped least-squares form of the step (above); other models: the inherited LU.
   bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
 
+  // The last pass: its x, F, K and J (under eSineTan the image block also captured its weighted
+  // residuals and their derivatives into tk_SineTanLeastSquares::trialRows, trialA).
+  struct Pass {
+    explicit Pass(long n)
+        : x(static_cast<std::size_t>(n)), f(static_cast<std::size_t>(n)), k(n, n) {}
+    bool valid = false;
+    std::vector<double> x, f;
+    tkNMMatrix k;
+    double cost = 0.0;
+  };
+
   ccal::detail::ParameterLayout layout_;  // the single-camera option; holds the unitValIndex
+  mutable Pass pass_;
   tkCameraCalibrationParams initialParams_;
   Correspondences correspondences_;
   cstd_vector_ccal_crspPair2D3DWeighted records_;
+  std::vector<std::unique_ptr<ccal::detail::CameraResidualBlock>> blocks_;  // image block first
+  std::unique_ptr<ccal::detail::GradientAssembler> assembler_;
   std::unique_ptr<tk_SineTanLeastSquares> leastSquares_;  // eSineTan only
 };
 

@@ -138,14 +138,18 @@ void reference(const ParameterLayout& layout, const std::vector<std::unique_ptr<
     const Eigen::VectorXd w =
         Eigen::Map<const Eigen::VectorXd>(block->weights().data(), block->residualCount());
     Eigen::VectorXd keep = Eigen::VectorXd::Zero(n);
-    for (std::size_t p = 0; p < block->parameterBlocks().size(); ++p)
-      if (block->feeds(p))
-        keep.segment(layout.blockStart(block->parameterBlocks()[p]),
-                     layout.blockSize(block->parameterBlocks()[p]))
-            .setOnes();
+    for (std::size_t p = 0; p < block->parameterBlocks().size(); ++p) {
+      if (!block->feeds(p))
+        continue;
+      const long start = layout.blockStart(block->parameterBlocks()[p]);
+      const std::vector<bool>& mask = block->valueMask(p);
+      for (long a = 0; a < layout.blockSize(block->parameterBlocks()[p]); ++a)
+        keep(start + a) = mask.empty() || mask[static_cast<std::size_t>(a)] ? 1.0 : 0.0;
+    }
     f += 2.0 * keep.asDiagonal() * (j.transpose() * w.asDiagonal() * r);
     k += 2.0 * keep.asDiagonal() * (j.transpose() * w.asDiagonal() * j);
-    cost += r.dot(w.asDiagonal() * r);
+    if (block->countsInCost())
+      cost += r.dot(w.asDiagonal() * r);
   }
 }
 
@@ -157,7 +161,8 @@ std::vector<double> point(long n) {
 }
 
 // Mixed feeding as in the calibration costs: one kind feeds the camera only, another the
-// placements only, a third everything it depends on.
+// placements only, a third everything it depends on; inside the camera block two kinds outside
+// the cost feed complementary values (the intrinsic and the pose rows).
 std::vector<std::unique_ptr<ToyBlock>> mixedBlocks(const ParameterLayout& layout, double quadratic,
                                                    const double* vanishAt = nullptr) {
   std::vector<std::unique_ptr<ToyBlock>> blocks;
@@ -165,6 +170,17 @@ std::vector<std::unique_ptr<ToyBlock>> mixedBlocks(const ParameterLayout& layout
   blocks.emplace_back(new ToyBlock(layout, 14, {0, 1}, {false, true}, quadratic, 2, vanishAt));
   blocks.emplace_back(new ToyBlock(layout, 20, {3, 0}, {true, true}, quadratic, 3, vanishAt));
   blocks.emplace_back(new ToyBlock(layout, 6, {0}, {true}, quadratic, 4, vanishAt));
+  std::vector<bool> poseValues(11, false);
+  for (std::size_t a = 5; a < 11; ++a)
+    poseValues[a] = true;
+  std::vector<bool> intrinsicValues = poseValues;
+  intrinsicValues.flip();
+  for (int kind = 0; kind < 2; ++kind) {
+    blocks.emplace_back(
+        new ToyBlock(layout, 8, {0, 1}, {true, false}, quadratic, 5 + kind, vanishAt));
+    blocks.back()->feedValues(0, kind == 0 ? intrinsicValues : poseValues);
+    blocks.back()->countsInCost(false);
+  }
   return blocks;
 }
 

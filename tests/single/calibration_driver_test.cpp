@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <iostream>
 #include <map>
 #include <ostream>
 #include <string>
@@ -83,9 +84,20 @@ int HeldIndex(const tkCameraCalibrationParams& camera) {
 
 // ---- exact data ---------------------------------------------------------------------------------
 
+// Largest image residual of the result over its set, pixels (the sets' image points carry 9
+// decimals).
+double LargestResidual(const DriverRun& run) {
+  double largest = 0.0;
+  for (const auto& c : run.set.correspondences)
+    largest =
+        std::fmax(largest, (run.result.invWarpPoint(c.first.second) - c.first.first).length());
+  std::cout << "largest residual " << largest << " px\n";
+  return largest;
+}
+
 // eRadial and eNoDistortion are fully determined by the data: every value of the camera block
-// comes back to 1e-7 relative (values near 0, such as the skew and the centre of expansion, to
-// 1e-10 absolute).
+// comes back to 1e-9 relative (values near 0, such as the skew and the centre of expansion, to
+// 1e-12 absolute), and the image residuals are those of the data's rounding.
 class DriverOnExactSet : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DriverOnExactSet, RecoversTheGroundTruth) {
@@ -93,7 +105,8 @@ TEST_P(DriverOnExactSet, RecoversTheGroundTruth) {
   const int held = HeldIndex(run.set.truth);
   const Packed truth = Pack(run.set.truth, held), got = Pack(run.result, held);
   for (std::size_t i = 0; i < truth.size(); ++i)
-    EXPECT_NEAR(got[i], truth[i], 1e-7 * std::fmax(std::fabs(truth[i]), 1e-3)) << "parameter " << i;
+    EXPECT_NEAR(got[i], truth[i], 1e-9 * std::fmax(std::fabs(truth[i]), 1e-3)) << "parameter " << i;
+  EXPECT_LT(LargestResidual(run), 1e-8);
 }
 
 // eNoDistortion uses no plate views (no search, no planar estimate).
@@ -110,6 +123,9 @@ class DriverOnSineTanSet : public ::testing::TestWithParam<Case> {};
 TEST_P(DriverOnSineTanSet, ExactSetReproducesTheMappingFocalLengthsAxisAndPose) {
   const DriverRun& run = Calibrated(GetParam());
   const double tolerance = 1.0;
+  // Without plate views the final refinement creeps along the flat valley of the lens values
+  // and ends at its iteration limit (docs/single-camera-calibration.md).
+  EXPECT_LT(LargestResidual(run), GetParam().plateViews ? 1e-8 : 1e-4);
   const auto& got = run.result.physicalAtZEquals1FromImageParams();
   const auto& truth = run.set.truth.physicalAtZEquals1FromImageParams();
   double largest = 0.0, field = 0.0;
