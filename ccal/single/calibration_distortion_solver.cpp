@@ -61,6 +61,7 @@ tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
       records_() {
   layout_.cameraUnitValIndices({0});
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
+  meritTolerance(kFlatMerit);
   // Along the nearly flat directions of the sine-tangent lens values the cost falls by
   // rounding-sized amounts for arbitrarily long steps; demanding a share of the predicted
   // decrease keeps a short refinement from running off along them.

@@ -32,7 +32,11 @@
 //
 // The minimisation is tkDampedNewtonSolve's (tk/damped_newton_solve.h) with the image cost J as
 // its merit: steps from (K + λD)·δ = −F must lower J and, under eSineTan, achieve 1/4 of the
-// decrease the quadratic model predicts; an abort request ends it with eFunctionStopped.
+// decrease the quadratic model predicts; an abort request ends it with eFunctionStopped. An
+// accepted step that lowers J by no more than kFlatMerit of its value ends it too
+// (meritTolerance): on noisy data F is not exactly 2∇J (mixed terms; rounding in the flat
+// sine-tangent valley), and past J's minimum the iteration would creep on for the rest of its
+// iterations with every other trial rejected, moving the RMS error in its seventh digit.
 // Why not Levenberg-Marquardt on |F|²: F mixes two gradients and is not the gradient of one cost,
 // and the normal equations KᵀK square the condition of K. In the curved valleys of these problems
 // (a centre of expansion that barely matters while the lens is weak; nearly redundant sine-tangent
@@ -73,6 +77,10 @@ struct tk_SineTanLeastSquares;
 class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
  public:
   using Correspondences = std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>;
+
+  // The relative decrease of J that ends the minimisation (meritTolerance), set by the
+  // constructor.
+  static constexpr double kFlatMerit = 1e-8;
 
   // A solver for the camera block of model. Throws tkInvariantFailure for a model other than
   // eNoDistortion, eRadial and eSineTan (after reporting a failed internal assertion), and what

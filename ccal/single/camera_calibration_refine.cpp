@@ -37,7 +37,7 @@ void tfCheckWeightedCorrespondences(const Correspondences& correspondences, cons
 
 tkCameraCalibrationParams tfRefineCameraCalibration(const Correspondences& correspondences,
                                                     const tkCameraCalibrationParams& initial,
-                                                    long maxIterations,
+                                                    long maxIterations, double flatMerit,
                                                     tk_RefinementReport* report) {
   tfCheckWeightedCorrespondences(correspondences, "tfRefineCameraCalibrationParams");
   const tk2XformCalib2Defs::tkCalib2DistortionModel model =
@@ -72,6 +72,7 @@ tkCameraCalibrationParams tfRefineCameraCalibration(const Correspondences& corre
   solver.initialParams(start);
   solver.correspondences(normalised);
   solver.nIter(maxIterations);
+  solver.meritTolerance(flatMerit);
   const double finalCost = solver.minimize();
   const tkCameraCalibrationParams solved = solver.unpack(solver.getX());
 

@@ -4,6 +4,8 @@
 #ifndef CCAL_SINGLE_CAMERA_REFINEMENT_H
 #define CCAL_SINGLE_CAMERA_REFINEMENT_H
 
+#include "ccal/single/calibration_distortion_solver.h"
+
 #include <ccal/camera_calibration_params.h>
 #include <tk/fsolver.h>
 #include <tk/vector.h>
@@ -25,8 +27,11 @@ struct tk_RefinementReport {
 //   4. each correspondence becomes (N(p), s·P, w);
 //   5. tk3DCalibrationDistortionSolver from the packed start;
 //   6. the solution with pose translation / s and intrinsic model mapRight(N).
-// report, when not null, receives the minimisation's outcome. Throws as
-// tfRefineCameraCalibrationParams.
+// flatMerit, in [0, 1): an accepted step that lowers the image cost by no more than this share of
+// it ends the minimisation (tkDampedNewtonSolve::meritTolerance; the default is the solver's own,
+// as in tfRefineCameraCalibrationParams). report, when not null, receives the minimisation's
+// outcome. Throws as tfRefineCameraCalibrationParams, and tkInvariantFailure for flatMerit
+// outside [0, 1).
 // Throws tkInvariantFailure, naming function and the index, for a correspondence with a
 // coordinate or weight that is not finite or a negative weight.
 void tfCheckWeightedCorrespondences(
@@ -36,6 +41,7 @@ void tfCheckWeightedCorrespondences(
 tkCameraCalibrationParams tfRefineCameraCalibration(
     const std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>& correspondences,
     const tkCameraCalibrationParams& initial, long maxIterations,
+    double flatMerit = tk3DCalibrationDistortionSolver::kFlatMerit,
     tk_RefinementReport* report = nullptr);
 
 #endif

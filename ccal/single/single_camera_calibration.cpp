@@ -65,6 +65,14 @@ bool abortRequested() {
 constexpr std::size_t kSampleSize = 333;
 constexpr long kSearchIterations = 50;
 constexpr long kFinalIterations = 300;
+// Under eRadial a search candidate's refinement ends at an accepted step that lowers its image
+// cost by no more than 1 %. The candidates started with a lens value of the wrong sign otherwise
+// creep through all their iterations at about 0.4 % per accepted step, with every other trial
+// rejected (their mixed F is not the cost's gradient there), and end far behind the winner; the
+// candidates of the right sign fall by orders of magnitude per step until they sit at their
+// minimum. Under eSineTan the candidates that win creep too, along the nearly redundant lens
+// values, so their refinements keep the solver's own rule.
+constexpr double kRadialSearchFlatMerit = 1e-2;
 
 // At most kSampleSize correspondences: the whole list in its order when it is not longer, else
 // kSampleSize entries moved to the front by exchanges with indices drawn from a generator seeded
@@ -101,7 +109,11 @@ tkCameraCalibrationParams searchDistortionStart(Model model, const Correspondenc
   if (abortRequested())
     return coarse;
   const double err0 = tfWeightedRmsError(coarse, subset);
-  tkCameraCalibrationParams best = tfRefineCameraCalibration(subset, coarse, kSearchIterations);
+  const double flatMerit = model == tk2XformCalib2Defs::eRadial
+                               ? kRadialSearchFlatMerit
+                               : tk3DCalibrationDistortionSolver::kFlatMerit;
+  tkCameraCalibrationParams best =
+      tfRefineCameraCalibration(subset, coarse, kSearchIterations, flatMerit);
 
   const tkPhysicalAtZEquals1FromImageParams& base = coarse.physicalAtZEquals1FromImageParams();
   // 2e-7 times the geometric mean of the focal lengths in pixels: √(area of the unit square
@@ -124,7 +136,7 @@ tkCameraCalibrationParams searchDistortionStart(Model model, const Correspondenc
       else
         trial.lensDistParams({sign * step, 1.0, sign * step, 1.0});
       const tkCameraCalibrationParams candidate = tfRefineCameraCalibration(
-          subset, withIntrinsic(trial, coarse.cameraPoseInverse()), kSearchIterations);
+          subset, withIntrinsic(trial, coarse.cameraPoseInverse()), kSearchIterations, flatMerit);
       const double err = tfWeightedRmsError(candidate, subset);
       if (err <= 2.0 * err0)
         allBad = false;
