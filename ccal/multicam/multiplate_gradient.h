@@ -1,31 +1,18 @@
-// The gradient column F shared by the multi-plate solvers (one camera, a rig, and rig poses with
-// fixed intrinsics).
+// The problem of the multi-plate solvers (one camera, a rig, and rig poses with fixed
+// intrinsics): the layout of the parameter column and views of the solver's data, with packing
+// and unpacking. F, K and the cost: multiplate_residuals.h.
 //
 // Parameter column x (N values): nC camera blocks of cameraBlock values each (the camera block of
 // camera_param_packing.h, or under poseOnly the six pose values var1..var3, tx, ty, tz), then one
 // block (tan(θ/2), tx, ty) per Z-rotation placement 1 .. nZ−1 (placement 0 is the world frame),
 // then one block (var1, var2, var3, tx, ty, tz) per arbitrary placement. The height of Z-rotation
 // placement j (its z translation) is data, never a parameter.
-//
-// F is the gradient of E = Σ w·|p − π_c(pose_j(P))|² over every placement, camera and
-// correspondence (analytic form: the intrinsic term of crsp_gradient_terms.h and the pose terms
-// read off point-ray accumulators, error measured at Z = 1). Under eSineTan (calibration only)
-// F[m] = (E(x + δe_m) − E(x − δe_m)) / δ with δ = 1e-8, E the image cost.
-//
-// Block selection for the block Jacobian: index i ≥ 0 selects the camera, Z-rotation placement or
-// arbitrary placement whose block holds parameter i; only the observations of that camera (every
-// placement) or of that placement (every camera; a Z-rotation selection drops all arbitrary
-// placements and the reverse) are counted. In the numerical path the difference of row m is taken
-// over the observations both selected and reached by parameter m: the others cancel exactly in
-// E(x + δe_m) − E(x − δe_m), so leaving them out changes the value only by rounding.
 #ifndef CCAL_MULTICAM_MULTIPLATE_GRADIENT_H
 #define CCAL_MULTICAM_MULTIPLATE_GRADIENT_H
 
 #include "ccal/single/camera_param_packing.h"
 
 #include <ccal/multicamera_calibration_params.h>
-#include <proc/c3d_ptRayGenericPoly.h>
-#include <proc/c3d_ptRayZRotGenericPoly.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>
 #include <tk/quaternion_xform.h>
 #include <tk/xform.h>
@@ -82,33 +69,5 @@ void tfUnpackMultiplate(const tk_MultiplateProblem& problem, const double* x,
 void tfPackMultiplate(
     const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& params,
     tk_MultiplateProblem& problem, double* x);
-
-// Work space of tfMultiplateGradient, kept between calls by a solver: once its vectors have
-// grown to the problem's counts an evaluation allocates nothing, and only the cameras and
-// placements of the selection are unpacked and accumulated. Used by one thread at a time.
-struct tk_MultiplateScratch {
-  tk_MultiplateValues values;
-  std::vector<tkXform<3>> aXforms;  // the arbitrary poses as matrices
-  std::vector<c3d_ptRayGenericPoly> cameras;
-  std::vector<c3d_ptRayZRotGenericPoly> zPlacements;
-  std::vector<c3d_ptRayGenericPoly> aPlacements;
-};
-
-// F at x for the selection of index (see above); f has problem.size() zero-filled entries.
-// Returns 0 or the negative status of an abort request or of an accumulator; throws what the
-// kernels throw (the solvers turn exceptions into a status).
-long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
-                          long index, tk_MultiplateScratch& scratch);
-// The same with a scratch of its own.
-long tfMultiplateGradient(const tk_MultiplateProblem& problem, const double* x, double* f,
-                          long index);
-
-// Plate -> world poses from parameter blocks: a Z-rotation placement's (tan(θ/2), tx, ty) at its
-// height, an arbitrary placement's (var1, var2, var3, tx, ty, tz) under its unitValIndex.
-tkXform<3> tfMultiplateZRotationPose(const double* block, double height);
-tkXform<3> tfMultiplateArbitraryPose(int unitValIndex, const double* block);
-
-// E at x over every observation.
-double tfMultiplateCost(const tk_MultiplateProblem& problem, const double* x);
 
 #endif

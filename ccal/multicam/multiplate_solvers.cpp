@@ -1,7 +1,6 @@
 #include "ccal/multicam/multiplate_solvers.h"
 
-#include "ccal/multicam/multiplate_sine_tan_jacobian.h"
-
+#include <proc/csys_attention.h>
 #include <tk/failure.h>
 
 #include <cmath>
@@ -13,10 +12,6 @@ namespace {
 // The pose terms of F measure errors at Z = 1, so with noise F's root and the image cost's
 // minimum differ slightly; the minimisation ends once the cost has settled to this share.
 constexpr double kMeritTolerance = 1e-12;
-
-// Difference step of the sine-tangent Jacobian: near ε^(1/3), where truncation and rounding
-// errors of the central differences balance.
-constexpr double kSineTanJacobianStep = 5e-6;
 
 constexpr long kExceptionStatus = static_cast<long>(INT32_MIN);  // 0x80000000
 
@@ -158,31 +153,30 @@ tkJacobianStructure structureOf(const tk_MultiplateProblem& pr, long n) {
 }
 
 long guarded(const tk_MultiplateProblem& problem, const tkFSolver& solver, const tkNMMatrix& x,
-             tkNMMatrix& f, long index, tk_MultiplateScratch& scratch) {
+             tkNMMatrix& f, long index, ccal::detail::MultiplateEvaluation& evaluation) {
   try {
     if (!solver.recomputeY())
       index = tkFSolver::kAllEntries;
     if (problem.size() != solver.getSize())
       return kExceptionStatus;  // data and layout disagree
-    return tfMultiplateGradient(problem, x.data(), f.data(), index, scratch);
+    const long csys = csys_attention_check();
+    if (csys < 0)
+      return csys;
+    evaluation.function(x, f, index);
+    return 0;
   } catch (...) {
     return kExceptionStatus;
   }
 }
 
-bool sineTanJacobian(const tk_MultiplateProblem& problem, const tkFSolver& solver) {
-  return problem.model == tk2XformCalib2Defs::eSineTan && !problem.poseOnly &&
-         problem.size() == solver.getSize();
-}
-
-// The sine-tangent compJacob of both solvers.
-long sineTanJacobianOf(const tkFSolver& solver, const tk_MultiplateProblem& problem,
-                       const tkNMMatrix& x, tkNMMatrix& jacobian) {
-  const long n = solver.getSize();
-  if (jacobian.rows() != n || jacobian.cols() != n)
-    jacobian.resize(n, n);
+long guardedJacobian(const tk_MultiplateProblem& problem, const tkFSolver& solver,
+                     const tkNMMatrix& x, tkNMMatrix& jacobian,
+                     ccal::detail::MultiplateEvaluation& evaluation) {
   try {
-    return tfMultiplateSineTanJacobian(problem, x.data(), kSineTanJacobianStep, jacobian.data());
+    if (problem.size() != solver.getSize())
+      return kExceptionStatus;
+    evaluation.jacobian(x, jacobian);
+    return 0;
   } catch (...) {
     return kExceptionStatus;
   }
@@ -292,13 +286,14 @@ void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshPro
   pr.cameraUnitValIndices.resize(nC, 0);
   pr.arbitraryUnitValIndices = arbitraryIndices_;
   pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+  evaluation_.reset(pr);
   jacobianStructure(structureOf(pr, getSize()));
 }
 
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x,
                                                                             tkNMMatrix& f,
                                                                             long index) const {
-  return guarded(problem_, *this, x, f, index, scratch_);
+  return guarded(problem_, *this, x, f, index, evaluation_);
 }
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                            tkNMMatrix& f) const {
@@ -307,9 +302,8 @@ long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::Func(const
 
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::compJacob(
     const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) {
-  if (!sineTanJacobian(problem_, *this))
-    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
-  return sineTanJacobianOf(*this, problem_, x, jacobian);
+  (void)f;
+  return guardedJacobian(problem_, *this, x, jacobian, evaluation_);
 }
 
 tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
@@ -323,7 +317,7 @@ tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tk
 }
 double tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::cost(
     const tkNMMatrix& x) const {
-  return tfMultiplateCost(problem_, x.data());
+  return evaluation_.cost(x);
 }
 
 // ---- one camera ------------------------------------------------------------------------------
@@ -389,12 +383,13 @@ void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::refreshProblem() {
   pr.cameraUnitValIndices.assign(1, cameraIndex_);
   pr.arbitraryUnitValIndices = arbitraryIndices_;
   pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+  evaluation_.reset(pr);
   jacobianStructure(structureOf(pr, getSize()));
 }
 
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x, tkNMMatrix& f,
                                                                  long index) const {
-  return guarded(problem_, *this, x, f, index, scratch_);
+  return guarded(problem_, *this, x, f, index, evaluation_);
 }
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                 tkNMMatrix& f) const {
@@ -404,9 +399,8 @@ long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::Func(const tkNMMatrix
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::compJacob(const tkNMMatrix& x,
                                                                      const tkNMMatrix& f,
                                                                      tkNMMatrix& jacobian) {
-  if (!sineTanJacobian(problem_, *this))
-    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
-  return sineTanJacobianOf(*this, problem_, x, jacobian);
+  (void)f;
+  return guardedJacobian(problem_, *this, x, jacobian, evaluation_);
 }
 
 tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver::unpack(
@@ -422,5 +416,5 @@ tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver
   return out;
 }
 double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::cost(const tkNMMatrix& x) const {
-  return tfMultiplateCost(problem_, x.data());
+  return evaluation_.cost(x);
 }

@@ -35,6 +35,7 @@
 
 #include "ccal/multicam/multiplate_data.h"
 #include "ccal/multicam/multiplate_gradient.h"
+#include "ccal/multicam/multiplate_residuals.h"
 
 #include <ccal/multicamera_calibration_params.h>
 #include <proc/cstd_vector.h>
@@ -94,7 +95,7 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
   cstd_vectord heights_;
   cstd_vector_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
   tk_MultiplateProblem problem_;
-  mutable tk_MultiplateScratch scratch_;  // of FuncI
+  mutable ccal::detail::MultiplateEvaluation evaluation_;  // of FuncI, compJacob and cost
 };
 
 // The solver of one camera with its placements.
@@ -134,7 +135,7 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkDampedNewt
   cstd_vectord heights_;
   cstd_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
   tk_MultiplateProblem problem_;
-  mutable tk_MultiplateScratch scratch_;  // of FuncI
+  mutable ccal::detail::MultiplateEvaluation evaluation_;  // of FuncI, compJacob and cost
 };
 
 // The poses of a rig whose intrinsic models (those of the starting parameters) are fixed: the rig
