@@ -3,10 +3,15 @@
 #include "platform/core/camera_model/residuals.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ccal::detail {
 
 namespace {
+
+// The image cost's F is 2·∇E (4·Jᵀ·w·r), the scale of the specified difference quotient
+// (E(x + δe) − E(x − δe))/δ; the Newton step does not depend on it.
+constexpr double kImageGradientScale = 2.0;
 
 std::size_t at(long i) {
   return static_cast<std::size_t>(i);
@@ -130,6 +135,7 @@ void MultiplateResiduals::reset(const tk_MultiplateProblem& problem) {
       lists_.push_back(list);
     }
   }
+  declareBlocks();
 }
 
 void MultiplateResiduals::prepare(const double* x) {
@@ -160,21 +166,41 @@ bool MultiplateResiduals::selected(const List& list, long ci, long zi, long ai) 
   return true;
 }
 
-void MultiplateResiduals::zeroDeclaredBlocks(double* k, long n) const {
+void MultiplateResiduals::declareBlocks() {
+  declared_.clear();
   const long cb = problem_->cameraBlock;
-  const auto zero = [&](long r0, long rs, long c0, long cs) {
-    for (long c = c0; c < c0 + cs; ++c)
-      std::fill(k + r0 + c * n, k + r0 + rs + c * n, 0.0);
+  const auto declare = [&](long r0, long rs, long c0, long cs) {
+    const DeclaredBlock block{r0, rs, c0, cs};
+    for (const DeclaredBlock& d : declared_)
+      if (d.rowStart == r0 && d.columnStart == c0)
+        return;
+    declared_.push_back(block);
   };
+  for (long c = 0; c < problem_->nC; ++c)
+    declare(c * cb, cb, c * cb, cb);
   for (const List& list : lists_) {
-    const long cs = list.camera * cb;
-    zero(cs, cb, cs, cb);
     if (list.placementSize == 0)
       continue;
-    zero(cs, cb, list.placementStart, list.placementSize);
-    zero(list.placementStart, list.placementSize, cs, cb);
-    zero(list.placementStart, list.placementSize, list.placementStart, list.placementSize);
+    const long cs = list.camera * cb;
+    declare(cs, cb, list.placementStart, list.placementSize);
+    declare(list.placementStart, list.placementSize, cs, cb);
+    declare(list.placementStart, list.placementSize, list.placementStart, list.placementSize);
   }
+}
+
+void MultiplateResiduals::zeroDeclaredBlocks(double* k, long n) const {
+  for (const DeclaredBlock& d : declared_)
+    for (long c = d.columnStart; c < d.columnStart + d.columnSize; ++c)
+      std::fill(k + d.rowStart + c * n, k + d.rowStart + d.rowSize + c * n, 0.0);
+}
+
+void MultiplateResiduals::scaleDeclaredBlocks(double* k, long n, const double* s) const {
+  for (const DeclaredBlock& d : declared_)
+    for (long c = d.columnStart; c < d.columnStart + d.columnSize; ++c) {
+      double* column = k + c * n;
+      for (long r = d.rowStart; r < d.rowStart + d.rowSize; ++r)
+        column[r] *= s[r] * s[c];
+    }
 }
 
 template <MultiplateResidualKind Kind>
@@ -205,7 +231,7 @@ void MultiplateResiduals::accumulateList(const List& list, double* localF, doubl
       if (!wantGradient)
         continue;
       spread(J, intrinsicCount_, tk_kQuatVar1, cb, list.placementSize, rows);
-      addRows(rows, r, w, 0, cols, cols, localF, localK);
+      addRows(rows, r, kImageGradientScale * w, 0, cols, cols, localF, localK);
       continue;
     }
     if (cost != nullptr &&
@@ -324,6 +350,37 @@ void MultiplateEvaluation::function(const tkNMMatrix& x, tkNMMatrix& f, long ind
 void MultiplateEvaluation::jacobian(const tkNMMatrix& x, tkNMMatrix& k) {
   f_.resize(static_cast<std::size_t>(x.rows()));
   residuals_.evaluate(x.data(), -1, f_.data(), &k, nullptr);
+}
+
+void MultiplateEvaluation::scaleSystem(tkNMMatrix& k, tkNMMatrix& f, const tkNMMatrix& damping) {
+  const long n = k.rows();
+  scale_.resize(static_cast<std::size_t>(n));
+  inverseScale_.resize(static_cast<std::size_t>(n));
+  if (scaledDamping_.rows() != n)
+    scaledDamping_ = tkNMMatrix(n, 1);
+  for (long i = 0; i < n; ++i) {
+    const double diagonal = std::fabs(k(i, i));
+    int exponent = 0;
+    if (diagonal > 0.0 && std::isfinite(diagonal))
+      std::frexp(diagonal, &exponent);
+    scale_[static_cast<std::size_t>(i)] = std::ldexp(1.0, -exponent / 2);
+    inverseScale_[static_cast<std::size_t>(i)] = std::ldexp(1.0, exponent / 2);
+  }
+  residuals_.scaleDeclaredBlocks(k.data(), n, scale_.data());
+  for (long i = 0; i < n; ++i) {
+    const double s = scale_[static_cast<std::size_t>(i)];
+    f(i, 0) *= s;
+    scaledDamping_(i, 0) = damping(i, 0) * s * s;
+  }
+}
+
+void MultiplateEvaluation::restoreSystem(tkNMMatrix& k, tkNMMatrix& f, tkNMMatrix& step) {
+  const long n = k.rows();
+  residuals_.scaleDeclaredBlocks(k.data(), n, inverseScale_.data());
+  for (long i = 0; i < n; ++i) {
+    f(i, 0) *= inverseScale_[static_cast<std::size_t>(i)];
+    step(i, 0) *= scale_[static_cast<std::size_t>(i)];
+  }
 }
 
 double MultiplateEvaluation::cost(const tkNMMatrix& x) {

@@ -10,7 +10,8 @@
 //             camera's intrinsic values (offsets 0..4, 11..), the pose-term residual the camera's
 //             pose values (5..10) and the placement's block. F is the specified analytic gradient
 //             (intrinsic terms and pose terms measured at Z = 1 with frozen depth weights).
-//   kImage    (calibration, eSineTan): the image residual feeds everything; F = ∇E exactly.
+//   kImage    (calibration, eSineTan): the image residual feeds everything; F = 2·∇E exactly
+//             (4·Jᵀ·w·r, the scale of the specified central difference), K = 4·Jᵀ·w·J.
 //   kPoseOnly (pose solver, any model): the pose-term residual with the intrinsics fixed feeds the
 //             camera's six pose values and the placement's block.
 // A correspondence of weight 0, at depth 0 (|Pc.z| ≤ 1e-15) or, for the pose term, whose image
@@ -69,6 +70,15 @@ class MultiplateResiduals {
   };
   static constexpr int kMaxColumns = 17 + 6;
 
+  // K_ij ← s_i·K_ij·s_j over the declared blocks (the others are 0).
+ public:
+  void scaleDeclaredBlocks(double* k, long n, const double* s) const;
+
+ private:
+  struct DeclaredBlock {
+    long rowStart, rowSize, columnStart, columnSize;
+  };
+  void declareBlocks();
   void prepare(const double* x);
   bool selected(const List& list, long ci, long zi, long ai) const;
   void zeroDeclaredBlocks(double* k, long n) const;
@@ -80,6 +90,7 @@ class MultiplateResiduals {
   MultiplateResidualKind kind_ = MultiplateResidualKind::kMixed;
   int intrinsicCount_ = 0;  // intrinsic values in a calibration camera block
   std::vector<List> lists_;
+  std::vector<DeclaredBlock> declared_;  // distinct
   std::vector<CameraModel> models_;
   std::vector<Pose> cameraPoses_;
   std::vector<Pose> zPoses_;  // [j]; entry 0 unused (the world frame)
@@ -99,13 +110,36 @@ class MultiplateEvaluation {
   void jacobian(const tkNMMatrix& x, tkNMMatrix& k);
   double cost(const tkNMMatrix& x);
 
+  // Solves the damped step (K + diag(damping))·step = −F on the symmetrically scaled system
+  // S·K·S, S = diag(2^−round(log2|K_ii|/2)) (powers of two: scaling and restoring K and F are
+  // exact), by solve(scaledDamping, scaledStep); step = S·scaledStep. The unscaled K mixes values
+  // of very different sizes (image scale, lens values, translations), which costs the
+  // elimination many digits. K and f are restored on return.
+  template <class Solve>
+  bool scaledStep(tkNMMatrix& k, tkNMMatrix& f, const tkNMMatrix& damping, tkNMMatrix& step,
+                  Solve solve);
+
  private:
+  void scaleSystem(tkNMMatrix& k, tkNMMatrix& f, const tkNMMatrix& damping);
+  void restoreSystem(tkNMMatrix& k, tkNMMatrix& f, tkNMMatrix& step);
+
   MultiplateResiduals residuals_;
+  std::vector<double> scale_, inverseScale_;
+  tkNMMatrix scaledDamping_;
   std::vector<double> costX_;
   double cost_ = 0.0;
   bool costValid_ = false;
   std::vector<double> f_;
 };
+
+template <class Solve>
+bool MultiplateEvaluation::scaledStep(tkNMMatrix& k, tkNMMatrix& f, const tkNMMatrix& damping,
+                                      tkNMMatrix& step, Solve solve) {
+  scaleSystem(k, f, damping);
+  const bool solved = solve(static_cast<const tkNMMatrix&>(scaledDamping_), step);
+  restoreSystem(k, f, step);
+  return solved;
+}
 
 }  // namespace ccal::detail
 

@@ -418,3 +418,17 @@ tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver
 double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::cost(const tkNMMatrix& x) const {
   return evaluation_.cost(x);
 }
+
+bool tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) {
+  return evaluation_.scaledStep(jacobian(), f(), damping, step,
+                                [this](const tkNMMatrix& d, tkNMMatrix& s) {
+                                  return tkDampedNewtonSolve::solveDampedStep(d, s);
+                                });
+}
+
+bool tk3DCalibrationMultiplateZRotationAndArbitrarySolver::solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) {
+  return evaluation_.scaledStep(jacobian(), f(), damping, step,
+                                [this](const tkNMMatrix& d, tkNMMatrix& s) {
+                                  return tkDampedNewtonSolve::solveDampedStep(d, s);
+                                });
+}

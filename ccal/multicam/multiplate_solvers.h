@@ -79,6 +79,7 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
 
  protected:
   double merit(const tkNMMatrix& x) const override { return cost(x); }
+  bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
   // poseOnly: camera blocks of six pose values, intrinsic models held at the starting ones.
   tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(long n, bool poseOnly);
 
@@ -122,6 +123,7 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkDampedNewt
 
  protected:
   double merit(const tkNMMatrix& x) const override { return cost(x); }
+  bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
 
  private:
   void refreshProblem();
