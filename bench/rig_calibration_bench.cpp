@@ -11,6 +11,8 @@
 // of one Levenberg-Marquardt step for the rig solver's layout (4 cameras of 14 values, N
 // placements of 6, F the gradient) with a Jacobian of the rig's block pattern, on the dense path
 // and with the declared structure.
+#include "ccal/problem/parameter_layout.h"
+
 #include <benchmark/benchmark.h>
 #include <ccal/multicamera_calibration.h>
 #include <tk/jacobian_structure.h>
@@ -121,7 +123,11 @@ void RigCalibration(benchmark::State& state) {
 
 BENCHMARK(RigCalibration)->Arg(25)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
 
-constexpr long kCameraBlock = 14;
+// The rig layout of the bench: every camera (eRadial blocks) sees every arbitrary placement.
+ccal::detail::ParameterLayout benchLayout(long placements) {
+  return ccal::detail::ParameterLayout::calibration(tk2XformCalib2Defs::eRadial, kCameras, 0,
+                                                    placements);
+}
 
 // A solver of the rig layout whose Jacobian is set from outside, exposing the step's machinery.
 class StepSolver : public tkLevMarSolve {
@@ -130,23 +136,10 @@ class StepSolver : public tkLevMarSolve {
       : tkLevMarSolve(n(placements), n(placements), 1e-12, 1e-30, 1, 1, 0.01, 1e-8, 1e20, true,
                       true) {
     const long size = n(placements);
-    std::vector<long> starts;
-    for (long c = 0; c < kCameras; ++c)
-      starts.push_back(c * kCameraBlock);
-    for (long j = 0; j < placements; ++j)
-      starts.push_back(kCameras * kCameraBlock + 6 * j);
-    structure_ = tkJacobianStructure(size, size, starts, starts);
-    for (long c = 0; c < kCameras; ++c) {
-      structure_.couple(c, c);
-      for (long j = 0; j < placements; ++j) {
-        structure_.couple(c, kCameras + j);
-        structure_.couple(kCameras + j, c);
-      }
-    }
-    for (long j = 0; j < placements; ++j) {
-      structure_.couple(kCameras + j, kCameras + j);
-      structure_.eliminate(kCameras + j);
-    }
+    structure_ =
+        benchLayout(placements)
+            .gradientStructure(
+                size, [](long, const ccal::detail::ParameterLayout::Block&) { return true; });
     // Entries of the pattern from a fixed generator, dominant diagonal.
     std::mt19937 random(5);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
@@ -160,7 +153,7 @@ class StepSolver : public tkLevMarSolve {
       f()(i, 0) = unit(random);
     }
   }
-  static long n(long placements) { return kCameras * kCameraBlock + 6 * placements; }
+  static long n(long placements) { return benchLayout(placements).size(); }
   void structured(bool on) { jacobianStructure(on ? structure_ : tkJacobianStructure()); }
   bool step() {
     formNormalEquations();

@@ -9,12 +9,14 @@
 #include <point_file.h>
 #include <nlohmann/json.hpp>
 
+#include "ccal/problem/parameter_layout.h"
 #include "ccal/single/calibration_distortion_solver.h"
-#include "ccal/single/camera_param_packing.h"
 #include "tests/support/single_camera_scene.h"
 
 #include <string>
 #include <vector>
+
+using ccal::detail::ParameterLayout;
 
 namespace {
 
@@ -95,7 +97,7 @@ void SolverFunction(benchmark::State& state, Model model) {
                                              camera.cameraPoseInverse().trans() / 640.0));
   tk3DCalibrationDistortionSolver solver(model);
   tkNMMatrix x(solver.getSize(), 1), f(solver.getSize(), 1);
-  solver.unitValIndex(tfPackCameraParams(start, x.data()));
+  solver.unitValIndex(ParameterLayout::packCameraBlock(start, x.data()));
   solver.correspondences(data);
   for (auto _ : state) {
     f.setZero();

@@ -1,7 +1,7 @@
 #include "ccal/multicam/multiplate_refine.h"
 
 #include "ccal/multicam/multiplate_solvers.h"
-#include "ccal/single/camera_param_packing.h"
+#include "ccal/problem/parameter_layout.h"
 #include "ccal/single/image_normalisation.h"
 
 #include <tk/exception.h>
@@ -100,11 +100,11 @@ tk_ArbitraryData1 cameraZero(const tk_ArbitraryData& aData) {
 }
 
 template <class Solver>
-void feedRig(Solver& solver, const tk_MultiplateProblem& problem, const tkNMMatrix& x0,
+void feedRig(Solver& solver, const ccal::detail::ParameterLayout& layout, const tkNMMatrix& x0,
              const tk_ZRotationData& zData, const tk_ArbitraryData& aData, const Params& start,
              const std::vector<bool>& flags) {
-  solver.cameraUnitValIndices(problem.cameraUnitValIndices);
-  solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices);
+  solver.cameraUnitValIndices(layout.cameraUnitValIndices());
+  solver.arbitraryUnitValIndices(layout.arbitraryUnitValIndices());
   solver.setX(x0);
   solver.startingParams(start);
   solver.zRotationData(zData);
@@ -116,14 +116,14 @@ void feedRig(Solver& solver, const tk_MultiplateProblem& problem, const tkNMMatr
 Params solve(Kind kind, const tk_ZRotationData& zData, const tk_ArbitraryData& aData,
              const Params& start) {
   checkFirstPoseIsIdentity(start);
-  tk_MultiplateProblem problem;
-  problem.model = start.physicalAtZEquals1FromImageParams()[0].distModel();
-  problem.poseOnly = kind == Kind::kPose;
-  problem.cameraBlock = problem.poseOnly ? 6 : tfCameraParamCount(problem.model);
-  problem.nC = static_cast<long>(start.cameraPoseInverses().size());
-  problem.nZ = static_cast<long>(zData.size());
-  problem.nA = static_cast<long>(aData.size());
-  const long n = problem.size();
+  using Layout = ccal::detail::ParameterLayout;
+  const auto model = start.physicalAtZEquals1FromImageParams()[0].distModel();
+  const long nC = static_cast<long>(start.cameraPoseInverses().size());
+  const long nZ = static_cast<long>(zData.size());
+  const long nA = static_cast<long>(aData.size());
+  Layout layout = kind == Kind::kPose ? Layout::poseOnly(model, nC, nZ, nA)
+                                      : Layout::calibration(model, nC, nZ, nA);
+  const long n = layout.size();
 
   tkProgressTrackerBlock progress(1.0);
   if (progress.doEstimateOnly()) {
@@ -141,31 +141,24 @@ Params solve(Kind kind, const tk_ZRotationData& zData, const tk_ArbitraryData& a
   }
 
   tkNMMatrix x0(n, 1);
-  tfPackMultiplate(start, problem, x0.data());
-  // Block starts: every camera block, every Z-rotation placement from 1 on, every arbitrary one.
-  std::vector<bool> flags(static_cast<std::size_t>(n), false);
-  for (long c = 0; c < problem.nC; ++c)
-    flags[static_cast<std::size_t>(c * problem.cameraBlock)] = true;
-  for (long j = 1; j < problem.nZ; ++j)
-    flags[static_cast<std::size_t>(problem.zStart() + 3 * (j - 1))] = true;
-  for (long j = 0; j < problem.nA; ++j)
-    flags[static_cast<std::size_t>(problem.aStart() + 6 * j)] = true;
+  layout.pack(start, x0.data());
+  const std::vector<bool> flags = layout.blockStartFlags();
 
   if (kind == Kind::kRig) {
     tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver solver(n);
-    feedRig(solver, problem, x0, zData, aData, start, flags);
+    feedRig(solver, layout, x0, zData, aData, start, flags);
     solver.minimize();
     return solver.unpack(solver.getX());
   }
   if (kind == Kind::kPose) {
     tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver solver(n);
-    feedRig(solver, problem, x0, zData, aData, start, flags);
+    feedRig(solver, layout, x0, zData, aData, start, flags);
     solver.minimize();
     return solver.unpack(solver.getX());
   }
   tk3DCalibrationMultiplateZRotationAndArbitrarySolver solver(n);
-  solver.cameraUnitValIndex(problem.cameraUnitValIndices[0]);
-  solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices);
+  solver.cameraUnitValIndex(layout.cameraUnitValIndices()[0]);
+  solver.arbitraryUnitValIndices(layout.arbitraryUnitValIndices());
   solver.setX(x0);
   solver.startingParams(estimateOf(start));
   solver.zRotationData(cameraZero(zData));

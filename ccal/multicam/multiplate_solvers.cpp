@@ -115,41 +115,17 @@ std::vector<double> heightsOf(const cstd_vectord& v) {
   return std::vector<double>(begin, begin + count);
 }
 
-// Blocks of the layout: one per camera, Z-rotation placement 1 .. nZ−1 and arbitrary placement;
-// F has the same blocks (it is the gradient). A placement's block couples with the blocks of the
-// cameras that have a non-empty list in it, and with itself; a camera's block with itself. The
-// placements are eliminated by the structured solve. Empty when x does not have the layout's
-// size yet.
+// The placements' blocks couple with the cameras that have a non-empty list in them.
 tkJacobianStructure structureOf(const tk_MultiplateProblem& pr, long n) {
-  if (pr.size() != n || pr.nC < 1 || pr.cameraBlock < 1)
-    return tkJacobianStructure();
-  std::vector<long> starts;
-  for (long c = 0; c < pr.nC; ++c)
-    starts.push_back(c * pr.cameraBlock);
-  for (long j = 1; j < pr.nZ; ++j)
-    starts.push_back(pr.zStart() + 3 * (j - 1));
-  for (long j = 0; j < pr.nA; ++j)
-    starts.push_back(pr.aStart() + 6 * j);
-  tkJacobianStructure structure(n, n, starts, starts);
-  const std::size_t nC = static_cast<std::size_t>(pr.nC);
-  const auto link = [&](long placementBlock, const std::vector<tk_MultiplateList>& lists, long j) {
-    structure.couple(placementBlock, placementBlock);
-    structure.eliminate(placementBlock);
-    for (std::size_t c = 0; c < nC; ++c) {
-      const std::size_t k = static_cast<std::size_t>(j) * nC + c;
-      if (k < lists.size() && lists[k].count > 0) {
-        structure.couple(placementBlock, static_cast<long>(c));
-        structure.couple(static_cast<long>(c), placementBlock);
-      }
-    }
-  };
-  for (long c = 0; c < pr.nC; ++c)
-    structure.couple(c, c);
-  for (long j = 1; j < pr.nZ; ++j)
-    link(pr.nC + j - 1, pr.zLists, j);
-  for (long j = 0; j < pr.nA; ++j)
-    link(pr.nC + (pr.nZ > 0 ? pr.nZ - 1 : 0) + j, pr.aLists, j);
-  return structure;
+  using Layout = ccal::detail::ParameterLayout;
+  const std::size_t nC = static_cast<std::size_t>(pr.layout.cameras());
+  return pr.layout.gradientStructure(n, [&](long c, const Layout::Block& placement) {
+    const std::vector<tk_MultiplateList>& lists =
+        placement.kind == Layout::Kind::kZRotation ? pr.zLists : pr.aLists;
+    const std::size_t k =
+        static_cast<std::size_t>(placement.index) * nC + static_cast<std::size_t>(c);
+    return k < lists.size() && lists[k].count > 0;
+  });
 }
 
 long guarded(const tk_MultiplateProblem& problem, const tkFSolver& solver, const tkNMMatrix& x,
@@ -266,26 +242,27 @@ void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::arbitraryD
 }
 
 void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshProblem() {
+  using Layout = ccal::detail::ParameterLayout;
   tk_MultiplateProblem& pr = problem_;
   const auto& intrinsics = start_.physicalAtZEquals1FromImageParams();
-  pr.model = intrinsics.empty() ? tk2XformCalib2Defs::eNoDistortion : intrinsics[0].distModel();
-  pr.poseOnly = poseOnly_;
-  pr.cameraBlock = poseOnly_ ? 6 : tfCameraParamCount(pr.model);
-  pr.nC = static_cast<long>(start_.cameraPoseInverses().size());
-  const std::size_t nC = static_cast<std::size_t>(pr.nC);
+  const auto model =
+      intrinsics.empty() ? tk2XformCalib2Defs::eNoDistortion : intrinsics[0].distModel();
+  const long cameras = static_cast<long>(start_.cameraPoseInverses().size());
+  const std::size_t nC = static_cast<std::size_t>(cameras);
   pr.fixedIntrinsics.clear();
   if (poseOnly_) {
     for (std::size_t c = 0; c < nC && c < intrinsics.size(); ++c)
       pr.fixedIntrinsics.push_back(tfIntrinsicValues(intrinsics[c]));
     pr.fixedIntrinsics.resize(nC);
   }
-  pr.zLists = views3(zRecords_, nC, pr.nZ);
-  pr.aLists = views3(aRecords_, nC, pr.nA);
+  long nZ = 0, nA = 0;
+  pr.zLists = views3(zRecords_, nC, nZ);
+  pr.aLists = views3(aRecords_, nC, nA);
   pr.heights = heightsOf(heights_);
-  pr.cameraUnitValIndices = cameraIndices_;
-  pr.cameraUnitValIndices.resize(nC, 0);
-  pr.arbitraryUnitValIndices = arbitraryIndices_;
-  pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+  pr.layout = poseOnly_ ? Layout::poseOnly(model, cameras, nZ, nA)
+                        : Layout::calibration(model, cameras, nZ, nA);
+  pr.layout.cameraUnitValIndices(cameraIndices_);
+  pr.layout.arbitraryUnitValIndices(arbitraryIndices_);
   evaluation_.reset(pr);
   jacobianStructure(structureOf(pr, getSize()));
 }
@@ -309,7 +286,7 @@ long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::compJacob(
 tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
 tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tkNMMatrix& x) const {
   tk_MultiplateValues values;
-  tfUnpackMultiplate(problem_, x.data(), values);
+  problem_.unpack(x.data(), values);
   tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams out = rigFromValues(values);
   if (poseOnly_)
     out.physicalAtZEquals1FromImageParams(start_.physicalAtZEquals1FromImageParams());
@@ -373,16 +350,14 @@ void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::arbitraryData(
 
 void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::refreshProblem() {
   tk_MultiplateProblem& pr = problem_;
-  pr.model = start_.camera.physicalAtZEquals1FromImageParams().distModel();
-  pr.poseOnly = false;
-  pr.cameraBlock = tfCameraParamCount(pr.model);
-  pr.nC = 1;
-  pr.zLists = views2(zRecords_, pr.nZ);
-  pr.aLists = views2(aRecords_, pr.nA);
+  long nZ = 0, nA = 0;
+  pr.zLists = views2(zRecords_, nZ);
+  pr.aLists = views2(aRecords_, nA);
   pr.heights = heightsOf(heights_);
-  pr.cameraUnitValIndices.assign(1, cameraIndex_);
-  pr.arbitraryUnitValIndices = arbitraryIndices_;
-  pr.arbitraryUnitValIndices.resize(static_cast<std::size_t>(pr.nA), 0);
+  pr.layout = ccal::detail::ParameterLayout::calibration(
+      start_.camera.physicalAtZEquals1FromImageParams().distModel(), 1, nZ, nA);
+  pr.layout.cameraUnitValIndices({cameraIndex_});
+  pr.layout.arbitraryUnitValIndices(arbitraryIndices_);
   evaluation_.reset(pr);
   jacobianStructure(structureOf(pr, getSize()));
 }
@@ -406,7 +381,7 @@ long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::compJacob(const tkNMM
 tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver::unpack(
     const tkNMMatrix& x) const {
   tk_MultiplateValues values;
-  tfUnpackMultiplate(problem_, x.data(), values);
+  problem_.unpack(x.data(), values);
   const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rig =
       rigFromValues(values);
   tk_MultiplateCameraEstimate out;
@@ -417,18 +392,4 @@ tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver
 }
 double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::cost(const tkNMMatrix& x) const {
   return evaluation_.cost(x);
-}
-
-bool tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) {
-  return evaluation_.scaledStep(jacobian(), f(), damping, step,
-                                [this](const tkNMMatrix& d, tkNMMatrix& s) {
-                                  return tkDampedNewtonSolve::solveDampedStep(d, s);
-                                });
-}
-
-bool tk3DCalibrationMultiplateZRotationAndArbitrarySolver::solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) {
-  return evaluation_.scaledStep(jacobian(), f(), damping, step,
-                                [this](const tkNMMatrix& d, tkNMMatrix& s) {
-                                  return tkDampedNewtonSolve::solveDampedStep(d, s);
-                                });
 }

@@ -1,15 +1,15 @@
 // The Levenberg-Marquardt solvers of multi-plate calibration: one camera with the placements it
 // saw, a rig of cameras with all placements, and the poses of a rig with fixed intrinsics.
 //
-// Parameter layouts, cost and gradient: multiplate_gradient.h (camera blocks of 11, 14 or 17
-// values for eNoDistortion, eRadial, eSineTan, of 6 for the pose solver; three values per
-// Z-rotation placement from placement 1 on; six per arbitrary placement). The distortion model
-// is that of camera 0's starting intrinsic model and applies to every camera. Quaternions enter
-// through the three-value form with the unitValIndex stored at packing time (setters below), kept
-// for the whole minimisation.
+// Parameter layout: ccal/problem/parameter_layout.h (camera blocks of 11, 14 or 17 values for
+// eNoDistortion, eRadial, eSineTan, of 6 for the pose solver; three values per Z-rotation
+// placement from placement 1 on; six per arbitrary placement); cost and gradient:
+// multiplate_gradient.h. The distortion model is that of camera 0's starting intrinsic model and
+// applies to every camera. Quaternions enter through the three-value form with the unitValIndex
+// stored at packing time (setters below), kept for the whole minimisation.
 //
 // Use, in this order: cameraUnitValIndices, arbitraryUnitValIndices, setX(x0), startingParams,
-// zRotationData, arbitraryData, recomputeYVals(flags: true at the first index of every block);
+// zRotationData, arbitraryData, recomputeYVals(ParameterLayout::blockStartFlags());
 // minimize(); getX() and unpack. The solvers hold copies of all data. FuncI never throws: any
 // exception becomes the status 0x80000000, which ends the minimisation. A solver object is used
 // by one thread at a time (FuncI reuses a work space).
@@ -34,7 +34,7 @@
 #define CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 
 #include "ccal/multicam/multiplate_data.h"
-#include "ccal/multicam/multiplate_gradient.h"
+#include "ccal/multicam/multiplate_problem.h"
 #include "ccal/multicam/multiplate_residuals.h"
 
 #include <ccal/multicamera_calibration_params.h>
@@ -79,7 +79,6 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
 
  protected:
   double merit(const tkNMMatrix& x) const override { return cost(x); }
-  bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
   // poseOnly: camera blocks of six pose values, intrinsic models held at the starting ones.
   tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver(long n, bool poseOnly);
 
@@ -123,7 +122,6 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkDampedNewt
 
  protected:
   double merit(const tkNMMatrix& x) const override { return cost(x); }
-  bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
 
  private:
   void refreshProblem();

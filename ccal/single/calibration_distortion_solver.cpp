@@ -20,6 +20,9 @@
 #include <cmath>
 #include <cstddef>
 
+using ccal::detail::CameraOffset;
+using ccal::detail::ParameterLayout;
+
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
 
 // Work space of the sine-tangent least-squares step, sized with the correspondences.
@@ -39,7 +42,7 @@ struct tk_SineTanLeastSquares {
 namespace {
 
 long parameterCount(Model model) {
-  const int n = tfCameraParamCount(model);
+  const int n = ParameterLayout::calibrationBlockSize(model);
   if (n == 0)
     tk_throwInvalidArgument(
         "tk3DCalibrationDistortionSolver: the distortion model is none of eNoDistortion, "
@@ -52,7 +55,7 @@ long parameterCount(Model model) {
 tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
     : tkDampedNewtonSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-30, 300, 15, 0.01,
                           1e-8, 1e20, true, false),
-      model_(model),
+      layout_(ParameterLayout::singleCamera(model)),
       records_() {
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
   // Along the nearly flat directions of the sine-tangent lens values the cost falls by
@@ -96,14 +99,14 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
 }
 
 long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
-  if (model_ == tk2XformCalib2Defs::eSineTan)
+  if (layout_.model() == tk2XformCalib2Defs::eSineTan)
     return numericalGradient(x.data(), f.data());
   return analyticGradient(x.data(), f.data());
 }
 
 long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMMatrix& f,
                                                 tkNMMatrix& jacobian) {
-  if (model_ != tk2XformCalib2Defs::eSineTan)
+  if (layout_.model() != tk2XformCalib2Defs::eSineTan)
     return tkDampedNewtonSolve::compJacob(x, f, jacobian);
   const long n = getSize();
   if (x.rows() != n || x.cols() != 1)
@@ -121,7 +124,7 @@ long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMM
 }
 
 bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) {
-  if (model_ != tk2XformCalib2Defs::eSineTan)
+  if (layout_.model() != tk2XformCalib2Defs::eSineTan)
     return tkDampedNewtonSolve::solveDampedStep(damping, step);
   tk_SineTanLeastSquares& ls = *leastSquares_;
   const Eigen::Index n = getSize();
@@ -153,11 +156,11 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   // correction is not small against it (2·|a| > 0.75·|v| in the damping's metric) is rejected.
   constexpr double kProbe = 0.1;
   constexpr double kLargestBend = 0.75;
-  double probe[tk_kMaxCameraParams];
+  double probe[CameraOffset::kMaxSize];
   for (Eigen::Index i = 0; i < n; ++i)
     probe[i] = getX().data()[i] + kProbe * velocity[i];
   tk_CameraValues values;
-  tfUnpackCameraValues(probe, unitValIndex_, model_, values);
+  layout_.unpackCamera(probe, 0, nullptr, values);
   tk_SineTanCamera camera;
   tfPrepareSineTanCamera(values, camera);
   const ccal_crspPair2D3DWeighted* records = nullptr;
@@ -181,7 +184,7 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   for (Eigen::Index row = 2 * static_cast<Eigen::Index>(count); row < rows; ++row)
     ls.curvature(row) = 0.0;
   ls.curvature.applyOnTheLeft(ls.qr.householderQ().transpose());
-  double acceleration[tk_kMaxCameraParams];
+  double acceleration[CameraOffset::kMaxSize];
   if (!solve(ls.curvature, acceleration))
     return false;
   double vNorm = 0.0, aNorm = 0.0;
@@ -199,7 +202,7 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
 
 long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* f) const {
   tk_CameraValues values;
-  tfUnpackCameraValues(x, unitValIndex_, model_, values);
+  layout_.unpackCamera(x, 0, nullptr, values);
   const long attention = csys_attention_check();
   if (attention < 0)
     return attention;
@@ -226,10 +229,10 @@ long tk3DCalibrationDistortionSolver::analyticGradient(const double* x, double* 
   }
 
   double partials[6];
-  tfGetQuaternionPartialDerivatives(tk3QuaternionXform(values.quat, values.trans), unitValIndex_,
+  tfGetQuaternionPartialDerivatives(tk3QuaternionXform(values.quat, values.trans), unitValIndex(),
                                     acc, partials);
   for (int k = 0; k < 6; ++k)
-    f[tk_kQuatVar1 + k] = partials[k];
+    f[CameraOffset::kQuatVar1 + k] = partials[k];
   return 0;
 }
 
@@ -242,17 +245,17 @@ void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f, dou
                                                  double h) const {
   const int n = static_cast<int>(getSize());
   // camera[0]: the parameters x; camera[1 + 2i] and camera[2 + 2i]: x + h·eᵢ and x − h·eᵢ.
-  tk_SineTanCamera camera[1 + 2 * tk_kMaxCameraParams];
-  double perturbed[tk_kMaxCameraParams] = {};
+  tk_SineTanCamera camera[1 + 2 * CameraOffset::kMaxSize];
+  double perturbed[CameraOffset::kMaxSize] = {};
   tk_CameraValues values;
   for (int i = 0; i < n; ++i)
     perturbed[i] = x[i];
-  tfUnpackCameraValues(perturbed, unitValIndex_, model_, values);
+  layout_.unpackCamera(perturbed, 0, nullptr, values);
   tfPrepareSineTanCamera(values, camera[0]);
   for (int i = 0; i < n; ++i) {
     for (int sign = 0; sign < 2; ++sign) {
       perturbed[i] = sign == 0 ? x[i] + h : x[i] - h;
-      tfUnpackCameraValues(perturbed, unitValIndex_, model_, values);
+      layout_.unpackCamera(perturbed, 0, nullptr, values);
       tfPrepareSineTanCamera(values, camera[1 + 2 * i + sign]);
     }
     perturbed[i] = x[i];
@@ -264,10 +267,10 @@ void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f, dou
       cstd_vector_ccal_crspPair2D3DWeighted_getBeginSizeConst(&records_, &records, &count));
   // sums[2i] = J(x + h·eᵢ), sums[2i + 1] = J(x − h·eᵢ); normal: Σ w·gᵢ·gⱼ (lower triangle) with
   // gᵢ the central difference of the image point times 2h.
-  double sums[2 * tk_kMaxCameraParams] = {};
-  double normal[tk_kMaxCameraParams][tk_kMaxCameraParams] = {};
-  tkVector<2> projected[2 * tk_kMaxCameraParams];
-  tkVector<2> g[tk_kMaxCameraParams];
+  double sums[2 * CameraOffset::kMaxSize] = {};
+  double normal[CameraOffset::kMaxSize][CameraOffset::kMaxSize] = {};
+  tkVector<2> projected[2 * CameraOffset::kMaxSize];
+  tkVector<2> g[CameraOffset::kMaxSize];
   for (std::size_t k = 0; k < count; ++k) {
     const ccal_crspPair2D3DWeighted& r = records[k];
     if (r.w == 0.0)
@@ -312,13 +315,13 @@ void tk3DCalibrationDistortionSolver::stagedPass(const double* x, double* f, dou
 
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {
   tk_CameraValues values;
-  tfUnpackCameraValues(x.data(), unitValIndex_, model_, values);
+  layout_.unpackCamera(x.data(), 0, nullptr, values);
   return tfCameraParamsFromValues(values);
 }
 
 double tk3DCalibrationDistortionSolver::cost(const tkNMMatrix& x) const {
   tk_CameraValues values;
-  tfUnpackCameraValues(x.data(), unitValIndex_, model_, values);
+  layout_.unpackCamera(x.data(), 0, nullptr, values);
   const ccal_crspPair2D3DWeighted* records = nullptr;
   std::size_t count = 0;
   tfThrowExceptionOnFailure(

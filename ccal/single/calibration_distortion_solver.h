@@ -3,7 +3,7 @@
 //
 // The solver works in the frames its caller prepared (tfRefineCameraCalibration): normalised
 // image coordinates and a physical frame scaled so that the camera sits at distance about 1.
-// Its column x is the camera block of camera_param_packing.h (n = 11, 14 or 17 for
+// Its column x is the single-camera layout of ccal/problem/parameter_layout.h (n = 11, 14 or 17 for
 // eNoDistortion, eRadial, eSineTan), and F(x) has one entry per parameter: partial derivatives of
 // the weighted squared reprojection error, which the minimisation drives to zero.
 //
@@ -52,7 +52,7 @@
 #ifndef CCAL_SINGLE_CALIBRATION_DISTORTION_SOLVER_H
 #define CCAL_SINGLE_CALIBRATION_DISTORTION_SOLVER_H
 
-#include "ccal/single/camera_param_packing.h"
+#include "ccal/problem/parameter_layout.h"
 
 #include <ccal/camera_calibration_params.h>
 #include <proc/cstd_vector.h>
@@ -85,10 +85,10 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   explicit tk3DCalibrationDistortionSolver(tk2XformCalib2Defs::tkCalib2DistortionModel model);
   ~tk3DCalibrationDistortionSolver() override;
 
-  tk2XformCalib2Defs::tkCalib2DistortionModel distModel() const { return model_; }
+  tk2XformCalib2Defs::tkCalib2DistortionModel distModel() const { return layout_.model(); }
   // The held component of the pose quaternion for the whole minimisation (0 = a ... 3 = d).
-  int unitValIndex() const { return unitValIndex_; }
-  void unitValIndex(int index) { unitValIndex_ = index; }
+  int unitValIndex() const { return layout_.cameraUnitValIndices()[0]; }
+  void unitValIndex(int index) { layout_.cameraUnitValIndices({index}); }
   // The starting parameters (kept for reference; the start of minimize() is getX()).
   const tkCameraCalibrationParams& initialParams() const { return initialParams_; }
   void initialParams(const tkCameraCalibrationParams& params) { initialParams_ = params; }
@@ -121,8 +121,7 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   // eSineTan: the damped least-squares form of the step (below); other models: the inherited LU.
   bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
 
-  tk2XformCalib2Defs::tkCalib2DistortionModel model_;
-  int unitValIndex_ = 0;
+  ccal::detail::ParameterLayout layout_;  // the single-camera option; holds the unitValIndex
   tkCameraCalibrationParams initialParams_;
   Correspondences correspondences_;
   cstd_vector_ccal_crspPair2D3DWeighted records_;

@@ -1,7 +1,7 @@
 #include <ccal/camera_calibration_refine.h>
 
+#include "ccal/problem/parameter_layout.h"
 #include "ccal/single/calibration_distortion_solver.h"
-#include "ccal/single/camera_param_packing.h"
 #include "ccal/single/camera_refinement.h"
 #include "ccal/single/image_normalisation.h"
 
@@ -15,6 +15,8 @@
 #include <cmath>
 #include <cstddef>
 #include <string>
+
+using ccal::detail::ParameterLayout;
 
 using Correspondences = std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>;
 
@@ -64,7 +66,7 @@ tkCameraCalibrationParams tfRefineCameraCalibration(const Correspondences& corre
   // 5. Solve.
   tk3DCalibrationDistortionSolver solver(model);
   tkNMMatrix x0(solver.getSize(), 1);
-  const int unitValIndex = tfPackCameraParams(start, x0.data());
+  const int unitValIndex = ParameterLayout::packCameraBlock(start, x0.data());
   solver.unitValIndex(unitValIndex);
   solver.setX(x0);
   solver.initialParams(start);

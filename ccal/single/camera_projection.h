@@ -9,7 +9,7 @@
 #ifndef CCAL_SINGLE_CAMERA_PROJECTION_H
 #define CCAL_SINGLE_CAMERA_PROJECTION_H
 
-#include "ccal/single/camera_param_packing.h"
+#include "ccal/single/camera_values.h"
 
 #include <ccal/camera_calibration_params.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>

@@ -1,9 +1,13 @@
 #include "ccal/single/crsp_gradient_terms.h"
 
+#include "ccal/problem/parameter_layout.h"
+
 #include <proc/ccal_lens_distortion.h>
 #include <proc/cstd_assert.h>
 
 #include <cmath>
+
+using ccal::detail::CameraOffset;
 
 namespace {
 
@@ -46,16 +50,16 @@ void addRadialTerm(const tk_IntrinsicValues& v, bool radial, const tkVector<2>& 
   const double gdx = Gx + k * (r2 * Gx + 2.0 * ex * eG);
   const double gdy = Gy + k * (r2 * Gy + 2.0 * ey * eG);
 
-  block[tk_kTranslationX] += gdx;
-  block[tk_kTranslationY] += gdy;
-  block[tk_kScaleX] += gdx * p.x() - 2.0 * w * Rx * Rx * invSx2 / v.sx;
-  block[tk_kScaleY] += gdy * p.y() - 2.0 * w * Ry * Ry * invSy2 / v.sy;
-  block[tk_kSkew] += gdx * p.y();
+  block[CameraOffset::kTranslationX] += gdx;
+  block[CameraOffset::kTranslationY] += gdy;
+  block[CameraOffset::kScaleX] += gdx * p.x() - 2.0 * w * Rx * Rx * invSx2 / v.sx;
+  block[CameraOffset::kScaleY] += gdy * p.y() - 2.0 * w * Ry * Ry * invSy2 / v.sy;
+  block[CameraOffset::kSkew] += gdx * p.y();
   if (radial) {
     // ∂W/∂c = −k·(r²·I + 2·e·eᵀ) = I − ∂W/∂d; ∂W/∂k = r²·e.
-    block[tk_kCenterX] += Gx - gdx;
-    block[tk_kCenterY] += Gy - gdy;
-    block[tk_kLensFirst] += r2 * eG;
+    block[CameraOffset::kCenterX] += Gx - gdx;
+    block[CameraOffset::kCenterY] += Gy - gdy;
+    block[CameraOffset::kLensFirst] += r2 * eG;
   }
 }
 
@@ -84,11 +88,11 @@ void addSineTanTerm(const tk_IntrinsicValues& v, const tkVector<2>& p, const tkV
   const double ey = Dy - Ly;
   const double g = ex * ux + ey * uy;
 
-  block[tk_kTranslationX] += -2.0 * ex * wPrime;
-  block[tk_kTranslationY] += -2.0 * ey * wPrime;
-  block[tk_kScaleX] += -2.0 * ex * p.x() * wPrime;
-  block[tk_kScaleY] += -2.0 * ey * p.y() * wPrime;
-  block[tk_kSkew] += -2.0 * ex * p.y() * wPrime;
+  block[CameraOffset::kTranslationX] += -2.0 * ex * wPrime;
+  block[CameraOffset::kTranslationY] += -2.0 * ey * wPrime;
+  block[CameraOffset::kScaleX] += -2.0 * ex * p.x() * wPrime;
+  block[CameraOffset::kScaleY] += -2.0 * ey * p.y() * wPrime;
+  block[CameraOffset::kSkew] += -2.0 * ex * p.y() * wPrime;
 
   const double h = 1e-8;
   const tkVector<2> dPlusX = sineTanDistorted(lens, v.cx + h, v.cy, q);
@@ -96,17 +100,18 @@ void addSineTanTerm(const tk_IntrinsicValues& v, const tkVector<2>& p, const tkV
   const tkVector<2> dPlusY = sineTanDistorted(lens, v.cx, v.cy + h, q);
   const tkVector<2> dMinusY = sineTanDistorted(lens, v.cx, v.cy - h, q);
   const tkVector<2> e(ex, ey);
-  block[tk_kCenterX] += 2.0 * wPrime * e.dot(dPlusX - dMinusX) / h;
-  block[tk_kCenterY] += 2.0 * wPrime * e.dot(dPlusY - dMinusY) / h;
+  block[CameraOffset::kCenterX] += 2.0 * wPrime * e.dot(dPlusX - dMinusX) / h;
+  block[CameraOffset::kCenterY] += 2.0 * wPrime * e.dot(dPlusY - dMinusY) / h;
 
   if (std::fabs(theta) < 1.4707963267948965 * std::fabs(p1)) {
-    block[tk_kLensFirst + 0] += 2.0 * g * tanTerm * wPrime;
-    block[tk_kLensFirst + 1] +=
+    block[CameraOffset::kLensFirst + 0] += 2.0 * g * tanTerm * wPrime;
+    block[CameraOffset::kLensFirst + 1] +=
         -2.0 * g * p0 * (1.0 + tanTerm * tanTerm) * theta / (p1 * p1) * wPrime;
   }
   if (std::fabs(theta) < 1.5707963267948966 * std::fabs(p3)) {
-    block[tk_kLensFirst + 2] += 2.0 * g * sinTerm * wPrime;
-    block[tk_kLensFirst + 3] += -2.0 * g * p2 * std::cos(theta / p3) * theta / (p3 * p3) * wPrime;
+    block[CameraOffset::kLensFirst + 2] += 2.0 * g * sinTerm * wPrime;
+    block[CameraOffset::kLensFirst + 3] +=
+        -2.0 * g * p2 * std::cos(theta / p3) * theta / (p3 * p3) * wPrime;
   }
 }
 

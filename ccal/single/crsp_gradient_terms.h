@@ -15,7 +15,7 @@
 #ifndef CCAL_SINGLE_CRSP_GRADIENT_TERMS_H
 #define CCAL_SINGLE_CRSP_GRADIENT_TERMS_H
 
-#include "ccal/single/camera_param_packing.h"
+#include "ccal/single/camera_values.h"
 
 #include <proc/c3d_plane.h>
 #include <proc/c3d_ptRayGenericPoly.h>
@@ -23,8 +23,8 @@
 #include <tk/vector.h>
 
 // Adds the partial derivatives of the intrinsic term of one correspondence to block, a camera
-// block in the layout of camera_param_packing.h: entries 0..4 always, 11, 12 and 13.. under
-// eRadial and eSineTan; the pose entries 5..10 are not touched. q is held fixed.
+// block in the layout of ccal/problem/parameter_layout.h: entries 0..4 always, 11, 12 and 13..
+// under eRadial and eSineTan; the pose entries 5..10 are not touched. q is held fixed.
 //
 // eNoDistortion, eRadial: with d = L(p), e = d − c, W = d + k·|e|²·e (k = 0 without distortion),
 //   E = w·((W.x − q.x)²/sx² + (W.y − q.y)²/sy²), the error at Z = 1 in approximate image units;

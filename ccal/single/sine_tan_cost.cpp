@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+using ccal::detail::CameraOffset;
+using ccal::detail::ParameterLayout;
+
 namespace {
 
 inline tkVector<2> imagePoint(const tk_SineTanCamera& camera, const tkVector<2>& distortedPoint) {
@@ -28,17 +31,18 @@ void tfPrepareSineTanCamera(const tk_CameraValues& values, tk_SineTanCamera& cam
 
 void tfPrepareSineTanCentralCameras(const double* block, int unitValIndex, double h,
                                     tk_SineTanCentralCameras& cameras) {
-  const int n = tk_kMaxCameraParams;
-  double perturbed[tk_kMaxCameraParams];
+  const int n = CameraOffset::kMaxSize;
+  double perturbed[CameraOffset::kMaxSize];
   tk_CameraValues values;
   for (int i = 0; i < n; ++i)
     perturbed[i] = block[i];
-  tfUnpackCameraValues(perturbed, unitValIndex, tk2XformCalib2Defs::eSineTan, values);
+  ParameterLayout::unpackCameraBlock(perturbed, unitValIndex, tk2XformCalib2Defs::eSineTan, values);
   tfPrepareSineTanCamera(values, cameras.at[0]);
   for (int i = 0; i < n; ++i) {
     for (int sign = 0; sign < 2; ++sign) {
       perturbed[i] = sign == 0 ? block[i] + h : block[i] - h;
-      tfUnpackCameraValues(perturbed, unitValIndex, tk2XformCalib2Defs::eSineTan, values);
+      ParameterLayout::unpackCameraBlock(perturbed, unitValIndex, tk2XformCalib2Defs::eSineTan,
+                                         values);
       tfPrepareSineTanCamera(values, cameras.at[1 + 2 * i + sign]);
     }
     perturbed[i] = block[i];
@@ -48,7 +52,7 @@ void tfPrepareSineTanCentralCameras(const double* block, int unitValIndex, doubl
 void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
                               const ccal_crspPair2D3DWeighted* records, std::size_t count,
                               const tkXform<3>* plateToWorld, double* sums) {
-  tkVector<2> projected[2 * tk_kMaxCameraParams];
+  tkVector<2> projected[2 * CameraOffset::kMaxSize];
   for (std::size_t k = 0; k < count; ++k) {
     const ccal_crspPair2D3DWeighted& r = records[k];
     if (r.w == 0.0)
@@ -57,7 +61,7 @@ void tfAddSineTanCentralCosts(const tk_SineTanCentralCameras& cameras,
     const tkVector<3> plate(r.P.x, r.P.y, r.P.z);
     tfSineTanCentralImagePoints(
         cameras.at, plateToWorld != nullptr ? plateToWorld->mapPoint(plate) : plate, projected);
-    for (int i = 0; i < 2 * tk_kMaxCameraParams; ++i) {
+    for (int i = 0; i < 2 * CameraOffset::kMaxSize; ++i) {
       const tkVector<2> e = p - projected[i];
       sums[i] += r.w * e.dot(e);
     }
@@ -72,13 +76,13 @@ tkVector<2> tfSineTanCentralImagePoints(const tk_SineTanCamera* camera, const tk
   tfSineTanLensStage(base, q.x(), q.y(), s);
   const tkVector<2> d = tfSineTanDistorted(base, s, s.tanTerm, s.sinTerm);
   // Linear map: only L⁻¹ changes.
-  for (int k = 2 * tk_kTranslationX; k <= 2 * tk_kSkew + 1; ++k)
+  for (int k = 2 * CameraOffset::kTranslationX; k <= 2 * CameraOffset::kSkew + 1; ++k)
     projected[k] = imagePoint(camera[1 + k], d);
   // Pose: the whole projection.
-  for (int k = 2 * tk_kQuatVar1; k < 2 * tk_kCenterX; ++k)
+  for (int k = 2 * CameraOffset::kQuatVar1; k < 2 * CameraOffset::kCenterX; ++k)
     projected[k] = tfSineTanImagePoint(camera[1 + k], P);
   // Centre of expansion: the lens stage from q on.
-  for (int k = 2 * tk_kCenterX; k <= 2 * tk_kCenterY + 1; ++k) {
+  for (int k = 2 * CameraOffset::kCenterX; k <= 2 * CameraOffset::kCenterY + 1; ++k) {
     const tk_SineTanCamera& c = camera[1 + k];
     tk_SineTanLensStage moved;
     tfSineTanLensStage(c, q.x(), q.y(), moved);
@@ -87,7 +91,7 @@ tkVector<2> tfSineTanCentralImagePoints(const tk_SineTanCamera* camera, const tk
   // Lens values: p0 and p2 only weigh the two radius terms, p1 and p3 change one of them.
   for (int j = 0; j < 4; ++j)
     for (int sign = 0; sign < 2; ++sign) {
-      const int k = 2 * (tk_kLensFirst + j) + sign;
+      const int k = 2 * (CameraOffset::kLensFirst + j) + sign;
       const tk_SineTanCamera& c = camera[1 + k];
       double tanTerm = s.tanTerm, sinTerm = s.sinTerm;
       if (j == 1)

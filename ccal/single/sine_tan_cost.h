@@ -16,7 +16,7 @@
 #ifndef CCAL_SINGLE_SINE_TAN_COST_H
 #define CCAL_SINGLE_SINE_TAN_COST_H
 
-#include "ccal/single/camera_param_packing.h"
+#include "ccal/problem/parameter_layout.h"
 
 #include <proc/ccal_crspPair2D3DWeighted.h>
 #include <tk/matrix.h>
@@ -78,9 +78,9 @@ inline tkVector<2> tfSineTanPositionAtZ1(const tk_SineTanCamera& camera,
 }
 
 // The cameras of one central-difference pass: [0] at x, [1 + 2i] at x + h·eᵢ and [2 + 2i] at
-// x − h·eᵢ, for the tk_kMaxCameraParams values of a sine-tangent camera block.
+// x − h·eᵢ, for the ccal::detail::CameraOffset::kMaxSize values of a sine-tangent camera block.
 struct tk_SineTanCentralCameras {
-  tk_SineTanCamera at[1 + 2 * tk_kMaxCameraParams];
+  tk_SineTanCamera at[1 + 2 * ccal::detail::CameraOffset::kMaxSize];
 };
 
 // Fills cameras from the camera block `block` (unpacked with unitValIndex) moved by ±h.

@@ -1,5 +1,6 @@
-// The multi-plate solvers' gradient column: the analytic path against numerical derivatives of
-// the terms it assembles, block selection, and the numerical (sine-tangent) path.
+// The multi-plate solvers' F and K: F against numerical derivatives of the costs it is the
+// gradient of (the frozen-weight terms under eNoDistortion/eRadial and pose-only, the image cost
+// under eSineTan), block selection, and K against differences of F.
 #include "ccal/multicam/multiplate_solvers.h"
 #include "rig_scene.h"
 
@@ -20,36 +21,26 @@ struct Filled {
   tkNMMatrix x;
 };
 
-tk_MultiplateProblem layout(
-    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p, bool poseOnly) {
-  tk_MultiplateProblem problem;
-  problem.model = p.physicalAtZEquals1FromImageParams()[0].distModel();
-  problem.poseOnly = poseOnly;
-  problem.cameraBlock = poseOnly ? 6 : tfCameraParamCount(problem.model);
-  problem.nC = static_cast<long>(p.cameraPoseInverses().size());
-  problem.nZ = static_cast<long>(p.calibrationPlatePoses().size());
-  problem.nA = static_cast<long>(p.arbitraryCalibrationPlatePoses().size());
-  return problem;
-}
+using ccal::detail::ParameterLayout;
 
 template <class Solver>
-void fill(Solver& solver, const Filled& f, const tk_MultiplateProblem& packed) {
-  solver.cameraUnitValIndices(packed.cameraUnitValIndices);
-  solver.arbitraryUnitValIndices(packed.arbitraryUnitValIndices);
+void fill(Solver& solver, const Filled& f, const ParameterLayout& packed) {
+  solver.cameraUnitValIndices(packed.cameraUnitValIndices());
+  solver.arbitraryUnitValIndices(packed.arbitraryUnitValIndices());
   solver.setX(f.x);
   solver.startingParams(f.start);
   solver.zRotationData(f.zData);
   solver.arbitraryData(f.aData);
 }
 
-Filled scene(Model model, bool poseOnly, tk_MultiplateProblem& packed) {
+Filled scene(Model model, bool poseOnly, ParameterLayout& packed) {
   Filled f;
   const auto truth = tfRigSceneTruth(2, model);
   tfRigSceneData(truth, f.zData, f.aData);
   f.start = truth;
-  packed = layout(truth, poseOnly);
+  packed = tfRigLayout(truth, poseOnly);
   f.x = tkNMMatrix(packed.size(), 1);
-  tfPackMultiplate(truth, packed, f.x.data());
+  packed.pack(truth, f.x.data());
   for (long i = 0; i < packed.size(); ++i)  // move away from the solution
     f.x(i, 0) += 1e-3 * std::sin(1.7 * static_cast<double>(i) + 0.3);
   return f;
@@ -60,8 +51,8 @@ Filled scene(Model model, bool poseOnly, tk_MultiplateProblem& packed) {
 double frozenCost(const tk_MultiplateProblem& problem, const Filled& f, const double* x0,
                   const double* x) {
   tk_MultiplateValues at0, at;
-  tfUnpackMultiplate(problem, x0, at0);
-  tfUnpackMultiplate(problem, x, at);
+  problem.unpack(x0, at0);
+  problem.unpack(x, at);
   double sum = 0.0;
   const auto term = [&](std::size_t c, const tk_WeightedCrsp& k, const tkXform<3>& pose0,
                         const tkXform<3>& pose) {
@@ -81,7 +72,7 @@ double frozenCost(const tk_MultiplateProblem& problem, const Filled& f, const do
     const tkVector<2> W = warp(v);
     const tkVector<2> m = warp(v0);
     const double w = k.second;
-    if (!problem.poseOnly)
+    if (!problem.layout.poseOnly())
       sum += w * ((W.x() - q0.x()) * (W.x() - q0.x()) / (v.sx * v.sx) +
                   (W.y() - q0.y()) * (W.y() - q0.y()) / (v.sy * v.sy));
     const tkVector<3> Pc = c1.rotation * pose.mapPoint(k.first.second) + c1.trans;
@@ -101,7 +92,7 @@ double frozenCost(const tk_MultiplateProblem& problem, const Filled& f, const do
 
 template <class Solver>
 void expectAnalyticGradient(Model model, bool poseOnly) {
-  tk_MultiplateProblem packed;
+  ParameterLayout packed;
   const Filled f = scene(model, poseOnly, packed);
   Solver solver(packed.size());
   fill(solver, f, packed);
@@ -134,7 +125,7 @@ TEST(MultiplateGradient, AnalyticEqualsNumericalDerivativeOfItsTerms) {
 // rounding), and leaves the other blocks' rows at 0.
 TEST(MultiplateGradient, BlockSelectionKeepsTheRowsItsBlockReaches) {
   for (Model model : {tk2XformCalib2Defs::eRadial, tk2XformCalib2Defs::eSineTan}) {
-    tk_MultiplateProblem packed;
+    ParameterLayout packed;
     const Filled f = scene(model, false, packed);
     tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver solver(packed.size());
     fill(solver, f, packed);
@@ -142,24 +133,24 @@ TEST(MultiplateGradient, BlockSelectionKeepsTheRowsItsBlockReaches) {
     const tk_MultiplateProblem& pr = solver.problem();
     // Camera 1 selected: camera 0's block is all 0.
     tkNMMatrix F(pr.size(), 1);
-    ASSERT_EQ(solver.FuncI(f.x, F, pr.cameraBlock + 2), 0);
-    for (long m = 0; m < pr.cameraBlock; ++m)
+    ASSERT_EQ(solver.FuncI(f.x, F, pr.layout.cameraBlockSize() + 2), 0);
+    for (long m = 0; m < pr.layout.cameraBlockSize(); ++m)
       EXPECT_EQ(F(m, 0), 0.0);
-    EXPECT_NE(F(pr.cameraBlock + 2, 0), 0.0);
+    EXPECT_NE(F(pr.layout.cameraBlockSize() + 2, 0), 0.0);
     // Z-rotation placement 1 selected: the arbitrary rows are 0, its own rows are not.
     F = tkNMMatrix(pr.size(), 1);
-    ASSERT_EQ(solver.FuncI(f.x, F, pr.zStart() + 1), 0);
-    for (long m = pr.aStart(); m < pr.size(); ++m)
+    ASSERT_EQ(solver.FuncI(f.x, F, pr.layout.zRotationStart(1) + 1), 0);
+    for (long m = pr.layout.arbitraryStart(0); m < pr.size(); ++m)
       EXPECT_EQ(F(m, 0), 0.0);
-    EXPECT_NE(F(pr.zStart(), 0), 0.0);
+    EXPECT_NE(F(pr.layout.zRotationStart(1), 0), 0.0);
     // The selected block's own rows equal the full evaluation's.
     tkNMMatrix full(pr.size(), 1);
     solver.recomputeYVals({});
     ASSERT_EQ(solver.FuncI(f.x, full, 3), 0);
     solver.recomputeYVals(std::vector<bool>(static_cast<std::size_t>(pr.size()), true));
     F = tkNMMatrix(pr.size(), 1);
-    ASSERT_EQ(solver.FuncI(f.x, F, pr.aStart()), 0);
-    for (long m = pr.aStart(); m < pr.size(); ++m)
+    ASSERT_EQ(solver.FuncI(f.x, F, pr.layout.arbitraryStart(0)), 0);
+    for (long m = pr.layout.arbitraryStart(0); m < pr.size(); ++m)
       EXPECT_NEAR(F(m, 0), full(m, 0), 1e-9 * (1.0 + std::fabs(full(m, 0))));
   }
 }
@@ -167,7 +158,7 @@ TEST(MultiplateGradient, BlockSelectionKeepsTheRowsItsBlockReaches) {
 // Under eSineTan F is 2·∇E: twice the central difference of the image cost, up to that
 // difference's own error.
 TEST(MultiplateGradient, SineTanRowIsTwiceTheDerivativeOfTheCost) {
-  tk_MultiplateProblem packed;
+  ParameterLayout packed;
   const Filled f = scene(tk2XformCalib2Defs::eSineTan, false, packed);
   tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver solver(packed.size());
   fill(solver, f, packed);
@@ -187,9 +178,9 @@ TEST(MultiplateGradient, SineTanRowIsTwiceTheDerivativeOfTheCost) {
 // the declared blocks only (the rest of K stays 0).
 template <class Solver>
 void expectJacobianOfF(Model model, bool poseOnly) {
-  tk_MultiplateProblem packed;
+  ParameterLayout packed;
   Filled f = scene(model, poseOnly, packed);
-  tfPackMultiplate(f.start, packed, f.x.data());  // back at the truth
+  packed.pack(f.start, f.x.data());  // back at the truth
   Solver solver(packed.size());
   fill(solver, f, packed);
   const long n = packed.size();
@@ -231,7 +222,7 @@ TEST(MultiplateJacobian, GaussNewtonKIsTheJacobianOfFAtAnExactFit) {
 
 // A correspondence at depth 0 changes nothing; an exception inside becomes 0x80000000.
 TEST(MultiplateGradient, DepthZeroPointsAddNothingAndFailuresBecomeAStatus) {
-  tk_MultiplateProblem packed;
+  ParameterLayout packed;
   Filled f = scene(tk2XformCalib2Defs::eRadial, false, packed);
   tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver solver(packed.size());
   fill(solver, f, packed);
@@ -239,7 +230,7 @@ TEST(MultiplateGradient, DepthZeroPointsAddNothingAndFailuresBecomeAStatus) {
   ASSERT_EQ(solver.Func(f.x, before), 0);
   // A plate point in camera 0's plane Pc.z = 0 (placement 0 is the world frame).
   tk_MultiplateValues values;
-  tfUnpackMultiplate(solver.problem(), f.x.data(), values);
+  solver.problem().unpack(f.x.data(), values);
   const tkXform<3> cam(values.cameras[0].rotation, values.cameras[0].trans);
   const tkVector<3> inPlane = cam.inverse().mapPoint(tkVector<3>(0.3, 0.2, 0.0));
   f.zData[0].first[0].push_back({{tkVector<2>(10.0, 20.0), inPlane}, 1.0});

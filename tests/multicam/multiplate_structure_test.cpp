@@ -36,31 +36,11 @@ Scene makeScene(Model model) {
   return s;
 }
 
-tk_MultiplateProblem layoutOf(const Params& p, bool poseOnly) {
-  tk_MultiplateProblem problem;
-  problem.model = p.physicalAtZEquals1FromImageParams()[0].distModel();
-  problem.poseOnly = poseOnly;
-  problem.cameraBlock = poseOnly ? 6 : tfCameraParamCount(problem.model);
-  problem.nC = static_cast<long>(p.cameraPoseInverses().size());
-  problem.nZ = static_cast<long>(p.calibrationPlatePoses().size());
-  problem.nA = static_cast<long>(p.arbitraryCalibrationPlatePoses().size());
-  return problem;
-}
+using ccal::detail::ParameterLayout;
 
-std::vector<bool> blockStarts(const tk_MultiplateProblem& p) {
-  std::vector<bool> flags(static_cast<std::size_t>(p.size()), false);
-  for (long c = 0; c < p.nC; ++c)
-    flags[static_cast<std::size_t>(c * p.cameraBlock)] = true;
-  for (long j = 1; j < p.nZ; ++j)
-    flags[static_cast<std::size_t>(p.zStart() + 3 * (j - 1))] = true;
-  for (long j = 0; j < p.nA; ++j)
-    flags[static_cast<std::size_t>(p.aStart() + 6 * j)] = true;
-  return flags;
-}
-
-tkNMMatrix perturbedStart(const Params& truth, tk_MultiplateProblem& problem) {
+tkNMMatrix perturbedStart(const Params& truth, ParameterLayout& problem) {
   tkNMMatrix x(problem.size(), 1);
-  tfPackMultiplate(truth, problem, x.data());
+  problem.pack(truth, x.data());
   for (long i = 0; i < problem.size(); ++i)
     x(i, 0) += 2e-3 * std::sin(1.3 * static_cast<double>(i) + 0.5);
   return x;
@@ -99,33 +79,33 @@ class MultiplateStructure : public ::testing::TestWithParam<Model> {};
 
 TEST_P(MultiplateStructure, RigSolverStructuredEqualsDense) {
   const Scene s = makeScene(GetParam());
-  tk_MultiplateProblem problem = layoutOf(s.truth, false);
+  ParameterLayout problem = tfRigLayout(s.truth, false);
   const tkNMMatrix x0 = perturbedStart(s.truth, problem);
   expectStructuredEqualsDense<tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver>(
       problem.size(), [&](auto& solver) {
-        solver.cameraUnitValIndices(problem.cameraUnitValIndices);
-        solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices);
+        solver.cameraUnitValIndices(problem.cameraUnitValIndices());
+        solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
         solver.setX(x0);
         solver.startingParams(s.truth);
         solver.zRotationData(s.zData);
         solver.arbitraryData(s.aData);
-        solver.recomputeYVals(blockStarts(problem));
+        solver.recomputeYVals(problem.blockStartFlags());
       });
 }
 
 TEST_P(MultiplateStructure, PoseSolverStructuredEqualsDense) {
   const Scene s = makeScene(GetParam());
-  tk_MultiplateProblem problem = layoutOf(s.truth, true);
+  ParameterLayout problem = tfRigLayout(s.truth, true);
   const tkNMMatrix x0 = perturbedStart(s.truth, problem);
   expectStructuredEqualsDense<tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver>(
       problem.size(), [&](auto& solver) {
-        solver.cameraUnitValIndices(problem.cameraUnitValIndices);
-        solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices);
+        solver.cameraUnitValIndices(problem.cameraUnitValIndices());
+        solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
         solver.setX(x0);
         solver.startingParams(s.truth);
         solver.zRotationData(s.zData);
         solver.arbitraryData(s.aData);
-        solver.recomputeYVals(blockStarts(problem));
+        solver.recomputeYVals(problem.blockStartFlags());
       });
 }
 
@@ -136,7 +116,7 @@ TEST_P(MultiplateStructure, SingleCameraSolverStructuredEqualsDense) {
   one.cameraPoseInverses({s.truth.cameraPoseInverses()[0]});
   one.calibrationPlatePoses(s.truth.calibrationPlatePoses());
   one.arbitraryCalibrationPlatePoses(s.truth.arbitraryCalibrationPlatePoses());
-  tk_MultiplateProblem problem = layoutOf(one, false);
+  ParameterLayout problem = tfRigLayout(one, false);
   const tkNMMatrix x0 = perturbedStart(one, problem);
   tk_MultiplateCameraEstimate estimate;
   estimate.camera.physicalAtZEquals1FromImageParams(one.physicalAtZEquals1FromImageParams()[0]);
@@ -151,13 +131,13 @@ TEST_P(MultiplateStructure, SingleCameraSolverStructuredEqualsDense) {
     a.push_back(placement[0]);
   expectStructuredEqualsDense<tk3DCalibrationMultiplateZRotationAndArbitrarySolver>(
       problem.size(), [&](auto& solver) {
-        solver.cameraUnitValIndex(problem.cameraUnitValIndices[0]);
-        solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices);
+        solver.cameraUnitValIndex(problem.cameraUnitValIndices()[0]);
+        solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
         solver.setX(x0);
         solver.startingParams(estimate);
         solver.zRotationData(z);
         solver.arbitraryData(a);
-        solver.recomputeYVals(blockStarts(problem));
+        solver.recomputeYVals(problem.blockStartFlags());
       });
 }
 
@@ -166,11 +146,11 @@ INSTANTIATE_TEST_SUITE_P(Models, MultiplateStructure,
 
 TEST(MultiplateStructureDeclaration, PlacementsCoupleWithTheCamerasThatSawThem) {
   const Scene s = makeScene(tk2XformCalib2Defs::eRadial);
-  tk_MultiplateProblem problem = layoutOf(s.truth, false);
+  ParameterLayout problem = tfRigLayout(s.truth, false);
   const tkNMMatrix x0 = perturbedStart(s.truth, problem);
   tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver solver(problem.size());
-  solver.cameraUnitValIndices(problem.cameraUnitValIndices);
-  solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices);
+  solver.cameraUnitValIndices(problem.cameraUnitValIndices());
+  solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
   solver.setX(x0);
   solver.startingParams(s.truth);
   solver.zRotationData(s.zData);

@@ -5,6 +5,7 @@
 #define CCAL_TESTS_MULTICAM_RIG_SCENE_H
 
 #include "ccal/multicam/multiplate_data.h"
+#include "ccal/problem/parameter_layout.h"
 
 #include <ccal/multicamera_calibration_params.h>
 
@@ -80,6 +81,17 @@ inline void tfRigSceneData(
       lists.push_back(tfRigSceneList(truth, c, pose.xform(), pointsPerSide));
     aData.push_back(lists);
   }
+}
+
+// The solvers' column for the counts of p (model of camera 0), calibration or pose-only.
+inline ccal::detail::ParameterLayout tfRigLayout(
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& p, bool poseOnly) {
+  using Layout = ccal::detail::ParameterLayout;
+  const auto model = p.physicalAtZEquals1FromImageParams()[0].distModel();
+  const long nC = static_cast<long>(p.cameraPoseInverses().size());
+  const long nZ = static_cast<long>(p.calibrationPlatePoses().size());
+  const long nA = static_cast<long>(p.arbitraryCalibrationPlatePoses().size());
+  return poseOnly ? Layout::poseOnly(model, nC, nZ, nA) : Layout::calibration(model, nC, nZ, nA);
 }
 
 #endif

@@ -10,7 +10,7 @@
 #include <tk/exception.h>
 #include <tk/progress.h>
 
-#include "ccal/single/camera_param_packing.h"
+#include "ccal/problem/parameter_layout.h"
 #include "ccal/single/camera_projection.h"
 #include "support/single_camera_data.h"
 #include "support/single_camera_scene.h"
@@ -24,6 +24,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using ccal::detail::CameraOffset;
+using ccal::detail::ParameterLayout;
 
 namespace {
 
@@ -61,16 +64,17 @@ const DriverRun& Calibrated(const Case& c) {
   return found->second;
 }
 
-// The camera block (camera_param_packing.h) with the rotation in the three-value form holding
+// The single-camera column (ParameterLayout) with the rotation in the three-value form holding
 // quaternion component `held` (ratios, so the quaternion's sign does not matter).
 Packed Pack(const tkCameraCalibrationParams& camera, int held) {
-  Packed x(tk_kMaxCameraParams);
-  tfPackCameraParams(camera, x.data());
+  Packed x(CameraOffset::kMaxSize);
+  ParameterLayout::packCameraBlock(camera, x.data());
   const tk3Quaternion& q = camera.cameraPoseInverse().quat();
-  for (int k = 0, slot = tk_kQuatVar1; k < 4; ++k)
+  for (int k = 0, slot = CameraOffset::kQuatVar1; k < 4; ++k)
     if (k != held)
       x[slot++] = q[k] / q[held];
-  x.resize(tfCameraParamCount(camera.physicalAtZEquals1FromImageParams().distModel()));
+  x.resize(ParameterLayout::calibrationBlockSize(
+      camera.physicalAtZEquals1FromImageParams().distModel()));
   return x;
 }
 int HeldIndex(const tkCameraCalibrationParams& camera) {
@@ -145,7 +149,8 @@ class DriverOnNoisySet : public ::testing::TestWithParam<Case> {};
 // σ·√2·√(1 − p/(2N)); one noise draw strays by about ±1 %.
 TEST_P(DriverOnNoisySet, RmsIsWhatTheNoiseExplains) {
   const DriverRun& run = Calibrated(GetParam());
-  const double p = tfCameraParamCount(run.result.physicalAtZEquals1FromImageParams().distModel());
+  const double p = ParameterLayout::calibrationBlockSize(
+      run.result.physicalAtZEquals1FromImageParams().distModel());
   const double N = static_cast<double>(run.set.correspondences.size());
   const double expected = run.set.noiseSigmaPx * std::sqrt(2.0) * std::sqrt(1.0 - p / (2.0 * N));
   const double rms = tfWeightedRmsError(run.result, run.set.correspondences);
@@ -173,7 +178,7 @@ TEST_P(DriverParameters, LieWithinAFewStandardErrorsOfTheTruth) {
   const int n = static_cast<int>(got.size());
   const auto residuals = [&](const Packed& x) {
     tk_CameraValues values;
-    tfUnpackCameraValues(x.data(), held, model, values);
+    ParameterLayout::unpackCameraBlock(x.data(), held, model, values);
     const tk_CameraProjection projection(values);
     Eigen::VectorXd r(2 * run.set.correspondences.size());
     for (std::size_t i = 0; i < run.set.correspondences.size(); ++i) {

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 #include <tk/exception.h>
 
+#include "ccal/problem/parameter_layout.h"
 #include "ccal/single/calibration_distortion_solver.h"
-#include "ccal/single/camera_param_packing.h"
 #include "ccal/single/crsp_gradient_terms.h"
 #include "support/single_camera_scene.h"
 
 #include <cmath>
 #include <memory>
 #include <string>
+
+using ccal::detail::CameraOffset;
+using ccal::detail::ParameterLayout;
 
 namespace {
 
@@ -75,7 +78,7 @@ class SolverFunction : public ::testing::TestWithParam<Model> {
     start.cameraPoseInverse(tk3QuaternionXform(camera.cameraPoseInverse().quat(),
                                                camera.cameraPoseInverse().trans() / 640.0));
     x_ = tkNMMatrix(solver_->getSize(), 1);
-    solver_->unitValIndex(tfPackCameraParams(Perturbed(start, 0.02), x_.data()));
+    solver_->unitValIndex(ParameterLayout::packCameraBlock(Perturbed(start, 0.02), x_.data()));
   }
   tkNMMatrix Evaluate() const {
     tkNMMatrix f(solver_->getSize(), 1);
@@ -87,8 +90,8 @@ class SolverFunction : public ::testing::TestWithParam<Model> {
   // at x0.
   double FrozenCost(const tkNMMatrix& x, const tkNMMatrix& x0) const {
     tk_CameraValues v, v0;
-    tfUnpackCameraValues(x.data(), solver_->unitValIndex(), GetParam(), v);
-    tfUnpackCameraValues(x0.data(), solver_->unitValIndex(), GetParam(), v0);
+    ParameterLayout::unpackCameraBlock(x.data(), solver_->unitValIndex(), GetParam(), v);
+    ParameterLayout::unpackCameraBlock(x0.data(), solver_->unitValIndex(), GetParam(), v0);
     const auto model = tfCameraParamsFromValues(v).physicalAtZEquals1FromImageParams();
     const auto model0 = tfCameraParamsFromValues(v0).physicalAtZEquals1FromImageParams();
     double E = 0.0;
@@ -137,7 +140,7 @@ TEST_P(AnalyticSolverFunction, IsTheGradientOfTheFrozenCost) {
 
 TEST_P(AnalyticSolverFunction, IgnoresACorrespondenceAtDepthZero) {
   tk_CameraValues v;
-  tfUnpackCameraValues(x_.data(), solver_->unitValIndex(), GetParam(), v);
+  ParameterLayout::unpackCameraBlock(x_.data(), solver_->unitValIndex(), GetParam(), v);
   const tkVector<3> P = v.rotation.transpose() * (tkVector<3>(0.3, -0.2, 0.0) - v.trans);
   ExpectUnchangedBy({{tkVector<2>(0.1, 0.1), P}, 1.0});
 }
@@ -176,12 +179,12 @@ INSTANTIATE_TEST_SUITE_P(Models, NumericalSolverFunction,
 TEST(SineTanIntrinsicTerm, IsTheGradientOfItsCost) {
   tk_IntrinsicValues v;
   v.model = tk2XformCalib2Defs::eSineTan;
-  double* byOffset[tk_kMaxCameraParams] = {
+  double* byOffset[CameraOffset::kMaxSize] = {
       &v.tx,   &v.ty,   &v.sx, &v.sy, &v.skew,    nullptr,    nullptr,    nullptr,   nullptr,
       nullptr, nullptr, &v.cx, &v.cy, &v.lens[0], &v.lens[1], &v.lens[2], &v.lens[3]};
-  const double values[tk_kMaxCameraParams] = {-0.3, 0.2, 0.9,  1.1,   0.05, 0,    0,   0,   0,
-                                              0,    0,   0.01, -0.02, 0.9,  1.05, 0.1, 0.95};
-  for (int i = 0; i < tk_kMaxCameraParams; ++i)
+  const double values[CameraOffset::kMaxSize] = {-0.3, 0.2, 0.9,  1.1,   0.05, 0,    0,   0,   0,
+                                                 0,    0,   0.01, -0.02, 0.9,  1.05, 0.1, 0.95};
+  for (int i = 0; i < CameraOffset::kMaxSize; ++i)
     if (byOffset[i] != nullptr)
       *byOffset[i] = values[i];
   const tkVector<2> p(0.4, -0.25), q(0.35, 0.2);
@@ -197,9 +200,9 @@ TEST(SineTanIntrinsicTerm, IsTheGradientOfItsCost) {
     const tkVector<2> L(v.sx * p.x() + v.skew * p.y() + v.tx, v.sy * p.y() + v.ty);
     return wPrime * (D - L).dot(D - L);
   };
-  double block[tk_kMaxCameraParams] = {};
+  double block[CameraOffset::kMaxSize] = {};
   tfAddIntrinsicGradientTerm(v, p, q, 0.7, block);
-  for (int i = 0; i < tk_kMaxCameraParams; ++i) {
+  for (int i = 0; i < CameraOffset::kMaxSize; ++i) {
     if (byOffset[i] == nullptr) {
       EXPECT_EQ(block[i], 0.0) << "pose entry " << i;
       continue;
@@ -210,7 +213,8 @@ TEST(SineTanIntrinsicTerm, IsTheGradientOfItsCost) {
     const double minus = cost();
     *byOffset[i] += 1e-6;
     const double derivative = (plus - minus) / 2e-6;
-    const double expected = i == tk_kCenterX || i == tk_kCenterY ? 2 * derivative : derivative;
+    const double expected =
+        i == CameraOffset::kCenterX || i == CameraOffset::kCenterY ? 2 * derivative : derivative;
     EXPECT_NEAR(block[i], expected, 1e-6 * std::fmax(1.0, std::fabs(expected))) << "entry " << i;
   }
 }

@@ -1,0 +1,65 @@
+// Assembles, from the residual blocks of a problem at x, in one pass over the blocks:
+//   F    = 2·Σ J_bᵀ·W·r          rows of parameter block b from the residual blocks that feed b;
+//   K    = 2·Σ J_bᵀ·W·J          the Gauss-Newton Jacobian of F: rows of block b from the residual
+//                                 blocks feeding b, columns over every block they depend on;
+//   cost = Σ w·|r|²              over every residual block (feeding or not).
+// K is exactly ∂F/∂x where the residuals vanish and every residual block feeds every block it
+// depends on; with mixed feeding it is the Gauss-Newton form of the mixed gradient.
+//
+// K is an n x n tkNMMatrix (n = layout size, column-major). The first call (or one with a matrix
+// of another shape) resizes and zero-fills it; every call then writes only the declared blocks
+// (declaredStructure()) and leaves the other entries as they are. The structured solve of
+// tkFSolver reads every camera-placement block of the arrowhead, declared or not, so those entries
+// must stay 0: callers never write outside the declared blocks. After the first call at a given
+// shape no call allocates.
+// Not thread-safe (one work space); residual blocks and layout are not owned and must outlive
+// the assembler.
+#ifndef CCAL_PROBLEM_GRADIENT_ASSEMBLER_H
+#define CCAL_PROBLEM_GRADIENT_ASSEMBLER_H
+
+#include "ccal/problem/parameter_layout.h"
+#include "ccal/problem/residual_block.h"
+
+#include <tk/jacobian_structure.h>
+#include <tk/nm_matrix.h>
+
+#include <utility>
+#include <vector>
+
+namespace ccal::detail {
+
+class GradientAssembler {
+ public:
+  explicit GradientAssembler(const ParameterLayout& layout) : layout_(&layout) {}
+
+  // Adds a residual block (not owned). Throws tkInvariantFailure for a parameter block index
+  // outside the layout's blocks.
+  void add(const ResidualBlock& block);
+
+  // The block structure of K as the solvers declare it: row group = parameter block b, coupled
+  // with every block some residual block feeding b depends on; every block with itself;
+  // placement blocks eliminated.
+  tkJacobianStructure declaredStructure() const;
+
+  // F into f (layout size values, overwritten), K into k when not null, the weighted cost into
+  // cost when not null, over the residual blocks flagged in active (one flag per added block, in
+  // the order of add; null: every block). A block that feeds nothing is evaluated without its
+  // Jacobian. Returns false (outputs unspecified) when a residual block's Evaluate fails.
+  bool assemble(const double* x, double* f, tkNMMatrix* k, double* cost,
+                const std::vector<bool>* active = nullptr);
+
+ private:
+  const ParameterLayout* layout_;
+  std::vector<const ResidualBlock*> blocks_;
+  std::vector<std::vector<std::vector<long>>> fedRows_;  // [block][parameter]: fed values
+  std::vector<std::pair<long, long>> declared_;  // (row block, column block), distinct
+  // Work space: residuals, weighted residuals, and one Jacobian buffer per parameter block slot.
+  std::vector<double> residuals_;
+  std::vector<std::vector<double>> jacobians_;
+  std::vector<double*> jacobianPointers_;
+  std::vector<const double*> parameterPointers_;
+};
+
+}  // namespace ccal::detail
+
+#endif

@@ -1,0 +1,66 @@
+// A residual block: one batch of observations (for the calibration problems, the correspondences
+// of one camera in one placement) whose residuals depend on a few parameter blocks of a
+// ParameterLayout, in the manner of Ceres' CostFunction. One virtual call evaluates the whole
+// batch, never one per point.
+//
+// Each parameter block the residuals depend on also says whether the gradient of this block's
+// cost feeds that parameter block's rows of F (the gradient column the solvers drive to zero).
+// The specified costs are mixed: the rows of a camera's intrinsics come from one residual kind,
+// those of the poses from another, so a residual kind may depend on a block without feeding it,
+// or feed only some values of a block (feedValues).
+#ifndef CCAL_PROBLEM_RESIDUAL_BLOCK_H
+#define CCAL_PROBLEM_RESIDUAL_BLOCK_H
+
+#include <cstddef>
+#include <vector>
+
+namespace ccal::detail {
+
+class ResidualBlock {
+ public:
+  // residualCount rows (m); parameterBlocks: indices b of ParameterLayout blocks, distinct;
+  // feeds: one flag per parameter block; weights: m row weights w >= 0 (an observation with two
+  // residual rows repeats its weight on both); feedValues: empty, or one list per parameter
+  // block, empty (every value of a fed block) or one flag per value of the block: the values
+  // whose rows of F and K this block feeds. Throws tkInvariantFailure when the list sizes
+  // disagree, a block index repeats or a weight is negative or not finite.
+  ResidualBlock(long residualCount, std::vector<long> parameterBlocks, std::vector<bool> feeds,
+                std::vector<double> weights, std::vector<std::vector<bool>> feedValues = {});
+  virtual ~ResidualBlock() = default;
+  ResidualBlock(const ResidualBlock&) = default;
+  ResidualBlock& operator=(const ResidualBlock&) = default;
+
+  long residualCount() const { return residualCount_; }
+  const std::vector<long>& parameterBlocks() const { return parameterBlocks_; }
+  bool feeds(std::size_t k) const { return feeds_[k]; }
+  const std::vector<double>& weights() const { return weights_; }
+  // Whether value a of parameter block k is fed (false where the block is not fed).
+  bool feedsValue(std::size_t k, long a) const {
+    if (!feeds_[k])
+      return false;
+    if (feedValues_.empty() || feedValues_[k].empty())
+      return true;
+    const std::size_t i = static_cast<std::size_t>(a);
+    return i < feedValues_[k].size() && feedValues_[k][i];
+  }
+  bool feedsAnything() const;
+
+  // parameters[k]: the values of parameter block k (as many as the layout's block size).
+  // Writes the m residuals and, for every k with jacobians[k] not null, ∂r/∂x_k as an
+  // m x size_k row-major matrix. jacobians itself may be null (residuals only). Returns false
+  // when the residuals cannot be evaluated at these parameters (the outputs are then
+  // unspecified). Must not allocate: it runs once per block on every evaluation.
+  virtual bool Evaluate(const double* const* parameters, double* residuals,
+                        double** jacobians) const = 0;
+
+ private:
+  long residualCount_;
+  std::vector<long> parameterBlocks_;
+  std::vector<bool> feeds_;
+  std::vector<double> weights_;
+  std::vector<std::vector<bool>> feedValues_;
+};
+
+}  // namespace ccal::detail
+
+#endif
