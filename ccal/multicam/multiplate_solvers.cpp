@@ -10,8 +10,19 @@
 namespace {
 
 // The pose terms of F measure errors at Z = 1, so with noise F's root and the image cost's
-// minimum differ slightly; the minimisation ends once the cost has settled to this share.
-constexpr double kMeritTolerance = 1e-12;
+// minimum differ slightly; the minimisation ends once a step lowers the cost by no more than this
+// share of it.
+constexpr double kMeritTolerance = 1e-7;
+// Under eSineTan the lens values p0..p3 span a valley so flat that its curvature lies below the
+// residuals' second derivatives: Newton steps along it are rejected and damped steps creep, each
+// lowering the cost by a few 1e-4 of itself (exact data) or far less (noisy data), for hundreds of
+// iterations and without a visible change of the fit. The minimisation ends at the first such step.
+constexpr double kSineTanMeritTolerance = 1e-3;
+
+double meritToleranceOf(const ccal::detail::ParameterLayout& layout) {
+  const bool sineTan = !layout.poseOnly() && layout.model() == tk2XformCalib2Defs::eSineTan;
+  return sineTan ? kSineTanMeritTolerance : kMeritTolerance;
+}
 
 constexpr long kExceptionStatus = static_cast<long>(INT32_MIN);  // 0x80000000
 
@@ -264,6 +275,7 @@ void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshPro
   pr.layout.cameraUnitValIndices(cameraIndices_);
   pr.layout.arbitraryUnitValIndices(arbitraryIndices_);
   evaluation_.reset(pr);
+  meritTolerance(meritToleranceOf(pr.layout));
   jacobianStructure(structureOf(pr, getSize()));
 }
 
@@ -359,6 +371,7 @@ void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::refreshProblem() {
   pr.layout.cameraUnitValIndices({cameraIndex_});
   pr.layout.arbitraryUnitValIndices(arbitraryIndices_);
   evaluation_.reset(pr);
+  meritTolerance(meritToleranceOf(pr.layout));
   jacobianStructure(structureOf(pr, getSize()));
 }
 
