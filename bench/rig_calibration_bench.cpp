@@ -18,7 +18,11 @@
 #include <tk/jacobian_structure.h>
 #include <tk/levmar_solve.h>
 
+#include "platform/core/structured_step.h"
+#include "platform/proc/dense_step_solvers.h"
+
 #include <cmath>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -129,52 +133,62 @@ ccal::detail::ParameterLayout benchLayout(long placements) {
                                                     placements);
 }
 
-// A solver of the rig layout whose Jacobian is set from outside, exposing the step's machinery.
-class StepSolver : public tkLevMarSolve {
+// The damped step of the rig layout (normal equations of a Jacobian with that pattern), dense or
+// with the placements eliminated.
+class RigStepProblem {
  public:
-  explicit StepSolver(long placements)
-      : tkLevMarSolve(n(placements), n(placements), 1e-12, 1e-30, 1, 1, 0.01, 1e-8, 1e20, true,
-                      true) {
-    const long size = n(placements);
-    structure_ =
+  RigStepProblem(long placements, bool structured) : n_(n(placements)) {
+    const long size = n_;
+    const tkJacobianStructure structure =
         benchLayout(placements)
             .gradientStructure(
                 size, [](long, const ccal::detail::ParameterLayout::Block&) { return true; });
     // Entries of the pattern from a fixed generator, dominant diagonal.
+    jacobian_.assign(static_cast<std::size_t>(size * size), 0.0);
+    f_.resize(static_cast<std::size_t>(size));
     std::mt19937 random(5);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    for (long b = 0; b < structure_.parameterBlocks(); ++b)
-      for (long g : structure_.groupsOf(b))
-        for (long i = 0; i < structure_.parameterCount(b); ++i)
-          for (long r = 0; r < structure_.rowCount(g); ++r)
-            jacobian()(structure_.rowStart(g) + r, structure_.parameterStart(b) + i) = unit(random);
+    for (long b = 0; b < structure.parameterBlocks(); ++b)
+      for (long g : structure.groupsOf(b))
+        for (long i = 0; i < structure.parameterCount(b); ++i)
+          for (long r = 0; r < structure.rowCount(g); ++r)
+            at(structure.rowStart(g) + r, structure.parameterStart(b) + i) = unit(random);
     for (long i = 0; i < size; ++i) {
-      jacobian()(i, i) += 10.0;
-      f()(i, 0) = unit(random);
+      at(i, i) += 10.0;
+      f_[static_cast<std::size_t>(i)] = unit(random);
     }
+    diagonal_.resize(f_.size());
+    damping_.resize(f_.size());
+    step_.resize(f_.size());
+    if (structured)
+      solver_ = std::make_unique<ccal::detail::StructuredStep>(
+          structure, ccal::detail::BlockArrowheadSystem::Kind::kNormalEquations);
+    else
+      solver_ = std::make_unique<ccal::detail::DenseNormalEquations>(size, size);
   }
   static long n(long placements) { return benchLayout(placements).size(); }
-  void structured(bool on) { jacobianStructure(on ? structure_ : tkJacobianStructure()); }
+  long size() const { return n_; }
   bool step() {
-    formNormalEquations();
-    for (long i = 0; i < getSize(); ++i)
-      damping()(i, 0) = 1e-3 * normal()(i, i);
-    return solveNormalEquations(normal(), damping(), rhs(), tkNewtonSolve::step());
+    solver_->prepare(jacobian_.data(), f_.data(), diagonal_.data());
+    for (std::size_t i = 0; i < diagonal_.size(); ++i)
+      damping_[i] = 1e-3 * diagonal_[i];
+    return solver_->solve(damping_.data(), step_.data());
   }
-  long Func(const tkNMMatrix&, tkNMMatrix&) const override { return 0; }
 
  private:
-  tkJacobianStructure structure_;
+  double& at(long r, long c) { return jacobian_[static_cast<std::size_t>(r + c * n_)]; }
+  long n_;
+  std::vector<double> jacobian_, f_, diagonal_, damping_, step_;
+  std::unique_ptr<ccal::detail::StepSolver> solver_;
 };
 
 void RigStep(benchmark::State& state, bool structured) {
-  StepSolver solver(state.range(0));
-  solver.structured(structured);
+  RigStepProblem solver(state.range(0), structured);
   for (auto _ : state) {
     if (!solver.step())
       state.SkipWithError("the step failed");
   }
-  state.counters["n"] = static_cast<double>(solver.getSize());
+  state.counters["n"] = static_cast<double>(solver.size());
 }
 
 BENCHMARK_CAPTURE(RigStep, dense, false)

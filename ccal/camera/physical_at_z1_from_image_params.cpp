@@ -4,6 +4,7 @@
 #include <proc/cstd_assert.h>
 #include <tk/failure.h>
 
+#include "platform/core/camera_model/camera_model.h"
 #include "platform/core/invalid_argument.h"
 
 #include <cstddef>
@@ -20,6 +21,26 @@ bool lensListFits(Model model, const std::vector<double>& params) {
     return true;
   cstd_assert_(__FILE__, __LINE__);
   return false;
+}
+
+// The model in the camera model's terms; without lens (no distortion) when the list is short.
+ccal::detail::CameraIntrinsics intrinsicsOf(const tkPhysicalAtZEquals1FromImageParams& model,
+                                            bool withLens) {
+  ccal::detail::CameraIntrinsics v;
+  v.tx = model.cameraTranslation().x();
+  v.ty = model.cameraTranslation().y();
+  v.sx = model.cameraScale().first;
+  v.sy = model.cameraScale().second;
+  v.skew = model.cameraSkew();
+  if (withLens) {
+    v.lens.model = model.distModel();
+    v.lens.cx = model.centerOfExpansion().x();
+    v.lens.cy = model.centerOfExpansion().y();
+    const std::vector<double>& list = model.lensDistParams();
+    for (std::size_t i = 0; i < list.size() && i < 4; ++i)
+      v.lens.values[i] = list[i];
+  }
+  return v;
 }
 
 }  // namespace
@@ -81,37 +102,26 @@ int tkPhysicalAtZEquals1FromImageParams::lensDistParamsSize(Model model) {
 }
 
 tkVector<2> tkPhysicalAtZEquals1FromImageParams::warpPoint(const tkVector<2>& imagePoint) const {
-  const tkVector<2> d = xform().mapPoint(imagePoint);
-  if (distModel_ == tk2XformCalib2Defs::eNoDistortion)
-    return d;
-  if (distModel_ != tk2XformCalib2Defs::eRadial && distModel_ != tk2XformCalib2Defs::eSineTan) {
+  const bool lens =
+      distModel_ == tk2XformCalib2Defs::eRadial || distModel_ == tk2XformCalib2Defs::eSineTan;
+  if (!lens && distModel_ != tk2XformCalib2Defs::eNoDistortion)
     cstd_assert_(__FILE__, __LINE__);
-    return d;
-  }
-  if (!lensListFits(distModel_, lensDistParams_))
-    return d;
-  double qx = 0.0, qy = 0.0;
-  tfThrowExceptionOnFailure(
-      ccal_lensDistortion_undistort(distModel_, lensDistParams_.data(), centerOfExpansion_.x(),
-                                    centerOfExpansion_.y(), d.x(), d.y(), &qx, &qy));
-  return tkVector<2>(qx, qy);
+  const double p[2] = {imagePoint.x(), imagePoint.y()};
+  double q[2];
+  tfThrowExceptionOnFailure(ccal::detail::positionAtZ1FromImage(
+      intrinsicsOf(*this, lens && lensListFits(distModel_, lensDistParams_)), p, q, nullptr));
+  return tkVector<2>(q[0], q[1]);
 }
 
 tkVector<2> tkPhysicalAtZEquals1FromImageParams::invWarpPoint(
     const tkVector<2>& positionAtZ1) const {
-  tkVector<2> d = positionAtZ1;
-  if ((distModel_ == tk2XformCalib2Defs::eRadial || distModel_ == tk2XformCalib2Defs::eSineTan) &&
-      lensListFits(distModel_, lensDistParams_)) {
-    double dx = 0.0, dy = 0.0;
-    ccal_lensDistortion_distort(distModel_, lensDistParams_.data(), centerOfExpansion_.x(),
-                                centerOfExpansion_.y(), positionAtZ1.x(), positionAtZ1.y(), &dx,
-                                &dy);
-    d = tkVector<2>(dx, dy);
-  }
-  const tk2XformLinear L = xform();
-  if (L.matrix().isSingular())
-    return tkVector<2>(0.0, 0.0);
-  return L.inverse().mapPoint(d);
+  const bool lens =
+      (distModel_ == tk2XformCalib2Defs::eRadial || distModel_ == tk2XformCalib2Defs::eSineTan) &&
+      lensListFits(distModel_, lensDistParams_);
+  const double q[2] = {positionAtZ1.x(), positionAtZ1.y()};
+  double image[2];
+  ccal::detail::CameraModel(intrinsicsOf(*this, lens)).imageFromPositionAtZ1(q, image, nullptr);
+  return tkVector<2>(image[0], image[1]);
 }
 
 tk2XformLinear tkPhysicalAtZEquals1FromImageParams::xform() const {

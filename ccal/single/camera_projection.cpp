@@ -1,42 +1,20 @@
 #include "ccal/single/camera_projection.h"
 
-#include <proc/ccal_lens_distortion.h>
-
 #include <cmath>
 
 tk_CameraProjection::tk_CameraProjection(const tkCameraCalibrationParams& params)
-    : cameraFromPhysical_(params.cameraPoseInverse().xform()) {
-  setIntrinsic(tfIntrinsicValues(params.physicalAtZEquals1FromImageParams()));
-}
+    : cameraFromPhysical_(params.cameraPoseInverse().xform()),
+      model_(tfModelIntrinsics(tfIntrinsicValues(params.physicalAtZEquals1FromImageParams()))) {}
 
 tk_CameraProjection::tk_CameraProjection(const tk_CameraValues& values)
-    : cameraFromPhysical_(values.rotation, values.trans) {
-  setIntrinsic(values.intrinsic);
-}
-
-void tk_CameraProjection::setIntrinsic(const tk_IntrinsicValues& intrinsic) {
-  intrinsic_ = intrinsic;
-  hasLens_ = intrinsic.model == tk2XformCalib2Defs::eRadial ||
-             intrinsic.model == tk2XformCalib2Defs::eSineTan;
-  const tk2XformLinear distortedFromImage(
-      tkMatrix<2>(intrinsic.sx, intrinsic.skew, 0.0, intrinsic.sy),
-      tkVector<2>(intrinsic.tx, intrinsic.ty));
-  singular_ = distortedFromImage.matrix().isSingular();
-  if (!singular_)
-    imageFromDistorted_ = distortedFromImage.inverse();
-}
+    : cameraFromPhysical_(values.rotation, values.trans),
+      model_(tfModelIntrinsics(values.intrinsic)) {}
 
 tkVector<2> tk_CameraProjection::imageFromPositionAtZ1(const tkVector<2>& positionAtZ1) const {
-  tkVector<2> distorted = positionAtZ1;
-  if (hasLens_) {
-    double dx = 0.0, dy = 0.0;
-    ccal_lensDistortion_distort(intrinsic_.model, intrinsic_.lens, intrinsic_.cx, intrinsic_.cy,
-                                positionAtZ1.x(), positionAtZ1.y(), &dx, &dy);
-    distorted = tkVector<2>(dx, dy);
-  }
-  if (singular_)
-    return tkVector<2>(0.0, 0.0);
-  return imageFromDistorted_.mapPoint(distorted);
+  const double q[2] = {positionAtZ1.x(), positionAtZ1.y()};
+  double image[2];
+  model_.imageFromPositionAtZ1(q, image, nullptr);
+  return tkVector<2>(image[0], image[1]);
 }
 
 double tk_CameraProjection::weightedSquaredError(const ccal_crspPair2D3DWeighted* records,

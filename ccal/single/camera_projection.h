@@ -1,11 +1,10 @@
 // Projection of physical points into the image under one camera, prepared once for many points.
 //
 // imagePoint(P) is tkCameraCalibrationParams::invWarpPoint(P) with the same arithmetic: the pose
-// (physical -> camera), the perspective division, the lens distortion of the intrinsic model
-// (ccal_lensDistortion_distort) and the inverse linear map L⁻¹ (distorted plane -> image; a
-// singular L gives (0, 0)). Holding the pose matrix, L⁻¹ and the lens values as plain members
-// makes a projection a few dozen flops (plus the lens function) with no allocation and no
-// virtual call.
+// (physical -> camera), then the camera model's projection (platform/core/camera_model: the
+// perspective division, the lens distortion and the inverse linear map L⁻¹; a singular L gives
+// (0, 0)). Holding the pose matrix and the prepared model as plain members makes a projection a
+// few dozen flops (plus the lens function) with no allocation and no virtual call.
 #ifndef CCAL_SINGLE_CAMERA_PROJECTION_H
 #define CCAL_SINGLE_CAMERA_PROJECTION_H
 
@@ -46,13 +45,8 @@ class tk_CameraProjection {
       double* weightSum) const;
 
  private:
-  void setIntrinsic(const tk_IntrinsicValues& intrinsic);
-
   tkXform<3> cameraFromPhysical_;
-  tk_IntrinsicValues intrinsic_;
-  bool hasLens_ = false;
-  bool singular_ = false;
-  tk2XformLinear imageFromDistorted_;
+  ccal::detail::CameraModel model_;
 };
 
 // Weighted root-mean-square image error √(Σ w·|p − invWarpPoint(P)|² / Σ w) of a camera on

@@ -4,6 +4,8 @@
 #ifndef CCAL_SINGLE_CAMERA_VALUES_H
 #define CCAL_SINGLE_CAMERA_VALUES_H
 
+#include "platform/core/camera_model/camera_model.h"
+
 #include <ccal/camera_calibration_params.h>
 #include <tk/matrix.h>
 #include <tk/quaternion.h>
@@ -28,6 +30,23 @@ struct tk_CameraValues {
   tkMatrix<3> rotation = tkMatrix<3>::identity();
   tkVector<3> trans;
 };
+
+// The intrinsic values in the camera model's terms (platform/core/camera_model/camera_model.h,
+// whose intrinsic order is the block's 0..4 then 11..).
+inline ccal::detail::CameraIntrinsics tfModelIntrinsics(const tk_IntrinsicValues& v) {
+  ccal::detail::CameraIntrinsics c;
+  c.tx = v.tx;
+  c.ty = v.ty;
+  c.sx = v.sx;
+  c.sy = v.sy;
+  c.skew = v.skew;
+  c.lens.model = v.model;
+  c.lens.cx = v.cx;
+  c.lens.cy = v.cy;
+  for (int i = 0; i < 4; ++i)
+    c.lens.values[i] = v.lens[i];
+  return c;
+}
 
 // The intrinsic model's fields as plain numbers. A lens list shorter than the model needs is a
 // broken invariant (reported; the missing values are 0).

@@ -5,6 +5,7 @@
 #include <tk/failure.h>
 #include <tk/matrix.h>
 
+#include "platform/core/calib2/camera_intrinsics.h"
 #include "invalid_argument.h"
 
 #include <cmath>
@@ -68,26 +69,13 @@ tk2XformLinear tkCalib2ParamsIntrinsic::imageFromDistorted() const {
 }
 
 tkVector<2> tkCalib2ParamsIntrinsic::mapPoint(const tkVector<2>& positionAtZ1) const {
-  const size_t n = params_.size();
-  const double cx = n > 0 ? params_[n - 2] : 0.0;
-  const double cy = n > 0 ? params_[n - 1] : 0.0;
-  double dx = 0.0, dy = 0.0;
-  ccal_lensDistortion_distort(model_, params_.data(), cx, cy, positionAtZ1.x(), positionAtZ1.y(),
-                              &dx, &dy);
-  return tkVector<2>(scale_.x() * dx + skew_ * dy + translation_.x(),
-                     scale_.y() * dy + translation_.y());
+  return tk_cameraIntrinsicsOf(*this).imageFromPositionAtZ1(positionAtZ1);
 }
 
 tkVector<2> tkCalib2ParamsIntrinsic::invMapPoint(const tkVector<2>& image) const {
-  const double dy = (image.y() - translation_.y()) / scale_.y();
-  const double dx = (image.x() - translation_.x() - skew_ * dy) / scale_.x();
-  const size_t n = params_.size();
-  const double cx = n > 0 ? params_[n - 2] : 0.0;
-  const double cy = n > 0 ? params_[n - 1] : 0.0;
-  double qx = 0.0, qy = 0.0;
-  tfThrowExceptionOnFailure(
-      ccal_lensDistortion_undistort(model_, params_.data(), cx, cy, dx, dy, &qx, &qy));
-  return tkVector<2>(qx, qy);
+  tkVector<2> positionAtZ1;
+  tfThrowExceptionOnFailure(tk_cameraIntrinsicsOf(*this).positionAtZ1FromImage(image, positionAtZ1));
+  return positionAtZ1;
 }
 
 bool tkCalib2ParamsIntrinsic::operator==(const tkCalib2ParamsIntrinsic& o) const {

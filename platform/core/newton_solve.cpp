@@ -1,13 +1,69 @@
 #include <tk/newton_solve.h>
+
+#include "platform/core/fsolver_problem.h"
 #include "platform/core/invalid_argument.h"
+#include "platform/core/structured_step.h"
+#include "platform/proc/dense_step_solvers.h"
+#include "platform/proc/minimizer.h"
 
-#include "platform/core/block_normal_equations.h"
-#include "platform/core/dense_cholesky.h"
-#include "platform/core/nm_matrix_eigen.h"
+#include <algorithm>
 
-#include <cmath>
-#include <limits>
-#include <stdexcept>
+namespace ccal::detail {
+
+FSolverProblem::FSolverProblem(tkNewtonSolve& solver)
+    : solver_(solver), x_(solver.getSize(), 1), f_(solver.getFunctionSize(), 1) {}
+
+const tkNMMatrix& FSolverProblem::column(const double* x) {
+  if (x == solver_.getX().data())
+    return solver_.getX();
+  std::copy(x, x + solver_.getSize(), x_.data());
+  return x_;
+}
+
+long FSolverProblem::evaluate(const double* x, double* f) {
+  if (f == solver_.f_.data())
+    return solver_.evaluate(column(x), solver_.f_);
+  const long status = solver_.evaluate(column(x), f_);
+  std::copy(f_.data(), f_.data() + solver_.getFunctionSize(), f);
+  return status;
+}
+
+long FSolverProblem::linearize(const double* x, const double* /*f: the solver's f()*/) {
+  return solver_.compJacob(column(x), solver_.f_, solver_.jacobian_);
+}
+
+const double* FSolverProblem::jacobian() const {
+  return solver_.jacobian_.data();
+}
+
+}  // namespace ccal::detail
+
+namespace {
+
+tkFSolver::Termination toTermination(ccal::detail::Termination why) {
+  using ccal::detail::Termination;
+  switch (why) {
+    case Termination::kNotRun:
+      return tkFSolver::eNotRun;
+    case Termination::kSmallFunction:
+      return tkFSolver::eSmallFunction;
+    case Termination::kSmallStep:
+      return tkFSolver::eSmallStep;
+    case Termination::kIterationLimit:
+      return tkFSolver::eIterationLimit;
+    case Termination::kNoDecrease:
+      return tkFSolver::eNoDecrease;
+    case Termination::kSingularSystem:
+      return tkFSolver::eSingularSystem;
+    case Termination::kStopped:
+      return tkFSolver::eFunctionStopped;
+    case Termination::kNonFiniteStart:
+      return tkFSolver::eNonFiniteStart;
+  }
+  return tkFSolver::eNotRun;
+}
+
+}  // namespace
 
 tkNewtonSolve::tkNewtonSolve(long n, long m, double xTol, double fTol, long maxIterations,
                              double jacobianStep, bool blockJacobian)
@@ -17,153 +73,47 @@ tkNewtonSolve::tkNewtonSolve(long n, long m, double xTol, double fTol, long maxI
   }
   f_.resize(m, 1);
   jacobian_.resize(m, n);
-  normal_.resize(n, n);
-  rhs_.resize(n, 1);
-  damping_.resize(n, 1);
-  step_.resize(n, 1);
-  xTrial_.resize(n, 1);
-  fTrial_.resize(m, 1);
-  factor_.resize(n, n);
-  diagonal_.resize(n, 1);
+  problem_ = std::make_unique<ccal::detail::FSolverProblem>(*this);
+  minimizer_ = std::make_unique<ccal::detail::Minimizer>(n, m);
 }
 
 tkNewtonSolve::~tkNewtonSolve() = default;
 
-double tkNewtonSolve::squaredNorm(const tkNMMatrix& column) {
-  return tk_eigenView(column).squaredNorm();
-}
-
-bool tkNewtonSolve::allFinite(const tkNMMatrix& matrix) {
-  return tk_eigenView(matrix).allFinite();
-}
-
-long tkNewtonSolve::evaluateStart(double& cost) {
-  const long status = evaluate(getX(), f_);
-  cost = squaredNorm(f_);
-  return status;
-}
-
-void tkNewtonSolve::formNormalEquations() {
+ccal::detail::StepSolver& tkNewtonSolve::normalEquationsSolver() {
   if (!jacobianStructure().empty()) {
-    if (blocks_ == nullptr || blocksVersion_ != jacobianStructureVersion()) {
-      blocks_ = std::make_unique<tk_BlockNormalEquations>(jacobianStructure());
-      blocksVersion_ = jacobianStructureVersion();
+    if (structured_ == nullptr || structuredVersion_ != jacobianStructureVersion()) {
+      structured_ = std::make_unique<ccal::detail::StructuredStep>(
+          jacobianStructure(), ccal::detail::BlockArrowheadSystem::Kind::kNormalEquations);
+      structuredVersion_ = jacobianStructureVersion();
     }
-    blocks_->form(jacobian_.data(), f_.data(), rhs_.data(), diagonal_.data());
-    tk_eigenView(normal_).diagonal() =
-        tk_eigenView(static_cast<const tkNMMatrix&>(diagonal_)).col(0);
-    return;
+    return *structured_;
   }
-  const auto jacobian = tk_eigenView(static_cast<const tkNMMatrix&>(jacobian_));
-  const auto f = tk_eigenView(static_cast<const tkNMMatrix&>(f_));
-  auto normal = tk_eigenView(normal_);
-  auto rhs = tk_eigenView(rhs_);
-  const long n = getSize();
-  // Lower triangle one column at a time (matrix-vector products: no temporaries, unlike a
-  // blocked matrix product), then mirrored.
-  for (long c = 0; c < n; ++c) {
-    normal.col(c).tail(n - c).noalias() = jacobian.rightCols(n - c).transpose() * jacobian.col(c);
-  }
-  for (long c = 1; c < n; ++c) {
-    for (long r = 0; r < c; ++r)
-      normal(r, c) = normal(c, r);
-  }
-  rhs.col(0).noalias() = jacobian.transpose() * f.col(0);
-  rhs = -rhs;
+  if (dense_ == nullptr)
+    dense_ = std::make_unique<ccal::detail::DenseNormalEquations>(getSize(), getFunctionSize());
+  return *dense_;
 }
 
-bool tkNewtonSolve::stepIsSmall(const tkNMMatrix& step, const tkNMMatrix& x) const {
-  return tk_eigenView(step).norm() <= xTol_ * (tk_eigenView(x).norm() + xTol_);
-}
-
-bool tkNewtonSolve::solveNormalEquations(const tkNMMatrix& normal, const tkNMMatrix& damping,
-                                         const tkNMMatrix& rhs, tkNMMatrix& step) {
-  const long n = getSize();
-  if (normal.rows() != n || normal.cols() != n || damping.rows() != n || damping.cols() != 1 ||
-      rhs.rows() != n || rhs.cols() != 1 || step.rows() != n || step.cols() != 1) {
-    tk_throwInvalidArgument("tkNewtonSolve::solveNormalEquations: wrong shapes");
-  }
-  if (!jacobianStructure().empty()) {
-    if (blocks_ == nullptr || blocksVersion_ != jacobianStructureVersion()) {
-      tk_throwInvalidArgument(
-          "tkNewtonSolve::solveNormalEquations: the structure changed since formNormalEquations");
-    }
-    return blocks_->solve(damping.data(), rhs.data(), step.data());
-  }
-  auto factor = tk_eigenView(factor_);
-  factor.triangularView<Eigen::Lower>() = tk_eigenView(normal);
-  factor.diagonal() += tk_eigenView(damping).col(0);
-  if (!tk_choleskyInPlace(factor))
-    return false;
-  // A vector-typed view keeps the triangular solves on the workspace-free vector path.
-  Eigen::Map<Eigen::VectorXd> solution(step.data(), n);
-  solution = tk_eigenView(rhs).col(0);
-  factor.triangularView<Eigen::Lower>().solveInPlace(solution);
-  factor.triangularView<Eigen::Lower>().adjoint().solveInPlace(solution);
-  return solution.allFinite();
+double tkNewtonSolve::runMinimizer(const ccal::detail::MinimizerOptions& options,
+                                   ccal::detail::MinimizerProblem* problem,
+                                   ccal::detail::StepSolver& solver,
+                                   ccal::detail::MinimizerCallback* callback,
+                                   double* finalDamping) {
+  setOutcome(eNotRun, 0, 0);  // what stays reported if the function throws
+  ccal::detail::MinimizerOptions settings = options;
+  settings.maxIterations = nIter();
+  settings.stepTolerance = xTol_;
+  settings.functionTolerance = fTol_;
+  const ccal::detail::MinimizerSummary summary =
+      minimizer_->run(settings, problem != nullptr ? *problem : *problem_, solver, callback,
+                      currentX().data(), f_.data());
+  setOutcome(toTermination(summary.termination), summary.iterations, summary.status);
+  if (finalDamping != nullptr)
+    *finalDamping = summary.damping;
+  return 0.5 * summary.squaredNorm;
 }
 
 double tkNewtonSolve::minimize() {
-  setOutcome(eNotRun, 0, 0);  // what stays reported if the function throws
-  const double noCost = std::numeric_limits<double>::infinity();
-  double cost = 0.0;
-  long status = evaluateStart(cost);
-  if (status < 0) {
-    setOutcome(eFunctionStopped, 0, status);
-    return noCost;
-  }
-  if (!std::isfinite(cost)) {
-    setOutcome(eNonFiniteStart, 0, 0);
-    return noCost;
-  }
-
-  damping_.setZero();
-  const auto xTrialView = tk_eigenView(static_cast<const tkNMMatrix&>(xTrial_));
-  const auto stepView = tk_eigenView(static_cast<const tkNMMatrix&>(step_));
-  long iterations = 0;
-  Termination why = eIterationLimit;
-  status = 0;
-  for (;;) {
-    if (cost <= fTol_) {
-      why = eSmallFunction;
-      break;
-    }
-    if (iterations >= nIter()) {
-      why = eIterationLimit;
-      break;
-    }
-    status = compJacob(getX(), f_, jacobian_);
-    if (status < 0) {
-      why = eFunctionStopped;
-      break;
-    }
-    ++iterations;
-    formNormalEquations();
-    if (!solveNormalEquations(normal_, damping_, rhs_, step_)) {
-      why = eSingularSystem;
-      break;
-    }
-    auto x = tk_eigenView(currentX());
-    tk_eigenView(xTrial_) = x + stepView;
-    status = evaluate(xTrial_, fTrial_);
-    if (status < 0) {
-      why = eFunctionStopped;
-      break;
-    }
-    const double trialCost = squaredNorm(fTrial_);
-    if (!std::isfinite(trialCost)) {
-      why = eNoDecrease;
-      break;
-    }
-    const bool small = stepIsSmall(step_, currentX());
-    x = xTrialView;
-    tk_eigenView(f_) = tk_eigenView(static_cast<const tkNMMatrix&>(fTrial_));
-    cost = trialCost;
-    if (small) {
-      why = eSmallStep;
-      break;
-    }
-  }
-  setOutcome(why, iterations, status < 0 ? status : 0);
-  return 0.5 * cost;
+  ccal::detail::MinimizerOptions options;
+  options.acceptance = ccal::detail::AcceptanceRule::kNewton;
+  return runMinimizer(options, nullptr, normalEquationsSolver(), nullptr);
 }

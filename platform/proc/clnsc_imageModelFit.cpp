@@ -3,11 +3,14 @@
 #include <proc/csys_attention.h>
 
 #include "clnsc_lineScanFit.h"
+#include "platform/proc/dense_step_solvers.h"
+#include "platform/proc/minimizer.h"
 
 #include <Eigen/Dense>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -135,56 +138,80 @@ class UModel {
     return residuals.allFinite();
   }
 
-  // Levenberg-Marquardt on Σ r_i² from theta (a valid start); theta ends at the last accepted
+  // Levenberg–Marquardt on Σ r_i² from theta (a valid start); theta ends at the last accepted
   // values. Returns the negative status of csys_attention_check when the caller asks for an
   // abort (checked before every trial step), else CSTD_STATUS_OK.
-  cstd_status refine(VectorXd& theta) const {
-    const Index n = plate_.rows(), k = unknowns();
-    VectorXd residuals(n), trial(n);
-    MatrixXd jacobian(n, k);
-    evaluate(theta, residuals, &jacobian);
-    double cost = residuals.squaredNorm();
-    double lambda = 1e-3;
-    for (int iteration = 0; iteration < kMaxIterations && cost > 0.0; ++iteration) {
-      const MatrixXd normal = jacobian.transpose() * jacobian;
-      const VectorXd gradient = jacobian.transpose() * residuals;
-      bool accepted = false;
-      double newCost = cost;
-      VectorXd step;
-      while (!accepted) {
-        const cstd_status attention = csys_attention_check();
-        if (attention < 0)
-          return attention;
-        MatrixXd damped = normal;
-        damped.diagonal() += lambda * normal.diagonal();
-        step = damped.ldlt().solve(gradient);
-        const VectorXd candidate = theta + step;
-        if (step.allFinite() && evaluate(candidate, trial, nullptr) &&
-            (newCost = trial.squaredNorm()) < cost) {
-          accepted = true;
-        } else {
-          lambda *= 10.0;
-          if (lambda > 1e16)
-            return CSTD_STATUS_OK;
-        }
-      }
-      const bool smallStep = step.norm() <= 1e-14 * (theta.norm() + 1e-14);
-      const bool smallGain = cost - newCost <= 1e-15 * cost;
-      theta += step;
-      cost = newCost;
-      lambda = std::max(lambda / 10.0, 1e-12);
-      if (smallStep || smallGain || cost == 0.0)
-        return CSTD_STATUS_OK;
-      evaluate(theta, residuals, &jacobian);
-    }
-    return CSTD_STATUS_OK;
-  }
+  cstd_status refine(VectorXd& theta) const;
 
  private:
   const MatrixXd& plate_;
   const VectorXd& u_;
   int lensTerms_;
 };
+
+// The u model as the minimiser sees it: F = −r (model minus data), whose Jacobian is that of the
+// model values. A pole among the data gives a non-finite F, which no step is accepted into.
+class UModelProblem final : public ccal::detail::MinimizerProblem {
+ public:
+  explicit UModelProblem(const UModel& model, Index points)
+      : model_(model),
+        theta_(model.unknowns()),
+        residuals_(points),
+        jacobian_(points, model.unknowns()) {}
+
+  long evaluate(const double* x, double* f) override {
+    theta_ = Eigen::Map<const VectorXd>(x, theta_.size());
+    Eigen::Map<VectorXd> values(f, residuals_.size());
+    if (!model_.evaluate(theta_, residuals_, nullptr))
+      values.setConstant(std::numeric_limits<double>::quiet_NaN());
+    else
+      values = -residuals_;
+    return 0;
+  }
+  long linearize(const double* x, const double* /*f*/) override {
+    theta_ = Eigen::Map<const VectorXd>(x, theta_.size());
+    model_.evaluate(theta_, residuals_, &jacobian_);
+    return 0;
+  }
+  const double* jacobian() const override { return jacobian_.data(); }
+
+ private:
+  const UModel& model_;
+  VectorXd theta_;
+  VectorXd residuals_;
+  MatrixXd jacobian_;
+};
+
+// The abort check before every trial step.
+class TrialAttention final : public ccal::detail::MinimizerCallback {
+ public:
+  long operator()(const ccal::detail::MinimizerState& state) override {
+    return state.event == ccal::detail::MinimizerEvent::kBeforeTrial ? csys_attention_check() : 0;
+  }
+};
+
+cstd_status UModel::refine(VectorXd& theta) const {
+  const Index points = plate_.rows(), unknowns = this->unknowns();
+  ccal::detail::MinimizerOptions options;
+  options.acceptance = ccal::detail::AcceptanceRule::kSquaredNorm;
+  options.maxIterations = kMaxIterations;
+  options.stepTolerance = 1e-14;
+  options.functionTolerance = 0.0;
+  options.initialDamping = 1e-3;
+  options.maxDamping = 1e16;
+  options.maxDampingRaises = std::numeric_limits<long>::max();
+  options.scaleByDiagonal = true;
+  options.dampingFloor = 1e-12;
+  options.decreaseTolerance = 1e-15;
+  UModelProblem problem(*this, points);
+  ccal::detail::DenseNormalEquations solver(unknowns, points);
+  ccal::detail::Minimizer minimizer(unknowns, points);
+  TrialAttention attention;
+  VectorXd values(points);
+  const ccal::detail::MinimizerSummary summary =
+      minimizer.run(options, problem, solver, &attention, theta.data(), values.data());
+  return summary.status < 0 ? static_cast<cstd_status>(summary.status) : CSTD_STATUS_OK;
+}
 
 // Row r over normalised coordinates -> the same row over P~ = (X, Y, 1).
 void unnormalise(const NormalisedData& data, const double r[3], double out[3]) {

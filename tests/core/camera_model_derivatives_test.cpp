@@ -36,8 +36,9 @@ constexpr int kPlace = kCam + 6;
 constexpr int kPoint = kPlace + 6;
 constexpr int kColumns = kPoint + 3;
 
-constexpr int kCameraHeld = 2;
-constexpr int kPlacementHeld = 0;
+// The held quaternion indices vary with the spot, so that the table covers all four.
+int cameraHeld(const Case& c) { return (static_cast<int>(c.spot) + 1) % 4; }
+int placementHeld(const Case& c) { return static_cast<int>(c.spot); }
 constexpr double kHeight = 0.25;
 
 CameraIntrinsics intrinsicsOf(std::int32_t model, const std::vector<double>& x) {
@@ -55,9 +56,9 @@ CameraIntrinsics intrinsicsOf(std::int32_t model, const std::vector<double>& x) 
   return v;
 }
 
-Pose placementOf(Placement form, const std::vector<double>& x) {
-  return form == Placement::kZRotation ? zRotationPose(&x[kPlace], kHeight)
-                                       : quaternionPose(kPlacementHeld, &x[kPlace]);
+Pose placementOf(const Case& c, const std::vector<double>& x) {
+  return c.placement == Placement::kZRotation ? zRotationPose(&x[kPlace], kHeight)
+                                              : quaternionPose(placementHeld(c), &x[kPlace]);
 }
 
 // Output of the case at x. The factors the residuals hold constant (the sine-tangent ρ, the
@@ -81,8 +82,8 @@ void evaluate(const Case& c, const std::vector<double>& x, const std::vector<dou
     }
     return;
   }
-  const Pose camera = quaternionPose(kCameraHeld, &x[kCam]);
-  const Pose placement = placementOf(c.placement, x);
+  const Pose camera = quaternionPose(cameraHeld(c), &x[kCam]);
+  const Pose placement = placementOf(c, x);
   const Pose* placementPtr = c.placement == Placement::kNone ? nullptr : &placement;
   ResidualJacobian J;
   ResidualStatus status = ResidualStatus::kOk;
@@ -101,8 +102,8 @@ void evaluate(const Case& c, const std::vector<double>& x, const std::vector<dou
   if (&x == &x0)
     return;
   double pc[3], pc0[3];
-  const Pose camera0 = quaternionPose(kCameraHeld, &x0[kCam]);
-  const Pose placement0 = placementOf(c.placement, x0);
+  const Pose camera0 = quaternionPose(cameraHeld(c), &x0[kCam]);
+  const Pose placement0 = placementOf(c, x0);
   cameraPointOf(camera, placementPtr, &x[kPoint], pc, nullptr);
   cameraPointOf(camera0, placementPtr == nullptr ? nullptr : &placement0, &x0[kPoint], pc0,
                 nullptr);
@@ -202,10 +203,10 @@ Start startOf(const Case& c) {
   s.image[0] = projected[0] + 0.7;
   s.image[1] = projected[1] - 0.4;
   // P = camera⁻¹ (placement⁻¹ when there is one) of Pc.
-  const Pose cameraPose = quaternionPose(kCameraHeld, &x[kCam]);
+  const Pose cameraPose = quaternionPose(cameraHeld(c), &x[kCam]);
   tkXform<3> toPoint = tkXform<3>(cameraPose.rotation, cameraPose.translation).inverse();
   if (c.placement != Placement::kNone) {
-    const Pose place = placementOf(c.placement, x);
+    const Pose place = placementOf(c, x);
     toPoint = tkXform<3>(place.rotation, place.translation).inverse() * toPoint;
   }
   const tkVector<3> P = toPoint.mapPoint(tkVector<3>(pc[0], pc[1], pc[2]));

@@ -13,22 +13,19 @@
 namespace {
 
 // The tkLevMarSolve settings that the tests vary, with the values the calibration solvers use.
-struct LevMarSettings {
-  double xTol = 1e-12;
-  double fTol = 1e-12;
-  long maxIterations = 300;
-  long maxLambdaSteps = 15;
-  double lambda0 = 0.01;
-  double lambdaMax = 1e20;
-};
+// The library's named settings with a function tolerance of 1e-12.
+tkLevMarSettings testSettings() {
+  tkLevMarSettings s;
+  s.fTol = 1e-12;
+  return s;
+}
 
 // A solver whose function is given as a callable; counts the evaluations.
 class FunctionSolver : public tkLevMarSolve {
  public:
   using Function = std::function<long(const tkNMMatrix& x, tkNMMatrix& f)>;
-  FunctionSolver(long n, long m, Function function, const LevMarSettings& s = LevMarSettings())
-      : tkLevMarSolve(n, m, s.xTol, s.fTol, s.maxIterations, s.maxLambdaSteps, s.lambda0, 1e-8,
-                      s.lambdaMax, true, false),
+  FunctionSolver(long n, long m, Function function, const tkLevMarSettings& s = testSettings())
+      : tkLevMarSolve(n, m, s),
         function_(std::move(function)) {}
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override {
     ++calls;
@@ -72,8 +69,8 @@ double halfSquaredNorm(FunctionSolver::Function function, const tkNMMatrix& x) {
   return 0.5 * (f(0, 0) * f(0, 0) + f(1, 0) * f(1, 0));
 }
 
-LevMarSettings tightSettings() {
-  LevMarSettings s;
+tkLevMarSettings tightSettings() {
+  tkLevMarSettings s;
   s.xTol = 1e-14;
   s.fTol = 0.0;
   return s;
@@ -171,7 +168,7 @@ TEST(LevMarConvergence, RosenbrockFromClassicAndFarStarts) {
 
 TEST(LevMarConvergence, QuadraticNearARegularRoot) {
   // Run 1, 2, ... iterations from the same start and watch the error square each time.
-  LevMarSettings settings = tightSettings();
+  tkLevMarSettings settings = tightSettings();
   settings.lambda0 = 1e-12;
   std::vector<double> errors = {distanceTo(columnOf({1.1, 0.95}), 1.0, 1.0)};
   for (long iterations = 1; iterations <= 5; ++iterations) {
@@ -231,7 +228,7 @@ TEST(LevMarStopping, IterationLimitAndSmallFunction) {
   EXPECT_DOUBLE_EQ(solver.minimize(), halfSquaredNorm(rosenbrock, start));
   EXPECT_EQ(solver.getX()(0, 0), -1.2);
 
-  LevMarSettings settings;
+  tkLevMarSettings settings = testSettings();
   settings.fTol = 1e-6;
   FunctionSolver atRoot(2, 2, rosenbrock, settings);
   atRoot.setX(columnOf({1.0, 1.0}));
@@ -293,7 +290,7 @@ TEST(SolverHooks, DampingLimitsEndAnIterationWithoutProgress) {
     f(0, 0) = std::fabs(x(0, 0)) + 1.0;
     return 0L;
   };
-  LevMarSettings settings;
+  tkLevMarSettings settings = testSettings();
   settings.maxLambdaSteps = 3;
   FunctionSolver bySteps(1, 1, kink, settings);
   bySteps.minimize();

@@ -1,7 +1,6 @@
 // The residual-block assembler on a toy problem whose F, K and cost are known in closed form:
 // residuals r = Σ_k A_k·x_k + (Σ_k B_k·x_k)² − t per row, over the blocks of a small rig layout.
 #include "ccal/problem/gradient_assembler.h"
-#include "platform/core/block_newton_system.h"
 
 #include <tk/exception.h>
 
@@ -239,21 +238,6 @@ TEST(GradientAssembler, WritesOnlyTheDeclaredBlocksOfK) {
         EXPECT_EQ(k(i, c), 0.0) << "undeclared K(" << i << ", " << c << ")";
       }
     }
-
-  // The structured solve on the matrix as written finds the dense solution.
-  ASSERT_TRUE(tk_BlockNewtonSystem::applies(structure));
-  tk_BlockNewtonSystem system(structure);
-  const std::vector<double> damping(static_cast<std::size_t>(n), 1.0);
-  std::vector<double> step(static_cast<std::size_t>(n));
-  ASSERT_TRUE(system.solve(k.data(), f.data(), damping.data(), step.data()));
-  Dense dense = Eigen::Map<const Dense>(k.data(), n, n);
-  dense.diagonal().array() += 1.0;
-  const Eigen::VectorXd expected =
-      dense.partialPivLu().solve(-Eigen::Map<const Eigen::VectorXd>(f.data(), n));
-  for (long i = 0; i < n; ++i)
-    EXPECT_NEAR(step[static_cast<std::size_t>(i)], expected(i),
-                1e-10 * (1.0 + std::fabs(expected(i))))
-        << "step " << i;
 
   // A later assembly leaves every undeclared entry as it found it.
   const double sentinel = 7.0;

@@ -7,7 +7,8 @@
 #include <proc/c3d_ptRayGenericPoly.h>
 #include <tk/quaternion_partials.h>
 
-#include "ccal/single/camera_param_packing.h"
+#include "ccal/problem/parameter_layout.h"
+#include "ccal/single/camera_values.h"
 #include "ccal/single/camera_projection.h"
 #include "ccal/single/crsp_gradient_terms.h"
 #include "platform/core/camera_model/residuals.h"
@@ -21,20 +22,6 @@ namespace {
 
 using namespace ccal::detail;
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
-
-CameraIntrinsics intrinsicsOf(const tk_IntrinsicValues& v) {
-  CameraIntrinsics c;
-  c.tx = v.tx;
-  c.ty = v.ty;
-  c.sx = v.sx;
-  c.sy = v.sy;
-  c.skew = v.skew;
-  c.lens.model = v.model;
-  c.lens.cx = v.cx;
-  c.lens.cy = v.cy;
-  std::copy(v.lens, v.lens + 4, c.lens.values);
-  return c;
-}
 
 double largest(const double* v, int n) {
   double m = 0.0;
@@ -51,23 +38,23 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
   // to unit distance as the refinement does.
   tkCameraCalibrationParams camera = scene::Camera(model);
   scene::Correspondences data = scene::Observe(camera, 60, 0.5, 7);
-  double x[tk_kMaxCameraParams];
-  const int held = tfPackCameraParams(camera, x);
-  x[tk_kPoseTranslationX] /= 640.0;
-  x[tk_kPoseTranslationX + 1] /= 640.0;
-  x[tk_kPoseTranslationX + 2] /= 640.0;
+  double x[CameraOffset::kMaxSize];
+  const int held = ParameterLayout::packCameraBlock(camera, x);
+  x[CameraOffset::kPoseTranslationX] /= 640.0;
+  x[CameraOffset::kPoseTranslationX + 1] /= 640.0;
+  x[CameraOffset::kPoseTranslationX + 2] /= 640.0;
   for (int i = 0; i < 5; ++i)
     x[i] *= 1.0 + 1e-3 * (i + 1);
   if (model != tk2XformCalib2Defs::eNoDistortion)
-    x[tk_kLensFirst] *= 1.01;
+    x[CameraOffset::kLensFirst] *= 1.01;
   tk_CameraValues values;
-  tfUnpackCameraValues(x, held, model, values);
-  const CameraModel cameraModel(intrinsicsOf(values.intrinsic));
-  const Pose pose = quaternionPose(held, x + tk_kQuatVar1);
+  ParameterLayout::unpackCameraBlock(x, held, model, values);
+  const CameraModel cameraModel(tfModelIntrinsics(values.intrinsic));
+  const Pose pose = quaternionPose(held, x + CameraOffset::kQuatVar1);
 
-  const int n = tfCameraParamCount(model);
-  double oldGradient[tk_kMaxCameraParams] = {};
-  double newGradient[tk_kMaxCameraParams] = {};
+  const int n = ParameterLayout::calibrationBlockSize(model);
+  double oldGradient[CameraOffset::kMaxSize] = {};
+  double newGradient[CameraOffset::kMaxSize] = {};
   c3d_ptRayGenericPoly acc;
   ASSERT_EQ(c3d_ptRayGenericPoly_init(&acc), CSTD_STATUS_OK);
   double oldImageCost = 0.0, newImageCost = 0.0, poseCostNew = 0.0;
@@ -97,7 +84,7 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
               ResidualStatus::kOk);
     poseCostNew += w * (r[0] * r[0] + r[1] * r[1]);
     for (int i = 0; i < 6; ++i)
-      newGradient[tk_kQuatVar1 + i] += 2.0 * w * (J.byCamera[0][i] * r[0] + J.byCamera[1][i] * r[1]);
+      newGradient[CameraOffset::kQuatVar1 + i] += 2.0 * w * (J.byCamera[0][i] * r[0] + J.byCamera[1][i] * r[1]);
     ASSERT_EQ(imageResidual(cameraModel, pose, nullptr, image, point, r, nullptr),
               ResidualStatus::kOk);
     newImageCost += w * (r[0] * r[0] + r[1] * r[1]);
@@ -106,7 +93,7 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
   EXPECT_NEAR(newImageCost, oldImageCost, 1e-12 * oldImageCost);
 
   const tk3QuaternionXform quaternionPoseXform(values.quat, values.trans);
-  tfGetQuaternionPartialDerivatives(quaternionPoseXform, held, acc, oldGradient + tk_kQuatVar1);
+  tfGetQuaternionPartialDerivatives(quaternionPoseXform, held, acc, oldGradient + CameraOffset::kQuatVar1);
   cmath_xformLinear3 record;
   record.trans = cmath_vect3{values.trans.x(), values.trans.y(), values.trans.z()};
   for (int i = 0; i < 3; ++i) {
@@ -120,7 +107,7 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
   const double scale = largest(oldGradient, n);
   double centreDifference = 0.0, intrinsicDifference = 0.0, poseDifference = 0.0;
   for (int i = 0; i < n; ++i) {
-    const bool centre = i == tk_kCenterX || i == tk_kCenterY;
+    const bool centre = i == CameraOffset::kCenterX || i == CameraOffset::kCenterY;
     if (centre && model == tk2XformCalib2Defs::eSineTan) {
       // The old entries divide the central difference by h, not 2h: twice the derivative.
       const double derivative = 0.5 * oldGradient[i];
@@ -129,7 +116,7 @@ TEST_P(ResidualAgreement, CostsAndGradientsEqualTheSolversTerms) {
       continue;
     }
     // The pose entries go through the accumulator's moments, summed in another order.
-    const bool pose = i >= tk_kQuatVar1 && i < tk_kCenterX;
+    const bool pose = i >= CameraOffset::kQuatVar1 && i < CameraOffset::kCenterX;
     double& difference = pose ? poseDifference : intrinsicDifference;
     difference = std::max(difference, std::fabs(newGradient[i] - oldGradient[i]) / scale);
     const double tolerance = (pose ? 1e-8 : 1e-11) * scale;

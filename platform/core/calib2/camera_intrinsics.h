@@ -4,14 +4,15 @@
 //
 // Frames and directions (the same as the calibrated transform's intrinsic part):
 //   camera frame point Pc -> position at Z = 1, q = (Pc.x / Pc.z, Pc.y / Pc.z)
-//   q -> distorted normalised point d (lens model, ccal_lensDistortion_distort)
+//   q -> distorted normalised point d (the lens stage of the camera model,
+//        platform/core/camera_model/lens.h, which also gives its derivatives)
 //   d -> image point (pixels), p = K(d):
 //        p.x = scaleX * d.x + skew * d.y + transX,   p.y = scaleY * d.y + transY.
-// The back direction (image -> position at Z = 1) inverts K and undistorts
-// (ccal_lensDistortion_undistort). The lens values are the model's own list: lens[0] = k under
-// the radial model, lens[0..3] = p0..p3 under the sine-tangent model, unused otherwise; the
-// centre of expansion (centreX, centreY) is the fixed point of the distortion, in the
-// normalised planes.
+// The back direction (image -> position at Z = 1) inverts K and undistorts (the same lens stage).
+// K is the inverse of the camera model's linear map L (camera_model.h). The lens values are the
+// model's own list: lens[0] = k under the radial model, lens[0..3] = p0..p3 under the
+// sine-tangent model, unused otherwise; the centre of expansion (centreX, centreY) is the fixed
+// point of the distortion, in the normalised planes.
 #ifndef TK_CORE_CALIB2_CAMERA_INTRINSICS_H
 #define TK_CORE_CALIB2_CAMERA_INTRINSICS_H
 

@@ -11,7 +11,7 @@
 // Intrinsic values, in the order of every byIntrinsics row:
 //   0 tx, 1 ty, 2 sx, 3 sy, 4 skew (L), 5 cx, 6 cy (centre of expansion), 7.. the lens values
 //   (1 radial, 4 sine-tangent; the columns past the model's count stay 0).
-// The solvers' camera block (camera_param_packing.h) holds them at offsets 0..4 and 11.. (the
+// The solvers' camera block (ccal/problem/parameter_layout.h) holds them at offsets 0..4 and 11.. (the
 // pose sits at 5..10): intrinsicBlockOffset() maps one to the other.
 //
 // Values: the lens stage comes from the procedural kernels and L⁻¹ is the inverse transform of

@@ -11,12 +11,19 @@ namespace {
 // Settings of the minimisation: steps are stopped at the rounding level of the parameters, the
 // function column is never small enough to stop on (the residual is the noise), and each
 // parameter's damping is scaled by its own curvature.
-constexpr double kStepTolerance = 1e-14;
-constexpr double kFunctionTolerance = 0.0;
-constexpr long kMaxLambdaSteps = 20;
-constexpr double kLambda0 = 1e-3;
-constexpr double kJacobianStep = 1e-8;  // unused: the Jacobian is analytic
-constexpr double kLambdaMax = 1e20;
+tkLevMarSettings settings(long maxIterations) {
+  tkLevMarSettings s;
+  s.xTol = 1e-14;
+  s.fTol = 0.0;
+  s.maxIterations = maxIterations;
+  s.maxLambdaSteps = 20;
+  s.lambda0 = 1e-3;
+  s.jacobianStep = 1e-8;  // unused: the Jacobian is analytic
+  s.lambdaMax = 1e20;
+  s.scaleByDiagonal = true;
+  s.blockJacobian = false;
+  return s;
+}
 
 long functionCount(const std::vector<tk_TelecentricObservation>& observations) {
   if (observations.size() < 4)
@@ -38,9 +45,7 @@ tkMatrix<3> crossMatrixOfAxis(int i) {
 tk_TelecentricCameraSolver::tk_TelecentricCameraSolver(
     const std::vector<tk_TelecentricObservation>& observations, const tkMatrix<3>& startRotation,
     long maxIterations)
-    : tkLevMarSolve(kParameterCount, functionCount(observations), kStepTolerance,
-                    kFunctionTolerance, maxIterations, kMaxLambdaSteps, kLambda0, kJacobianStep,
-                    kLambdaMax, true, false),
+    : tkLevMarSolve(kParameterCount, functionCount(observations), settings(maxIterations)),
       observations_(observations),
       startRotation_(startRotation) {}
 

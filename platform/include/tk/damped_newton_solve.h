@@ -11,7 +11,7 @@
 //   3. Accept when merit(x + δ) < merit(x) (false for non-finite values and for a non-finite
 //      F(x + δ)) and, when sufficientDecrease() > 0, the decrease is at least that fraction of
 //      the decrease −(½Fᵀδ + ¼δᵀKδ) a quadratic model predicts for F = 2∇merit: x moves,
-//      λ /= 10 (not below 1e-15). Otherwise λ *= 10 and back to 2, at most maxLambdaSteps times
+//      λ /= 10 (not below 1e-15 unless lambda0 was). Otherwise λ *= 10 and back to 2, at most maxLambdaSteps times
 //      per iteration and never above lambdaMax.
 //   λ starts at lambda0 in every minimize().
 // Stopping rules, in order: |F|² ≤ fTol (eSmallFunction); the iteration limit (eIterationLimit);
@@ -27,8 +27,10 @@
 // condition of K, and in curved valleys full Newton steps lower the merit while |F|² rises, so
 // the |F|² rule forces tiny steps. Near a regular root λ → 0 and the steps are Newton steps on F.
 // The settings are those of tkLevMarSolve (scaleByDiagonal is not used: D is always |diag K|).
-// Iterations allocate nothing (the structured workspace is made at the first iteration after a
-// structure is declared).
+// The iteration is the library's one minimisation loop (docs/solver-framework.md) with the merit
+// acceptance rule and an abort check before every Jacobian and trial. Iterations allocate
+// nothing (the step workspace is made at the start of the first minimize() after a structure is
+// declared).
 #ifndef TK_DAMPED_NEWTON_SOLVE_H
 #define TK_DAMPED_NEWTON_SOLVE_H
 
@@ -37,9 +39,12 @@
 #include <tk/nm_matrix.h>
 
 #include <memory>
-#include <vector>
 
-class tk_BlockNewtonSystem;
+namespace ccal::detail {
+class DampedNewtonProblem;
+class DampedStep;
+class DenseNewtonSystem;
+}  // namespace ccal::detail
 
 class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
  public:
@@ -47,6 +52,8 @@ class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
   tkDampedNewtonSolve(long n, long m, double xTol, double fTol, long maxIterations,
                       long maxLambdaSteps, double lambda0, double jacobianStep, double lambdaMax,
                       bool scaleByDiagonal, bool blockJacobian);
+  // The same settings by name (n parameters and function values).
+  tkDampedNewtonSolve(long n, const tkLevMarSettings& settings);
   ~tkDampedNewtonSolve() override;
 
   double minimize() override;
@@ -74,14 +81,20 @@ class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
   // condition of its Jacobian.
   virtual bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step);
 
+ private:
+  friend class ccal::detail::DampedNewtonProblem;
+  friend class ccal::detail::DampedStep;
+
   double sufficientDecrease_ = 0.0;
   double meritTolerance_ = 0.0;
-  tkNMMatrix scaling_;  // D, n x 1
-  tkNMMatrix lu_;       // dense K + λD and its factors, n x n
-  std::vector<int> pivots_;
-  std::unique_ptr<tk_BlockNewtonSystem> blocks_;
-  long blocksVersion_ = 0;
-  bool blocksApply_ = false;
+  // The default step: dense LU, or the structured one when the declaration is block-arrowhead
+  // in K (rebuilt when the declaration changed).
+  ccal::detail::StepSolver* newtonStep_ = nullptr;
+  std::unique_ptr<ccal::detail::DenseNewtonSystem> dense_;
+  std::unique_ptr<ccal::detail::StructuredStep> structured_;
+  long structuredVersion_ = 0;
+  std::unique_ptr<ccal::detail::DampedStep> step_;
+  std::unique_ptr<ccal::detail::DampedNewtonProblem> problem_;
 };
 
 #endif

@@ -5,7 +5,7 @@
 //   1. J = compJacob(x) (forward differences, block-wise when recomputeY(); see tkFSolver).
 //   2. Solve (JᵀJ + λ D) δ = -JᵀF, with D = diag(JᵀJ) when scaleByDiagonal (each entry at least
 //      1e-15 times the largest, so that a parameter without effect keeps δ_i = 0) and D = I
-//      otherwise. The solve goes through solveNormalEquations() (dense Cholesky by default); a
+//      otherwise. The solve is a dense Cholesky, or block-wise with a declared structure; a
 //      matrix that is not numerically positive definite counts as a rejected step.
 //   3. Evaluate F(x + δ). Accept when |F|^2 strictly decreases (a non-finite F never does): x
 //      moves, λ /= 10 (but not below 1e-15, relative to max diag(JᵀJ) when D = I, so that a
@@ -29,12 +29,28 @@
 // entry in F). Nothing is thrown for these: a caller that must treat them as errors checks
 // termination().
 //
-// All work buffers are sized at construction; an iteration allocates nothing.
+// The iteration is the library's one minimisation loop (docs/solver-framework.md) with the
+// |F|^2 acceptance rule. All work buffers are sized at construction; an iteration allocates
+// nothing.
 #ifndef TK_LEVMAR_SOLVE_H
 #define TK_LEVMAR_SOLVE_H
 
 #include <tk/export.h>
 #include <tk/newton_solve.h>
+
+// The eleven settings by name (n and m apart), for solvers that construct from named values.
+// The defaults are the set the library's gradient solvers use.
+struct tkLevMarSettings {
+  double xTol = 1e-12;
+  double fTol = 1e-30;
+  long maxIterations = 300;
+  long maxLambdaSteps = 15;
+  double lambda0 = 0.01;
+  double jacobianStep = 1e-8;
+  double lambdaMax = 1e20;
+  bool scaleByDiagonal = true;
+  bool blockJacobian = false;
+};
 
 class TK_API tkLevMarSolve : public tkNewtonSolve {
  public:
@@ -52,6 +68,8 @@ class TK_API tkLevMarSolve : public tkNewtonSolve {
   tkLevMarSolve(long n, long m, double xTol, double fTol, long maxIterations, long maxLambdaSteps,
                 double lambda0, double jacobianStep, double lambdaMax, bool scaleByDiagonal,
                 bool blockJacobian);
+  // The same settings by name.
+  tkLevMarSolve(long n, long m, const tkLevMarSettings& settings);
   ~tkLevMarSolve() override;
 
   double minimize() override;
@@ -63,17 +81,18 @@ class TK_API tkLevMarSolve : public tkNewtonSolve {
   // Damping at the end of the last minimize().
   double lambda() const { return lambda_; }
 
- private:
-  // Fills the diagonal D of the damping term from normal() and returns the smallest λ an
-  // accepted step may lead to.
-  double prepareScaling();
+ protected:
+  // The loop's options for these settings with the |F|^2 acceptance rule.
+  ccal::detail::MinimizerOptions minimizerOptions() const;
+  // The damping the last minimize() ended with, for derived minimisers to record.
+  double& finalLambda() { return lambda_; }
 
+ private:
   long maxLambdaSteps_;
   double lambda0_;
   double lambdaMax_;
   bool scaleByDiagonal_;
   double lambda_;
-  tkNMMatrix scaling_;  // D, n x 1
 };
 
 #endif

@@ -2,9 +2,9 @@
 // damped solver tkLevMarSolve.
 //
 // Each iteration computes J = compJacob(x), forms the normal equations JᵀJ δ = -JᵀF and solves
-// them through solveNormalEquations(). When m == n and J is regular this is Newton's method on F
-// and converges quadratically near a regular root; with m > n it is the Gauss-Newton method for
-// the least-squares problem min |F|^2.
+// them by Cholesky (block-wise with a declared structure). When m == n and J is regular this is
+// Newton's method on F and converges quadratically near a regular root; with m > n it is the
+// Gauss-Newton method for the least-squares problem min |F|^2.
 //
 // tkNewtonSolve::minimize takes every full step (no damping, no line search); use tkLevMarSolve
 // for starts far from the solution. Stopping rules, checked in this order:
@@ -18,8 +18,11 @@
 // F could not be evaluated at the start (eFunctionStopped with no accepted point, or
 // eNonFiniteStart); x is then the start unchanged.
 //
-// All work buffers are sized at construction from n and m (those of the structured solve at the
-// first iteration after a structure is declared); an iteration allocates nothing.
+// The iteration is the library's one minimisation loop (docs/solver-framework.md) with the
+// undamped Newton acceptance rule and the normal equations solved by Cholesky, or block-wise
+// with a declared Jacobian structure (tkFSolver::jacobianStructure). All work buffers are sized
+// at construction from n and m (those of the structured solve at the first minimize() after a
+// structure is declared); an iteration allocates nothing.
 #ifndef TK_NEWTON_SOLVE_H
 #define TK_NEWTON_SOLVE_H
 
@@ -29,7 +32,16 @@
 
 #include <memory>
 
-class tk_BlockNormalEquations;
+namespace ccal::detail {
+struct MinimizerOptions;
+class Minimizer;
+class MinimizerCallback;
+class MinimizerProblem;
+class StepSolver;
+class DenseNormalEquations;
+class StructuredStep;
+class FSolverProblem;
+}  // namespace ccal::detail
 
 class TK_API tkNewtonSolve : public tkFSolver {
  public:
@@ -46,56 +58,35 @@ class TK_API tkNewtonSolve : public tkFSolver {
   double fTol() const { return fTol_; }
 
  protected:
-  // Solves (normal + diag(damping)) step = rhs for step (all columns; normal n x n symmetric,
-  // damping, rhs and step n x 1; step is preallocated). Returns false when the matrix is not
-  // numerically positive definite or the result is not finite; the caller then treats the
-  // step as failed (tkLevMarSolve raises the damping). The default factors a dense copy in
-  // place by Cholesky: O(n^3), no allocation. With a declared Jacobian structure
-  // (tkFSolver::jacobianStructure) it solves block-wise instead, from the blocks kept by
-  // formNormalEquations (normal then holds only its diagonal; see there).
-  virtual bool solveNormalEquations(const tkNMMatrix& normal, const tkNMMatrix& damping,
-                                    const tkNMMatrix& rhs, tkNMMatrix& step);
+  // Runs the minimisation loop from getX() with the given options (their iteration limit and
+  // tolerances are replaced by nIter(), xTol() and fTol()), records the outcome and returns
+  // (1/2)|F|^2 at the final x (+infinity when F failed at the start). problem may be null: F is
+  // then Func and the linearisation compJacob. callback may be null. finalDamping, when given,
+  // receives the damping the loop ended with.
+  double runMinimizer(const ccal::detail::MinimizerOptions& options,
+                      ccal::detail::MinimizerProblem* problem, ccal::detail::StepSolver& solver,
+                      ccal::detail::MinimizerCallback* callback, double* finalDamping = nullptr);
+  // The step solver of the normal equations JᵀJ δ = −JᵀF: dense Cholesky, or the block-wise
+  // elimination of the declared Jacobian structure (rebuilt when the declaration changed).
+  ccal::detail::StepSolver& normalEquationsSolver();
 
-  // Shared steps of the minimisers.
-  // Evaluates F at getX() into f(); returns the status and stores |F|^2 in cost.
-  long evaluateStart(double& cost);
-  // normal() = JᵀJ and rhs() = -JᵀF from jacobian() and f(). With a declared Jacobian
-  // structure only the declared blocks of J are read, the blocks of JᵀJ are kept internally
-  // for solveNormalEquations, and normal() receives the diagonal of JᵀJ only (its other entries
-  // are left as they are); the first call after a new declaration allocates the workspace.
-  void formNormalEquations();
-  // |step| <= xTol * (|x| + xTol).
-  bool stepIsSmall(const tkNMMatrix& step, const tkNMMatrix& x) const;
-  static double squaredNorm(const tkNMMatrix& column);
-  static bool allFinite(const tkNMMatrix& matrix);
-
-  // Work buffers, sized at construction: F at x (m x 1), J (m x n), JᵀJ (n x n), -JᵀF, the
-  // damping diagonal and the step (n x 1), the trial point (n x 1) and F there (m x 1).
+  // F at the current x (m x 1) and the Jacobian of the current iteration (m x n), as handed to
+  // compJacob.
   tkNMMatrix& f() { return f_; }
   tkNMMatrix& jacobian() { return jacobian_; }
-  tkNMMatrix& normal() { return normal_; }
-  tkNMMatrix& rhs() { return rhs_; }
-  tkNMMatrix& damping() { return damping_; }
-  tkNMMatrix& step() { return step_; }
-  tkNMMatrix& xTrial() { return xTrial_; }
-  tkNMMatrix& fTrial() { return fTrial_; }
 
  private:
+  friend class ccal::detail::FSolverProblem;
+
   double xTol_;
   double fTol_;
   tkNMMatrix f_;
   tkNMMatrix jacobian_;
-  tkNMMatrix normal_;
-  tkNMMatrix rhs_;
-  tkNMMatrix damping_;
-  tkNMMatrix step_;
-  tkNMMatrix xTrial_;
-  tkNMMatrix fTrial_;
-  tkNMMatrix factor_;    // scratch of the default solveNormalEquations
-  tkNMMatrix diagonal_;  // diag(JᵀJ) of the structured path
-  // Workspace of the structured solve, built for jacobianStructureVersion() == blocksVersion_.
-  std::unique_ptr<tk_BlockNormalEquations> blocks_;
-  long blocksVersion_ = 0;
+  std::unique_ptr<ccal::detail::FSolverProblem> problem_;
+  std::unique_ptr<ccal::detail::Minimizer> minimizer_;
+  std::unique_ptr<ccal::detail::DenseNormalEquations> dense_;
+  std::unique_ptr<ccal::detail::StructuredStep> structured_;
+  long structuredVersion_ = 0;
 };
 
 #endif

@@ -1,7 +1,7 @@
 // Internal: the in-place Cholesky factorisation shared by the dense and the structured solve of
 // the normal equations.
-#ifndef TK_CORE_DENSE_CHOLESKY_H
-#define TK_CORE_DENSE_CHOLESKY_H
+#ifndef TK_PROC_DENSE_CHOLESKY_H
+#define TK_PROC_DENSE_CHOLESKY_H
 
 #include <Eigen/Core>
 

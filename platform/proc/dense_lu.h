@@ -1,7 +1,7 @@
 // Internal: LU factorisation with partial pivoting of small dense column-major matrices, in
 // place and without allocation, for the damped Newton steps.
-#ifndef TK_CORE_DENSE_LU_H
-#define TK_CORE_DENSE_LU_H
+#ifndef TK_PROC_DENSE_LU_H
+#define TK_PROC_DENSE_LU_H
 
 #include <cmath>
 #include <utility>
