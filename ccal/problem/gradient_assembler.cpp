@@ -45,6 +45,10 @@ void GradientAssembler::add(const ResidualBlock& block) {
     jacobianPointers_.resize(parameters.size());
     parameterPointers_.resize(parameters.size());
   }
+  for (long b : parameters)
+    for (long c : parameters)
+      if (local_.size() < at(layout_->blockSize(b) * layout_->blockSize(c)))
+        local_.resize(at(layout_->blockSize(b) * layout_->blockSize(c)));
   for (std::size_t k = 0; k < parameters.size(); ++k) {
     const std::size_t size = m * at(layout_->blockSize(parameters[k]));
     if (jacobians_[k].size() < size)
@@ -114,18 +118,29 @@ bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, doub
       if (kData == nullptr)
         continue;
       for (std::size_t q = 0; q < count; ++q) {
+        // K_pq += J_pᵀ·2W·J_q, accumulated in a small dense block and then added to K once.
         const long columnStart = layout_->blockStart(parameters[q]);
         const long columnSize = layout_->blockSize(parameters[q]);
         const double* jColumn = jacobians_[q].data();  // m x columnSize, row-major
+        double* local = local_.data();
+        std::fill(local, local + rowSize * columnSize, 0.0);
         for (long i = 0; i < m; ++i) {
           const double w2 = 2.0 * w[i];
+          if (w2 == 0.0)
+            continue;
           const double* jr = jRow + i * rowSize;
-          for (long c = 0; c < columnSize; ++c) {
-            const double wj = w2 * jColumn[i * columnSize + c];
-            double* column = kData + rowStart + (columnStart + c) * n;
-            for (long a : rows)
-              column[a] += jr[a] * wj;
+          const double* jc = jColumn + i * columnSize;
+          for (long a : rows) {
+            const double s = w2 * jr[a];
+            double* out = local + a * columnSize;
+            for (long c = 0; c < columnSize; ++c)
+              out[c] += s * jc[c];
           }
+        }
+        for (long c = 0; c < columnSize; ++c) {
+          double* column = kData + rowStart + (columnStart + c) * n;
+          for (long a : rows)
+            column[a] += local[a * columnSize + c];
         }
       }
     }

@@ -58,6 +58,7 @@ class GradientAssembler {
   std::vector<std::vector<double>> jacobians_;
   std::vector<double*> jacobianPointers_;
   std::vector<const double*> parameterPointers_;
+  std::vector<double> local_;  // one block pair of K
 };
 
 }  // namespace ccal::detail
