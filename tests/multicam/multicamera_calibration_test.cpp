@@ -48,7 +48,7 @@ TEST(MulticameraCalibration, ExactRadialRigRecoversTheTruthRepeatablyAndReportsP
     tkProgressScope scope([&](double f) { fractions.push_back(f); }, false);
     tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, set.zData, set.aData, result);
   }
-  tfExpectRigNear(result, set.truth, 1e-7);
+  tfExpectRigNear(result, set.truth, 1e-9);
   EXPECT_EQ(result.calibrationPlatePoses()[0].rotZ(), 0.0);
   ASSERT_FALSE(fractions.empty());
   EXPECT_GE(fractions.front(), 0.0);
