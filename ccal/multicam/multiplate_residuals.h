@@ -6,10 +6,10 @@
 // block (none for Z-rotation placement 0, the world frame). What feeds F and K:
 //   calibration, eNoDistortion / eRadial: the intrinsic-term residual feeds the camera's intrinsic
 //     values (offsets 0..4, 11..), the pose-term residual the camera's pose values (5..10) and the
-//     placement's block: F is the specified analytic gradient (intrinsic terms, and pose terms
+//     placement's block: F is the defined analytic gradient (intrinsic terms, and pose terms
 //     measured at Z = 1 with frozen depth weights);
 //   calibration, eSineTan: the image residual feeds everything, with the weight doubled: F = 2·∇E
-//     exactly (4·Jᵀ·w·r, the scale of the specified quotient (E(x + δe) − E(x − δe))/δ, which
+//     exactly (4·Jᵀ·w·r, the scale of the defining quotient (E(x + δe) − E(x − δe))/δ, which
 //     differs from it by that difference's error only), K = 4·Jᵀ·w·J;
 //   pose solver (any model): the pose-term residual with the intrinsics fixed feeds the camera's
 //     six pose values and the placement's block.

@@ -5,7 +5,7 @@
 //
 // Each parameter block the residuals depend on also says whether the gradient of this block's
 // cost feeds that parameter block's rows of F (the gradient column the solvers drive to zero).
-// The specified costs are mixed: the rows of a camera's intrinsics come from one residual kind,
+// The calibration costs are mixed: the rows of a camera's intrinsics come from one residual kind,
 // those of the poses from another, so a residual kind may depend on a block without feeding it,
 // or feed only some values of a block (feedValues). A block whose residuals are not those of
 // the merit (the gradient terms of such a mixed cost) stays out of the cost (countsInCost).
