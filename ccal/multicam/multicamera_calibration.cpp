@@ -29,17 +29,6 @@ void checkShapes(const tk_ZRotationData& zData, const tk_ArbitraryData& aData) {
   if (!zData.empty() && nC == 0)
     fail(L"zRotationPlacements[0].first.empty(): no camera");
   tk_checkPlacementShapes(zData, aData, nC, L"nC");
-  // A weight that is negative or not finite would turn the error figures into garbage.
-  const auto checkWeights = [](const std::vector<tk_WeightedCrspList>& lists) {
-    for (const auto& list : lists)
-      for (const auto& k : list)
-        if (!(k.second >= 0.0 && std::isfinite(k.second)))
-          fail(L"a correspondence weight is negative or not finite");
-  };
-  for (const auto& placement : zData)
-    checkWeights(placement.first);
-  for (const auto& placement : aData)
-    checkWeights(placement);
 }
 
 // One camera's own data, every weight 1.

@@ -1,7 +1,6 @@
 #include "ccal/multicam/multiplate_solvers.h"
 
-#include "ccal/multicam/multiplate_sine_tan_jacobian.h"
-
+#include <proc/csys_attention.h>
 #include <tk/failure.h>
 
 #include <cmath>
@@ -11,12 +10,19 @@
 namespace {
 
 // The pose terms of F measure errors at Z = 1, so with noise F's root and the image cost's
-// minimum differ slightly; the minimisation ends once the cost has settled to this share.
-constexpr double kMeritTolerance = 1e-12;
+// minimum differ slightly; the minimisation ends once a step lowers the cost by no more than this
+// share of it.
+constexpr double kMeritTolerance = 1e-7;
+// Under eSineTan the lens values p0..p3 span a valley so flat that its curvature lies below the
+// residuals' second derivatives: Newton steps along it are rejected and damped steps creep, each
+// lowering the cost by a few 1e-4 of itself (exact data) or far less (noisy data), for hundreds of
+// iterations and without a visible change of the fit. The minimisation ends at the first such step.
+constexpr double kSineTanMeritTolerance = 1e-3;
 
-// Difference step of the sine-tangent Jacobian: near ε^(1/3), where truncation and rounding
-// errors of the central differences balance.
-constexpr double kSineTanJacobianStep = 5e-6;
+double meritToleranceOf(const ccal::detail::ParameterLayout& layout) {
+  const bool sineTan = !layout.poseOnly() && layout.model() == tk2XformCalib2Defs::eSineTan;
+  return sineTan ? kSineTanMeritTolerance : kMeritTolerance;
+}
 
 constexpr long kExceptionStatus = static_cast<long>(INT32_MIN);  // 0x80000000
 
@@ -134,31 +140,30 @@ tkJacobianStructure structureOf(const tk_MultiplateProblem& pr, long n) {
 }
 
 long guarded(const tk_MultiplateProblem& problem, const tkFSolver& solver, const tkNMMatrix& x,
-             tkNMMatrix& f, long index, tk_MultiplateScratch& scratch) {
+             tkNMMatrix& f, long index, ccal::detail::MultiplateEvaluation& evaluation) {
   try {
     if (!solver.recomputeY())
       index = tkFSolver::kAllEntries;
     if (problem.size() != solver.getSize())
       return kExceptionStatus;  // data and layout disagree
-    return tfMultiplateGradient(problem, x.data(), f.data(), index, scratch);
+    const long csys = csys_attention_check();
+    if (csys < 0)
+      return csys;
+    evaluation.function(x, f, index);
+    return 0;
   } catch (...) {
     return kExceptionStatus;
   }
 }
 
-bool sineTanJacobian(const tk_MultiplateProblem& problem, const tkFSolver& solver) {
-  return problem.layout.model() == tk2XformCalib2Defs::eSineTan && !problem.layout.poseOnly() &&
-         problem.size() == solver.getSize();
-}
-
-// The sine-tangent compJacob of both solvers.
-long sineTanJacobianOf(const tkFSolver& solver, const tk_MultiplateProblem& problem,
-                       const tkNMMatrix& x, tkNMMatrix& jacobian) {
-  const long n = solver.getSize();
-  if (jacobian.rows() != n || jacobian.cols() != n)
-    jacobian.resize(n, n);
+long guardedJacobian(const tk_MultiplateProblem& problem, const tkFSolver& solver,
+                     const tkNMMatrix& x, tkNMMatrix& jacobian,
+                     ccal::detail::MultiplateEvaluation& evaluation) {
   try {
-    return tfMultiplateSineTanJacobian(problem, x.data(), kSineTanJacobianStep, jacobian.data());
+    if (problem.size() != solver.getSize())
+      return kExceptionStatus;
+    evaluation.jacobian(x, jacobian);
+    return 0;
   } catch (...) {
     return kExceptionStatus;
   }
@@ -269,13 +274,15 @@ void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshPro
                         : Layout::calibration(model, cameras, nZ, nA);
   pr.layout.cameraUnitValIndices(cameraIndices_);
   pr.layout.arbitraryUnitValIndices(arbitraryIndices_);
+  evaluation_.reset(pr);
+  meritTolerance(meritToleranceOf(pr.layout));
   jacobianStructure(structureOf(pr, getSize()));
 }
 
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x,
                                                                             tkNMMatrix& f,
                                                                             long index) const {
-  return guarded(problem_, *this, x, f, index, scratch_);
+  return guarded(problem_, *this, x, f, index, evaluation_);
 }
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                            tkNMMatrix& f) const {
@@ -284,9 +291,8 @@ long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::Func(const
 
 long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::compJacob(
     const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) {
-  if (!sineTanJacobian(problem_, *this))
-    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
-  return sineTanJacobianOf(*this, problem_, x, jacobian);
+  (void)f;
+  return guardedJacobian(problem_, *this, x, jacobian, evaluation_);
 }
 
 tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
@@ -300,7 +306,7 @@ tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tk
 }
 double tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::cost(
     const tkNMMatrix& x) const {
-  return tfMultiplateCost(problem_, x.data());
+  return evaluation_.cost(x);
 }
 
 // ---- one camera ------------------------------------------------------------------------------
@@ -364,12 +370,14 @@ void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::refreshProblem() {
       start_.camera.physicalAtZEquals1FromImageParams().distModel(), 1, nZ, nA);
   pr.layout.cameraUnitValIndices({cameraIndex_});
   pr.layout.arbitraryUnitValIndices(arbitraryIndices_);
+  evaluation_.reset(pr);
+  meritTolerance(meritToleranceOf(pr.layout));
   jacobianStructure(structureOf(pr, getSize()));
 }
 
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::FuncI(const tkNMMatrix& x, tkNMMatrix& f,
                                                                  long index) const {
-  return guarded(problem_, *this, x, f, index, scratch_);
+  return guarded(problem_, *this, x, f, index, evaluation_);
 }
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::Func(const tkNMMatrix& x,
                                                                 tkNMMatrix& f) const {
@@ -379,9 +387,8 @@ long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::Func(const tkNMMatrix
 long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::compJacob(const tkNMMatrix& x,
                                                                      const tkNMMatrix& f,
                                                                      tkNMMatrix& jacobian) {
-  if (!sineTanJacobian(problem_, *this))
-    return tkDampedNewtonSolve::compJacob(x, f, jacobian);
-  return sineTanJacobianOf(*this, problem_, x, jacobian);
+  (void)f;
+  return guardedJacobian(problem_, *this, x, jacobian, evaluation_);
 }
 
 tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver::unpack(
@@ -397,5 +404,5 @@ tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver
   return out;
 }
 double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::cost(const tkNMMatrix& x) const {
-  return tfMultiplateCost(problem_, x.data());
+  return evaluation_.cost(x);
 }

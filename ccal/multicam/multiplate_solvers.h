@@ -3,8 +3,8 @@
 //
 // Parameter layout: ccal/problem/parameter_layout.h (camera blocks of 11, 14 or 17 values for
 // eNoDistortion, eRadial, eSineTan, of 6 for the pose solver; three values per Z-rotation
-// placement from placement 1 on; six per arbitrary placement); cost and gradient:
-// multiplate_gradient.h. The distortion model is that of camera 0's starting intrinsic model and
+// placement from placement 1 on; six per arbitrary placement); F, K and the image cost: the
+// residual blocks of multiplate_residuals.h. The distortion model is that of camera 0's starting intrinsic model and
 // applies to every camera. Quaternions enter through the three-value form with the unitValIndex
 // stored at packing time (setters below), kept for the whole minimisation.
 //
@@ -12,7 +12,8 @@
 // zRotationData, arbitraryData, recomputeYVals(ParameterLayout::blockStartFlags());
 // minimize(); getX() and unpack. The solvers hold copies of all data. FuncI never throws: any
 // exception becomes the status 0x80000000, which ends the minimisation. A solver object is used
-// by one thread at a time (FuncI reuses a work space).
+// by one thread at a time (FuncI reuses a work space; after the first evaluation FuncI, compJacob
+// and cost allocate nothing).
 //
 // Jacobian structure: once the layout is complete (data, starting parameters and x of size N)
 // the solvers declare it (tkFSolver::jacobianStructure): one block per camera and per
@@ -21,20 +22,20 @@
 // eliminated, so an iteration costs time linear in the number of placements.
 //
 // Minimisation: tkDampedNewtonSolve (tk/damped_newton_solve.h) with the image cost E as merit:
-// steps from (K + λ·|diag K|)·δ = −F, K the block-wise forward differences of F, must lower E,
-// and the placements are eliminated from the step. Settings (tkLevMarSolve order):
-// (N, N, 1e-12, 1e-30, maxIterations, 15, 0.01, 1e-8, 1e20, true, true); under eSineTan K is
-// the Gauss-Newton form of multiplate_sine_tan_jacobian.h (difference step 5e-6) with maxIterations
-// 300 for one camera and 200 for a rig, and a merit tolerance of 1e-12: F's pose terms measure
-// errors at Z = 1, so on noisy data its root and E's minimum differ slightly, and once E has
-// settled to that share the remaining steps would only creep between them. The |F|² rule (1e-30) is
-// in effect off. Levenberg-Marquardt on |F|² crept along the curved valleys of these problems and
-// ran to the iteration limit; the damped Newton steps take them in 5 to 15 iterations.
+// steps from (K + λ·|diag K|)·δ = −F, K the Gauss-Newton Jacobian of F from the same residual
+// blocks, must lower E, and the placements are eliminated from the step. Settings (tkLevMarSolve
+// order): (N, N, 1e-12, 1e-30, maxIterations, 15, 0.01, 1e-8, 1e20, true, true) with
+// maxIterations 300 for one camera and 200 for a rig. Merit tolerance: 1e-7 (F's pose terms
+// measure errors at Z = 1, so on noisy data its root and E's minimum differ slightly, and once E
+// has settled the remaining steps would only creep between them); 1e-3 under eSineTan, whose
+// steps creep along the lens-value valley (docs/rig-calibration.md). The |F|² rule (1e-30) is in
+// effect off.
 #ifndef CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 #define CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 
 #include "ccal/multicam/multiplate_data.h"
-#include "ccal/multicam/multiplate_gradient.h"
+#include "ccal/multicam/multiplate_problem.h"
+#include "ccal/multicam/multiplate_residuals.h"
 
 #include <ccal/multicamera_calibration_params.h>
 #include <proc/cstd_vector.h>
@@ -64,8 +65,7 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
 
   long FuncI(const tkNMMatrix& x, tkNMMatrix& f, long index) const override;
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
-  // Under eSineTan (not pose-only) the Gauss-Newton form of multiplate_sine_tan_jacobian.h,
-  // otherwise the inherited block-wise forward differences.
+  // The Gauss-Newton K of the residual blocks (multiplate_residuals.h), declared blocks only.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
 
   // The parameters of x (heights from the Z-rotation data). Throws tkMathError::Singular for a
@@ -94,7 +94,7 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
   cstd_vectord heights_;
   cstd_vector_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
   tk_MultiplateProblem problem_;
-  mutable tk_MultiplateScratch scratch_;  // of FuncI
+  mutable ccal::detail::MultiplateEvaluation evaluation_;  // of FuncI, compJacob and cost
 };
 
 // The solver of one camera with its placements.
@@ -134,7 +134,7 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkDampedNewt
   cstd_vectord heights_;
   cstd_vector_vector_ccal_crspPair2D3DWeighted aRecords_;
   tk_MultiplateProblem problem_;
-  mutable tk_MultiplateScratch scratch_;  // of FuncI
+  mutable ccal::detail::MultiplateEvaluation evaluation_;  // of FuncI, compJacob and cost
 };
 
 // The poses of a rig whose intrinsic models (those of the starting parameters) are fixed: the rig

@@ -2,6 +2,8 @@
 
 #include <tk/exception.h>
 
+#include <cmath>
+
 void tk_checkPlacementShapes(const tk_ZRotationData& zData, const tk_ArbitraryData& aData,
                              std::size_t nC, const std::wstring& countName) {
   if (zData.empty())
@@ -13,6 +15,17 @@ void tk_checkPlacementShapes(const tk_ZRotationData& zData, const tk_ArbitraryDa
   for (const auto& placement : aData)
     if (placement.size() != nC)
       throw tkInvariantFailure(L"arbitraryPlacements[j].size() != " + countName);
+  // The solvers' residual blocks take weights >= 0 only; anything else would be garbage.
+  const auto checkWeights = [](const std::vector<tk_WeightedCrspList>& lists) {
+    for (const auto& list : lists)
+      for (const auto& k : list)
+        if (!(k.second >= 0.0 && std::isfinite(k.second)))
+          throw tkInvariantFailure(L"a correspondence weight is negative or not finite");
+  };
+  for (const auto& placement : zData)
+    checkWeights(placement.first);
+  for (const auto& placement : aData)
+    checkWeights(placement);
 }
 
 std::vector<tkPair<tkVector<2>>> tk_planeView(const tk_WeightedCrspList& list) {

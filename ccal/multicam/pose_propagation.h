@@ -14,8 +14,9 @@
 #include <vector>
 
 // Throws tkInvariantFailure unless there is a Z-rotation placement (the first defines the world
-// frame) and every placement holds nC camera lists; countName names nC in the message
-// ("zRotationPlacements[j].first.size() != " + countName, likewise "arbitraryPlacements[j]").
+// frame), every placement holds nC camera lists and every weight is finite and >= 0; countName
+// names nC in the message ("zRotationPlacements[j].first.size() != " + countName, likewise
+// "arbitraryPlacements[j]").
 void tk_checkPlacementShapes(const tk_ZRotationData& zData, const tk_ArbitraryData& aData,
                              std::size_t nC, const std::wstring& countName);
 

@@ -2,16 +2,12 @@
 
 #include <tk/exception.h>
 
-#include <Eigen/Core>
-
 #include <algorithm>
 #include <cstddef>
 
 namespace ccal::detail {
 
 namespace {
-
-using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 
 std::size_t at(long i) {
   return static_cast<std::size_t>(i);
@@ -25,6 +21,12 @@ void GradientAssembler::add(const ResidualBlock& block) {
     if (b < 0 || b >= layout_->blockCount())
       throw tkInvariantFailure(L"GradientAssembler: a parameter block outside the layout");
   blocks_.push_back(&block);
+  std::vector<std::vector<long>> fed(parameters.size());
+  for (std::size_t k = 0; k < parameters.size(); ++k)
+    for (long a = 0; a < layout_->blockSize(parameters[k]); ++a)
+      if (block.feedsValue(k, a))
+        fed[k].push_back(a);
+  fedRows_.push_back(std::move(fed));
   for (std::size_t k = 0; k < parameters.size(); ++k) {
     if (!block.feeds(k))
       continue;
@@ -36,24 +38,21 @@ void GradientAssembler::add(const ResidualBlock& block) {
   }
   // Work space for the largest block seen.
   const std::size_t m = at(block.residualCount());
-  if (residuals_.size() < m) {
+  if (residuals_.size() < m)
     residuals_.resize(m);
-    weighted_.resize(m);
-  }
   if (jacobians_.size() < parameters.size()) {
     jacobians_.resize(parameters.size());
     jacobianPointers_.resize(parameters.size());
     parameterPointers_.resize(parameters.size());
   }
+  for (long b : parameters)
+    for (long c : parameters)
+      if (local_.size() < at(layout_->blockSize(b) * layout_->blockSize(c)))
+        local_.resize(at(layout_->blockSize(b) * layout_->blockSize(c)));
   for (std::size_t k = 0; k < parameters.size(); ++k) {
     const std::size_t size = m * at(layout_->blockSize(parameters[k]));
     if (jacobians_[k].size() < size)
       jacobians_[k].resize(size);
-    if (weightedJacobian_.size() < size)
-      weightedJacobian_.resize(size);
-    const std::size_t square = at(layout_->blockSize(parameters[k]));
-    if (product_.size() < square * square)
-      product_.resize(square * square);  // also holds any block pair of smaller blocks
   }
 }
 
@@ -66,7 +65,8 @@ tkJacobianStructure GradientAssembler::declaredStructure() const {
   return layout_->gradientStructure(couplings);
 }
 
-bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, double* cost) {
+bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, double* cost,
+                                 const std::vector<bool>* active) {
   const long n = layout_->size();
   std::fill(f, f + n, 0.0);
   double* kData = nullptr;
@@ -84,14 +84,19 @@ bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, doub
     }
   }
   double sum = 0.0;
-  for (const ResidualBlock* block : blocks_) {
+  for (std::size_t b = 0; b < blocks_.size(); ++b) {
+    if (active != nullptr && !(*active)[b])
+      continue;
+    const ResidualBlock* block = blocks_[b];
     const std::vector<long>& parameters = block->parameterBlocks();
     const std::size_t count = parameters.size();
     for (std::size_t p = 0; p < count; ++p) {
       parameterPointers_[p] = x + layout_->blockStart(parameters[p]);
       jacobianPointers_[p] = jacobians_[p].data();
     }
-    if (!block->Evaluate(parameterPointers_.data(), residuals_.data(), jacobianPointers_.data()))
+    const bool feeds = block->feedsAnything();
+    if (!block->Evaluate(parameterPointers_.data(), residuals_.data(),
+                         feeds ? jacobianPointers_.data() : nullptr))
       return false;
     const long m = block->residualCount();
     const double* w = block->weights().data();
@@ -99,39 +104,59 @@ bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, doub
     if (block->countsInCost())
       for (long i = 0; i < m; ++i)
         sum += w[i] * r[i] * r[i];
-    // 2·w·r and, for K, the rows of every Jacobian scaled by 2·w.
-    Eigen::Map<Eigen::VectorXd> weightedResiduals(weighted_.data(), m);
-    for (long i = 0; i < m; ++i)
-      weightedResiduals[i] = 2.0 * w[i] * r[i];
     for (std::size_t p = 0; p < count; ++p) {
-      if (!block->feeds(p))
+      const std::vector<long>& rows = fedRows_[b][p];
+      if (rows.empty())
         continue;
       const long rowStart = layout_->blockStart(parameters[p]);
       const long rowSize = layout_->blockSize(parameters[p]);
-      const Eigen::Map<const RowMajor> jRow(jacobians_[p].data(), m, rowSize);
-      const std::vector<bool>& mask = block->valueMask(p);
-      const auto fed = [&](long a) { return mask.empty() || mask[at(a)]; };
-      Eigen::Map<Eigen::VectorXd> gradient(product_.data(), rowSize);
-      gradient.noalias() = jRow.transpose() * weightedResiduals;
-      for (long a = 0; a < rowSize; ++a)
-        if (fed(a))
-          f[rowStart + a] += gradient[a];
+      const double* jRow = jacobians_[p].data();  // m x rowSize, row-major
+      for (long i = 0; i < m; ++i) {
+        const double wr = 2.0 * w[i] * r[i];
+        for (long a : rows)
+          f[rowStart + a] += jRow[i * rowSize + a] * wr;
+      }
       if (kData == nullptr)
         continue;
       for (std::size_t q = 0; q < count; ++q) {
+        // K_pq += J_pᵀ·2W·J_q, accumulated in a small dense block and then added to K once.
         const long columnStart = layout_->blockStart(parameters[q]);
         const long columnSize = layout_->blockSize(parameters[q]);
-        const Eigen::Map<const RowMajor> jColumn(jacobians_[q].data(), m, columnSize);
-        Eigen::Map<RowMajor> weightedColumn(weightedJacobian_.data(), m, columnSize);
-        for (long i = 0; i < m; ++i)
-          weightedColumn.row(i) = (2.0 * w[i]) * jColumn.row(i);
-        Eigen::Map<Eigen::MatrixXd> product(product_.data(), rowSize, columnSize);
-        product.noalias() = jRow.transpose() * weightedColumn;
+        const double* jColumn = jacobians_[q].data();  // m x columnSize, row-major
+        double* local = local_.data();
+        std::fill(local, local + rowSize * columnSize, 0.0);
+        // Two rows at a time (an observation's x and y): half the loads and stores of local.
+        long i = 0;
+        for (; i + 1 < m; i += 2) {
+          const double w0 = 2.0 * w[i], w1 = 2.0 * w[i + 1];
+          if (w0 == 0.0 && w1 == 0.0)
+            continue;
+          const double* jr0 = jRow + i * rowSize;
+          const double* jr1 = jr0 + rowSize;
+          const double* jc0 = jColumn + i * columnSize;
+          const double* jc1 = jc0 + columnSize;
+          for (long a : rows) {
+            const double s0 = w0 * jr0[a], s1 = w1 * jr1[a];
+            double* out = local + a * columnSize;
+            for (long c = 0; c < columnSize; ++c)
+              out[c] += s0 * jc0[c] + s1 * jc1[c];
+          }
+        }
+        for (; i < m; ++i) {
+          const double w2 = 2.0 * w[i];
+          const double* jr = jRow + i * rowSize;
+          const double* jc = jColumn + i * columnSize;
+          for (long a : rows) {
+            const double s = w2 * jr[a];
+            double* out = local + a * columnSize;
+            for (long c = 0; c < columnSize; ++c)
+              out[c] += s * jc[c];
+          }
+        }
         for (long c = 0; c < columnSize; ++c) {
           double* column = kData + rowStart + (columnStart + c) * n;
-          for (long a = 0; a < rowSize; ++a)
-            if (fed(a))
-              column[a] += product(a, c);
+          for (long a : rows)
+            column[a] += local[a * columnSize + c];
         }
       }
     }

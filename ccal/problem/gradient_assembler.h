@@ -4,8 +4,7 @@
 //                                 blocks feeding b, columns over every block they depend on;
 //   cost = Σ w·|r|²              over every residual block that counts in the cost (feeding or
 //                                 not; ResidualBlock::countsInCost).
-// A residual block with a value mask on a parameter block (ResidualBlock::feedValues) feeds only
-// the masked rows of that block.
+// A residual block with value masks (ResidualBlock::feedValues) feeds only those rows.
 // K is exactly ∂F/∂x where the residuals vanish and every residual block feeds every block it
 // depends on; with mixed feeding it is the Gauss-Newton form of the mixed gradient.
 //
@@ -45,22 +44,23 @@ class GradientAssembler {
   tkJacobianStructure declaredStructure() const;
 
   // F into f (layout size values, overwritten), K into k when not null, the weighted cost into
-  // cost when not null. Returns false (outputs unspecified) when a residual block's Evaluate
-  // fails.
-  bool assemble(const double* x, double* f, tkNMMatrix* k, double* cost);
+  // cost when not null, over the residual blocks flagged in active (one flag per added block, in
+  // the order of add; null: every block). A block that feeds nothing is evaluated without its
+  // Jacobian. Returns false (outputs unspecified) when a residual block's Evaluate fails.
+  bool assemble(const double* x, double* f, tkNMMatrix* k, double* cost,
+                const std::vector<bool>* active = nullptr);
 
  private:
   const ParameterLayout* layout_;
   std::vector<const ResidualBlock*> blocks_;
+  std::vector<std::vector<std::vector<long>>> fedRows_;  // [block][parameter]: fed values
   std::vector<std::pair<long, long>> declared_;  // (row block, column block), distinct
   // Work space: residuals, weighted residuals, and one Jacobian buffer per parameter block slot.
   std::vector<double> residuals_;
   std::vector<std::vector<double>> jacobians_;
   std::vector<double*> jacobianPointers_;
-  std::vector<double> weighted_;          // 2·w·r
-  std::vector<double> weightedJacobian_;  // rows of one Jacobian scaled by 2·w
-  std::vector<double> product_;           // one block of F or K before the feed mask
   std::vector<const double*> parameterPointers_;
+  std::vector<double> local_;  // one block pair of K
 };
 
 }  // namespace ccal::detail

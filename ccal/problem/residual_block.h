@@ -5,12 +5,10 @@
 //
 // Each parameter block the residuals depend on also says whether the gradient of this block's
 // cost feeds that parameter block's rows of F (the gradient column the solvers drive to zero).
-// The specified costs are mixed: the rows of a camera's intrinsics come from one residual kind,
+// The calibration costs are mixed: the rows of a camera's intrinsics come from one residual kind,
 // those of the poses from another, so a residual kind may depend on a block without feeding it,
-// or feed only some values of it (feedValues: inside one camera block the intrinsic values take
-// their rows from one kind and the pose values from another). A block whose residuals are not
-// those of the merit (the gradient terms of such a mixed cost) stays out of the cost
-// (countsInCost).
+// or feed only some values of a block (feedValues). A block whose residuals are not those of
+// the merit (the gradient terms of such a mixed cost) stays out of the cost (countsInCost).
 #ifndef CCAL_PROBLEM_RESIDUAL_BLOCK_H
 #define CCAL_PROBLEM_RESIDUAL_BLOCK_H
 
@@ -23,10 +21,12 @@ class ResidualBlock {
  public:
   // residualCount rows (m); parameterBlocks: indices b of ParameterLayout blocks, distinct;
   // feeds: one flag per parameter block; weights: m row weights w >= 0 (an observation with two
-  // residual rows repeats its weight on both). Throws tkInvariantFailure when the list sizes
+  // residual rows repeats its weight on both); feedValues: empty, or one list per parameter
+  // block, empty (every value of a fed block) or one flag per value of the block: the values
+  // whose rows of F and K this block feeds. Throws tkInvariantFailure when the list sizes
   // disagree, a block index repeats or a weight is negative or not finite.
   ResidualBlock(long residualCount, std::vector<long> parameterBlocks, std::vector<bool> feeds,
-                std::vector<double> weights);
+                std::vector<double> weights, std::vector<std::vector<bool>> feedValues = {});
   virtual ~ResidualBlock() = default;
   ResidualBlock(const ResidualBlock&) = default;
   ResidualBlock& operator=(const ResidualBlock&) = default;
@@ -34,16 +34,25 @@ class ResidualBlock {
   long residualCount() const { return residualCount_; }
   const std::vector<long>& parameterBlocks() const { return parameterBlocks_; }
   bool feeds(std::size_t k) const { return feeds_[k]; }
+  const std::vector<double>& weights() const { return weights_; }
+  // Whether value a of parameter block k is fed (false where the block is not fed).
+  bool feedsValue(std::size_t k, long a) const {
+    if (!feeds_[k])
+      return false;
+    if (feedValues_.empty() || feedValues_[k].empty())
+      return true;
+    const std::size_t i = static_cast<std::size_t>(a);
+    return i < feedValues_[k].size() && feedValues_[k][i];
+  }
+  bool feedsAnything() const;
   // Restricts the rows of parameter block k this block feeds to the values whose mask entry is
-  // true (mask: one entry per value of the block; an empty mask, the default, feeds all). Throws
-  // tkInvariantFailure for k outside the parameter blocks.
+  // true (one entry per value of the block; an empty mask feeds all). Call it before the block
+  // is added to an assembler. Throws tkInvariantFailure for k outside the parameter blocks.
   void feedValues(std::size_t k, std::vector<bool> mask);
-  // Mask of parameter block k (empty: every value).
-  const std::vector<bool>& valueMask(std::size_t k) const { return valueMasks_[k]; }
-  // Whether the assembled cost includes this block's residuals (default true).
+  // Whether the assembled cost includes this block's residuals (default true): the gradient
+  // terms of a mixed cost feed F and K but are not the merit.
   void countsInCost(bool counts) { countsInCost_ = counts; }
   bool countsInCost() const { return countsInCost_; }
-  const std::vector<double>& weights() const { return weights_; }
 
   // parameters[k]: the values of parameter block k (as many as the layout's block size).
   // Writes the m residuals and, for every k with jacobians[k] not null, ∂r/∂x_k as an
@@ -57,8 +66,8 @@ class ResidualBlock {
   long residualCount_;
   std::vector<long> parameterBlocks_;
   std::vector<bool> feeds_;
-  std::vector<std::vector<bool>> valueMasks_;
   std::vector<double> weights_;
+  std::vector<std::vector<bool>> feedValues_;
   bool countsInCost_ = true;
 };
 

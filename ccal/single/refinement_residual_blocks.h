@@ -13,7 +13,7 @@
 //   positions at Z = 1 held for the intrinsic rows and the back-projected image point and the
 //   depth held for the pose rows; K = 2·Σ J_feedᵀ·w·J, not symmetric.
 // - eSineTan: kImage feeds every row with the weights 2·w, so that F = 4·Σ Jᵀ·w·r = 2·∇J, the
-//   analytic form of the specified difference quotient (J(x + h·eᵢ) − J(x − h·eᵢ))/h, and
+//   analytic form of the defining difference quotient (J(x + h·eᵢ) − J(x − h·eᵢ))/h, and
 //   K = 4·Σ Jᵀ·w·J; the assembled cost is then 2·J.
 // A correspondence of weight 0 or at camera-frame depth 0 (within 1e-15) gives zero residuals and
 // derivatives. Evaluate allocates nothing and makes no virtual call per point.

@@ -29,7 +29,7 @@ void forEachResidual(const tkTelecentricPairs& pairs, int unitValIndex, const tk
   }
 }
 
-// The function column is twice the gradient of the sum of squares (the specified difference is
+// The function column is twice the gradient of the sum of squares (the defined difference is
 // divided by the step, not twice the step): F = 2·JᵀW·r and K = 2·JᵀW·J with the weight W = 2.
 constexpr double kWeight = 2.0;
 

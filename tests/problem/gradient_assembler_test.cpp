@@ -142,9 +142,8 @@ void reference(const ParameterLayout& layout, const std::vector<std::unique_ptr<
       if (!block->feeds(p))
         continue;
       const long start = layout.blockStart(block->parameterBlocks()[p]);
-      const std::vector<bool>& mask = block->valueMask(p);
       for (long a = 0; a < layout.blockSize(block->parameterBlocks()[p]); ++a)
-        keep(start + a) = mask.empty() || mask[static_cast<std::size_t>(a)] ? 1.0 : 0.0;
+        keep(start + a) = block->feedsValue(p, a) ? 1.0 : 0.0;
     }
     f += 2.0 * keep.asDiagonal() * (j.transpose() * w.asDiagonal() * r);
     k += 2.0 * keep.asDiagonal() * (j.transpose() * w.asDiagonal() * j);

@@ -6,7 +6,6 @@
 
 #include "ccal/problem/parameter_layout.h"
 #include "ccal/single/calibration_distortion_solver.h"
-#include "ccal/single/crsp_gradient_terms.h"
 #include "support/single_camera_scene.h"
 
 #include <cmath>
@@ -150,7 +149,7 @@ TEST_P(AnalyticSolverFunction, IgnoresACorrespondenceAtDepthZero) {
   ExpectUnchangedBy({{tkVector<2>(0.1, 0.1), P}, 1.0});
 }
 
-// F is the analytic form of the specified (J(x + h·eᵢ) − J(x − h·eᵢ)) / h with h = 1e-8: they
+// F is the analytic form of the defining (J(x + h·eᵢ) − J(x − h·eᵢ)) / h with h = 1e-8: they
 // differ by the difference quotient's own error (rounding of J over 2h), nothing more.
 TEST_P(NumericalSolverFunction, IsTheStatedDifferenceOfTheCostToItsError) {
   const tkNMMatrix f = Evaluate();
@@ -206,52 +205,6 @@ INSTANTIATE_TEST_SUITE_P(Models, AnalyticSolverFunction,
                          Name);
 INSTANTIATE_TEST_SUITE_P(Models, NumericalSolverFunction,
                          ::testing::Values(tk2XformCalib2Defs::eSineTan), Name);
-
-// The sine-tangent intrinsic term (used by the rig solvers): the derivatives of
-// E = w'·|D(q; c) − L(p)|² with w' = w·(r/r_d)² held constant, and for the centre twice that (a
-// central difference divided by the step, not twice the step).
-TEST(SineTanIntrinsicTerm, IsTheGradientOfItsCost) {
-  tk_IntrinsicValues v;
-  v.model = tk2XformCalib2Defs::eSineTan;
-  double* byOffset[CameraOffset::kMaxSize] = {
-      &v.tx,   &v.ty,   &v.sx, &v.sy, &v.skew,    nullptr,    nullptr,    nullptr,   nullptr,
-      nullptr, nullptr, &v.cx, &v.cy, &v.lens[0], &v.lens[1], &v.lens[2], &v.lens[3]};
-  const double values[CameraOffset::kMaxSize] = {-0.3, 0.2, 0.9,  1.1,   0.05, 0,    0,   0,   0,
-                                                 0,    0,   0.01, -0.02, 0.9,  1.05, 0.1, 0.95};
-  for (int i = 0; i < CameraOffset::kMaxSize; ++i)
-    if (byOffset[i] != nullptr)
-      *byOffset[i] = values[i];
-  const tkVector<2> p(0.4, -0.25), q(0.35, 0.2);
-  const auto lensRadius = [&v](double r) {
-    const double theta = std::atan2(r, 1.0);
-    return v.lens[0] * std::tan(theta / v.lens[1]) + v.lens[2] * std::sin(theta / v.lens[3]);
-  };
-  const double r0 = (q - tkVector<2>(v.cx, v.cy)).length();
-  const double wPrime = 0.7 * (r0 / lensRadius(r0)) * (r0 / lensRadius(r0));
-  const auto cost = [&] {
-    const tkVector<2> e = q - tkVector<2>(v.cx, v.cy);
-    const tkVector<2> D = tkVector<2>(v.cx, v.cy) + e * (lensRadius(e.length()) / e.length());
-    const tkVector<2> L(v.sx * p.x() + v.skew * p.y() + v.tx, v.sy * p.y() + v.ty);
-    return wPrime * (D - L).dot(D - L);
-  };
-  double block[CameraOffset::kMaxSize] = {};
-  tfAddIntrinsicGradientTerm(v, p, q, 0.7, block);
-  for (int i = 0; i < CameraOffset::kMaxSize; ++i) {
-    if (byOffset[i] == nullptr) {
-      EXPECT_EQ(block[i], 0.0) << "pose entry " << i;
-      continue;
-    }
-    *byOffset[i] += 1e-6;
-    const double plus = cost();
-    *byOffset[i] -= 2e-6;
-    const double minus = cost();
-    *byOffset[i] += 1e-6;
-    const double derivative = (plus - minus) / 2e-6;
-    const double expected =
-        i == CameraOffset::kCenterX || i == CameraOffset::kCenterY ? 2 * derivative : derivative;
-    EXPECT_NEAR(block[i], expected, 1e-6 * std::fmax(1.0, std::fabs(expected))) << "entry " << i;
-  }
-}
 
 // ---- the refinement ---------------------------------------------------------------------------
 

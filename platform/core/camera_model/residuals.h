@@ -7,7 +7,7 @@
 //
 // Residuals:
 // - imageResidual:          r = π(Pc) − p (camera_model.h), the reprojection error.
-// - intrinsicTermResidual:  the intrinsic term of the solvers' gradient (crsp_gradient_terms.h),
+// - intrinsicTermResidual:  the intrinsic term of the calibration solvers' gradients,
 //     with q = (Pc.x/Pc.z, Pc.y/Pc.z) and d = L(p):
 //     none, radial:  r = ((W.x − q.x)/sx, (W.y − q.y)/sy), W = d + k·|d − c|²·(d − c) (k = 0
 //                    without distortion), the error at Z = 1 in approximate image units;

@@ -1,0 +1,62 @@
+// After the first evaluation has sized the work space, an iteration of the rig solver (F with the
+// cost kept for the merit, the merit at another x, K, and F for a block selection) allocates
+// nothing, for every residual kind.
+#include "../multicam/rig_scene.h"
+#include "allocation_probe.h"
+#include "ccal/multicam/multiplate_solvers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+template <class Solver>
+void expectIterationWithoutAllocation(tk2XformCalib2Defs::tkCalib2DistortionModel model,
+                                      bool poseOnly) {
+  const auto truth = tfRigSceneTruth(2, model);
+  tk_ZRotationData zData;
+  tk_ArbitraryData aData;
+  tfRigSceneData(truth, zData, aData);
+  ccal::detail::ParameterLayout layout = tfRigLayout(truth, poseOnly);
+  const long n = layout.size();
+  tkNMMatrix x(n, 1);
+  layout.pack(truth, x.data());
+  Solver solver(n);
+  solver.cameraUnitValIndices(layout.cameraUnitValIndices());
+  solver.arbitraryUnitValIndices(layout.arbitraryUnitValIndices());
+  solver.setX(x);
+  solver.startingParams(truth);
+  solver.zRotationData(zData);
+  solver.arbitraryData(aData);
+  solver.recomputeYVals(layout.blockStartFlags());
+  tkNMMatrix f(n, 1), k;
+  ASSERT_EQ(solver.Func(x, f), 0);
+  ASSERT_EQ(solver.compJacob(x, f, k), 0);
+  ASSERT_EQ(solver.FuncI(x, f, 0), 0);
+  tkNMMatrix moved = x;
+  for (long i = 0; i < n; ++i)
+    moved(i, 0) += 1e-4 * std::sin(static_cast<double>(i));
+  {
+    AllocationProbe probe;
+    ASSERT_EQ(solver.Func(moved, f), 0);
+    EXPECT_GT(solver.cost(moved), 0.0);  // the kept cost
+    EXPECT_GT(solver.cost(x) + 1.0, 0.0);  // a fresh evaluation
+    ASSERT_EQ(solver.compJacob(moved, f, k), 0);
+    ASSERT_EQ(solver.FuncI(moved, f, n - 1), 0);
+    EXPECT_EQ(probe.largest(), 0u) << "model " << model << (poseOnly ? ", pose only" : "");
+  }
+}
+
+TEST(MultiplateAllocation, AnIterationOfTheRigSolverAllocatesNothing) {
+  for (auto model : {tk2XformCalib2Defs::eNoDistortion, tk2XformCalib2Defs::eRadial,
+                     tk2XformCalib2Defs::eSineTan}) {
+    expectIterationWithoutAllocation<
+        tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver>(model, false);
+    expectIterationWithoutAllocation<tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver>(
+        model, true);
+  }
+}
+
+}  // namespace
