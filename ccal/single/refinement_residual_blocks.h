@@ -17,6 +17,10 @@
 //   K = 4·Σ Jᵀ·w·J; the assembled cost is then 2·J.
 // A correspondence of weight 0 or at camera-frame depth 0 (within 1e-15) gives zero residuals and
 // derivatives. Evaluate allocates nothing and makes no virtual call per point.
+// The kIntrinsicTerm block of refinementResidualBlocks evaluates the pose terms with its own
+// (termResiduals: the camera-frame points and back-projected image points formed once) and keeps
+// them with its parameters; the kPoseTerm block evaluated next at the same parameters (as the
+// assembler does, in the order of the list) takes them from there.
 #ifndef CCAL_SINGLE_REFINEMENT_RESIDUAL_BLOCKS_H
 #define CCAL_SINGLE_REFINEMENT_RESIDUAL_BLOCKS_H
 
@@ -40,11 +44,24 @@ class CameraResidualBlock : public ResidualBlock {
  public:
   enum class Kind { kImage, kIntrinsicTerm, kPoseTerm };
 
+  // The pose terms one kIntrinsicTerm evaluation formed, for the kPoseTerm block of the same
+  // records: valid for the camera block values and held component they were formed at.
+  struct PoseTermRows {
+    bool valid = false;
+    bool withJacobian = false;
+    int held = 0;
+    std::vector<double> parameters;  // the camera block
+    std::vector<double> residuals;   // 2·count
+    std::vector<double> jacobian;    // 2·count x block size, row-major
+  };
+
   // The residuals of kind over count records (not owned; they must outlive the block) under the
   // layout's model and held quaternion component (read at every evaluation). Feeds and weights as
-  // stated at the top of this file.
+  // stated at the top of this file. shared, when not null, is written by a kIntrinsicTerm block
+  // and read by a kPoseTerm block (it is sized here and never reallocated).
   CameraResidualBlock(Kind kind, const ParameterLayout& layout,
-                      const ccal_crspPair2D3DWeighted* records, std::size_t count);
+                      const ccal_crspPair2D3DWeighted* records, std::size_t count,
+                      std::shared_ptr<PoseTermRows> shared = nullptr);
 
   bool Evaluate(const double* const* parameters, double* residuals,
                 double** jacobians) const override;
@@ -64,6 +81,7 @@ class CameraResidualBlock : public ResidualBlock {
   const ccal_crspPair2D3DWeighted* records_;
   std::size_t count_;
   int intrinsicValues_;  // intrinsic values of the model (5, 8 or 11)
+  std::shared_ptr<PoseTermRows> shared_;
   double* captureRows_ = nullptr;
   double* captureJacobian_ = nullptr;
   long captureStride_ = 0;

@@ -19,6 +19,8 @@
 //     at Z = 1 of p (the back direction) and z0 = Pc.z held constant: the error in the plane
 //     Z = 1 as a function of the poses, and through m of the intrinsics.
 //
+// - termResiduals: the intrinsic term and the pose term of one observation in one evaluation.
+//
 // Jacobian blocks: intrinsic values in the order of camera_model.h (0 tx ... 4 skew, 5 cx,
 // 6 cy, 7.. lens values), the camera pose's and the placement's values in the order of pose.h.
 // Columns past a model's lens count or a pose's value count are 0.
@@ -89,8 +91,8 @@ inline void chainDivision(const double byQ[2][2], const double pc[3], const doub
 }  // namespace residual_internal
 
 inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera,
-                                    const Pose* placement, const double image[2],
-                                    const double P[3], double r[2], ResidualJacobian* jacobian) {
+                                    const Pose* placement, const double image[2], const double P[3],
+                                    double r[2], ResidualJacobian* jacobian) {
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
@@ -113,29 +115,23 @@ inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera
   return ResidualStatus::kOk;
 }
 
-inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose& camera,
-                                            const Pose* placement, const double image[2],
-                                            const double P[3], double r[2],
-                                            ResidualJacobian* jacobian) {
-  using namespace residual_internal;
-  double pc[3];
-  PointJacobian point;
-  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
-  if (std::fabs(pc[2]) <= kZeroDepth) {
-    clear(r, jacobian);
-    return ResidualStatus::kAtDepthZero;
-  }
+namespace residual_internal {
+
+// The intrinsic term at the camera-frame point pc (depth not 0) with its point derivatives
+// (read when jacobian is not null); W and wj: the image point's position at Z = 1 and its
+// derivatives (eNoDistortion, eRadial; wj read when jacobian is not null).
+inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const Pose* placement,
+                            const double image[2], const double pc[3], const PointJacobian& point,
+                            const double W[2], const ModelJacobian& wj, double r[2],
+                            ResidualJacobian* jacobian) {
   const double q[2] = {pc[0] / pc[2], pc[1] / pc[2]};
   const CameraIntrinsics& v = model.intrinsics();
   double byQ[2][2];
   if (v.lens.model != CCAL_DISTORTION_SINE_TAN) {
-    double W[2];
-    ModelJacobian wj;
-    model.positionAtZ1FromImage(image, W, jacobian != nullptr ? &wj : nullptr);
     r[0] = (W[0] - q[0]) / v.sx;
     r[1] = (W[1] - q[1]) / v.sy;
     if (jacobian == nullptr)
-      return ResidualStatus::kOk;
+      return;
     for (int i = 0; i < kIntrinsicValues; ++i) {
       jacobian->byIntrinsics[0][i] = wj.byIntrinsics[0][i] / v.sx;
       jacobian->byIntrinsics[1][i] = wj.byIntrinsics[1][i] / v.sy;
@@ -161,10 +157,9 @@ inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose
     r[0] = rho * (D[0] - d[0]);
     r[1] = rho * (D[1] - d[1]);
     if (jacobian == nullptr)
-      return ResidualStatus::kOk;
+      return;
     double(&J)[2][kIntrinsicValues] = jacobian->byIntrinsics;
-    const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]},
-                              {0.0, 1.0, 0.0, image[1], 0.0}};
+    const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]}, {0.0, 1.0, 0.0, image[1], 0.0}};
     for (int row = 0; row < 2; ++row) {
       for (int i = 0; i < 5; ++i)
         J[row][i] = -rho * byL[row][i];
@@ -179,13 +174,51 @@ inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose
   double byPc[2][3];
   chainDivision(byQ, pc, q, byPc);
   chainPoses(byPc, camera, placement, point, *jacobian);
+}
+
+// The pose term at pc (depth not 0) for the back direction m of the image point and its
+// derivatives mj (read when jacobian is not null).
+inline void poseTermAt(const Pose& camera, const Pose* placement, const double pc[3],
+                       const PointJacobian& point, const double m[2], const ModelJacobian& mj,
+                       double r[2], ResidualJacobian* jacobian) {
+  const double z0 = pc[2];
+  r[0] = (pc[0] - m[0] * pc[2]) / z0;
+  r[1] = (pc[1] - m[1] * pc[2]) / z0;
+  if (jacobian == nullptr)
+    return;
+  // d r/d m = −(Pc.z/z0)·I = −I at the current pose.
+  for (int row = 0; row < 2; ++row)
+    for (int i = 0; i < kIntrinsicValues; ++i)
+      jacobian->byIntrinsics[row][i] = -mj.byIntrinsics[row][i];
+  const double byPc[2][3] = {{1.0 / z0, 0.0, -m[0] / z0}, {0.0, 1.0 / z0, -m[1] / z0}};
+  chainPoses(byPc, camera, placement, point, *jacobian);
+}
+
+}  // namespace residual_internal
+
+inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose& camera,
+                                            const Pose* placement, const double image[2],
+                                            const double P[3], double r[2],
+                                            ResidualJacobian* jacobian) {
+  using namespace residual_internal;
+  double pc[3];
+  PointJacobian point;
+  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
+  if (std::fabs(pc[2]) <= kZeroDepth) {
+    clear(r, jacobian);
+    return ResidualStatus::kAtDepthZero;
+  }
+  double W[2] = {0.0, 0.0};
+  ModelJacobian wj;
+  if (model.intrinsics().lens.model != CCAL_DISTORTION_SINE_TAN)
+    model.positionAtZ1FromImage(image, W, jacobian != nullptr ? &wj : nullptr);
+  intrinsicTermAt(model, camera, placement, image, pc, point, W, wj, r, jacobian);
   return ResidualStatus::kOk;
 }
 
 inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& camera,
                                        const Pose* placement, const double image[2],
-                                       const double P[3], double r[2],
-                                       ResidualJacobian* jacobian) {
+                                       const double P[3], double r[2], ResidualJacobian* jacobian) {
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
@@ -200,18 +233,43 @@ inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& cam
     clear(r, jacobian);
     return ResidualStatus::kNoRay;
   }
-  const double z0 = pc[2];
-  r[0] = (pc[0] - m[0] * pc[2]) / z0;
-  r[1] = (pc[1] - m[1] * pc[2]) / z0;
-  if (jacobian == nullptr)
-    return ResidualStatus::kOk;
-  // d r/d m = −(Pc.z/z0)·I = −I at the current pose.
-  for (int row = 0; row < 2; ++row)
-    for (int i = 0; i < kIntrinsicValues; ++i)
-      jacobian->byIntrinsics[row][i] = -mj.byIntrinsics[row][i];
-  const double byPc[2][3] = {{1.0 / z0, 0.0, -m[0] / z0}, {0.0, 1.0 / z0, -m[1] / z0}};
-  chainPoses(byPc, camera, placement, point, *jacobian);
+  poseTermAt(camera, placement, pc, point, m, mj, r, jacobian);
   return ResidualStatus::kOk;
+}
+
+struct TermStatuses {
+  ResidualStatus intrinsicTerm;
+  ResidualStatus poseTerm;
+};
+
+// intrinsicTermResidual and poseTermResidual of one observation together, bit for bit, with the
+// camera-frame point, its derivatives and the image point's back direction formed once (the
+// Jacobians, each optional, as in those functions).
+inline TermStatuses termResiduals(const CameraModel& model, const Pose& camera,
+                                  const Pose* placement, const double image[2], const double P[3],
+                                  double intrinsicTerm[2], ResidualJacobian* intrinsicJacobian,
+                                  double poseTerm[2], ResidualJacobian* poseJacobian) {
+  using namespace residual_internal;
+  double pc[3];
+  PointJacobian point;
+  const bool derivatives = intrinsicJacobian != nullptr || poseJacobian != nullptr;
+  cameraPointOf(camera, placement, P, pc, derivatives ? &point : nullptr);
+  if (std::fabs(pc[2]) <= kZeroDepth) {
+    clear(intrinsicTerm, intrinsicJacobian);
+    clear(poseTerm, poseJacobian);
+    return {ResidualStatus::kAtDepthZero, ResidualStatus::kAtDepthZero};
+  }
+  double m[2] = {0.0, 0.0};
+  ModelJacobian mj;
+  const bool ray = model.positionAtZ1FromImage(image, m, derivatives ? &mj : nullptr) >= 0;
+  intrinsicTermAt(model, camera, placement, image, pc, point, m, mj, intrinsicTerm,
+                  intrinsicJacobian);
+  if (!ray) {
+    clear(poseTerm, poseJacobian);
+    return {ResidualStatus::kOk, ResidualStatus::kNoRay};
+  }
+  poseTermAt(camera, placement, pc, point, m, mj, poseTerm, poseJacobian);
+  return {ResidualStatus::kOk, ResidualStatus::kOk};
 }
 
 }  // namespace ccal::detail
