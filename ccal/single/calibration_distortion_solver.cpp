@@ -129,7 +129,8 @@ long tk3DCalibrationDistortionSolver::evaluatePass(const double* x, bool checkAb
   if (!assembler_)
     tk_throwInvalidArgument("tk3DCalibrationDistortionSolver: no correspondences were given");
   pass_.valid = false;
-  assembler_->assemble(x, pass_.f.data(), &pass_.k, &pass_.cost);
+  // Under eSineTan K comes from the QR factor of the step (compJacob), not from the pass.
+  assembler_->assemble(x, pass_.f.data(), leastSquares_ ? nullptr : &pass_.k, &pass_.cost);
   if (layout_.model() == tk2XformCalib2Defs::eSineTan)
     pass_.cost *= 0.5;  // the image block carries the weights 2·w
   std::copy(x, x + getSize(), pass_.x.data());
@@ -157,9 +158,10 @@ long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMM
     if (status < 0)
       return status;
   }
-  std::copy(pass_.k.data(), pass_.k.data() + n * n, jacobian.data());
-  if (!leastSquares_)
+  if (!leastSquares_) {
+    std::copy(pass_.k.data(), pass_.k.data() + n * n, jacobian.data());
     return 0;
+  }
   // The pass's rows become the iteration's; the pass no longer holds them.
   tk_SineTanLeastSquares& ls = *leastSquares_;
   ls.a.swap(ls.trialA);
@@ -171,6 +173,9 @@ long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMM
   ls.r = ls.r0;
   ls.r.applyOnTheLeft(ls.qr.householderQ().transpose());
   ls.qtr = ls.r.head(n);
+  // K = 4·AᵀA = 4·RᵀR, n³ operations instead of a product over the rows.
+  Eigen::Map<Eigen::MatrixXd> k(jacobian.data(), n, n);
+  k.noalias() = 4.0 * ls.rFactor.transpose() * ls.rFactor;
   return 0;
 }
 

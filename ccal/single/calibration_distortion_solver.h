@@ -50,7 +50,9 @@
 // through a QR factor of A, once per iteration, and one of the small stacked matrix [R; √(λD/4)]
 // per damping: the normal equations square the condition of A (about 1e10 along the nearly
 // redundant lens values), and their rounding error would decide the step there. Each step is
-// bent by its geodesic acceleration (solveDampedStep).
+// bent by its geodesic acceleration (solveDampedStep). There K (read only for the damping's
+// scale and the predicted decrease) is 4·RᵀR from that factor: the passes compute F and J
+// without it.
 //
 // Evaluations and iterations allocate nothing.
 // Use: construct, unitValIndex, setX, initialParams, correspondences, nIter, minimize, getX.
