@@ -18,10 +18,10 @@
 //   J(x) = Σ w·|p − invWarpPoint(P)|², which the difference quotient (J(x + h·eᵢ) − J(x − h·eᵢ))/h
 //   with h = 1e-8 approximates (the two differ by the quotient's own error: about 2e-8 of the
 //   largest entry in the solver's frames; docs/single-camera-calibration.md).
-// K is the Gauss–Newton product 2·Σ J_feedᵀ·w·J (4·… under eSineTan) from the same pass: the
-// Jacobian of F wherever the residuals vanish, and close to it on noisy data. Func computes F,
-// K and J together and keeps them for its x, so that the merit of a trial and the Jacobian at an
-// accepted trial cost no further pass.
+// K is the Gauss–Newton product 2·Σ J_feedᵀ·w·J from the same pass (under eSineTan 4·Σ Jᵀ·w·J,
+// from the step's QR factor, below): the Jacobian of F wherever the residuals vanish, and close
+// to it on noisy data. Func computes F, K and J together and keeps them for its x, so that the
+// merit of a trial and the Jacobian at an accepted trial cost no further pass.
 //
 // Settings of the base solver: (n, n, 1e-12, 1e-30, 300, 15, 0.01, 1e-8, 1e20, true, false). The
 // |F|² rule (1e-30) is in effect off: a bound of 1e-12 on the squared gradient in the normalised
