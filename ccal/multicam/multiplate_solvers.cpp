@@ -1,5 +1,7 @@
 #include "ccal/multicam/multiplate_solvers.h"
 
+#include "ccal/multicam/multiplate_least_squares.h"
+
 #include <proc/csys_attention.h>
 #include <tk/failure.h>
 
@@ -22,6 +24,31 @@ constexpr double kSineTanMeritTolerance = 1e-3;
 double meritToleranceOf(const ccal::detail::ParameterLayout& layout) {
   const bool sineTan = !layout.poseOnly() && layout.model() == tk2XformCalib2Defs::eSineTan;
   return sineTan ? kSineTanMeritTolerance : kMeritTolerance;
+}
+
+// Runs the damped Newton minimisation of solver and, under eSineTan, polishes its result by
+// Gauss–Newton steps solved from the residual Jacobian (multiplate_least_squares.h). Returns
+// (1/2)|F|² at the final x.
+template <class Solver>
+double minimizeAndPolish(Solver& solver, const tk_MultiplateProblem& problem,
+                         tkNMMatrix& scratch) {
+  const double result = solver.tkDampedNewtonSolve::minimize();
+  const ccal::detail::ParameterLayout& layout = problem.layout;
+  if (layout.poseOnly() || layout.model() != tk2XformCalib2Defs::eSineTan ||
+      !std::isfinite(result) || solver.getX().rows() != problem.size())
+    return result;
+  scratch = solver.getX();
+  ccal::detail::MultiplateLeastSquares leastSquares(problem);
+  if (leastSquares.polish(scratch.data()) == 0)
+    return result;
+  solver.setX(scratch);
+  tkNMMatrix f(problem.size(), 1);
+  if (solver.Func(scratch, f) < 0)
+    return result;
+  double sum = 0.0;
+  for (long i = 0; i < f.rows(); ++i)
+    sum += f.data()[i] * f.data()[i];
+  return 0.5 * sum;
 }
 
 constexpr long kExceptionStatus = static_cast<long>(INT32_MIN);  // 0x80000000
@@ -295,6 +322,11 @@ long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::compJacob(
   return guardedJacobian(problem_, *this, x, jacobian, evaluation_);
 }
 
+double tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::minimize() {
+  tkNMMatrix x;
+  return minimizeAndPolish(*this, problem_, x);
+}
+
 tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
 tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tkNMMatrix& x) const {
   tk_MultiplateValues values;
@@ -389,6 +421,11 @@ long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::compJacob(const tkNMM
                                                                      tkNMMatrix& jacobian) {
   (void)f;
   return guardedJacobian(problem_, *this, x, jacobian, evaluation_);
+}
+
+double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::minimize() {
+  tkNMMatrix x;
+  return minimizeAndPolish(*this, problem_, x);
 }
 
 tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver::unpack(

@@ -67,6 +67,9 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
   // The Gauss-Newton K of the residual blocks (multiplate_residuals.h), declared blocks only.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
+  // The damped Newton minimisation; under eSineTan (calibration) followed by the Gauss–Newton
+  // polishing of multiplate_least_squares.h.
+  double minimize() override;
 
   // The parameters of x (heights from the Z-rotation data). Throws tkMathError::Singular for a
   // non-finite quaternion value.
@@ -114,6 +117,7 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkDampedNewt
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
   // As the rig solver's.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
+  double minimize() override;
 
   tk_MultiplateCameraEstimate unpack(const tkNMMatrix& x) const;
   double cost(const tkNMMatrix& x) const;
