@@ -1,7 +1,6 @@
 #include "ccal/multicam/multiplate_least_squares.h"
 
 #include <Eigen/QR>
-#include <Eigen/SVD>
 
 #include <algorithm>
 #include <cmath>
@@ -9,22 +8,6 @@
 
 namespace ccal::detail {
 namespace {
-
-// Singular values of the column-scaled reduced camera system below this share of the largest are
-// dropped: the scale shared by the sine-tangent radius and the linear map (about 1e-11) is not
-// determined, the lens-value valley (about 1e-7) is.
-constexpr double kTruncation = 1e-9;
-// Directions above this share are determined well enough for plain Gauss–Newton steps.
-constexpr double kDetermined = 1e-6;
-constexpr long kPolishIterations = 20;
-constexpr long kProjections = 4;
-// The valley step is tried only when the linear model puts at least this share of E along the
-// valley (exact data: nearly all of it); on noisy data the valley's share is that of one
-// direction of the noise, and the step to its linear minimum leaves the region where the model
-// holds.
-constexpr double kValleyShare = 0.1;
-constexpr int kHalvings = 4;
-constexpr double kSettled = 1e-6;  // relative decrease of E that ends the polishing
 
 std::size_t at(long i) { return static_cast<std::size_t>(i); }
 
@@ -66,11 +49,6 @@ MultiplateLeastSquares::MultiplateLeastSquares(const tk_MultiplateProblem& probl
   residuals_.resize(at(largest));
   cameraJacobian_.resize(at(largest * layout.cameraBlockSize()));
   placementJacobian_.resize(at(largest * ParameterLayout::kArbitraryBlockSize));
-  trial_.resize(at(layout.size()));
-  delta_.resize(at(layout.size()));
-  full_.resize(at(layout.size()));
-  valley_.resize(at(layout.size()));
-  probe_.resize(at(layout.size()));
 }
 
 double MultiplateLeastSquares::cost(const double* x) {
@@ -81,9 +59,10 @@ double MultiplateLeastSquares::cost(const double* x) {
   }
 }
 
-bool MultiplateLeastSquares::step(const double* x, double* step, double* determined) {
+bool MultiplateLeastSquares::step(const double* x, double* full, double* determined,
+                                  double& valleyDecrease) {
   try {
-    return solveStep(x, step, determined);
+    return solveStep(x, full, determined, valleyDecrease);
   } catch (...) {
     return false;
   }
@@ -106,7 +85,8 @@ double MultiplateLeastSquares::imageCost(const double* x) {
   return sum;
 }
 
-bool MultiplateLeastSquares::solveStep(const double* x, double* step, double* determined) {
+bool MultiplateLeastSquares::solveStep(const double* x, double* full, double* determined,
+                                       double& valleyDecrease) {
   const ParameterLayout& layout = problem_->layout;
   const long cb = layout.cameraBlockSize();
   const long nc = layout.cameras() * cb;
@@ -155,28 +135,16 @@ bool MultiplateLeastSquares::solveStep(const double* x, double* step, double* de
   }
   Eigen::HouseholderQR<Eigen::MatrixXd> qr(reduced);
   const Eigen::MatrixXd triangle = qr.matrixQR().topRows(nc + 1).triangularView<Eigen::Upper>();
-  Eigen::VectorXd scale(nc);
-  for (long i = 0; i < nc; ++i) {
-    const double norm = triangle.col(i).norm();
-    scale(i) = norm > 0.0 ? norm : 1.0;
-  }
-  const Eigen::MatrixXd scaled = triangle.topLeftCorner(nc, nc) * scale.cwiseInverse().asDiagonal();
-  const Eigen::JacobiSVD<Eigen::MatrixXd> svd(scaled, Eigen::ComputeFullU | Eigen::ComputeFullV);
-  const Eigen::VectorXd& sigma = svd.singularValues();
-  const Eigen::VectorXd utb = svd.matrixU().transpose() * triangle.col(nc).head(nc);
-  valleyDecrease_ = 0.0;
-  for (long k = 0; k < nc; ++k)
-    if (sigma(k) > kTruncation * sigma(0) && sigma(k) <= kDetermined * sigma(0))
-      valleyDecrease_ += utb(k) * utb(k);
-  for (int pass = 0; pass < 2; ++pass) {
-  const double threshold = pass == 0 ? kTruncation : kDetermined;
-  Eigen::VectorXd scaledStep = Eigen::VectorXd::Zero(nc);
-  for (long k = 0; k < nc; ++k)
-    if (sigma(k) > threshold * sigma(0))
-      scaledStep -= svd.matrixV().col(k) * (utb(k) / sigma(k));
-  Eigen::Map<Eigen::VectorXd> delta(pass == 0 ? step : determined, layout.size());
-  delta.setZero();
-  delta.head(nc) = scaledStep.cwiseQuotient(scale);
+  std::fill(full, full + layout.size(), 0.0);
+  std::fill(determined, determined + layout.size(), 0.0);
+  valleyDecrease = truncatedSteps(triangle, nc, full, determined);
+  return placementSteps(full) && placementSteps(determined);
+}
+
+bool MultiplateLeastSquares::placementSteps(double* step) const {
+  const ParameterLayout& layout = problem_->layout;
+  const long cb = layout.cameraBlockSize();
+  Eigen::Map<Eigen::VectorXd> delta(step, layout.size());
   for (const Group& group : groups_) {
     const long ps = group.placementSize;
     if (ps == 0)
@@ -188,58 +156,7 @@ bool MultiplateLeastSquares::solveStep(const double* x, double* step, double* de
     group.local.topLeftCorner(ps, ps).triangularView<Eigen::Upper>().solveInPlace(rhs);
     delta.segment(group.placementStart, ps) = rhs;
   }
-  if (!delta.allFinite())
-    return false;
-  }
-  return true;
-}
-
-double MultiplateLeastSquares::project(double* y, double current) {
-  const long n = problem_->layout.size();
-  for (long k = 0; k < kProjections; ++k) {
-    if (!step(y, valley_.data(), delta_.data()))
-      break;
-    for (long i = 0; i < n; ++i)
-      probe_[at(i)] = y[i] + delta_[at(i)];
-    const double c = cost(probe_.data());
-    if (!(c < current))
-      break;
-    std::copy(probe_.begin(), probe_.end(), y);
-    const bool settled = current - c <= kSettled * current;
-    current = c;
-    if (settled)
-      break;
-  }
-  return current;
-}
-
-long MultiplateLeastSquares::polish(double* x) {
-  const long n = problem_->layout.size();
-  double current = project(x, cost(x));
-  long accepted = 0;
-  for (long it = 0; it < kPolishIterations && std::isfinite(current) && current > 0.0; ++it) {
-    if (!step(x, full_.data(), delta_.data()) || !(valleyDecrease_ >= kValleyShare * current))
-      break;
-    // The valley's share of the step, followed by a return to the valley floor along the
-    // determined directions.
-    double t = 1.0, trialCost = HUGE_VAL;
-    for (int h = 0; h <= kHalvings; ++h, t *= 0.5) {
-      for (long i = 0; i < n; ++i)
-        trial_[at(i)] = x[i] + t * (full_[at(i)] - delta_[at(i)]);
-      trialCost = project(trial_.data(), cost(trial_.data()));
-      if (trialCost < current)
-        break;
-    }
-    if (!(trialCost < current))
-      break;
-    std::copy(trial_.begin(), trial_.end(), x);
-    ++accepted;
-    const bool settled = current - trialCost <= kSettled * current;
-    current = trialCost;
-    if (settled)
-      break;
-  }
-  return accepted;
+  return delta.allFinite();
 }
 
 }  // namespace ccal::detail

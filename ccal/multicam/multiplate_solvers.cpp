@@ -39,7 +39,7 @@ double minimizeAndPolish(Solver& solver, const tk_MultiplateProblem& problem,
     return result;
   scratch = solver.getX();
   ccal::detail::MultiplateLeastSquares leastSquares(problem);
-  if (leastSquares.polish(scratch.data()) == 0)
+  if (ccal::detail::polishAlongValley(leastSquares, scratch.data(), problem.size()) == 0)
     return result;
   solver.setX(scratch);
   tkNMMatrix f(problem.size(), 1);

@@ -1,6 +1,7 @@
 #include "ccal/single/calibration_distortion_solver.h"
 
 #include "ccal/problem/gradient_assembler.h"
+#include "ccal/problem/valley_polish.h"
 
 #include <proc/csys_attention.h>
 #include <tk/failure.h>
@@ -41,6 +42,71 @@ struct tk_SineTanLeastSquares {
 };
 
 namespace {
+
+// The image cost and Gauss–Newton steps of the sine-tangent polishing: the weighted rows
+// √w·[∂image/∂x, image − p] of the image block reduced by one Householder QR. The block's row
+// capture is off while it evaluates here and restored afterwards.
+class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
+ public:
+  SineTanPolish(CameraResidualBlock& image, tk_SineTanLeastSquares& ls, long n)
+      : image_(image),
+        ls_(ls),
+        n_(n),
+        rows_(image.residualCount()),
+        residuals_(static_cast<std::size_t>(rows_)),
+        jacobian_(static_cast<std::size_t>(rows_ * n)),
+        system_(std::max<Eigen::Index>(rows_, n + 1), n + 1) {
+    image_.captureRows(nullptr, nullptr, 0);
+  }
+  ~SineTanPolish() override {
+    image_.captureRows(ls_.trialRows.data(), ls_.trialA.data(), ls_.trialA.rows());
+  }
+
+  double cost(const double* x) override {
+    const double* parameters[1] = {x};
+    if (!image_.Evaluate(parameters, residuals_.data(), nullptr))
+      return HUGE_VAL;
+    const std::vector<double>& w = image_.weights();
+    double sum = 0.0;
+    for (std::size_t i = 0; i < residuals_.size(); ++i)
+      sum += w[i] * residuals_[i] * residuals_[i];
+    return std::isfinite(sum) ? sum : HUGE_VAL;
+  }
+
+  bool step(const double* x, double* full, double* determined, double& valleyDecrease) override {
+    const double* parameters[1] = {x};
+    double* jacobians[1] = {jacobian_.data()};
+    if (!image_.Evaluate(parameters, residuals_.data(), jacobians))
+      return false;
+    const std::vector<double>& w = image_.weights();
+    system_.setZero();
+    for (long i = 0; i < rows_; ++i) {
+      const std::size_t row = static_cast<std::size_t>(i);
+      const double s = std::sqrt(w[row]);
+      for (long a = 0; a < n_; ++a)
+        system_(i, a) = s * jacobian_[row * static_cast<std::size_t>(n_) + static_cast<std::size_t>(a)];
+      system_(i, n_) = s * residuals_[row];
+    }
+    if (!system_.allFinite())
+      return false;
+    qr_.compute(system_);
+    const Eigen::MatrixXd triangle =
+        qr_.matrixQR().topRows(n_ + 1).triangularView<Eigen::Upper>();
+    valleyDecrease = ccal::detail::truncatedSteps(triangle, n_, full, determined);
+    return Eigen::Map<const Eigen::VectorXd>(full, n_).allFinite() &&
+           Eigen::Map<const Eigen::VectorXd>(determined, n_).allFinite();
+  }
+
+ private:
+  CameraResidualBlock& image_;
+  tk_SineTanLeastSquares& ls_;
+  long n_;
+  long rows_;
+  std::vector<double> residuals_;
+  std::vector<double> jacobian_;  // rows x n, row-major
+  Eigen::MatrixXd system_;
+  Eigen::HouseholderQR<Eigen::MatrixXd> qr_;
+};
 
 long parameterCount(Model model) {
   const int n = ParameterLayout::calibrationBlockSize(model);
@@ -234,6 +300,28 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   for (Eigen::Index i = 0; i < n; ++i)
     velocity[i] += 0.5 * acceleration[i];
   return std::isfinite(aNorm);
+}
+
+double tk3DCalibrationDistortionSolver::minimize() {
+  const double result = tkDampedNewtonSolve::minimize();
+  if (!leastSquares_ || !assembler_ || !std::isfinite(result))
+    return result;
+  tkNMMatrix x = getX();
+  long accepted = 0;
+  {
+    SineTanPolish polish(*blocks_.front(), *leastSquares_, getSize());
+    accepted = ccal::detail::polishAlongValley(polish, x.data(), getSize());
+  }
+  if (accepted == 0)
+    return result;
+  setX(x);
+  tkNMMatrix f(getSize(), 1);
+  if (Func(x, f) < 0)
+    return result;
+  double sum = 0.0;
+  for (long i = 0; i < getSize(); ++i)
+    sum += f.data()[i] * f.data()[i];
+  return 0.5 * sum;
 }
 
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {
