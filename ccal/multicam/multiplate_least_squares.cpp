@@ -59,12 +59,11 @@ double MultiplateLeastSquares::cost(const double* x) {
   }
 }
 
-bool MultiplateLeastSquares::step(const double* x, double* full, double* determined,
-                                  double& valleyDecrease) {
+const Eigen::MatrixXd* MultiplateLeastSquares::reduce(const double* x) {
   try {
-    return solveStep(x, full, determined, valleyDecrease);
+    return reduceRows(x) ? &triangle_ : nullptr;
   } catch (...) {
-    return false;
+    return nullptr;
   }
 }
 
@@ -85,8 +84,7 @@ double MultiplateLeastSquares::imageCost(const double* x) {
   return sum;
 }
 
-bool MultiplateLeastSquares::solveStep(const double* x, double* full, double* determined,
-                                       double& valleyDecrease) {
+bool MultiplateLeastSquares::reduceRows(const double* x) {
   const ParameterLayout& layout = problem_->layout;
   const long cb = layout.cameraBlockSize();
   const long nc = layout.cameras() * cb;
@@ -121,7 +119,8 @@ bool MultiplateLeastSquares::solveStep(const double* x, double* full, double* de
     group.local = qr.matrixQR().topRows(kept).triangularView<Eigen::Upper>();
     reducedRows += std::max(0L, kept - ps);
   }
-  Eigen::MatrixXd reduced = Eigen::MatrixXd::Zero(std::max(reducedRows, nc + 1), nc + 1);
+  Eigen::MatrixXd& reduced = reduced_;
+  reduced.setZero(std::max(reducedRows, nc + 1), nc + 1);
   long row = 0;
   for (const Group& group : groups_) {
     const long ps = group.placementSize;
@@ -134,14 +133,11 @@ bool MultiplateLeastSquares::solveStep(const double* x, double* full, double* de
     }
   }
   Eigen::HouseholderQR<Eigen::MatrixXd> qr(reduced);
-  const Eigen::MatrixXd triangle = qr.matrixQR().topRows(nc + 1).triangularView<Eigen::Upper>();
-  std::fill(full, full + layout.size(), 0.0);
-  std::fill(determined, determined + layout.size(), 0.0);
-  valleyDecrease = truncatedSteps(triangle, nc, full, determined);
-  return placementSteps(full) && placementSteps(determined);
+  triangle_ = qr.matrixQR().topRows(nc + 1).triangularView<Eigen::Upper>();
+  return true;
 }
 
-bool MultiplateLeastSquares::placementSteps(double* step) const {
+bool MultiplateLeastSquares::complete(double* step) {
   const ParameterLayout& layout = problem_->layout;
   const long cb = layout.cameraBlockSize();
   Eigen::Map<Eigen::VectorXd> delta(step, layout.size());

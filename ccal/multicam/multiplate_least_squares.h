@@ -4,8 +4,8 @@
 // The weighted rows √w·[J, r] of each placement (with the cameras that saw it) are reduced by a
 // Householder QR, which leaves the placement's columns eliminated in its leading rows; the trailing
 // rows of all placements, stacked and reduced by one more QR, form the triangle of the reduced
-// camera system, from which truncatedSteps() solves the cameras' steps; each placement's step
-// follows from its leading rows. Cost: one evaluation of the residual Jacobian and time linear in
+// camera system (the cameras' values lead the layout), from which the polishing solves the
+// cameras' steps; each placement's step follows from its leading rows (complete()). Cost: one evaluation of the residual Jacobian and time linear in
 // the placements per step.
 #ifndef CCAL_MULTICAM_MULTIPLATE_LEAST_SQUARES_H
 #define CCAL_MULTICAM_MULTIPLATE_LEAST_SQUARES_H
@@ -28,8 +28,11 @@ class MultiplateLeastSquares final : public ValleyPolishProblem {
 
   // E = Σ w·|r|² at x (problem.size() values); +infinity where a pose value leaves its domain.
   double cost(const double* x) override;
-  // False when a residual block cannot be evaluated or a step is not finite.
-  bool step(const double* x, double* full, double* determined, double& valleyDecrease) override;
+  // The triangle of the reduced camera system at x; null when a residual block cannot be
+  // evaluated (a pose value outside its domain).
+  const Eigen::MatrixXd* reduce(const double* x) override;
+  // The placements' values of a step whose camera values are set, from the last reduce().
+  bool complete(double* step) override;
 
  private:
   struct Group {
@@ -41,15 +44,15 @@ class MultiplateLeastSquares final : public ValleyPolishProblem {
     Eigen::MatrixXd local;  // rows x (placementSize + cameras·cameraBlock + 1), then its R
   };
 
-  bool solveStep(const double* x, double* full, double* determined, double& valleyDecrease);
+  bool reduceRows(const double* x);
   double imageCost(const double* x);
-  // The placements' values of a step whose camera values are set.
-  bool placementSteps(double* step) const;
 
   const tk_MultiplateProblem* problem_;
   std::vector<std::unique_ptr<MultiplateListResidual>> blocks_;
   std::vector<Group> groups_;
   std::vector<double> residuals_, placementJacobian_, cameraJacobian_;
+  Eigen::MatrixXd reduced_;   // the stacked trailing rows of the placements
+  Eigen::MatrixXd triangle_;  // their R
 };
 
 }  // namespace ccal::detail

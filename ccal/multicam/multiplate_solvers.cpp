@@ -18,7 +18,8 @@ constexpr double kMeritTolerance = 1e-7;
 // Under eSineTan the lens values p0..p3 span a valley so flat that its curvature lies below the
 // residuals' second derivatives: Newton steps along it are rejected and damped steps creep, each
 // lowering the cost by a few 1e-4 of itself (exact data) or far less (noisy data), for hundreds of
-// iterations and without a visible change of the fit. The minimisation ends at the first such step.
+// iterations and without a visible change of the fit. The damped minimisation ends at the first
+// such step; the polishing (minimizeAndPolish) then follows the valley.
 constexpr double kSineTanMeritTolerance = 1e-3;
 
 double meritToleranceOf(const ccal::detail::ParameterLayout& layout) {
@@ -38,8 +39,11 @@ double minimizeAndPolish(Solver& solver, const tk_MultiplateProblem& problem,
       !std::isfinite(result) || solver.getX().rows() != problem.size())
     return result;
   scratch = solver.getX();
+  if (solver.termination() == tkFSolver::eFunctionStopped)
+    return result;  // an abort request or a failed evaluation
   ccal::detail::MultiplateLeastSquares leastSquares(problem);
-  if (ccal::detail::polishAlongValley(leastSquares, scratch.data(), problem.size()) == 0)
+  ccal::detail::ValleyPolish polish(problem.size());
+  if (polish.polish(leastSquares, scratch.data()) == 0)
     return result;
   solver.setX(scratch);
   tkNMMatrix f(problem.size(), 1);

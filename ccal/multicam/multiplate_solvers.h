@@ -29,7 +29,9 @@
 // measure errors at Z = 1, so on noisy data its root and E's minimum differ slightly, and once E
 // has settled the remaining steps would only creep between them); 1e-3 under eSineTan, whose
 // steps creep along the lens-value valley (docs/rig-calibration.md). The |F|² rule (1e-30) is in
-// effect off.
+// effect off. Under eSineTan (calibration, not the pose solver) minimize() ends with the
+// Gauss–Newton polishing of ccal/problem/valley_polish.h, which follows that valley on exact
+// data and leaves noisy fits as they are.
 #ifndef CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 #define CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 

@@ -1,17 +1,16 @@
 #include "ccal/problem/valley_polish.h"
 
-#include <Eigen/SVD>
+#include <proc/csys_attention.h>
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace ccal::detail {
 namespace {
 
 // Shares of the largest singular value of the column-scaled triangle: below kUndetermined a
-// direction is dropped (the sine-tangent scale sits at about 1e-16, the valley above 1e-8), above kDetermined it is
-// determined well enough for plain Gauss–Newton steps (the valley sits at about 1e-7 to 1e-8).
+// direction is dropped (the sine-tangent scale sits at about 1e-16, the valley above 1e-8),
+// above kDetermined it is determined well enough for plain Gauss–Newton steps.
 constexpr double kUndetermined = 1e-9;
 constexpr double kDetermined = 1e-6;
 constexpr double kValleyShare = 0.1;
@@ -20,20 +19,82 @@ constexpr long kProjections = 4;
 constexpr int kHalvings = 4;
 constexpr double kSettled = 1e-6;
 
-// Steps along the determined directions from y while they lower the cost; the cost at the end.
-double project(ValleyPolishProblem& problem, double* y, long n, double current,
-               std::vector<double>& full, std::vector<double>& determined,
-               std::vector<double>& probe) {
+std::size_t at(long i) { return static_cast<std::size_t>(i); }
+
+}  // namespace
+
+bool ValleyPolishProblem::complete(double* /*step*/) { return true; }
+
+ValleyPolish::ValleyPolish(long n)
+    : n_(n),
+      full_(at(n)),
+      determined_(at(n)),
+      trial_(at(n)),
+      fullWork_(at(n)),
+      determinedWork_(at(n)),
+      probe_(at(n)),
+      scale_(n),
+      utb_(n),
+      fullScaled_(n),
+      determinedScaled_(n),
+      scaled_(n, n),
+      svd_(n, n, Eigen::ComputeFullU | Eigen::ComputeFullV) {}
+
+bool ValleyPolish::step(ValleyPolishProblem& problem, const double* x, double* full,
+                        double* determined, double& valleyDecrease) {
+  const Eigen::MatrixXd* reduced = problem.reduce(x);
+  if (reduced == nullptr || reduced->cols() < 2 || reduced->cols() > n_ + 1 ||
+      reduced->rows() != reduced->cols() || !reduced->allFinite())
+    return false;
+  const Eigen::MatrixXd& triangle = *reduced;
+  const long k = triangle.cols() - 1;
+  auto scale = scale_.head(k);
+  for (long i = 0; i < k; ++i) {
+    const double norm = triangle.col(i).norm();
+    scale(i) = norm > 0.0 ? norm : 1.0;
+  }
+  if (k != scaled_.rows()) {  // a problem that reduces to fewer values than n (made once)
+    scaled_.resize(k, k);
+    svd_ = Eigen::JacobiSVD<Eigen::MatrixXd>(k, k, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  }
+  scaled_ = triangle.topLeftCorner(k, k) * scale.cwiseInverse().asDiagonal();
+  svd_.compute(scaled_);
+  const auto& sigma = svd_.singularValues();
+  auto utb = utb_.head(k);
+  utb.noalias() = svd_.matrixU().transpose() * triangle.col(k).head(k);
+  auto fullScaled = fullScaled_.head(k);
+  auto determinedScaled = determinedScaled_.head(k);
+  fullScaled.setZero();
+  determinedScaled.setZero();
+  valleyDecrease = 0.0;
+  for (long j = 0; j < k; ++j) {
+    if (!(sigma(j) > kUndetermined * sigma(0)))
+      continue;
+    const double coefficient = utb(j) / sigma(j);
+    fullScaled -= coefficient * svd_.matrixV().col(j);
+    if (sigma(j) > kDetermined * sigma(0))
+      determinedScaled -= coefficient * svd_.matrixV().col(j);
+    else
+      valleyDecrease += utb(j) * utb(j);
+  }
+  std::fill(full, full + n_, 0.0);
+  std::fill(determined, determined + n_, 0.0);
+  Eigen::Map<Eigen::VectorXd>(full, k) = fullScaled.cwiseQuotient(scale);
+  Eigen::Map<Eigen::VectorXd>(determined, k) = determinedScaled.cwiseQuotient(scale);
+  return problem.complete(full) && problem.complete(determined);
+}
+
+double ValleyPolish::project(ValleyPolishProblem& problem, double* y, double current) {
   for (long k = 0; k < kProjections; ++k) {
     double valley = 0.0;
-    if (!problem.step(y, full.data(), determined.data(), valley))
+    if (!step(problem, y, fullWork_.data(), determinedWork_.data(), valley))
       break;
-    for (long i = 0; i < n; ++i)
-      probe[static_cast<std::size_t>(i)] = y[i] + determined[static_cast<std::size_t>(i)];
-    const double c = problem.cost(probe.data());
+    for (long i = 0; i < n_; ++i)
+      probe_[at(i)] = y[i] + determinedWork_[at(i)];
+    const double c = problem.cost(probe_.data());
     if (!(c < current))
       break;
-    std::copy(probe.begin(), probe.end(), y);
+    std::copy(probe_.begin(), probe_.end(), y);
     const bool settled = current - c <= kSettled * current;
     current = c;
     if (settled)
@@ -42,58 +103,27 @@ double project(ValleyPolishProblem& problem, double* y, long n, double current,
   return current;
 }
 
-}  // namespace
-
-double truncatedSteps(const Eigen::MatrixXd& triangle, long n, double* full, double* determined) {
-  Eigen::VectorXd scale(n);
-  for (long i = 0; i < n; ++i) {
-    const double norm = triangle.col(i).norm();
-    scale(i) = norm > 0.0 ? norm : 1.0;
-  }
-  const Eigen::MatrixXd scaled = triangle.topLeftCorner(n, n) * scale.cwiseInverse().asDiagonal();
-  const Eigen::JacobiSVD<Eigen::MatrixXd> svd(scaled, Eigen::ComputeFullU | Eigen::ComputeFullV);
-  const Eigen::VectorXd& sigma = svd.singularValues();
-  const Eigen::VectorXd utb = svd.matrixU().transpose() * triangle.col(n).head(n);
-  Eigen::VectorXd fullScaled = Eigen::VectorXd::Zero(n), determinedScaled = fullScaled;
-  double valley = 0.0;
-  for (long k = 0; k < n; ++k) {
-    if (!(sigma(k) > kUndetermined * sigma(0)))
-      continue;
-    const Eigen::VectorXd component = svd.matrixV().col(k) * (utb(k) / sigma(k));
-    fullScaled -= component;
-    if (sigma(k) > kDetermined * sigma(0))
-      determinedScaled -= component;
-    else
-      valley += utb(k) * utb(k);
-  }
-  Eigen::Map<Eigen::VectorXd>(full, n) = fullScaled.cwiseQuotient(scale);
-  Eigen::Map<Eigen::VectorXd>(determined, n) = determinedScaled.cwiseQuotient(scale);
-  return valley;
-}
-
-long polishAlongValley(ValleyPolishProblem& problem, double* x, long n) {
-  const std::size_t size = static_cast<std::size_t>(n);
-  std::vector<double> full(size), determined(size), trial(size), fullWork(size),
-      determinedWork(size), probe(size);
+long ValleyPolish::polish(ValleyPolishProblem& problem, double* x) {
   double current = problem.cost(x);
   long accepted = 0;
   for (long it = 0; it < kPolishSteps && std::isfinite(current) && current > 0.0; ++it) {
+    if (csys_attention_check() < 0)
+      break;
     double valley = 0.0;
-    if (!problem.step(x, full.data(), determined.data(), valley) ||
+    if (!step(problem, x, full_.data(), determined_.data(), valley) ||
         !(valley >= kValleyShare * current))
       break;
     double t = 1.0, trialCost = HUGE_VAL;
     for (int h = 0; h <= kHalvings; ++h, t *= 0.5) {
-      for (std::size_t i = 0; i < size; ++i)
-        trial[i] = x[i] + t * (full[i] - determined[i]);
-      trialCost = project(problem, trial.data(), n, problem.cost(trial.data()), fullWork,
-                          determinedWork, probe);
+      for (long i = 0; i < n_; ++i)
+        trial_[at(i)] = x[i] + t * (full_[at(i)] - determined_[at(i)]);
+      trialCost = project(problem, trial_.data(), problem.cost(trial_.data()));
       if (trialCost < current)
         break;
     }
     if (!(trialCost < current))
       break;
-    std::copy(trial.begin(), trial.end(), x);
+    std::copy(trial_.begin(), trial_.end(), x);
     ++accepted;
     const bool settled = current - trialCost <= kSettled * current;
     current = trialCost;

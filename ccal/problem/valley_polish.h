@@ -8,40 +8,63 @@
 // curvature, 1e-15 of the largest, is at the rounding of K) and the damped iteration creeps; a
 // straight Gauss–Newton step along it is right to first order but leaves the curved valley floor
 // and is rejected. Polishing therefore splits the step:
-// - truncatedSteps(): from the triangle R of the column-scaled rows √w·J (and the residual column
-//   Qᵀ√w·r) an SVD gives the least-squares step of least scaled length with singular values below
-//   kUndetermined of the largest dropped (they do not change the image), and the same step
-//   restricted to the determined directions (above kDetermined);
-// - polishAlongValley(): while the linear model puts at least a tenth of the cost E along the
-//   valley (exact data: nearly all of it; noisy data: the share of one direction of the noise,
-//   so noisy fits are left exactly as they are), takes the valley's share of the step and then
-//   returns to the valley floor by steps along the determined directions; a trial that does not
-//   lower E is halved (at most four times). Ends when E falls by less than 1e-6 of itself, after
-//   20 steps, or when no trial lowers E. x only ever moves to a point of lower E.
+// - the step: from the triangle R of the column-scaled rows √w·[J, r] an SVD gives the
+//   least-squares step of least scaled length with singular values below 1e-9 of the largest
+//   dropped (they do not change the image), and the same step restricted to the determined
+//   directions (above 1e-6 of the largest); the directions between form the valley;
+// - polish(): while the linear model puts at least a tenth of the cost along the valley (exact
+//   data: nearly all of it; noisy data: one direction's share of the noise, so noisy fits are left
+//   exactly as they are), takes the valley's share of the step and then returns to the valley
+//   floor by steps along the determined directions; a trial that does not lower the cost is halved
+//   (at most four times). Ends when the cost falls by less than 1e-6 of itself, after 20 steps,
+//   when no trial lowers it, or at an abort request (csys_attention_check). x only ever moves to a
+//   point of lower cost.
 #ifndef CCAL_PROBLEM_VALLEY_POLISH_H
 #define CCAL_PROBLEM_VALLEY_POLISH_H
 
 #include <Eigen/Core>
+#include <Eigen/SVD>
+
+#include <vector>
 
 namespace ccal::detail {
 
 class ValleyPolishProblem {
  public:
   virtual ~ValleyPolishProblem() = default;
-  // The cost at x; +infinity where it cannot be evaluated.
+  // The cost Σ w·r² at x; +infinity where it cannot be evaluated.
   virtual double cost(const double* x) = 0;
-  // At x: the truncated Gauss–Newton step (full), its determined part and the linear decrease of
-  // the cost along the valley (truncatedSteps). False when no step can be formed.
-  virtual bool step(const double* x, double* full, double* determined, double& valleyDecrease) = 0;
+  // At x: the upper triangle R ((k + 1) x (k + 1), k <= n) of the weighted rows √w·[J, r] reduced
+  // to the leading k values of x (the others eliminated), its last column Qᵀ√w·r. Null when the
+  // rows cannot be evaluated. The matrix stays valid until the next call.
+  virtual const Eigen::MatrixXd* reduce(const double* x) = 0;
+  // Completes a step whose leading k values are set (the eliminated values follow from them);
+  // false when they are not finite. The default: nothing to complete (k = n).
+  virtual bool complete(double* step);
 };
 
-// triangle: (n + 1) x (n + 1), upper triangular, the R factor of [√w·J, √w·r] (so its last column
-// holds Qᵀ√w·r). Writes the n values of the full and the determined step (minimising
-// |√w·(J·δ + r)|) and returns the linear decrease of the cost along the valley.
-double truncatedSteps(const Eigen::MatrixXd& triangle, long n, double* full, double* determined);
+class ValleyPolish {
+ public:
+  // For problems of n values; the work space is made here, so that polish allocates nothing
+  // (beyond what the problem's own functions do).
+  explicit ValleyPolish(long n);
 
-// Polishes x (n values) as above; returns the number of accepted steps.
-long polishAlongValley(ValleyPolishProblem& problem, double* x, long n);
+  // Polishes x (n values) as above; returns the number of accepted steps.
+  long polish(ValleyPolishProblem& problem, double* x);
+
+ private:
+  // The full and the determined step at x and the linear decrease of the cost along the valley.
+  bool step(ValleyPolishProblem& problem, const double* x, double* full, double* determined,
+            double& valleyDecrease);
+  // Steps along the determined directions from y while they lower the cost; the cost at the end.
+  double project(ValleyPolishProblem& problem, double* y, double current);
+
+  long n_;
+  std::vector<double> full_, determined_, trial_, fullWork_, determinedWork_, probe_;
+  Eigen::VectorXd scale_, utb_, fullScaled_, determinedScaled_;
+  Eigen::MatrixXd scaled_;
+  Eigen::JacobiSVD<Eigen::MatrixXd> svd_;
+};
 
 }  // namespace ccal::detail
 

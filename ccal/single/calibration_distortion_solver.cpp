@@ -39,28 +39,28 @@ struct tk_SineTanLeastSquares {
   Eigen::MatrixXd stacked;  // 2n x n
   Eigen::VectorXd rhs;      // 2n
   Eigen::HouseholderQR<Eigen::MatrixXd> stackedQr;
+  std::unique_ptr<ccal::detail::ValleyPolishProblem> polishProblem;  // SineTanPolish
+  std::unique_ptr<ccal::detail::ValleyPolish> polish;
+  tkNMMatrix polishedX;  // n x 1
 };
 
 namespace {
 
-// The image cost and Gauss–Newton steps of the sine-tangent polishing: the weighted rows
-// √w·[∂image/∂x, image − p] of the image block reduced by one Householder QR. The block's row
-// capture is off while it evaluates here and restored afterwards.
+// The image cost and the reduced rows of the sine-tangent polishing: the weighted rows
+// √w·[∂image/∂x, image − p] of the image block reduced by one Householder QR. Sized once per set
+// of correspondences; evaluations allocate nothing. The caller switches the block's row capture
+// off while it polishes.
 class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
  public:
-  SineTanPolish(CameraResidualBlock& image, tk_SineTanLeastSquares& ls, long n)
+  SineTanPolish(const CameraResidualBlock& image, long n)
       : image_(image),
-        ls_(ls),
         n_(n),
         rows_(image.residualCount()),
         residuals_(static_cast<std::size_t>(rows_)),
         jacobian_(static_cast<std::size_t>(rows_ * n)),
-        system_(std::max<Eigen::Index>(rows_, n + 1), n + 1) {
-    image_.captureRows(nullptr, nullptr, 0);
-  }
-  ~SineTanPolish() override {
-    image_.captureRows(ls_.trialRows.data(), ls_.trialA.data(), ls_.trialA.rows());
-  }
+        system_(std::max<Eigen::Index>(rows_, n + 1), n + 1),
+        qr_(std::max<Eigen::Index>(rows_, n + 1), n + 1),
+        triangle_(n + 1, n + 1) {}
 
   double cost(const double* x) override {
     const double* parameters[1] = {x};
@@ -73,39 +73,37 @@ class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
     return std::isfinite(sum) ? sum : HUGE_VAL;
   }
 
-  bool step(const double* x, double* full, double* determined, double& valleyDecrease) override {
+  const Eigen::MatrixXd* reduce(const double* x) override {
     const double* parameters[1] = {x};
     double* jacobians[1] = {jacobian_.data()};
     if (!image_.Evaluate(parameters, residuals_.data(), jacobians))
-      return false;
+      return nullptr;
     const std::vector<double>& w = image_.weights();
     system_.setZero();
+    const std::size_t columns = static_cast<std::size_t>(n_);
     for (long i = 0; i < rows_; ++i) {
       const std::size_t row = static_cast<std::size_t>(i);
       const double s = std::sqrt(w[row]);
       for (long a = 0; a < n_; ++a)
-        system_(i, a) = s * jacobian_[row * static_cast<std::size_t>(n_) + static_cast<std::size_t>(a)];
+        system_(i, a) = s * jacobian_[row * columns + static_cast<std::size_t>(a)];
       system_(i, n_) = s * residuals_[row];
     }
     if (!system_.allFinite())
-      return false;
+      return nullptr;
     qr_.compute(system_);
-    const Eigen::MatrixXd triangle =
-        qr_.matrixQR().topRows(n_ + 1).triangularView<Eigen::Upper>();
-    valleyDecrease = ccal::detail::truncatedSteps(triangle, n_, full, determined);
-    return Eigen::Map<const Eigen::VectorXd>(full, n_).allFinite() &&
-           Eigen::Map<const Eigen::VectorXd>(determined, n_).allFinite();
+    triangle_ = qr_.matrixQR().topRows(n_ + 1).triangularView<Eigen::Upper>();
+    return &triangle_;
   }
 
  private:
-  CameraResidualBlock& image_;
-  tk_SineTanLeastSquares& ls_;
+  const CameraResidualBlock& image_;
   long n_;
   long rows_;
   std::vector<double> residuals_;
   std::vector<double> jacobian_;  // rows x n, row-major
   Eigen::MatrixXd system_;
   Eigen::HouseholderQR<Eigen::MatrixXd> qr_;
+  Eigen::MatrixXd triangle_;
 };
 
 long parameterCount(Model model) {
@@ -177,6 +175,11 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     ls.rhs.setZero(2 * n);
     ls.stackedQr = Eigen::HouseholderQR<Eigen::MatrixXd>(2 * n, n);
     blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), rows);
+    ls.polishProblem = std::make_unique<SineTanPolish>(*blocks_.front(), n);
+    if (!ls.polish) {
+      ls.polish = std::make_unique<ccal::detail::ValleyPolish>(n);
+      ls.polishedX = tkNMMatrix(n, 1);
+    }
   }
 }
 
@@ -304,23 +307,24 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
 
 double tk3DCalibrationDistortionSolver::minimize() {
   const double result = tkDampedNewtonSolve::minimize();
-  if (!leastSquares_ || !assembler_ || !std::isfinite(result))
+  if (!leastSquares_ || !leastSquares_->polishProblem || !std::isfinite(result) ||
+      termination() == eFunctionStopped)
     return result;
-  tkNMMatrix x = getX();
-  long accepted = 0;
-  {
-    SineTanPolish polish(*blocks_.front(), *leastSquares_, getSize());
-    accepted = ccal::detail::polishAlongValley(polish, x.data(), getSize());
-  }
+  tk_SineTanLeastSquares& ls = *leastSquares_;
+  tkNMMatrix& x = ls.polishedX;
+  std::copy(getX().data(), getX().data() + getSize(), x.data());
+  CameraResidualBlock& image = *blocks_.front();
+  image.captureRows(nullptr, nullptr, 0);
+  const long accepted = ls.polish->polish(*ls.polishProblem, x.data());
+  image.captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
   if (accepted == 0)
     return result;
   setX(x);
-  tkNMMatrix f(getSize(), 1);
-  if (Func(x, f) < 0)
+  if (evaluatePass(x.data(), false) < 0)
     return result;
   double sum = 0.0;
-  for (long i = 0; i < getSize(); ++i)
-    sum += f.data()[i] * f.data()[i];
+  for (double v : pass_.f)
+    sum += v * v;
   return 0.5 * sum;
 }
 
