@@ -39,6 +39,7 @@ struct tk_SineTanLeastSquares {
   Eigen::MatrixXd stacked;  // 2n x n
   Eigen::VectorXd rhs;      // 2n
   Eigen::HouseholderQR<Eigen::MatrixXd> stackedQr;
+  // The polishing (minimize()): made by the first minimize() after correspondences().
   std::unique_ptr<ccal::detail::ValleyPolishProblem> polishProblem;  // SineTanPolish
   std::unique_ptr<ccal::detail::ValleyPolish> polish;
   tkNMMatrix polishedX;  // n x 1
@@ -175,11 +176,7 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     ls.rhs.setZero(2 * n);
     ls.stackedQr = Eigen::HouseholderQR<Eigen::MatrixXd>(2 * n, n);
     blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), rows);
-    ls.polishProblem = std::make_unique<SineTanPolish>(*blocks_.front(), n);
-    if (!ls.polish) {
-      ls.polish = std::make_unique<ccal::detail::ValleyPolish>(n);
-      ls.polishedX = tkNMMatrix(n, 1);
-    }
+    ls.polishProblem.reset();  // made by the first minimize() on these correspondences
   }
 }
 
@@ -307,10 +304,18 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
 
 double tk3DCalibrationDistortionSolver::minimize() {
   const double result = tkDampedNewtonSolve::minimize();
-  if (!leastSquares_ || !leastSquares_->polishProblem || !std::isfinite(result) ||
+  if (!leastSquares_ || !assembler_ || !std::isfinite(result) ||
       termination() == eFunctionStopped)
     return result;
   tk_SineTanLeastSquares& ls = *leastSquares_;
+  if (!ls.polishProblem) {
+    const long n = getSize();
+    ls.polishProblem = std::make_unique<SineTanPolish>(*blocks_.front(), n);
+    if (!ls.polish) {
+      ls.polish = std::make_unique<ccal::detail::ValleyPolish>(n);
+      ls.polishedX = tkNMMatrix(n, 1);
+    }
+  }
   tkNMMatrix& x = ls.polishedX;
   std::copy(getX().data(), getX().data() + getSize(), x.data());
   CameraResidualBlock& image = *blocks_.front();
