@@ -1,5 +1,7 @@
 #include "ccal/multicam/multiplate_solvers.h"
 
+#include "ccal/multicam/multiplate_least_squares.h"
+
 #include <proc/csys_attention.h>
 #include <tk/failure.h>
 
@@ -16,12 +18,41 @@ constexpr double kMeritTolerance = 1e-7;
 // Under eSineTan the lens values p0..p3 span a valley so flat that its curvature lies below the
 // residuals' second derivatives: Newton steps along it are rejected and damped steps creep, each
 // lowering the cost by a few 1e-4 of itself (exact data) or far less (noisy data), for hundreds of
-// iterations and without a visible change of the fit. The minimisation ends at the first such step.
+// iterations and without a visible change of the fit. The damped minimisation ends at the first
+// such step; the polishing (minimizeAndPolish) then follows the valley.
 constexpr double kSineTanMeritTolerance = 1e-3;
 
 double meritToleranceOf(const ccal::detail::ParameterLayout& layout) {
   const bool sineTan = !layout.poseOnly() && layout.model() == tk2XformCalib2Defs::eSineTan;
   return sineTan ? kSineTanMeritTolerance : kMeritTolerance;
+}
+
+// Runs the damped Newton minimisation of solver and, under eSineTan, polishes its result by
+// Gauss–Newton steps solved from the residual Jacobian (multiplate_least_squares.h). Returns
+// (1/2)|F|² at the final x.
+template <class Solver>
+double minimizeAndPolish(Solver& solver, const tk_MultiplateProblem& problem,
+                         tkNMMatrix& scratch) {
+  const double result = solver.tkDampedNewtonSolve::minimize();
+  const ccal::detail::ParameterLayout& layout = problem.layout;
+  if (layout.poseOnly() || layout.model() != tk2XformCalib2Defs::eSineTan ||
+      !std::isfinite(result) || solver.getX().rows() != problem.size())
+    return result;
+  scratch = solver.getX();
+  if (solver.termination() == tkFSolver::eFunctionStopped)
+    return result;  // an abort request or a failed evaluation
+  ccal::detail::MultiplateLeastSquares leastSquares(problem);
+  ccal::detail::ValleyPolish polish(problem.size());
+  if (polish.polish(leastSquares, scratch.data()) == 0)
+    return result;
+  solver.setX(scratch);
+  tkNMMatrix f(problem.size(), 1);
+  if (solver.Func(scratch, f) < 0)
+    return result;
+  double sum = 0.0;
+  for (long i = 0; i < f.rows(); ++i)
+    sum += f.data()[i] * f.data()[i];
+  return 0.5 * sum;
 }
 
 constexpr long kExceptionStatus = static_cast<long>(INT32_MIN);  // 0x80000000
@@ -295,6 +326,11 @@ long tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::compJacob(
   return guardedJacobian(problem_, *this, x, jacobian, evaluation_);
 }
 
+double tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::minimize() {
+  tkNMMatrix x;
+  return minimizeAndPolish(*this, problem_, x);
+}
+
 tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams
 tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::unpack(const tkNMMatrix& x) const {
   tk_MultiplateValues values;
@@ -389,6 +425,11 @@ long tk3DCalibrationMultiplateZRotationAndArbitrarySolver::compJacob(const tkNMM
                                                                      tkNMMatrix& jacobian) {
   (void)f;
   return guardedJacobian(problem_, *this, x, jacobian, evaluation_);
+}
+
+double tk3DCalibrationMultiplateZRotationAndArbitrarySolver::minimize() {
+  tkNMMatrix x;
+  return minimizeAndPolish(*this, problem_, x);
 }
 
 tk_MultiplateCameraEstimate tk3DCalibrationMultiplateZRotationAndArbitrarySolver::unpack(

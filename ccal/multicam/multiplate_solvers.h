@@ -29,7 +29,9 @@
 // measure errors at Z = 1, so on noisy data its root and E's minimum differ slightly, and once E
 // has settled the remaining steps would only creep between them); 1e-3 under eSineTan, whose
 // steps creep along the lens-value valley (docs/rig-calibration.md). The |F|² rule (1e-30) is in
-// effect off.
+// effect off. Under eSineTan (calibration, not the pose solver) minimize() ends with the
+// Gauss–Newton polishing of ccal/problem/valley_polish.h, which follows that valley on exact
+// data and leaves noisy fits as they are.
 #ifndef CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 #define CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 
@@ -67,6 +69,9 @@ class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public t
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
   // The Gauss-Newton K of the residual blocks (multiplate_residuals.h), declared blocks only.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
+  // The damped Newton minimisation; under eSineTan (calibration) followed by the Gauss–Newton
+  // polishing of multiplate_least_squares.h.
+  double minimize() override;
 
   // The parameters of x (heights from the Z-rotation data). Throws tkMathError::Singular for a
   // non-finite quaternion value.
@@ -114,6 +119,7 @@ class tk3DCalibrationMultiplateZRotationAndArbitrarySolver : public tkDampedNewt
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override;
   // As the rig solver's.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
+  double minimize() override;
 
   tk_MultiplateCameraEstimate unpack(const tkNMMatrix& x) const;
   double cost(const tkNMMatrix& x) const;

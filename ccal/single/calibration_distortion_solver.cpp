@@ -1,6 +1,7 @@
 #include "ccal/single/calibration_distortion_solver.h"
 
 #include "ccal/problem/gradient_assembler.h"
+#include "ccal/problem/valley_polish.h"
 
 #include <proc/csys_attention.h>
 #include <tk/failure.h>
@@ -38,9 +39,73 @@ struct tk_SineTanLeastSquares {
   Eigen::MatrixXd stacked;  // 2n x n
   Eigen::VectorXd rhs;      // 2n
   Eigen::HouseholderQR<Eigen::MatrixXd> stackedQr;
+  // The polishing (minimize()): made by the first minimize() after correspondences().
+  std::unique_ptr<ccal::detail::ValleyPolishProblem> polishProblem;  // SineTanPolish
+  std::unique_ptr<ccal::detail::ValleyPolish> polish;
+  tkNMMatrix polishedX;  // n x 1
 };
 
 namespace {
+
+// The image cost and the reduced rows of the sine-tangent polishing: the weighted rows
+// √w·[∂image/∂x, image − p] of the image block reduced by one Householder QR. Sized once per set
+// of correspondences; evaluations allocate nothing. The caller switches the block's row capture
+// off while it polishes.
+class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
+ public:
+  SineTanPolish(const CameraResidualBlock& image, long n)
+      : image_(image),
+        n_(n),
+        rows_(image.residualCount()),
+        residuals_(static_cast<std::size_t>(rows_)),
+        jacobian_(static_cast<std::size_t>(rows_ * n)),
+        system_(std::max<Eigen::Index>(rows_, n + 1), n + 1),
+        qr_(std::max<Eigen::Index>(rows_, n + 1), n + 1),
+        triangle_(n + 1, n + 1) {}
+
+  double cost(const double* x) override {
+    const double* parameters[1] = {x};
+    if (!image_.Evaluate(parameters, residuals_.data(), nullptr))
+      return HUGE_VAL;
+    const std::vector<double>& w = image_.weights();
+    double sum = 0.0;
+    for (std::size_t i = 0; i < residuals_.size(); ++i)
+      sum += w[i] * residuals_[i] * residuals_[i];
+    return std::isfinite(sum) ? sum : HUGE_VAL;
+  }
+
+  const Eigen::MatrixXd* reduce(const double* x) override {
+    const double* parameters[1] = {x};
+    double* jacobians[1] = {jacobian_.data()};
+    if (!image_.Evaluate(parameters, residuals_.data(), jacobians))
+      return nullptr;
+    const std::vector<double>& w = image_.weights();
+    system_.setZero();
+    const std::size_t columns = static_cast<std::size_t>(n_);
+    for (long i = 0; i < rows_; ++i) {
+      const std::size_t row = static_cast<std::size_t>(i);
+      const double s = std::sqrt(w[row]);
+      for (long a = 0; a < n_; ++a)
+        system_(i, a) = s * jacobian_[row * columns + static_cast<std::size_t>(a)];
+      system_(i, n_) = s * residuals_[row];
+    }
+    if (!system_.allFinite())
+      return nullptr;
+    qr_.compute(system_);
+    triangle_ = qr_.matrixQR().topRows(n_ + 1).triangularView<Eigen::Upper>();
+    return &triangle_;
+  }
+
+ private:
+  const CameraResidualBlock& image_;
+  long n_;
+  long rows_;
+  std::vector<double> residuals_;
+  std::vector<double> jacobian_;  // rows x n, row-major
+  Eigen::MatrixXd system_;
+  Eigen::HouseholderQR<Eigen::MatrixXd> qr_;
+  Eigen::MatrixXd triangle_;
+};
 
 long parameterCount(Model model) {
   const int n = ParameterLayout::calibrationBlockSize(model);
@@ -112,6 +177,7 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     ls.rhs.setZero(2 * n);
     ls.stackedQr = Eigen::HouseholderQR<Eigen::MatrixXd>(2 * n, n);
     blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), rows);
+    ls.polishProblem.reset();  // made by the first minimize() on these correspondences
   }
 }
 
@@ -240,6 +306,37 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   for (Eigen::Index i = 0; i < n; ++i)
     velocity[i] += 0.5 * acceleration[i];
   return std::isfinite(aNorm);
+}
+
+double tk3DCalibrationDistortionSolver::minimize() {
+  const double result = tkDampedNewtonSolve::minimize();
+  if (!leastSquares_ || !assembler_ || !std::isfinite(result) ||
+      termination() == eFunctionStopped)
+    return result;
+  tk_SineTanLeastSquares& ls = *leastSquares_;
+  if (!ls.polishProblem) {
+    const long n = getSize();
+    ls.polishProblem = std::make_unique<SineTanPolish>(*blocks_.front(), n);
+    if (!ls.polish) {
+      ls.polish = std::make_unique<ccal::detail::ValleyPolish>(n);
+      ls.polishedX = tkNMMatrix(n, 1);
+    }
+  }
+  tkNMMatrix& x = ls.polishedX;
+  std::copy(getX().data(), getX().data() + getSize(), x.data());
+  CameraResidualBlock& image = *blocks_.front();
+  image.captureRows(nullptr, nullptr, 0);
+  const long accepted = ls.polish->polish(*ls.polishProblem, x.data());
+  image.captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
+  if (accepted == 0)
+    return result;
+  setX(x);
+  if (evaluatePass(x.data(), false) < 0)
+    return result;
+  double sum = 0.0;
+  for (double v : pass_.f)
+    sum += v * v;
+  return 0.5 * sum;
 }
 
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {

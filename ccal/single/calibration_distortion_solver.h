@@ -52,7 +52,8 @@
 // redundant lens values), and their rounding error would decide the step there. Each step is
 // bent by its geodesic acceleration (solveDampedStep). There K (read only for the damping's
 // scale and the predicted decrease) is 4·RᵀR from that factor: the passes compute F and J
-// without it.
+// without it. Without plate views the damped steps still creep along the valley (a straight
+// step leaves its curved floor); the polishing after the minimisation follows it (minimize()).
 //
 // Evaluations and iterations allocate nothing.
 // Use: construct, unitValIndex, setX, initialParams, correspondences, nIter, minimize, getX.
@@ -110,6 +111,10 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   // K at x (resizes jacobian to n x n): the one kept from Func when x is the last x it evaluated,
   // else from a new pass. Returns 0 or the negative status of F.
   long compJacob(const tkNMMatrix& x, const tkNMMatrix& f, tkNMMatrix& jacobian) override;
+  // The damped Newton minimisation; under eSineTan followed by the Gauss–Newton polishing of
+  // ccal/problem/valley_polish.h (steps from a QR of the image rows), which takes the fit down
+  // the lens-value valley where the damped steps creep. Returns (1/2)|F|² at the final x.
+  double minimize() override;
 
   // The parameter object of a column x (n x 1) under the stored unitValIndex.
   tkCameraCalibrationParams unpack(const tkNMMatrix& x) const;

@@ -31,14 +31,15 @@ class TestProgress:
 
 class TestInterrupt:
     def test_ctrl_c_aborts_the_computation(self):
-        # Seconds of work without an abort (a sine-tangent rig); the calibration throws
-        # tkAttention::Aborted once the token is set, which is kept as the context.
-        rig = load("rig3-sinetan-exact")
+        # Seconds of work without an abort (the radial rig under the sine-tangent model); the
+        # calibration throws tkAttention::Aborted once the token is set, which is kept as the
+        # context.
+        rig = load("rig3-radial-exact")
         timer = threading.Timer(0.3, _thread.interrupt_main)
         timer.start()
         try:
             with pytest.raises(KeyboardInterrupt) as info:
-                ccal.calibrate_rig(rig)
+                ccal.calibrate_rig(rig, model="sine-tan")
         finally:
             timer.cancel()
         assert isinstance(info.value.__context__, ccal.Aborted)

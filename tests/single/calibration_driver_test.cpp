@@ -122,10 +122,10 @@ class DriverOnSineTanSet : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DriverOnSineTanSet, ExactSetReproducesTheMappingFocalLengthsAxisAndPose) {
   const DriverRun& run = Calibrated(GetParam());
-  const double tolerance = 1.0;
-  // Without plate views the final refinement creeps along the flat valley of the lens values
-  // and ends at its iteration limit (docs/single-camera-calibration.md).
-  EXPECT_LT(LargestResidual(run), GetParam().plateViews ? 1e-8 : 1e-4);
+  const double tolerance = 1e-3;  // 1e-10 relative, the axis to 1e-7 px
+  // Without plate views the damped refinement creeps along the flat valley of the lens values;
+  // the polishing after it follows the valley (docs/single-camera-calibration.md).
+  EXPECT_LT(LargestResidual(run), 1e-8);
   const auto& got = run.result.physicalAtZEquals1FromImageParams();
   const auto& truth = run.set.truth.physicalAtZEquals1FromImageParams();
   double largest = 0.0, field = 0.0;
@@ -134,7 +134,7 @@ TEST_P(DriverOnSineTanSet, ExactSetReproducesTheMappingFocalLengthsAxisAndPose) 
                         (got.warpPoint(c.first.first) - truth.warpPoint(c.first.first)).length());
     field = std::fmax(field, truth.warpPoint(c.first.first).length());
   }
-  EXPECT_LT(largest, 1e-7 * field) << "image -> position at Z = 1 over the field";
+  EXPECT_LT(largest, 1e-7 * tolerance * field) << "image -> position at Z = 1 over the field";
   const auto gain = [](const tkPhysicalAtZEquals1FromImageParams& m) {
     const std::vector<double>& p = m.lensDistParams();
     return p[0] / p[1] + p[2] / p[3];
