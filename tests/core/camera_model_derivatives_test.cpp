@@ -18,7 +18,8 @@ namespace {
 
 using namespace ccal::detail;
 
-enum class Kind { kProject, kBack, kImage, kIntrinsicTerm, kPoseTerm };
+// kMixedIntrinsic, kMixedPose: the intrinsic and pose terms as mixedTermResiduals returns them.
+enum class Kind { kProject, kBack, kImage, kIntrinsicTerm, kPoseTerm, kMixedIntrinsic, kMixedPose };
 enum class Placement { kNone, kQuaternion, kZRotation };
 enum class Spot { kCentre, kMid, kEdge };
 
@@ -91,7 +92,19 @@ void evaluate(const Case& c, const std::vector<double>& x, const std::vector<dou
     status = imageResidual(model, camera, placementPtr, image, &x[kPoint], out, &J);
   else if (c.kind == Kind::kIntrinsicTerm)
     status = intrinsicTermResidual(model, camera, placementPtr, image, &x[kPoint], out, &J);
-  else
+  else if (c.kind == Kind::kMixedIntrinsic || c.kind == Kind::kMixedPose) {
+    double other[2], imageR[2];
+    ResidualJacobian otherJ;
+    status = c.kind == Kind::kMixedIntrinsic
+                 ? mixedTermResiduals(model, camera, placementPtr, image, &x[kPoint], out, &J,
+                                      other, &otherJ, imageR)
+                 : mixedTermResiduals(model, camera, placementPtr, image, &x[kPoint], other,
+                                      &otherJ, out, &J, imageR);
+    double expected[2];
+    imageResidual(model, camera, placementPtr, image, &x[kPoint], expected, nullptr);
+    EXPECT_EQ(imageR[0], expected[0]);  // the image residual comes along, the same value
+    EXPECT_EQ(imageR[1], expected[1]);
+  } else
     status = poseTermResidual(model, camera, placementPtr, image, &x[kPoint], out, &J);
   ASSERT_EQ(status, ResidualStatus::kOk);
   for (int r = 0; r < 2; ++r) {
@@ -108,9 +121,10 @@ void evaluate(const Case& c, const std::vector<double>& x, const std::vector<dou
   cameraPointOf(camera0, placementPtr == nullptr ? nullptr : &placement0, &x0[kPoint], pc0,
                 nullptr);
   double factor = 1.0;
-  if (c.kind == Kind::kPoseTerm) {
+  if (c.kind == Kind::kPoseTerm || c.kind == Kind::kMixedPose) {
     factor = pc[2] / pc0[2];
-  } else if (c.kind == Kind::kIntrinsicTerm && c.model == CCAL_DISTORTION_SINE_TAN) {
+  } else if ((c.kind == Kind::kIntrinsicTerm || c.kind == Kind::kMixedIntrinsic) &&
+             c.model == CCAL_DISTORTION_SINE_TAN) {
     const auto rho = [](const std::vector<double>& v, const double* p) {
       const double ex = p[0] / p[2] - v[kCx], ey = p[1] / p[2] - v[kCy];
       const double r = std::sqrt(ex * ex + ey * ey);
@@ -234,7 +248,8 @@ std::string nameOf(const ::testing::TestParamInfo<Case>& info) {
   const char* model = c.model == CCAL_DISTORTION_NONE     ? "None"
                       : c.model == CCAL_DISTORTION_RADIAL ? "Radial"
                                                           : "SineTan";
-  const char* kinds[] = {"Project", "Back", "Image", "IntrinsicTerm", "PoseTerm"};
+  const char* kinds[] = {"Project",  "Back",           "Image",    "IntrinsicTerm",
+                         "PoseTerm", "MixedIntrinsic", "MixedPose"};
   const char* placements[] = {"", "OnQuaternionPlacement", "OnZRotationPlacement"};
   const char* spots[] = {"Centre", "Mid", "Edge"};
   return std::string(model) + kinds[static_cast<int>(c.kind)] +
@@ -245,7 +260,7 @@ std::vector<Case> allCases() {
   std::vector<Case> cases;
   for (std::int32_t model : {CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL, CCAL_DISTORTION_SINE_TAN})
     for (Kind kind : {Kind::kProject, Kind::kBack, Kind::kImage, Kind::kIntrinsicTerm,
-                      Kind::kPoseTerm})
+                      Kind::kPoseTerm, Kind::kMixedIntrinsic, Kind::kMixedPose})
       for (Placement placement : {Placement::kNone, Placement::kQuaternion, Placement::kZRotation})
         for (Spot spot : {Spot::kCentre, Spot::kMid, Spot::kEdge}) {
           const bool residual = kind != Kind::kProject && kind != Kind::kBack;

@@ -113,29 +113,23 @@ inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera
   return ResidualStatus::kOk;
 }
 
-inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose& camera,
-                                            const Pose* placement, const double image[2],
-                                            const double P[3], double r[2],
-                                            ResidualJacobian* jacobian) {
-  using namespace residual_internal;
-  double pc[3];
-  PointJacobian point;
-  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
-  if (std::fabs(pc[2]) <= kZeroDepth) {
-    clear(r, jacobian);
-    return ResidualStatus::kAtDepthZero;
-  }
+namespace residual_internal {
+
+// The intrinsic term at the camera point pc (depth checked by the caller) with its pose
+// derivatives point; W and wj: the position at Z = 1 of the image point and its intrinsic
+// derivatives (read under eNoDistortion / eRadial only; wj only with a Jacobian).
+inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const Pose* placement,
+                            const double image[2], const double pc[3], const PointJacobian& point,
+                            const double W[2], const ModelJacobian& wj, double r[2],
+                            ResidualJacobian* jacobian) {
   const double q[2] = {pc[0] / pc[2], pc[1] / pc[2]};
   const CameraIntrinsics& v = model.intrinsics();
   double byQ[2][2];
   if (v.lens.model != CCAL_DISTORTION_SINE_TAN) {
-    double W[2];
-    ModelJacobian wj;
-    model.positionAtZ1FromImage(image, W, jacobian != nullptr ? &wj : nullptr);
     r[0] = (W[0] - q[0]) / v.sx;
     r[1] = (W[1] - q[1]) / v.sy;
     if (jacobian == nullptr)
-      return ResidualStatus::kOk;
+      return;
     for (int i = 0; i < kIntrinsicValues; ++i) {
       jacobian->byIntrinsics[0][i] = wj.byIntrinsics[0][i] / v.sx;
       jacobian->byIntrinsics[1][i] = wj.byIntrinsics[1][i] / v.sy;
@@ -161,7 +155,7 @@ inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose
     r[0] = rho * (D[0] - d[0]);
     r[1] = rho * (D[1] - d[1]);
     if (jacobian == nullptr)
-      return ResidualStatus::kOk;
+      return;
     double(&J)[2][kIntrinsicValues] = jacobian->byIntrinsics;
     const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]},
                               {0.0, 1.0, 0.0, image[1], 0.0}};
@@ -179,6 +173,45 @@ inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose
   double byPc[2][3];
   chainDivision(byQ, pc, q, byPc);
   chainPoses(byPc, camera, placement, point, *jacobian);
+}
+
+// The pose term at the camera point pc given m, the position at Z = 1 of the image point, and
+// its intrinsic derivatives mj (read only with a Jacobian).
+inline void poseTermAt(const Pose& camera, const Pose* placement, const double pc[3],
+                       const PointJacobian& point, const double m[2], const ModelJacobian& mj,
+                       double r[2], ResidualJacobian* jacobian) {
+  const double z0 = pc[2];
+  r[0] = (pc[0] - m[0] * pc[2]) / z0;
+  r[1] = (pc[1] - m[1] * pc[2]) / z0;
+  if (jacobian == nullptr)
+    return;
+  // d r/d m = −(Pc.z/z0)·I = −I at the current pose.
+  for (int row = 0; row < 2; ++row)
+    for (int i = 0; i < kIntrinsicValues; ++i)
+      jacobian->byIntrinsics[row][i] = -mj.byIntrinsics[row][i];
+  const double byPc[2][3] = {{1.0 / z0, 0.0, -m[0] / z0}, {0.0, 1.0 / z0, -m[1] / z0}};
+  chainPoses(byPc, camera, placement, point, *jacobian);
+}
+
+}  // namespace residual_internal
+
+inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose& camera,
+                                            const Pose* placement, const double image[2],
+                                            const double P[3], double r[2],
+                                            ResidualJacobian* jacobian) {
+  using namespace residual_internal;
+  double pc[3];
+  PointJacobian point;
+  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
+  if (std::fabs(pc[2]) <= kZeroDepth) {
+    clear(r, jacobian);
+    return ResidualStatus::kAtDepthZero;
+  }
+  double W[2] = {0.0, 0.0};
+  ModelJacobian wj;
+  if (model.intrinsics().lens.model != CCAL_DISTORTION_SINE_TAN)
+    model.positionAtZ1FromImage(image, W, jacobian != nullptr ? &wj : nullptr);
+  intrinsicTermAt(model, camera, placement, image, pc, point, W, wj, r, jacobian);
   return ResidualStatus::kOk;
 }
 
@@ -200,18 +233,51 @@ inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& cam
     clear(r, jacobian);
     return ResidualStatus::kNoRay;
   }
-  const double z0 = pc[2];
-  r[0] = (pc[0] - m[0] * pc[2]) / z0;
-  r[1] = (pc[1] - m[1] * pc[2]) / z0;
-  if (jacobian == nullptr)
-    return ResidualStatus::kOk;
-  // d r/d m = −(Pc.z/z0)·I = −I at the current pose.
-  for (int row = 0; row < 2; ++row)
-    for (int i = 0; i < kIntrinsicValues; ++i)
-      jacobian->byIntrinsics[row][i] = -mj.byIntrinsics[row][i];
-  const double byPc[2][3] = {{1.0 / z0, 0.0, -m[0] / z0}, {0.0, 1.0 / z0, -m[1] / z0}};
-  chainPoses(byPc, camera, placement, point, *jacobian);
+  poseTermAt(camera, placement, pc, point, m, mj, r, jacobian);
   return ResidualStatus::kOk;
+}
+
+// The residuals of a calibration cost that mixes them, of one observation at once: the
+// intrinsic term (when intrinsic is not null), the pose term and the image residual (its value
+// only, when image is not null), from one camera point, one set of its pose derivatives and one
+// position at Z = 1 of the image point. Each equals what the single function above returns;
+// jacobians are written when not null. Returns kAtDepthZero (everything 0) or the pose term's
+// status (kNoRay: the pose term 0, the others evaluated).
+inline ResidualStatus mixedTermResiduals(const CameraModel& model, const Pose& camera,
+                                         const Pose* placement, const double image[2],
+                                         const double P[3], double intrinsic[2],
+                                         ResidualJacobian* intrinsicJacobian, double pose[2],
+                                         ResidualJacobian* poseJacobian, double imageR[2]) {
+  using namespace residual_internal;
+  const bool derivatives = intrinsicJacobian != nullptr || poseJacobian != nullptr;
+  double pc[3];
+  PointJacobian point;
+  cameraPointOf(camera, placement, P, pc, derivatives ? &point : nullptr);
+  if (std::fabs(pc[2]) <= kZeroDepth) {
+    if (intrinsic != nullptr)
+      clear(intrinsic, intrinsicJacobian);
+    clear(pose, poseJacobian);
+    if (imageR != nullptr)
+      imageR[0] = imageR[1] = 0.0;
+    return ResidualStatus::kAtDepthZero;
+  }
+  double m[2] = {0.0, 0.0};
+  ModelJacobian mj;
+  const bool ray = model.positionAtZ1FromImage(image, m, derivatives ? &mj : nullptr) >= 0;
+  if (intrinsic != nullptr)
+    intrinsicTermAt(model, camera, placement, image, pc, point, m, mj, intrinsic,
+                    intrinsicJacobian);
+  if (ray)
+    poseTermAt(camera, placement, pc, point, m, mj, pose, poseJacobian);
+  else
+    clear(pose, poseJacobian);
+  if (imageR != nullptr) {
+    double projected[2] = {0.0, 0.0};
+    model.project(pc, projected, nullptr);
+    imageR[0] = projected[0] - image[0];
+    imageR[1] = projected[1] - image[1];
+  }
+  return ray ? ResidualStatus::kOk : ResidualStatus::kNoRay;
 }
 
 }  // namespace ccal::detail
