@@ -234,6 +234,9 @@ void MultiplateEvaluation::reset(const tk_MultiplateProblem& problem) {
   using Block = ParameterLayout::Block;
   problem_ = &problem;
   kept_ = false;
+  keptK_ = false;
+  kTaken_ = true;
+  accepted_ = ~0U;
   blocks_.clear();
   assembler_ = std::make_unique<GradientAssembler>(problem.layout);
   const ParameterLayout& layout = problem.layout;
@@ -274,15 +277,23 @@ void MultiplateEvaluation::function(const tkNMMatrix& x, tkNMMatrix& f, long ind
     assembler_->assemble(x.data(), f.data(), nullptr, nullptr, &active_);
     return;
   }
+  // K comes along while trial points are being accepted (the Jacobian at such a point is asked
+  // for next): after two accepted trials in a row. Otherwise (rejections, or rejections and
+  // acceptances alternating) a trial computes F and E only, and the Jacobian its own pass.
+  accepted_ = (accepted_ << 1U) | (kTaken_ ? 1U : 0U);
+  const bool withK = (accepted_ & 3U) == 3U;
+  kTaken_ = false;
   kept_ = false;
-  assembler_->assemble(x.data(), f.data(), &k_, &cost_);
+  assembler_->assemble(x.data(), f.data(), withK ? &k_ : nullptr, &cost_);
   cost_ *= costScale_;
   keptX_.assign(x.data(), x.data() + x.rows());
   kept_ = true;
+  keptK_ = withK;
 }
 
 void MultiplateEvaluation::jacobian(const tkNMMatrix& x, tkNMMatrix& k) {
-  if (keptAt(x)) {
+  kTaken_ = true;
+  if (keptK_ && keptAt(x)) {
     assembler_->copyDeclared(k_, k);
     return;
   }

@@ -61,9 +61,10 @@ class MultiplateListResidual final : public ResidualBlock {
   CameraIntrinsics fixed_;  // the pose solver's intrinsics
 };
 
-// F, K and E of one solver, in one pass over the residual blocks: F(x) at every trial point
-// computes K and E there too and keeps them, so that the Jacobian and the merit at an accepted
-// point cost a copy. Allocates in reset (and once more when K first gets its shape); evaluations
+// F, K and E of one solver, in one pass over the residual blocks: F(x) at a trial point computes
+// E there too, and K as well while trials are being accepted (a trial whose K is never asked for
+// was rejected), and keeps them, so that the merit and, mostly, the Jacobian at an accepted point
+// cost a copy. Allocates in reset (and once more when K first gets its shape); evaluations
 // after the first allocate nothing. Not thread-safe.
 class MultiplateEvaluation {
  public:
@@ -90,7 +91,10 @@ class MultiplateEvaluation {
   std::vector<double> keptX_;  // where k_ and cost_ were computed
   tkNMMatrix k_;
   double cost_ = 0.0;
-  bool kept_ = false;
+  bool kept_ = false;   // cost_ (and k_ when keptK_) belong to keptX_
+  bool keptK_ = false;
+  bool kTaken_ = true;          // jacobian() was asked for since the last F at every observation
+  unsigned accepted_ = ~0U;     // bit i: the trial i + 1 F evaluations back was accepted
 };
 
 }  // namespace ccal::detail
