@@ -213,7 +213,10 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
       case Form::kMixedTerms:
         mixedTermResiduals(model, camera, placement, image, P, r,
                            jacobians != nullptr ? &J : nullptr, r + kindRows,
-                           jacobians != nullptr ? &poseJ : nullptr, r + 2 * kindRows);
+                           jacobians != nullptr ? &poseJ : nullptr,
+                           imageRows_ ? r + 2 * kindRows : nullptr);
+        if (!imageRows_)
+          r[2 * kindRows] = r[2 * kindRows + 1] = 0.0;
         if (jacobians != nullptr) {
           write(J, 2 * k);
           write(poseJ, kindRows + 2 * k);
@@ -221,7 +224,10 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
         break;
       case Form::kPoseTerms:
         mixedTermResiduals(model, camera, placement, image, P, nullptr, nullptr, r,
-                           jacobians != nullptr ? &poseJ : nullptr, r + kindRows);
+                           jacobians != nullptr ? &poseJ : nullptr,
+                           imageRows_ ? r + kindRows : nullptr);
+        if (!imageRows_)
+          r[kindRows] = r[kindRows + 1] = 0.0;
         if (jacobians != nullptr)
           write(poseJ, 2 * k);
         break;
@@ -297,7 +303,20 @@ void MultiplateEvaluation::jacobian(const tkNMMatrix& x, tkNMMatrix& k) {
     assembler_->copyDeclared(k_, k);
     return;
   }
+  // K alone: the cost rows are not needed (and are back on whatever the assembly throws).
+  struct WithoutImageRows {
+    MultiplateEvaluation& evaluation;
+    explicit WithoutImageRows(MultiplateEvaluation& e) : evaluation(e) { e.setImageRows(false); }
+    ~WithoutImageRows() { evaluation.setImageRows(true); }
+    WithoutImageRows(const WithoutImageRows&) = delete;
+    WithoutImageRows& operator=(const WithoutImageRows&) = delete;
+  } guard(*this);
   assembler_->assemble(x.data(), nullptr, &k, nullptr);
+}
+
+void MultiplateEvaluation::setImageRows(bool evaluated) {
+  for (const auto& block : blocks_)
+    block->imageRows(evaluated);
 }
 
 double MultiplateEvaluation::cost(const tkNMMatrix& x) {

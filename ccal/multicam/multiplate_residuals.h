@@ -45,6 +45,9 @@ class MultiplateListResidual final : public ResidualBlock {
                          ParameterLayout::Block placement, const tk_MultiplateList& list);
 
   long camera() const { return camera_; }
+  // Whether Evaluate computes the image rows of the stacked forms (default true); false: they are
+  // 0, for an evaluation that needs no cost.
+  void imageRows(bool evaluated) { imageRows_ = evaluated; }
   const ParameterLayout::Block& placement() const { return placement_; }
 
   // Throws tkMathError::Singular for a non-finite quaternion value; never returns false.
@@ -59,6 +62,7 @@ class MultiplateListResidual final : public ResidualBlock {
   const ccal_crspPair2D3DWeighted* records_;
   std::size_t count_;
   CameraIntrinsics fixed_;  // the pose solver's intrinsics
+  bool imageRows_ = true;
 };
 
 // F, K and E of one solver, in one pass over the residual blocks: F(x) at a trial point computes
@@ -82,6 +86,7 @@ class MultiplateEvaluation {
 
  private:
   bool keptAt(const tkNMMatrix& x) const;
+  void setImageRows(bool evaluated);
 
   const tk_MultiplateProblem* problem_ = nullptr;
   double costScale_ = 1.0;  // 1/2 where the image blocks carry doubled weights
