@@ -32,8 +32,9 @@ MultiplateLeastSquares::MultiplateLeastSquares(const tk_MultiplateProblem& probl
         continue;
       group.cameras.push_back(c);
       group.blocks.push_back(blocks_.size());
-      blocks_.push_back(std::make_unique<MultiplateListResidual>(
-          MultiplateListResidual::Kind::kImage, problem, c, placement, lists[k], false));
+      // The sine-tangent form: image rows with the weights doubled, a uniform factor on the
+      // cost that changes neither the steps nor the comparisons of costs.
+      blocks_.push_back(std::make_unique<MultiplateListResidual>(problem, c, placement, lists[k]));
       group.rows += blocks_.back()->residualCount();
     }
     if (group.rows > 0)

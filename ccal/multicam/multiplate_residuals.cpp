@@ -61,54 +61,84 @@ std::vector<long> parameterBlocksOf(const ParameterLayout& layout, long camera,
   return blocks;
 }
 
-// Per parameter block, the values whose rows the residual feeds (empty: all of them).
-std::vector<std::vector<bool>> feedValuesOf(MultiplateListResidual::Kind kind,
-                                            const ParameterLayout& layout, std::size_t blocks) {
-  using Kind = MultiplateListResidual::Kind;
-  std::vector<std::vector<bool>> values(blocks);
-  if (layout.poseOnly() || kind == Kind::kImage)
-    return values;
-  std::vector<bool>& camera = values[0];
-  camera.assign(at(layout.cameraBlockSize()), kind == Kind::kIntrinsicTerm);
-  for (long a = Offset::kQuatVar1; a < Offset::kCenterX; ++a)
-    camera[at(a)] = kind == Kind::kPoseTerm;
-  return values;
+using Form = MultiplateListResidual::Form;
+
+Form formOf(const ParameterLayout& layout) {
+  if (layout.poseOnly())
+    return Form::kPoseTerms;
+  return layout.model() == tk2XformCalib2Defs::eSineTan ? Form::kImage : Form::kMixedTerms;
 }
 
-std::vector<bool> feedsOf(MultiplateListResidual::Kind kind, std::size_t blocks, bool feeds) {
-  std::vector<bool> out(blocks, feeds);
-  if (kind == MultiplateListResidual::Kind::kIntrinsicTerm && blocks > 1)
-    out[1] = false;  // the intrinsic term feeds no placement rows
-  return out;
+// Rows per observation: two per residual kind.
+long rowsPerPoint(Form form) {
+  return form == Form::kMixedTerms ? 6 : form == Form::kPoseTerms ? 4 : 2;
 }
 
-std::vector<double> weightsOf(MultiplateListResidual::Kind kind, const tk_MultiplateList& list,
-                              bool feeds) {
+std::vector<double> weightsOf(Form form, const tk_MultiplateList& list) {
   // The image cost's F is twice its gradient (see the header).
-  const double scale = kind == MultiplateListResidual::Kind::kImage && feeds ? 2.0 : 1.0;
-  std::vector<double> weights(2 * list.count);
-  for (std::size_t k = 0; k < list.count; ++k)
-    weights[2 * k] = weights[2 * k + 1] = scale * list.records[k].w;
+  const double scale = form == Form::kImage ? 2.0 : 1.0;
+  const std::size_t kinds = at(rowsPerPoint(form) / 2);
+  std::vector<double> weights(2 * list.count * kinds);
+  for (std::size_t g = 0; g < kinds; ++g)
+    for (std::size_t k = 0; k < list.count; ++k)
+      weights[2 * (g * list.count + k)] = weights[2 * (g * list.count + k) + 1] =
+          scale * list.records[k].w;
   return weights;
+}
+
+// The row groups of the stacked forms: [intrinsic term,] pose term, image residual.
+std::vector<ResidualBlock::RowGroup> groupsOf(Form form, const ParameterLayout& layout,
+                                              std::size_t blocks, long rows) {
+  using Group = ResidualBlock::RowGroup;
+  std::vector<Group> groups;
+  if (form == Form::kMixedTerms) {
+    Group intrinsic;
+    intrinsic.rows = rows;
+    intrinsic.feeds.assign(blocks, false);
+    intrinsic.feeds[0] = true;  // no placement rows
+    intrinsic.feedValues.resize(blocks);
+    intrinsic.feedValues[0].assign(at(layout.cameraBlockSize()), true);
+    for (long a = Offset::kQuatVar1; a < Offset::kCenterX; ++a)
+      intrinsic.feedValues[0][at(a)] = false;
+    intrinsic.countsInCost = false;
+    groups.push_back(intrinsic);
+  }
+  Group pose;
+  pose.rows = rows;
+  pose.feeds.assign(blocks, true);
+  if (form == Form::kMixedTerms) {
+    pose.feedValues.resize(blocks);
+    pose.feedValues[0].assign(at(layout.cameraBlockSize()), false);
+    for (long a = Offset::kQuatVar1; a < Offset::kCenterX; ++a)
+      pose.feedValues[0][at(a)] = true;
+  }
+  pose.countsInCost = false;
+  groups.push_back(pose);
+  Group image;
+  image.rows = rows;
+  image.feeds.assign(blocks, false);
+  groups.push_back(image);
+  return groups;
 }
 
 }  // namespace
 
-MultiplateListResidual::MultiplateListResidual(Kind kind, const tk_MultiplateProblem& problem,
-                                               long camera, ParameterLayout::Block placement,
-                                               const tk_MultiplateList& list, bool feeds)
-    : ResidualBlock(static_cast<long>(2 * list.count),
+MultiplateListResidual::MultiplateListResidual(const tk_MultiplateProblem& problem, long camera,
+                                               ParameterLayout::Block placement,
+                                               const tk_MultiplateList& list)
+    : ResidualBlock(static_cast<long>(list.count) * rowsPerPoint(formOf(problem.layout)),
                     parameterBlocksOf(problem.layout, camera, placement),
-                    feedsOf(kind, placement.kind == ParameterLayout::Kind::kNone ? 1 : 2, feeds),
-                    weightsOf(kind, list, feeds),
-                    feedValuesOf(kind, problem.layout,
-                                 placement.kind == ParameterLayout::Kind::kNone ? 1 : 2)),
-      kind_(kind),
+                    std::vector<bool>(placement.kind == ParameterLayout::Kind::kNone ? 1 : 2, true),
+                    weightsOf(formOf(problem.layout), list)),
+      form_(formOf(problem.layout)),
       problem_(&problem),
       camera_(camera),
       placement_(placement),
       records_(list.records),
       count_(list.count) {
+  if (form_ != Form::kImage)
+    rowGroups(groupsOf(form_, problem.layout, parameterBlocks().size(),
+                       static_cast<long>(2 * list.count)));
   if (problem.layout.poseOnly() && at(camera) < problem.fixedIntrinsics.size())
     fixed_ = intrinsicsOfValues(problem.fixedIntrinsics[at(camera)]);
 }
@@ -137,82 +167,92 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
   const int intrinsicValues =
       layout.poseOnly() ? 0 : static_cast<int>(cameraBlock - kMaxPoseValues);
   const int placementValues = placement != nullptr ? placement->valueCount : 0;
-  ResidualJacobian J;
-  for (std::size_t k = 0; k < count_; ++k) {
-    const ccal_crspPair2D3DWeighted& record = records_[k];
-    double* r = residuals + 2 * k;
-    double* cameraRows = jacobians != nullptr ? jacobians[0] + 2 * k * at(cameraBlock) : nullptr;
-    double* placementRows =
-        jacobians != nullptr && placement != nullptr ? jacobians[1] + 2 * k * at(placementValues)
-                                                     : nullptr;
-    if (record.w == 0.0) {  // contributes nothing
-      r[0] = r[1] = 0.0;
-      if (cameraRows != nullptr)
-        std::fill(cameraRows, cameraRows + 2 * cameraBlock, 0.0);
-      if (placementRows != nullptr)
-        std::fill(placementRows, placementRows + 2 * placementValues, 0.0);
-      continue;
-    }
-    const double image[2] = {record.p.x, record.p.y};
-    const double P[3] = {record.P.x, record.P.y, record.P.z};
-    ResidualJacobian* jacobian = jacobians != nullptr ? &J : nullptr;
-    switch (kind_) {
-      case Kind::kIntrinsicTerm:
-        intrinsicTermResidual(model, camera, placement, image, P, r, jacobian);
-        break;
-      case Kind::kPoseTerm:
-        poseTermResidual(model, camera, placement, image, P, r, jacobian);
-        break;
-      case Kind::kImage:
-        imageResidual(model, camera, placement, image, P, r, jacobian);
-        break;
-    }
-    if (jacobian == nullptr)
-      continue;
+  // Row offsets of the kinds: the first kind's rows of point k are 2k, 2k + 1.
+  const std::size_t kindRows = 2 * count_;
+  const std::size_t kinds = at(rowsPerPoint(form_) / 2);
+  // Writes the Jacobian rows of one residual kind of point k.
+  const auto write = [&](const ResidualJacobian& J, std::size_t row0) {
     for (int row = 0; row < 2; ++row) {
-      double* out = cameraRows + row * cameraBlock;
+      double* out = jacobians[0] + (row0 + at(row)) * at(cameraBlock);
       for (int i = 0; i < intrinsicValues; ++i)
         out[intrinsicBlockOffset(i)] = J.byIntrinsics[row][i];
       for (int c = 0; c < kMaxPoseValues; ++c)
         out[poseOffset + c] = J.byCamera[row][c];
-      if (placementRows != nullptr)
-        for (int c = 0; c < placementValues; ++c)
-          placementRows[row * placementValues + c] = J.byPlacement[row][c];
+      if (placement != nullptr)
+        std::copy(J.byPlacement[row], J.byPlacement[row] + placementValues,
+                  jacobians[1] + (row0 + at(row)) * at(placementValues));
+    }
+  };
+  ResidualJacobian J, poseJ;
+  for (std::size_t k = 0; k < count_; ++k) {
+    const ccal_crspPair2D3DWeighted& record = records_[k];
+    if (record.w == 0.0) {  // contributes nothing
+      for (std::size_t g = 0; g < kinds; ++g) {
+        const std::size_t row0 = g * kindRows + 2 * k;
+        residuals[row0] = residuals[row0 + 1] = 0.0;
+        if (jacobians != nullptr && (form_ == Form::kImage || g + 1 < kinds)) {  // fed rows
+          std::fill(jacobians[0] + row0 * at(cameraBlock),
+                    jacobians[0] + (row0 + 2) * at(cameraBlock), 0.0);
+          if (placement != nullptr)
+            std::fill(jacobians[1] + row0 * at(placementValues),
+                      jacobians[1] + (row0 + 2) * at(placementValues), 0.0);
+        }
+      }
+      continue;
+    }
+    const double image[2] = {record.p.x, record.p.y};
+    const double P[3] = {record.P.x, record.P.y, record.P.z};
+    double* r = residuals + 2 * k;
+    switch (form_) {
+      case Form::kImage:
+        imageResidual(model, camera, placement, image, P, r,
+                      jacobians != nullptr ? &J : nullptr);
+        if (jacobians != nullptr)
+          write(J, 2 * k);
+        break;
+      case Form::kMixedTerms:
+        mixedTermResiduals(model, camera, placement, image, P, r,
+                           jacobians != nullptr ? &J : nullptr, r + kindRows,
+                           jacobians != nullptr ? &poseJ : nullptr,
+                           imageRows_ ? r + 2 * kindRows : nullptr);
+        if (!imageRows_)
+          r[2 * kindRows] = r[2 * kindRows + 1] = 0.0;
+        if (jacobians != nullptr) {
+          write(J, 2 * k);
+          write(poseJ, kindRows + 2 * k);
+        }
+        break;
+      case Form::kPoseTerms:
+        mixedTermResiduals(model, camera, placement, image, P, nullptr, nullptr, r,
+                           jacobians != nullptr ? &poseJ : nullptr,
+                           imageRows_ ? r + kindRows : nullptr);
+        if (!imageRows_)
+          r[kindRows] = r[kindRows + 1] = 0.0;
+        if (jacobians != nullptr)
+          write(poseJ, 2 * k);
+        break;
     }
   }
   return true;
 }
 
 void MultiplateEvaluation::reset(const tk_MultiplateProblem& problem) {
-  using Kind = MultiplateListResidual::Kind;
   using Block = ParameterLayout::Block;
   problem_ = &problem;
-  costValid_ = false;
+  kept_ = false;
+  keptK_ = false;
+  kTaken_ = true;
+  accepted_ = ~0U;
   blocks_.clear();
-  gradient_ = std::make_unique<GradientAssembler>(problem.layout);
-  image_.reset();
+  assembler_ = std::make_unique<GradientAssembler>(problem.layout);
   const ParameterLayout& layout = problem.layout;
-  const bool poseOnly = layout.poseOnly();
-  imageFeeds_ = !poseOnly && layout.model() == tk2XformCalib2Defs::eSineTan;
-  if (!imageFeeds_)
-    image_ = std::make_unique<GradientAssembler>(problem.layout);
+  costScale_ = formOf(layout) == Form::kImage ? 0.5 : 1.0;
   const long nC = layout.cameras();
   const auto addList = [&](long c, const Block& placement, const tk_MultiplateList& list) {
     if (list.count == 0)
       return;
-    const auto add = [&](Kind kind, bool feeds, GradientAssembler& assembler) {
-      blocks_.push_back(
-          std::make_unique<MultiplateListResidual>(kind, problem, c, placement, list, feeds));
-      assembler.add(*blocks_.back());
-    };
-    if (imageFeeds_) {
-      add(Kind::kImage, true, *gradient_);
-      return;
-    }
-    if (!poseOnly)
-      add(Kind::kIntrinsicTerm, true, *gradient_);
-    add(Kind::kPoseTerm, true, *gradient_);
-    add(Kind::kImage, false, *image_);
+    blocks_.push_back(std::make_unique<MultiplateListResidual>(problem, c, placement, list));
+    assembler_->add(*blocks_.back());
   };
   for (long c = 0; c < nC; ++c) {
     for (long j = 0; j < layout.zRotationPlacements(); ++j)
@@ -222,61 +262,69 @@ void MultiplateEvaluation::reset(const tk_MultiplateProblem& problem) {
     for (long j = 0; j < layout.arbitraryPlacements(); ++j)
       addList(c, Block{ParameterLayout::Kind::kArbitrary, j}, problem.aLists[at(j * nC + c)]);
   }
-  active_.clear();
-  for (const auto& block : blocks_)
-    if (block->feedsAnything())
-      active_.push_back(true);
+  active_.assign(blocks_.size(), true);
+}
+
+bool MultiplateEvaluation::keptAt(const tkNMMatrix& x) const {
+  return kept_ && static_cast<long>(keptX_.size()) == x.rows() &&
+         std::equal(keptX_.begin(), keptX_.end(), x.data());
 }
 
 void MultiplateEvaluation::function(const tkNMMatrix& x, tkNMMatrix& f, long index) {
-  costValid_ = false;
   if (index >= 0) {
     const ParameterLayout::Block selected = problem_->layout.blockOf(index);
-    std::size_t k = 0;
-    for (const auto& block : blocks_) {
-      if (!block->feedsAnything())
-        continue;
-      const ParameterLayout::Block& placement = block->placement();
-      active_[k++] = selected.kind == ParameterLayout::Kind::kNone ||
-                     (selected.kind == ParameterLayout::Kind::kCamera
-                          ? block->camera() == selected.index
-                          : placement.kind == selected.kind && placement.index == selected.index);
+    for (std::size_t k = 0; k < blocks_.size(); ++k) {
+      const ParameterLayout::Block& placement = blocks_[k]->placement();
+      active_[k] = selected.kind == ParameterLayout::Kind::kNone ||
+                   (selected.kind == ParameterLayout::Kind::kCamera
+                        ? blocks_[k]->camera() == selected.index
+                        : placement.kind == selected.kind && placement.index == selected.index);
     }
-    gradient_->assemble(x.data(), f.data(), nullptr, nullptr, &active_);
+    assembler_->assemble(x.data(), f.data(), nullptr, nullptr, &active_);
     return;
   }
-  if (imageFeeds_) {
-    gradient_->assemble(x.data(), f.data(), nullptr, &cost_);
-    cost_ *= 0.5;  // the image blocks carry doubled weights
-  } else {
-    gradient_->assemble(x.data(), f.data(), nullptr, nullptr);
-    cost_ = imageCost(x.data());
-  }
-  costX_.assign(x.data(), x.data() + x.rows());
-  costValid_ = true;
+  // K comes along while trial points are being accepted (the Jacobian at such a point is asked
+  // for next): after two accepted trials in a row. Otherwise (rejections, or rejections and
+  // acceptances alternating) a trial computes F and E only, and the Jacobian its own pass.
+  accepted_ = (accepted_ << 1U) | (kTaken_ ? 1U : 0U);
+  const bool withK = (accepted_ & 3U) == 3U;
+  kTaken_ = false;
+  kept_ = false;
+  assembler_->assemble(x.data(), f.data(), withK ? &k_ : nullptr, &cost_);
+  cost_ *= costScale_;
+  keptX_.assign(x.data(), x.data() + x.rows());
+  kept_ = true;
+  keptK_ = withK;
 }
 
 void MultiplateEvaluation::jacobian(const tkNMMatrix& x, tkNMMatrix& k) {
-  f_.resize(at(x.rows()));
-  gradient_->assemble(x.data(), f_.data(), &k, nullptr);
+  kTaken_ = true;
+  if (keptK_ && keptAt(x)) {
+    assembler_->copyDeclared(k_, k);
+    return;
+  }
+  // K alone: the cost rows are not needed (and are back on whatever the assembly throws).
+  struct WithoutImageRows {
+    MultiplateEvaluation& evaluation;
+    explicit WithoutImageRows(MultiplateEvaluation& e) : evaluation(e) { e.setImageRows(false); }
+    ~WithoutImageRows() { evaluation.setImageRows(true); }
+    WithoutImageRows(const WithoutImageRows&) = delete;
+    WithoutImageRows& operator=(const WithoutImageRows&) = delete;
+  } guard(*this);
+  assembler_->assemble(x.data(), nullptr, &k, nullptr);
 }
 
-double MultiplateEvaluation::imageCost(const double* x) {
-  double cost = 0.0;
-  f_.resize(at(problem_->size()));
-  if (imageFeeds_) {
-    gradient_->assemble(x, f_.data(), nullptr, &cost);
-    return 0.5 * cost;
-  }
-  image_->assemble(x, f_.data(), nullptr, &cost);
-  return cost;
+void MultiplateEvaluation::setImageRows(bool evaluated) {
+  for (const auto& block : blocks_)
+    block->imageRows(evaluated);
 }
 
 double MultiplateEvaluation::cost(const tkNMMatrix& x) {
-  if (costValid_ && static_cast<long>(costX_.size()) == x.rows() &&
-      std::equal(costX_.begin(), costX_.end(), x.data()))
+  if (keptAt(x))
     return cost_;
-  return imageCost(x.data());
+  double cost = 0.0;
+  assembler_->assemble(x.data(), nullptr, nullptr, &cost);
+  return costScale_ * cost;
 }
 
 }  // namespace ccal::detail

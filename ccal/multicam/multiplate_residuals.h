@@ -1,20 +1,24 @@
 // The residual blocks of the multi-plate solvers and their evaluation: the gradient column F, its
 // Gauss-Newton Jacobian K and the image cost E, assembled by ccal/problem/gradient_assembler.h.
 //
-// A residual block is one list of observations, camera c in one placement, under one residual of
-// platform/core/camera_model/residuals.h. It depends on camera c's block and on the placement's
-// block (none for Z-rotation placement 0, the world frame). What feeds F and K:
-//   calibration, eNoDistortion / eRadial: the intrinsic-term residual feeds the camera's intrinsic
-//     values (offsets 0..4, 11..), the pose-term residual the camera's pose values (5..10) and the
-//     placement's block: F is the defined analytic gradient (intrinsic terms, and pose terms
-//     measured at Z = 1 with frozen depth weights);
-//   calibration, eSineTan: the image residual feeds everything, with the weight doubled: F = 2·∇E
-//     exactly (4·Jᵀ·w·r, the scale of the defining quotient (E(x + δe) − E(x − δe))/δ, which
-//     differs from it by that difference's error only), K = 4·Jᵀ·w·J;
-//   pose solver (any model): the pose-term residual with the intrinsics fixed feeds the camera's
-//     six pose values and the placement's block.
-// E (the merit) always comes from image residual blocks. A correspondence of weight 0, at depth 0
-// (|Pc.z| ≤ 1e-15) or, for the pose term, whose image point reaches no ray contributes nothing.
+// A residual block is one list of observations, camera c in one placement, with the residuals of
+// platform/core/camera_model/residuals.h stacked in row groups (ResidualBlock::rowGroups), so
+// that one camera point, one set of its pose derivatives and one position at Z = 1 of each image
+// point serve them all. It depends on camera c's block and on the placement's block (none for
+// Z-rotation placement 0, the world frame). Its forms:
+//   kMixedTerms (calibration, eNoDistortion / eRadial): the intrinsic-term rows feed the
+//     camera's intrinsic values (offsets 0..4, 11..), the pose-term rows the camera's pose values
+//     (5..10) and the placement's block: F is the defined analytic gradient (intrinsic terms, and
+//     pose terms measured at Z = 1 with frozen depth weights); the image rows feed nothing and
+//     are the cost;
+//   kPoseTerms (pose solver, any model, intrinsics fixed): the pose-term rows feed the camera's
+//     six pose values and the placement's block; the image rows are the cost;
+//   kImage (calibration, eSineTan): the image residual feeds everything, with the weight doubled:
+//     F = 2·∇E exactly (4·Jᵀ·w·r, the scale of the defining quotient (E(x + δe) − E(x − δe))/δ,
+//     which differs from it by that difference's error only), K = 4·Jᵀ·w·J; the cost is half
+//     the block's.
+// A correspondence of weight 0, at depth 0 (|Pc.z| ≤ 1e-15) or, for the pose term, whose image
+// point reaches no ray contributes nothing.
 #ifndef CCAL_MULTICAM_MULTIPLATE_RESIDUALS_H
 #define CCAL_MULTICAM_MULTIPLATE_RESIDUALS_H
 
@@ -33,15 +37,17 @@ namespace ccal::detail {
 
 class MultiplateListResidual final : public ResidualBlock {
  public:
-  enum class Kind { kIntrinsicTerm, kPoseTerm, kImage };
+  enum class Form { kMixedTerms, kPoseTerms, kImage };
 
   // The list of camera c in placement (kind kNone: the world frame) of problem, which must
-  // outlive the block, as must the list's records. feeds false: a block for the cost only.
-  MultiplateListResidual(Kind kind, const tk_MultiplateProblem& problem, long camera,
-                         ParameterLayout::Block placement, const tk_MultiplateList& list,
-                         bool feeds);
+  // outlive the block, as must the list's records; the form follows from the layout.
+  MultiplateListResidual(const tk_MultiplateProblem& problem, long camera,
+                         ParameterLayout::Block placement, const tk_MultiplateList& list);
 
   long camera() const { return camera_; }
+  // Whether Evaluate computes the image rows of the stacked forms (default true); false: they are
+  // 0, for an evaluation that needs no cost.
+  void imageRows(bool evaluated) { imageRows_ = evaluated; }
   const ParameterLayout::Block& placement() const { return placement_; }
 
   // Throws tkMathError::Singular for a non-finite quaternion value; never returns false.
@@ -49,17 +55,21 @@ class MultiplateListResidual final : public ResidualBlock {
                 double** jacobians) const override;
 
  private:
-  Kind kind_;
+  Form form_;
   const tk_MultiplateProblem* problem_;
   long camera_;
   ParameterLayout::Block placement_;
   const ccal_crspPair2D3DWeighted* records_;
   std::size_t count_;
   CameraIntrinsics fixed_;  // the pose solver's intrinsics
+  bool imageRows_ = true;
 };
 
-// F, K and E of one solver. Allocates in reset (and once more when K first gets its shape);
-// evaluations after the first allocate nothing. Not thread-safe.
+// F, K and E of one solver, in one pass over the residual blocks: F(x) at a trial point computes
+// E there too, and K as well while trials are being accepted (a trial whose K is never asked for
+// was rejected), and keeps them, so that the merit and, mostly, the Jacobian at an accepted point
+// cost a copy. Allocates in reset (and once more when K first gets its shape); evaluations
+// after the first allocate nothing. Not thread-safe.
 class MultiplateEvaluation {
  public:
   // Rebuilds the residual blocks from the problem (which must outlive their use).
@@ -67,7 +77,7 @@ class MultiplateEvaluation {
 
   // F at x over the observations selected by index (FuncI's selection: index ≥ 0 keeps only the
   // lists of the camera, or of the placement, whose block holds parameter index; −1 every list).
-  // With index −1 E is computed as well and kept for cost() at the same x.
+  // With index −1 K and E are computed as well and kept for jacobian() and cost() at the same x.
   void function(const tkNMMatrix& x, tkNMMatrix& f, long index);
   // K at x (n x n, column-major, only the declared blocks written).
   void jacobian(const tkNMMatrix& x, tkNMMatrix& k);
@@ -75,18 +85,21 @@ class MultiplateEvaluation {
   double cost(const tkNMMatrix& x);
 
  private:
-  double imageCost(const double* x);
+  bool keptAt(const tkNMMatrix& x) const;
+  void setImageRows(bool evaluated);
 
   const tk_MultiplateProblem* problem_ = nullptr;
-  bool imageFeeds_ = false;  // F comes from the image blocks (eSineTan calibration)
+  double costScale_ = 1.0;  // 1/2 where the image blocks carry doubled weights
   std::vector<std::unique_ptr<MultiplateListResidual>> blocks_;
-  std::unique_ptr<GradientAssembler> gradient_;
-  std::unique_ptr<GradientAssembler> image_;  // E, when F comes from other blocks
-  std::vector<bool> active_;                  // of the gradient blocks, for a selection
-  std::vector<double> f_;
-  std::vector<double> costX_;
+  std::unique_ptr<GradientAssembler> assembler_;
+  std::vector<bool> active_;  // of the blocks, for a selection
+  std::vector<double> keptX_;  // where k_ and cost_ were computed
+  tkNMMatrix k_;
   double cost_ = 0.0;
-  bool costValid_ = false;
+  bool kept_ = false;   // cost_ (and k_ when keptK_) belong to keptX_
+  bool keptK_ = false;
+  bool kTaken_ = true;          // jacobian() was asked for since the last F at every observation
+  unsigned accepted_ = ~0U;     // bit i: the trial i + 1 F evaluations back was accepted
 };
 
 }  // namespace ccal::detail

@@ -25,9 +25,10 @@
 // steps from (K + λ·|diag K|)·δ = −F, K the Gauss-Newton Jacobian of F from the same residual
 // blocks, must lower E, and the placements are eliminated from the step. Settings (tkLevMarSolve
 // order): (N, N, 1e-12, 1e-30, maxIterations, 15, 0.01, 1e-8, 1e20, true, true) with
-// maxIterations 300 for one camera and 200 for a rig. Merit tolerance: 1e-7 (F's pose terms
+// maxIterations 300 for one camera and 200 for a rig. Merit tolerance: 1e-5 (F's pose terms
 // measure errors at Z = 1, so on noisy data its root and E's minimum differ slightly, and once E
-// has settled the remaining steps would only creep between them); 1e-3 under eSineTan, whose
+// has settled Newton steps overshoot it and damped ones only creep between the two, changing E
+// in its ninth digit); 1e-3 under eSineTan, whose
 // steps creep along the lens-value valley (docs/rig-calibration.md). The |F|² rule (1e-30) is in
 // effect off. Under eSineTan (calibration, not the pose solver) minimize() ends with the
 // Gauss–Newton polishing of ccal/problem/valley_polish.h, which follows that valley on exact

@@ -4,7 +4,9 @@
 //                                 blocks feeding b, columns over every block they depend on;
 //   cost = Σ w·|r|²              over every residual block that counts in the cost (feeding or
 //                                 not; ResidualBlock::countsInCost).
-// A residual block with value masks (ResidualBlock::feedValues) feeds only those rows.
+// A residual block with value masks (ResidualBlock::feedValues) feeds only those rows; a block
+// of stacked row groups (ResidualBlock::rowGroups) sums over each group with its own feeds and
+// cost flag.
 // K is exactly ∂F/∂x where the residuals vanish and every residual block feeds every block it
 // depends on; with mixed feeding it is the Gauss-Newton form of the mixed gradient.
 //
@@ -43,24 +45,42 @@ class GradientAssembler {
   // placement blocks eliminated.
   tkJacobianStructure declaredStructure() const;
 
-  // F into f (layout size values, overwritten), K into k when not null, the weighted cost into
-  // cost when not null, over the residual blocks flagged in active (one flag per added block, in
-  // the order of add; null: every block). A block that feeds nothing is evaluated without its
-  // Jacobian. Returns false (outputs unspecified) when a residual block's Evaluate fails.
+  // F into f when not null (layout size values, overwritten), K into k when not null, the
+  // weighted cost into cost when not null, over the residual blocks flagged in active (one flag
+  // per added block, in the order of add; null: every block). Jacobians are evaluated only for
+  // F or K and only of blocks that feed something. Returns false (outputs unspecified) when a
+  // residual block's Evaluate fails.
   bool assemble(const double* x, double* f, tkNMMatrix* k, double* cost,
                 const std::vector<bool>* active = nullptr);
+
+  // Copies the declared blocks of K from one n x n matrix into another (resized and zero-filled
+  // first when its shape differs): a K kept from an earlier assemble at the same x.
+  void copyDeclared(const tkNMMatrix& from, tkNMMatrix& to) const;
 
  private:
   const ParameterLayout* layout_;
   std::vector<const ResidualBlock*> blocks_;
-  std::vector<std::vector<std::vector<long>>> fedRows_;  // [block][parameter]: fed values
+  // One row group of an added block: its rows, cost flag, and per parameter block the fed
+  // values as runs (first value, count) of consecutive ones.
+  struct Group {
+    long begin = 0;
+    long rows = 0;
+    bool countsInCost = true;
+    bool feeds = false;
+    std::vector<std::vector<std::pair<long, long>>> runs;
+  };
+  std::vector<std::vector<Group>> groups_;  // [block]
+  std::vector<std::vector<long>> offsets_;  // [block]: first column of each parameter block in C
   std::vector<std::pair<long, long>> declared_;  // (row block, column block), distinct
-  // Work space: residuals, weighted residuals, and one Jacobian buffer per parameter block slot.
+  // Work space: residuals, weighted residuals, per parameter block slot a Jacobian buffer, the
+  // scaled Jacobian √(2W)·J of one row group over all its parameter blocks and its product C.
   std::vector<double> residuals_;
+  std::vector<double> weightedResiduals_;
   std::vector<std::vector<double>> jacobians_;
+  std::vector<double> scaled_;
+  std::vector<double> product_;
   std::vector<double*> jacobianPointers_;
   std::vector<const double*> parameterPointers_;
-  std::vector<double> local_;  // one block pair of K
 };
 
 }  // namespace ccal::detail

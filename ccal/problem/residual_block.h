@@ -9,6 +9,9 @@
 // those of the poses from another, so a residual kind may depend on a block without feeding it,
 // or feed only some values of a block (feedValues). A block whose residuals are not those of
 // the merit (the gradient terms of such a mixed cost) stays out of the cost (countsInCost).
+// A block may also stack several residual kinds of the same observations, each a consecutive
+// range of rows with its own feeds and cost flag (rowGroups), so that what they share (the
+// camera point, its derivatives) is computed once.
 #ifndef CCAL_PROBLEM_RESIDUAL_BLOCK_H
 #define CCAL_PROBLEM_RESIDUAL_BLOCK_H
 
@@ -31,19 +34,22 @@ class ResidualBlock {
   ResidualBlock(const ResidualBlock&) = default;
   ResidualBlock& operator=(const ResidualBlock&) = default;
 
+  // One residual kind of a stacked block: rows consecutive rows, the parameter blocks and values
+  // they feed (feeds and feedValues as in the constructor) and whether they count in the cost.
+  struct RowGroup {
+    long rows = 0;
+    std::vector<bool> feeds;
+    std::vector<std::vector<bool>> feedValues;
+    bool countsInCost = true;
+  };
+
   long residualCount() const { return residualCount_; }
   const std::vector<long>& parameterBlocks() const { return parameterBlocks_; }
   bool feeds(std::size_t k) const { return feeds_[k]; }
   const std::vector<double>& weights() const { return weights_; }
-  // Whether value a of parameter block k is fed (false where the block is not fed).
-  bool feedsValue(std::size_t k, long a) const {
-    if (!feeds_[k])
-      return false;
-    if (feedValues_.empty() || feedValues_[k].empty())
-      return true;
-    const std::size_t i = static_cast<std::size_t>(a);
-    return i < feedValues_[k].size() && feedValues_[k][i];
-  }
+  // Whether value a of parameter block k is fed (by some row group; false where the block is
+  // not fed).
+  bool feedsValue(std::size_t k, long a) const;
   bool feedsAnything() const;
   // Restricts the rows of parameter block k this block feeds to the values whose mask entry is
   // true (one entry per value of the block; an empty mask feeds all). Call it before the block
@@ -53,6 +59,14 @@ class ResidualBlock {
   // terms of a mixed cost feed F and K but are not the merit.
   void countsInCost(bool counts) { countsInCost_ = counts; }
   bool countsInCost() const { return countsInCost_; }
+  // Splits the rows into consecutive groups (in row order) that replace the block-wide feeds,
+  // value masks and cost flag; the Jacobian rows of a group that feeds nothing need not be
+  // written by Evaluate. Call it before the block is added to an assembler. Throws
+  // tkInvariantFailure when the rows do not add up to residualCount or a group's lists have the
+  // wrong sizes.
+  void rowGroups(std::vector<RowGroup> groups);
+  // The groups; one (every row, the block-wide settings) unless rowGroups split them.
+  std::vector<RowGroup> rowGroups() const;
 
   // parameters[k]: the values of parameter block k (as many as the layout's block size).
   // Writes the m residuals and, for every k with jacobians[k] not null, ∂r/∂x_k as an
@@ -69,6 +83,7 @@ class ResidualBlock {
   std::vector<double> weights_;
   std::vector<std::vector<bool>> feedValues_;
   bool countsInCost_ = true;
+  std::vector<RowGroup> groups_;  // empty: one group of the block-wide settings
 };
 
 }  // namespace ccal::detail

@@ -161,10 +161,12 @@ bool CameraResidualBlock::Evaluate(const double* const* parameters, double* resi
     } else if (poseRows == nullptr) {
       status = intrinsicTermResidual(camera, pose, nullptr, image, P, r, pointJacobian);
     } else {
-      const TermStatuses both = termResiduals(camera, pose, nullptr, image, P, r, pointJacobian,
-                                              poseR, poseX != nullptr ? &posePoint : nullptr);
-      status = both.intrinsicTerm;
-      if (poseX != nullptr && both.poseTerm == ResidualStatus::kOk)
+      // kAtDepthZero: both terms 0; kNoRay: the pose term 0, the intrinsic term evaluated.
+      const ResidualStatus both =
+          mixedTermResiduals(camera, pose, nullptr, image, P, r, pointJacobian, poseR,
+                             poseX != nullptr ? &posePoint : nullptr, nullptr);
+      status = both == ResidualStatus::kAtDepthZero ? both : ResidualStatus::kOk;
+      if (poseX != nullptr && both == ResidualStatus::kOk)
         scatterRows(posePoint, intrinsicValues_, size, poseX);
     }
     if (status != ResidualStatus::kOk || !wanted)

@@ -18,7 +18,7 @@
 // A correspondence of weight 0 or at camera-frame depth 0 (within 1e-15) gives zero residuals and
 // derivatives. Evaluate allocates nothing and makes no virtual call per point.
 // The kIntrinsicTerm block of refinementResidualBlocks evaluates the pose terms with its own
-// (termResiduals: the camera-frame points and back-projected image points formed once) and keeps
+// (mixedTermResiduals: the camera-frame points and back-projected image points formed once) and keeps
 // them with its parameters; the kPoseTerm block evaluated next at the same parameters (as the
 // assembler does, in the order of the list) takes them from there.
 #ifndef CCAL_SINGLE_REFINEMENT_RESIDUAL_BLOCKS_H

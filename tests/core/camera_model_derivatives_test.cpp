@@ -18,8 +18,8 @@ namespace {
 
 using namespace ccal::detail;
 
-// kTermsIntrinsic, kTermsPose: the two outputs of termResiduals.
-enum class Kind { kProject, kBack, kImage, kIntrinsicTerm, kPoseTerm, kTermsIntrinsic, kTermsPose };
+// kMixedIntrinsic, kMixedPose: the intrinsic and pose terms as mixedTermResiduals returns them.
+enum class Kind { kProject, kBack, kImage, kIntrinsicTerm, kPoseTerm, kMixedIntrinsic, kMixedPose };
 enum class Placement { kNone, kQuaternion, kZRotation };
 enum class Spot { kCentre, kMid, kEdge };
 
@@ -38,12 +38,8 @@ constexpr int kPoint = kPlace + 6;
 constexpr int kColumns = kPoint + 3;
 
 // The held quaternion indices vary with the spot, so that the table covers all four.
-int cameraHeld(const Case& c) {
-  return (static_cast<int>(c.spot) + 1) % 4;
-}
-int placementHeld(const Case& c) {
-  return static_cast<int>(c.spot);
-}
+int cameraHeld(const Case& c) { return (static_cast<int>(c.spot) + 1) % 4; }
+int placementHeld(const Case& c) { return static_cast<int>(c.spot); }
 constexpr double kHeight = 0.25;
 
 CameraIntrinsics intrinsicsOf(std::int32_t model, const std::vector<double>& x) {
@@ -96,17 +92,20 @@ void evaluate(const Case& c, const std::vector<double>& x, const std::vector<dou
     status = imageResidual(model, camera, placementPtr, image, &x[kPoint], out, &J);
   else if (c.kind == Kind::kIntrinsicTerm)
     status = intrinsicTermResidual(model, camera, placementPtr, image, &x[kPoint], out, &J);
-  else if (c.kind == Kind::kPoseTerm)
-    status = poseTermResidual(model, camera, placementPtr, image, &x[kPoint], out, &J);
-  else {
-    double other[2];
+  else if (c.kind == Kind::kMixedIntrinsic || c.kind == Kind::kMixedPose) {
+    double other[2], imageR[2];
     ResidualJacobian otherJ;
-    const bool intrinsic = c.kind == Kind::kTermsIntrinsic;
-    const TermStatuses both =
-        termResiduals(model, camera, placementPtr, image, &x[kPoint], intrinsic ? out : other,
-                      intrinsic ? &J : &otherJ, intrinsic ? other : out, intrinsic ? &otherJ : &J);
-    status = intrinsic ? both.intrinsicTerm : both.poseTerm;
-  }
+    status = c.kind == Kind::kMixedIntrinsic
+                 ? mixedTermResiduals(model, camera, placementPtr, image, &x[kPoint], out, &J,
+                                      other, &otherJ, imageR)
+                 : mixedTermResiduals(model, camera, placementPtr, image, &x[kPoint], other,
+                                      &otherJ, out, &J, imageR);
+    double expected[2];
+    imageResidual(model, camera, placementPtr, image, &x[kPoint], expected, nullptr);
+    EXPECT_EQ(imageR[0], expected[0]);  // the image residual comes along, the same value
+    EXPECT_EQ(imageR[1], expected[1]);
+  } else
+    status = poseTermResidual(model, camera, placementPtr, image, &x[kPoint], out, &J);
   ASSERT_EQ(status, ResidualStatus::kOk);
   for (int r = 0; r < 2; ++r) {
     std::copy(J.byIntrinsics[r], J.byIntrinsics[r] + kIntrinsicValues, jacobian[r]);
@@ -122,9 +121,9 @@ void evaluate(const Case& c, const std::vector<double>& x, const std::vector<dou
   cameraPointOf(camera0, placementPtr == nullptr ? nullptr : &placement0, &x0[kPoint], pc0,
                 nullptr);
   double factor = 1.0;
-  if (c.kind == Kind::kPoseTerm || c.kind == Kind::kTermsPose) {
+  if (c.kind == Kind::kPoseTerm || c.kind == Kind::kMixedPose) {
     factor = pc[2] / pc0[2];
-  } else if ((c.kind == Kind::kIntrinsicTerm || c.kind == Kind::kTermsIntrinsic) &&
+  } else if ((c.kind == Kind::kIntrinsicTerm || c.kind == Kind::kMixedIntrinsic) &&
              c.model == CCAL_DISTORTION_SINE_TAN) {
     const auto rho = [](const std::vector<double>& v, const double* p) {
       const double ex = p[0] / p[2] - v[kCx], ey = p[1] / p[2] - v[kCy];
@@ -250,7 +249,7 @@ std::string nameOf(const ::testing::TestParamInfo<Case>& info) {
                       : c.model == CCAL_DISTORTION_RADIAL ? "Radial"
                                                           : "SineTan";
   const char* kinds[] = {"Project",  "Back",           "Image",    "IntrinsicTerm",
-                         "PoseTerm", "TermsIntrinsic", "TermsPose"};
+                         "PoseTerm", "MixedIntrinsic", "MixedPose"};
   const char* placements[] = {"", "OnQuaternionPlacement", "OnZRotationPlacement"};
   const char* spots[] = {"Centre", "Mid", "Edge"};
   return std::string(model) + kinds[static_cast<int>(c.kind)] +
@@ -259,10 +258,9 @@ std::string nameOf(const ::testing::TestParamInfo<Case>& info) {
 
 std::vector<Case> allCases() {
   std::vector<Case> cases;
-  for (std::int32_t model :
-       {CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL, CCAL_DISTORTION_SINE_TAN})
+  for (std::int32_t model : {CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL, CCAL_DISTORTION_SINE_TAN})
     for (Kind kind : {Kind::kProject, Kind::kBack, Kind::kImage, Kind::kIntrinsicTerm,
-                      Kind::kPoseTerm, Kind::kTermsIntrinsic, Kind::kTermsPose})
+                      Kind::kPoseTerm, Kind::kMixedIntrinsic, Kind::kMixedPose})
       for (Placement placement : {Placement::kNone, Placement::kQuaternion, Placement::kZRotation})
         for (Spot spot : {Spot::kCentre, Spot::kMid, Spot::kEdge}) {
           const bool residual = kind != Kind::kProject && kind != Kind::kBack;
@@ -282,8 +280,9 @@ TEST_P(CameraModelDerivatives, MatchCentralDifferences) {
   evaluate(c, s.x, s.x, s.image, value, analytic);
   // Rounding of the differences scales with the largest quantity formed on the way: the output
   // or the image point.
-  const double outputScale = std::max({1.0, std::fabs(value[0]), std::fabs(value[1]),
-                                       std::fabs(s.image[0]), std::fabs(s.image[1])});
+  const double outputScale =
+      std::max({1.0, std::fabs(value[0]), std::fabs(value[1]), std::fabs(s.image[0]),
+                std::fabs(s.image[1])});
   for (int j = 0; j < kColumns; ++j) {
     if (!movable(c, j))
       continue;

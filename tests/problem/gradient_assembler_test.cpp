@@ -123,8 +123,9 @@ class ToyBlock : public ResidualBlock {
   std::vector<double> targets_;
 };
 
-// Reference: F = 2·Σ P_b·Jᵀ·W·r and K = 2·Σ P_b·Jᵀ·W·J with P_b keeping the rows of the blocks
-// residual block b feeds; cost = Σ rᵀ·W·r.
+// Reference: F = 2·Σ P_g·J_gᵀ·W_g·r_g and K = 2·Σ P_g·J_gᵀ·W_g·J_g over the row groups g of every
+// block, P_g keeping the rows of the values group g feeds; cost = Σ r_gᵀ·W_g·r_g over the groups
+// that count in it.
 void reference(const ParameterLayout& layout, const std::vector<std::unique_ptr<ToyBlock>>& blocks,
                const double* x, Eigen::VectorXd& f, Dense& k, double& cost) {
   const long n = layout.size();
@@ -137,18 +138,28 @@ void reference(const ParameterLayout& layout, const std::vector<std::unique_ptr<
     block->dense(x, j, r);
     const Eigen::VectorXd w =
         Eigen::Map<const Eigen::VectorXd>(block->weights().data(), block->residualCount());
-    Eigen::VectorXd keep = Eigen::VectorXd::Zero(n);
-    for (std::size_t p = 0; p < block->parameterBlocks().size(); ++p) {
-      if (!block->feeds(p))
-        continue;
-      const long start = layout.blockStart(block->parameterBlocks()[p]);
-      for (long a = 0; a < layout.blockSize(block->parameterBlocks()[p]); ++a)
-        keep(start + a) = block->feedsValue(p, a) ? 1.0 : 0.0;
+    long begin = 0;
+    for (const ResidualBlock::RowGroup& group : block->rowGroups()) {
+      Eigen::VectorXd keep = Eigen::VectorXd::Zero(n);
+      for (std::size_t p = 0; p < block->parameterBlocks().size(); ++p) {
+        if (!group.feeds[p])
+          continue;
+        const long start = layout.blockStart(block->parameterBlocks()[p]);
+        for (long a = 0; a < layout.blockSize(block->parameterBlocks()[p]); ++a)
+          keep(start + a) = group.feedValues.empty() || group.feedValues[p].empty() ||
+                                    group.feedValues[p][static_cast<std::size_t>(a)]
+                                ? 1.0
+                                : 0.0;
+      }
+      const Dense jg = j.middleRows(begin, group.rows);
+      const Eigen::VectorXd rg = r.segment(begin, group.rows);
+      const Eigen::VectorXd wg = w.segment(begin, group.rows);
+      f += 2.0 * keep.asDiagonal() * (jg.transpose() * wg.asDiagonal() * rg);
+      k += 2.0 * keep.asDiagonal() * (jg.transpose() * wg.asDiagonal() * jg);
+      if (group.countsInCost)
+        cost += rg.dot(wg.asDiagonal() * rg);
+      begin += group.rows;
     }
-    f += 2.0 * keep.asDiagonal() * (j.transpose() * w.asDiagonal() * r);
-    k += 2.0 * keep.asDiagonal() * (j.transpose() * w.asDiagonal() * j);
-    if (block->countsInCost())
-      cost += r.dot(w.asDiagonal() * r);
   }
 }
 
@@ -180,6 +191,12 @@ std::vector<std::unique_ptr<ToyBlock>> mixedBlocks(const ParameterLayout& layout
     blocks.back()->feedValues(0, kind == 0 ? intrinsicValues : poseValues);
     blocks.back()->countsInCost(false);
   }
+  // The same kinds stacked in one block, with a third group that only counts in the cost.
+  blocks.emplace_back(new ToyBlock(layout, 18, {0, 3}, {true, true}, quadratic, 7, vanishAt));
+  ResidualBlock::RowGroup intrinsic{6, {true, false}, {intrinsicValues, {}}, false};
+  ResidualBlock::RowGroup pose{8, {true, true}, {poseValues, {}}, false};
+  ResidualBlock::RowGroup image{4, {false, false}, {}, true};
+  blocks.back()->rowGroups({intrinsic, pose, image});
   return blocks;
 }
 

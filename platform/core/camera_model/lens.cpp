@@ -59,19 +59,28 @@ SineTanRadius sineTanRadius(const double* p, double theta) {
 }  // namespace
 
 void distort(const Lens& lens, const double q[2], double d[2], LensJacobian* jacobian) {
-  ccal_lensDistortion_distort(lens.model, lens.values, lens.cx, lens.cy, q[0], q[1], &d[0], &d[1]);
-  if (jacobian == nullptr)
-    return;
-  LensJacobian& j = *jacobian;
-  clear(j);
   const double ex = q[0] - lens.cx;
   const double ey = q[1] - lens.cy;
   const double r = std::sqrt(ex * ex + ey * ey);
+  const bool sineTanOffCentre =
+      lens.model == CCAL_DISTORTION_SINE_TAN && !(std::fabs(r) < kSineTanCentreRadius);
+  if (jacobian == nullptr || !(lens.model == CCAL_DISTORTION_RADIAL || sineTanOffCentre)) {
+    ccal_lensDistortion_distort(lens.model, lens.values, lens.cx, lens.cy, q[0], q[1], &d[0],
+                                &d[1]);
+    if (jacobian == nullptr)
+      return;
+  }
+  // With derivatives, the radius function is evaluated once for both: d by the kernel's formula.
+  LensJacobian& j = *jacobian;
+  clear(j);
   if (lens.model == CCAL_DISTORTION_RADIAL) {
     // D(e) = e·x/r with x + k·x³ = r. With a = 1 + 3k·x² and g = x/r = 1/(1 + k·x²):
     // dx/dr = 1/a, dx/dk = −x³/a and (dg/dr)/r = −2k·g³/a, free of cancellation as r -> 0.
     const double k = lens.values[0];
     const double x = ccal_radialCubicInverse(k, r);
+    const double rSafe = r == 0.0 ? 1.0 : r;
+    d[0] = lens.cx + ex * (x / rSafe);
+    d[1] = lens.cy + ey * (x / rSafe);
     const double a = 1.0 + 3.0 * k * x * x;
     const double g = r > 0.0 ? x / r : 1.0;
     radialForm(g, -2.0 * k * g * g * g / a, ex, ey, j);
@@ -88,6 +97,8 @@ void distort(const Lens& lens, const double q[2], double d[2], LensJacobian* jac
     // error of order ε/r², which e·eᵀ (of order r²) multiplies back to ε.
     const double theta = std::atan2(r, 1.0);
     const SineTanRadius s = sineTanRadius(p, theta);
+    d[0] = lens.cx + ex * (1.0 / r) * s.rd;
+    d[1] = lens.cy + ey * (1.0 / r) * s.rd;
     const double thetaByR = 1.0 / (1.0 + r * r);
     radialForm(s.rd / r, (s.byTheta * thetaByR * r - s.rd) / (r * r * r), ex, ey, j);
     for (int i = 0; i < 4; ++i) {

@@ -19,8 +19,6 @@
 //     at Z = 1 of p (the back direction) and z0 = Pc.z held constant: the error in the plane
 //     Z = 1 as a function of the poses, and through m of the intrinsics.
 //
-// - termResiduals: the intrinsic term and the pose term of one observation in one evaluation.
-//
 // Jacobian blocks: intrinsic values in the order of camera_model.h (0 tx ... 4 skew, 5 cx,
 // 6 cy, 7.. lens values), the camera pose's and the placement's values in the order of pose.h.
 // Columns past a model's lens count or a pose's value count are 0.
@@ -91,8 +89,8 @@ inline void chainDivision(const double byQ[2][2], const double pc[3], const doub
 }  // namespace residual_internal
 
 inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera,
-                                    const Pose* placement, const double image[2], const double P[3],
-                                    double r[2], ResidualJacobian* jacobian) {
+                                    const Pose* placement, const double image[2],
+                                    const double P[3], double r[2], ResidualJacobian* jacobian) {
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
@@ -117,9 +115,9 @@ inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera
 
 namespace residual_internal {
 
-// The intrinsic term at the camera-frame point pc (depth not 0) with its point derivatives
-// (read when jacobian is not null); W and wj: the image point's position at Z = 1 and its
-// derivatives (eNoDistortion, eRadial; wj read when jacobian is not null).
+// The intrinsic term at the camera point pc (depth checked by the caller) with its pose
+// derivatives point; W and wj: the position at Z = 1 of the image point and its intrinsic
+// derivatives (read under eNoDistortion / eRadial only; wj only with a Jacobian).
 inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const Pose* placement,
                             const double image[2], const double pc[3], const PointJacobian& point,
                             const double W[2], const ModelJacobian& wj, double r[2],
@@ -159,7 +157,8 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
     if (jacobian == nullptr)
       return;
     double(&J)[2][kIntrinsicValues] = jacobian->byIntrinsics;
-    const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]}, {0.0, 1.0, 0.0, image[1], 0.0}};
+    const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]},
+                              {0.0, 1.0, 0.0, image[1], 0.0}};
     for (int row = 0; row < 2; ++row) {
       for (int i = 0; i < 5; ++i)
         J[row][i] = -rho * byL[row][i];
@@ -176,8 +175,8 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
   chainPoses(byPc, camera, placement, point, *jacobian);
 }
 
-// The pose term at pc (depth not 0) for the back direction m of the image point and its
-// derivatives mj (read when jacobian is not null).
+// The pose term at the camera point pc given m, the position at Z = 1 of the image point, and
+// its intrinsic derivatives mj (read only with a Jacobian).
 inline void poseTermAt(const Pose& camera, const Pose* placement, const double pc[3],
                        const PointJacobian& point, const double m[2], const ModelJacobian& mj,
                        double r[2], ResidualJacobian* jacobian) {
@@ -218,7 +217,8 @@ inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose
 
 inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& camera,
                                        const Pose* placement, const double image[2],
-                                       const double P[3], double r[2], ResidualJacobian* jacobian) {
+                                       const double P[3], double r[2],
+                                       ResidualJacobian* jacobian) {
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
@@ -237,39 +237,47 @@ inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& cam
   return ResidualStatus::kOk;
 }
 
-struct TermStatuses {
-  ResidualStatus intrinsicTerm;
-  ResidualStatus poseTerm;
-};
-
-// intrinsicTermResidual and poseTermResidual of one observation together, bit for bit, with the
-// camera-frame point, its derivatives and the image point's back direction formed once (the
-// Jacobians, each optional, as in those functions).
-inline TermStatuses termResiduals(const CameraModel& model, const Pose& camera,
-                                  const Pose* placement, const double image[2], const double P[3],
-                                  double intrinsicTerm[2], ResidualJacobian* intrinsicJacobian,
-                                  double poseTerm[2], ResidualJacobian* poseJacobian) {
+// The residuals of a calibration cost that mixes them, of one observation at once: the
+// intrinsic term (when intrinsic is not null), the pose term and the image residual (its value
+// only, when image is not null), from one camera point, one set of its pose derivatives and one
+// position at Z = 1 of the image point. Each equals what the single function above returns;
+// jacobians are written when not null. Returns kAtDepthZero (everything 0) or the pose term's
+// status (kNoRay: the pose term 0, the others evaluated).
+inline ResidualStatus mixedTermResiduals(const CameraModel& model, const Pose& camera,
+                                         const Pose* placement, const double image[2],
+                                         const double P[3], double intrinsic[2],
+                                         ResidualJacobian* intrinsicJacobian, double pose[2],
+                                         ResidualJacobian* poseJacobian, double imageR[2]) {
   using namespace residual_internal;
+  const bool derivatives = intrinsicJacobian != nullptr || poseJacobian != nullptr;
   double pc[3];
   PointJacobian point;
-  const bool derivatives = intrinsicJacobian != nullptr || poseJacobian != nullptr;
   cameraPointOf(camera, placement, P, pc, derivatives ? &point : nullptr);
   if (std::fabs(pc[2]) <= kZeroDepth) {
-    clear(intrinsicTerm, intrinsicJacobian);
-    clear(poseTerm, poseJacobian);
-    return {ResidualStatus::kAtDepthZero, ResidualStatus::kAtDepthZero};
+    if (intrinsic != nullptr)
+      clear(intrinsic, intrinsicJacobian);
+    clear(pose, poseJacobian);
+    if (imageR != nullptr)
+      imageR[0] = imageR[1] = 0.0;
+    return ResidualStatus::kAtDepthZero;
   }
   double m[2] = {0.0, 0.0};
   ModelJacobian mj;
   const bool ray = model.positionAtZ1FromImage(image, m, derivatives ? &mj : nullptr) >= 0;
-  intrinsicTermAt(model, camera, placement, image, pc, point, m, mj, intrinsicTerm,
-                  intrinsicJacobian);
-  if (!ray) {
-    clear(poseTerm, poseJacobian);
-    return {ResidualStatus::kOk, ResidualStatus::kNoRay};
+  if (intrinsic != nullptr)
+    intrinsicTermAt(model, camera, placement, image, pc, point, m, mj, intrinsic,
+                    intrinsicJacobian);
+  if (ray)
+    poseTermAt(camera, placement, pc, point, m, mj, pose, poseJacobian);
+  else
+    clear(pose, poseJacobian);
+  if (imageR != nullptr) {
+    double projected[2] = {0.0, 0.0};
+    model.project(pc, projected, nullptr);
+    imageR[0] = projected[0] - image[0];
+    imageR[1] = projected[1] - image[1];
   }
-  poseTermAt(camera, placement, pc, point, m, mj, poseTerm, poseJacobian);
-  return {ResidualStatus::kOk, ResidualStatus::kOk};
+  return ray ? ResidualStatus::kOk : ResidualStatus::kNoRay;
 }
 
 }  // namespace ccal::detail
