@@ -16,39 +16,6 @@ std::size_t at(long i) {
   return static_cast<std::size_t>(i);
 }
 
-CameraIntrinsics intrinsicsOfBlock(const double* block,
-                                   tk2XformCalib2Defs::tkCalib2DistortionModel model) {
-  CameraIntrinsics v;
-  v.tx = block[Offset::kTranslationX];
-  v.ty = block[Offset::kTranslationY];
-  v.sx = block[Offset::kScaleX];
-  v.sy = block[Offset::kScaleY];
-  v.skew = block[Offset::kSkew];
-  v.lens.model = model;
-  const int lens = lensValueCount(model);
-  if (lens > 0) {
-    v.lens.cx = block[Offset::kCenterX];
-    v.lens.cy = block[Offset::kCenterY];
-    for (int i = 0; i < lens; ++i)
-      v.lens.values[i] = block[Offset::kLensFirst + i];
-  }
-  return v;
-}
-
-CameraIntrinsics intrinsicsOfValues(const tk_IntrinsicValues& values) {
-  CameraIntrinsics v;
-  v.tx = values.tx;
-  v.ty = values.ty;
-  v.sx = values.sx;
-  v.sy = values.sy;
-  v.skew = values.skew;
-  v.lens.model = values.model;
-  v.lens.cx = values.cx;
-  v.lens.cy = values.cy;
-  std::copy(values.lens, values.lens + 4, v.lens.values);
-  return v;
-}
-
 long placementBlock(const ParameterLayout& layout, const ParameterLayout::Block& placement) {
   return layout.blockIndex(placement);
 }
@@ -140,7 +107,7 @@ MultiplateListResidual::MultiplateListResidual(const tk_MultiplateProblem& probl
     rowGroups(groupsOf(form_, problem.layout, parameterBlocks().size(),
                        static_cast<long>(2 * list.count)));
   if (problem.layout.poseOnly() && at(camera) < problem.fixedIntrinsics.size())
-    fixed_ = intrinsicsOfValues(problem.fixedIntrinsics[at(camera)]);
+    fixed_ = tfModelIntrinsics(problem.fixedIntrinsics[at(camera)]);
 }
 
 bool MultiplateListResidual::Evaluate(const double* const* parameters, double* residuals,
@@ -148,7 +115,7 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
   const ParameterLayout& layout = problem_->layout;
   const double* cameraValues = parameters[0];
   const CameraModel model(layout.poseOnly() ? fixed_
-                                            : intrinsicsOfBlock(cameraValues, layout.model()));
+                                            : ParameterLayout::cameraIntrinsicsOfBlock(cameraValues, layout.model()));
   const Pose camera = quaternionPose(layout.cameraUnitValIndices()[at(camera_)],
                                      cameraValues + layout.cameraPoseOffset());
   Pose placementPose;

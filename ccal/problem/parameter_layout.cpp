@@ -209,6 +209,24 @@ int ParameterLayout::packCameraBlock(const tkCameraCalibrationParams& params, do
   return unitValIndex;
 }
 
+CameraIntrinsics ParameterLayout::cameraIntrinsicsOfBlock(const double* block, Model model) {
+  CameraIntrinsics v;
+  v.tx = block[CameraOffset::kTranslationX];
+  v.ty = block[CameraOffset::kTranslationY];
+  v.sx = block[CameraOffset::kScaleX];
+  v.sy = block[CameraOffset::kScaleY];
+  v.skew = block[CameraOffset::kSkew];
+  v.lens.model = model;
+  const int lens = lensValueCount(model);
+  if (lens > 0) {
+    v.lens.cx = block[CameraOffset::kCenterX];
+    v.lens.cy = block[CameraOffset::kCenterY];
+    for (int i = 0; i < lens; ++i)
+      v.lens.values[i] = block[CameraOffset::kLensFirst + i];
+  }
+  return v;
+}
+
 void ParameterLayout::unpackCameraBlock(const double* x, int unitValIndex, Model model,
                                         tk_CameraValues& out) {
   tk_IntrinsicValues& v = out.intrinsic;

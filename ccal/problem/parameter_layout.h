@@ -173,6 +173,9 @@ class ParameterLayout {
   static int packCameraBlock(const tkCameraCalibrationParams& camera, double* block);
   static void unpackCameraBlock(const double* block, int unitValIndex, Model model,
                                 tk_CameraValues& out);
+  // The intrinsic values of a calibration camera block of model in the camera model's terms
+  // (platform/core/camera_model/camera_model.h). Allocates nothing.
+  static CameraIntrinsics cameraIntrinsicsOfBlock(const double* block, Model model);
   static tkXform<3> zRotationBlockPose(const double* block, double height);
   static tk3QuaternionXform arbitraryBlockPose(const double* block, int unitValIndex);
 

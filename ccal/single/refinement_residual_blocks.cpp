@@ -39,24 +39,6 @@ std::vector<double> rowWeights(CameraResidualBlock::Kind kind, Model model,
 
 }  // namespace
 
-CameraIntrinsics intrinsicsOfCameraBlock(const double* block, Model model) {
-  CameraIntrinsics v;
-  v.tx = block[CameraOffset::kTranslationX];
-  v.ty = block[CameraOffset::kTranslationY];
-  v.sx = block[CameraOffset::kScaleX];
-  v.sy = block[CameraOffset::kScaleY];
-  v.skew = block[CameraOffset::kSkew];
-  if (model == tk2XformCalib2Defs::eNoDistortion)
-    return v;
-  v.lens.model =
-      model == tk2XformCalib2Defs::eRadial ? CCAL_DISTORTION_RADIAL : CCAL_DISTORTION_SINE_TAN;
-  v.lens.cx = block[CameraOffset::kCenterX];
-  v.lens.cy = block[CameraOffset::kCenterY];
-  for (int i = 0; i < intrinsicValueCount(model) - kLensValue0; ++i)
-    v.lens.values[i] = block[CameraOffset::kLensFirst + i];
-  return v;
-}
-
 CameraResidualBlock::CameraResidualBlock(Kind kind, const ParameterLayout& layout,
                                          const ccal_crspPair2D3DWeighted* records,
                                          std::size_t count, std::shared_ptr<PoseTermRows> shared)
@@ -122,7 +104,7 @@ bool CameraResidualBlock::Evaluate(const double* const* parameters, double* resi
   PoseTermRows* poseRows = kind_ == Kind::kIntrinsicTerm ? shared_.get() : nullptr;
   if (poseRows != nullptr)
     poseRows->valid = false;
-  const CameraModel camera(intrinsicsOfCameraBlock(block, model));
+  const CameraModel camera(ParameterLayout::cameraIntrinsicsOfBlock(block, model));
   const Pose pose = quaternionPose(held, block + CameraOffset::kQuatVar1);
   const bool capture = captureRows_ != nullptr;
   const bool wanted = J != nullptr || capture;

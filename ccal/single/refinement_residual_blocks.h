@@ -36,10 +36,6 @@
 
 namespace ccal::detail {
 
-// The intrinsic values of a calibration camera block of model (offsets as above).
-CameraIntrinsics intrinsicsOfCameraBlock(const double* block,
-                                         tk2XformCalib2Defs::tkCalib2DistortionModel model);
-
 class CameraResidualBlock : public ResidualBlock {
  public:
   enum class Kind { kImage, kIntrinsicTerm, kPoseTerm };
