@@ -82,8 +82,15 @@ void tfPyRunLong(const py::object& progress, const std::function<void()>& work) 
   worker.join();
 
   if (pending) {
-    if (state.error) {
-      py::object outcome = tfPyLibraryException(state.error);
+    // The abort request may reach the library after its last check (the result is then built
+    // from where the minimisation stopped and the call returns normally): the interrupted call
+    // still ends as aborted, as the command-line tool's does.
+    const std::exception_ptr outcomeError =
+        state.error ? state.error
+                    : (token.isAbortRequested() ? std::make_exception_ptr(tkAttention::Aborted())
+                                                : nullptr);
+    if (outcomeError) {
+      py::object outcome = tfPyLibraryException(outcomeError);
       if (!outcome.is_none() && pending->value())
         PyException_SetContext(pending->value().ptr(), outcome.release().ptr());
     }
