@@ -56,6 +56,18 @@ inline void clear(double r[2], ResidualJacobian* jacobian) {
     *jacobian = ResidualJacobian{};
 }
 
+// Pc of P (and its derivatives into point when jacobian is not null). False, with r and the
+// jacobian cleared, for a point at depth 0, which contributes nothing.
+inline bool cameraPointOrClear(const Pose& camera, const Pose* placement, const double P[3],
+                               double pc[3], PointJacobian& point, double r[2],
+                               ResidualJacobian* jacobian) {
+  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
+  if (std::fabs(pc[2]) > kZeroDepth)
+    return true;
+  clear(r, jacobian);
+  return false;
+}
+
 // byCamera and byPlacement of J from d r/d Pc.
 inline void chainPoses(const double byPc[2][3], const Pose& camera, const Pose* placement,
                        const PointJacobian& point, ResidualJacobian& J) {
@@ -94,11 +106,8 @@ inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
-  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
-  if (std::fabs(pc[2]) <= kZeroDepth) {
-    clear(r, jacobian);
+  if (!cameraPointOrClear(camera, placement, P, pc, point, r, jacobian))
     return ResidualStatus::kAtDepthZero;
-  }
   double projected[2] = {0.0, 0.0};
   ModelJacobian mj;
   model.project(pc, projected, jacobian != nullptr ? &mj : nullptr);
@@ -202,11 +211,8 @@ inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
-  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
-  if (std::fabs(pc[2]) <= kZeroDepth) {
-    clear(r, jacobian);
+  if (!cameraPointOrClear(camera, placement, P, pc, point, r, jacobian))
     return ResidualStatus::kAtDepthZero;
-  }
   double W[2] = {0.0, 0.0};
   ModelJacobian wj;
   if (model.intrinsics().lens.model != CCAL_DISTORTION_SINE_TAN)
@@ -222,11 +228,8 @@ inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& cam
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
-  cameraPointOf(camera, placement, P, pc, jacobian != nullptr ? &point : nullptr);
-  if (std::fabs(pc[2]) <= kZeroDepth) {
-    clear(r, jacobian);
+  if (!cameraPointOrClear(camera, placement, P, pc, point, r, jacobian))
     return ResidualStatus::kAtDepthZero;
-  }
   double m[2];
   ModelJacobian mj;
   if (model.positionAtZ1FromImage(image, m, jacobian != nullptr ? &mj : nullptr) < 0) {
