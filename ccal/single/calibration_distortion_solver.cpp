@@ -123,6 +123,7 @@ tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
                           1e-8, 1e20, true, false),
       layout_(ParameterLayout::singleCamera(model)),
       pass_(parameterCount(model)),
+      merit_(parameterCount(model)),
       records_() {
   layout_.cameraUnitValIndices({0});
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
@@ -133,6 +134,10 @@ tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
   if (model == tk2XformCalib2Defs::eSineTan) {
     sufficientDecrease(0.25);
     leastSquares_.reset(new tk_SineTanLeastSquares);
+  } else {
+    // The merit, the image cost, is one block of three, and about every other trial near the
+    // end of a refinement is rejected (the mixed F's root is not the cost's minimum).
+    meritFirst(true);
   }
 }
 
@@ -151,11 +156,16 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
   }
   correspondences_ = list;
   pass_.valid = false;
+  merit_.valid = false;
   assembler_.reset();  // refers to the old blocks
   blocks_ = ccal::detail::refinementResidualBlocks(layout_, records, list.size());
   assembler_ = std::make_unique<GradientAssembler>(layout_);
   for (const auto& block : blocks_)
     assembler_->add(*block);
+  imageBlock_.assign(blocks_.size(), false);
+  imageBlock_.front() = true;
+  termBlocks_.assign(blocks_.size(), true);
+  termBlocks_.front() = false;
   if (leastSquares_) {
     const Eigen::Index n = getSize();
     const Eigen::Index rows = std::max<Eigen::Index>(2 * static_cast<Eigen::Index>(list.size()), n);
@@ -181,6 +191,11 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
   }
 }
 
+bool tk3DCalibrationDistortionSolver::meritHolds(const double* x) const {
+  return merit_.valid &&
+         std::memcmp(merit_.x.data(), x, sizeof(double) * static_cast<std::size_t>(getSize())) == 0;
+}
+
 bool tk3DCalibrationDistortionSolver::passHolds(const double* x) const {
   return pass_.valid &&
          std::memcmp(pass_.x.data(), x, sizeof(double) * static_cast<std::size_t>(getSize())) == 0;
@@ -195,10 +210,16 @@ long tk3DCalibrationDistortionSolver::evaluatePass(const double* x, bool checkAb
   if (!assembler_)
     tk_throwInvalidArgument("tk3DCalibrationDistortionSolver: no correspondences were given");
   pass_.valid = false;
-  // Under eSineTan K comes from the QR factor of the step (compJacob), not from the pass.
-  assembler_->assemble(x, pass_.f.data(), leastSquares_ ? nullptr : &pass_.k, &pass_.cost);
-  if (layout_.model() == tk2XformCalib2Defs::eSineTan)
+  if (leastSquares_) {
+    // Under eSineTan K comes from the QR factor of the step (compJacob), not from the pass.
+    assembler_->assemble(x, pass_.f.data(), nullptr, &pass_.cost);
     pass_.cost *= 0.5;  // the image block carries the weights 2·w
+  } else if (meritHolds(x)) {
+    assembler_->assemble(x, pass_.f.data(), &pass_.k, nullptr, &termBlocks_);
+    pass_.cost = merit_.cost;
+  } else {
+    assembler_->assemble(x, pass_.f.data(), &pass_.k, &pass_.cost);
+  }
   std::copy(x, x + getSize(), pass_.x.data());
   pass_.valid = true;
   return 0;
@@ -346,7 +367,19 @@ tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatr
 }
 
 double tk3DCalibrationDistortionSolver::cost(const tkNMMatrix& x) const {
-  if (!passHolds(x.data()))
+  if (passHolds(x.data()))
+    return pass_.cost;
+  if (leastSquares_) {
     evaluatePass(x.data(), false);
-  return pass_.cost;
+    return pass_.cost;
+  }
+  if (!meritHolds(x.data())) {
+    if (!assembler_)
+      tk_throwInvalidArgument("tk3DCalibrationDistortionSolver: no correspondences were given");
+    merit_.valid = false;
+    assembler_->assemble(x.data(), nullptr, nullptr, &merit_.cost, &imageBlock_);
+    std::copy(x.data(), x.data() + getSize(), merit_.x.data());
+    merit_.valid = true;
+  }
+  return merit_.cost;
 }

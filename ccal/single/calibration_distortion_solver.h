@@ -97,6 +97,7 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   void unitValIndex(int index) {
     layout_.cameraUnitValIndices({index});
     pass_.valid = false;
+    merit_.valid = false;
   }
   // The starting parameters (kept for reference; the start of minimize() is getX()).
   const tkCameraCalibrationParams& initialParams() const { return initialParams_; }
@@ -141,8 +142,20 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
     double cost = 0.0;
   };
 
+  // eNoDistortion/eRadial: J alone at the last trial point whose merit was asked for before its
+  // F (the image block only); a pass at the same x then evaluates the gradient terms only.
+  struct Merit {
+    explicit Merit(long n) : x(static_cast<std::size_t>(n)) {}
+    bool valid = false;
+    std::vector<double> x;
+    double cost = 0.0;
+  };
+  bool meritHolds(const double* x) const;
+
   ccal::detail::ParameterLayout layout_;  // the single-camera option; holds the unitValIndex
   mutable Pass pass_;
+  mutable Merit merit_;
+  std::vector<bool> imageBlock_, termBlocks_;  // assembler masks (eNoDistortion/eRadial)
   tkCameraCalibrationParams initialParams_;
   Correspondences correspondences_;
   cstd_vector_ccal_crspPair2D3DWeighted records_;

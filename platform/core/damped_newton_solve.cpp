@@ -103,6 +103,7 @@ double tkDampedNewtonSolve::minimize() {
   options.scaleByDiagonal = true;  // D = |diag K| whatever the setting
   options.sufficientDecrease = sufficientDecrease_;
   options.decreaseTolerance = meritTolerance_;
+  options.meritFirst = meritFirst_;
   ccal::detail::AttentionCallback attention;
   finalLambda() = lambda0();
   return runMinimizer(options, problem_.get(), *step_, &attention, &finalLambda());

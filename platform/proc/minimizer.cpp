@@ -91,6 +91,28 @@ MinimizerSummary Minimizer::run(const MinimizerOptions& options, MinimizerProble
       return 0;
     return (*callback)(MinimizerState{event, iteration, cost, lambda});
   };
+  // Whether the merit at a trial point (written to trialMeasure) is below the current one and,
+  // with sufficientDecrease > 0, by that share of the decrease the quadratic model predicts
+  // (with F = 2∇merit and K ≈ 2∇²merit: merit + ½Fᵀδ + ¼δᵀKδ). Reads the iteration's step and
+  // Jacobian.
+  const double* jacobian = nullptr;
+  const auto meritLower = [&](const double* xTrial, double& trialMeasure) {
+    trialMeasure = problem.merit(xTrial);
+    bool enough = true;
+    if (options.sufficientDecrease > 0.0) {
+      double linear = 0.0, quadratic = 0.0;
+      for (long i = 0; i < n_; ++i) {
+        linear += f[i] * step_[static_cast<std::size_t>(i)];
+        double row = 0.0;
+        for (long j = 0; j < n_; ++j)
+          row += jacobian[i + j * n_] * step_[static_cast<std::size_t>(j)];
+        quadratic += step_[static_cast<std::size_t>(i)] * row;
+      }
+      const double predicted = -(0.5 * linear + 0.25 * quadratic);
+      enough = measure - trialMeasure >= options.sufficientDecrease * predicted;
+    }
+    return trialMeasure < measure && enough;
+  };
   const double stepBound = options.stepTolerance;
   double* step = step_.data();
   double* xTrial = xTrial_.data();
@@ -118,7 +140,7 @@ MinimizerSummary Minimizer::run(const MinimizerOptions& options, MinimizerProble
       break;
     }
     ++iterations;
-    const double* jacobian = problem.jacobian();  // after linearize, which may move it
+    jacobian = problem.jacobian();  // after linearize, which may move it
     solver.prepare(jacobian, f, diagonal_.data());
     const double floor = damped ? prepareScaling(options) : 0.0;
 
@@ -138,40 +160,33 @@ MinimizerSummary Minimizer::run(const MinimizerOptions& options, MinimizerProble
             stepBound * (Eigen::Map<const Eigen::VectorXd>(x, n_).norm() + stepBound);
         for (long i = 0; i < n_; ++i)
           xTrial[i] = x[i] + step[i];
-        std::fill(fTrial, fTrial + m_, 0.0);
-        status = problem.evaluate(xTrial, fTrial);
-        if (status < 0) {
-          stopped = true;
-          break;
-        }
-        const double trialCost = squaredNorm(fTrial, m_);
-        double trialMeasure = trialCost;
+        // Under the merit rule the merit decides first when it is the cheaper evaluation: a
+        // trial it rejects never needs F.
+        const bool meritFirst = byMerit && options.meritFirst;
+        double trialMeasure = 0.0;
+        const bool meritTest = byMerit && (!meritFirst || meritLower(xTrial, trialMeasure));
         bool take = false;
-        switch (options.acceptance) {
-          case AcceptanceRule::kNewton:
-            take = std::isfinite(trialCost);
+        double trialCost = HUGE_VAL;
+        if (!meritFirst || meritTest) {
+          std::fill(fTrial, fTrial + m_, 0.0);
+          status = problem.evaluate(xTrial, fTrial);
+          if (status < 0) {
+            stopped = true;
             break;
-          case AcceptanceRule::kSquaredNorm:
-            take = trialCost < measure;  // false for NaN and +inf
-            break;
-          case AcceptanceRule::kMerit: {
-            trialMeasure = problem.merit(xTrial);
-            bool enough = true;
-            if (options.sufficientDecrease > 0.0) {
-              // With F = 2∇merit and K ≈ 2∇²merit the model predicts merit + ½Fᵀδ + ¼δᵀKδ.
-              double linear = 0.0, quadratic = 0.0;
-              for (long i = 0; i < n_; ++i) {
-                linear += f[i] * step[i];
-                double row = 0.0;
-                for (long j = 0; j < n_; ++j)
-                  row += jacobian[i + j * n_] * step[j];
-                quadratic += step[i] * row;
-              }
-              const double predicted = -(0.5 * linear + 0.25 * quadratic);
-              enough = measure - trialMeasure >= options.sufficientDecrease * predicted;
-            }
-            take = trialMeasure < measure && enough && std::isfinite(trialCost);
-            break;
+          }
+          trialCost = squaredNorm(fTrial, m_);
+          if (!byMerit)
+            trialMeasure = trialCost;
+          switch (options.acceptance) {
+            case AcceptanceRule::kNewton:
+              take = std::isfinite(trialCost);
+              break;
+            case AcceptanceRule::kSquaredNorm:
+              take = trialCost < measure;  // false for NaN and +inf
+              break;
+            case AcceptanceRule::kMerit:
+              take = (meritFirst || meritLower(xTrial, trialMeasure)) && std::isfinite(trialCost);
+              break;
           }
         }
         if (take) {

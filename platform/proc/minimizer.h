@@ -69,6 +69,8 @@ struct MinimizerOptions {
   double dampingFloor = 1e-15;      // smallest λ an accepted step leads to (relative when D = I)
   double sufficientDecrease = 0.0;  // kMerit: share of the predicted decrease, in [0, 1)
   double decreaseTolerance = 0.0;   // relative decrease of the measure that ends the loop
+  bool meritFirst = false;  // kMerit: judge a trial by its merit before F is evaluated there
+                            // (for problems whose merit costs less than F); same decisions
 };
 
 // What the callback is told.

@@ -22,7 +22,9 @@ class GradientSolver : public tkDampedNewtonSolve {
       : tkDampedNewtonSolve(n, n, 1e-14, 1e-30, 300, 15, 0.01, 1e-8, 1e20, true, false),
         residuals_(std::move(residuals)),
         bias_(std::move(bias)) {}
+  mutable long functionCalls = 0;
   long Func(const tkNMMatrix& x, tkNMMatrix& f) const override {
+    ++functionCalls;
     residuals_(x.data(), r_, j_);
     for (long i = 0; i < getSize(); ++i) {
       double sum = bias_.empty() ? 0.0 : bias_[static_cast<std::size_t>(i)];
@@ -53,15 +55,34 @@ void rosenbrock(const double* x, std::vector<double>& r, std::vector<std::vector
 }
 
 TEST(DampedNewtonSolve, FollowsACurvedValleyToTheRoot) {
-  GradientSolver solver(2, rosenbrock);
-  tkNMMatrix x(2, 1);
-  x(0, 0) = -1.2;
-  x(1, 0) = 1.0;
-  solver.setX(x);
-  solver.minimize();
-  EXPECT_NEAR(solver.getX()(0, 0), 1.0, 1e-12);
-  EXPECT_NEAR(solver.getX()(1, 0), 1.0, 1e-12);
-  EXPECT_LT(solver.iterationsDone(), 60);
+  // Judging trials by the merit before F takes the very same steps with F evaluated at the
+  // accepted points only; with and without the sufficient-decrease rule.
+  for (const double share : {0.0, 0.25}) {
+    long callsFFirst = 0;
+    std::vector<double> reached;
+    for (const bool meritFirst : {false, true}) {
+      GradientSolver solver(2, rosenbrock);
+      solver.sufficientDecrease(share);
+      solver.meritFirst(meritFirst);
+      tkNMMatrix x(2, 1);
+      x(0, 0) = -1.2;
+      x(1, 0) = 1.0;
+      solver.setX(x);
+      solver.minimize();
+      EXPECT_NEAR(solver.getX()(0, 0), 1.0, 1e-12);
+      EXPECT_NEAR(solver.getX()(1, 0), 1.0, 1e-12);
+      EXPECT_LT(solver.iterationsDone(), 60);
+      if (!meritFirst) {
+        callsFFirst = solver.functionCalls;
+        reached = {solver.getX()(0, 0), solver.getX()(1, 0),
+                   static_cast<double>(solver.iterationsDone())};
+        continue;
+      }
+      EXPECT_EQ(reached, (std::vector<double>{solver.getX()(0, 0), solver.getX()(1, 0),
+                                              static_cast<double>(solver.iterationsDone())}));
+      EXPECT_LT(solver.functionCalls, callsFFirst);
+    }
+  }
 }
 
 TEST(DampedNewtonSolve, MeritToleranceEndsWhereTheMeritSettles) {

@@ -68,6 +68,10 @@ class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
   // residue, and the iteration would otherwise creep on with growing damping.
   void meritTolerance(double tolerance);
   double meritTolerance() const { return meritTolerance_; }
+  // Whether a trial point is judged by its merit before F is evaluated there (false, the
+  // default: F first). For solvers whose merit costs much less than F: a rejected trial then
+  // costs one merit evaluation. The steps taken are the same either way.
+  void meritFirst(bool first) { meritFirst_ = first; }
 
  protected:
   // The merit at x, which accepted steps lower. Non-finite values reject a step.
@@ -87,6 +91,7 @@ class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
 
   double sufficientDecrease_ = 0.0;
   double meritTolerance_ = 0.0;
+  bool meritFirst_ = false;
   // The default step: dense LU, or the structured one when the declaration is block-arrowhead
   // in K (rebuilt when the declaration changed).
   ccal::detail::StepSolver* newtonStep_ = nullptr;
