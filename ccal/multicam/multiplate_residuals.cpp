@@ -178,11 +178,16 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
           write(J, 2 * k);
         break;
       case Form::kMixedTerms:
+        if (rows_ == Rows::kImage) {
+          r[0] = r[1] = r[kindRows] = r[kindRows + 1] = 0.0;
+          imageResidual(model, camera, placement, image, P, r + 2 * kindRows, nullptr);
+          break;
+        }
         mixedTermResiduals(model, camera, placement, image, P, r,
                            jacobians != nullptr ? &J : nullptr, r + kindRows,
                            jacobians != nullptr ? &poseJ : nullptr,
-                           imageRows_ ? r + 2 * kindRows : nullptr);
-        if (!imageRows_)
+                           rows_ == Rows::kAll ? r + 2 * kindRows : nullptr);
+        if (rows_ != Rows::kAll)
           r[2 * kindRows] = r[2 * kindRows + 1] = 0.0;
         if (jacobians != nullptr) {
           write(J, 2 * k);
@@ -190,10 +195,15 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
         }
         break;
       case Form::kPoseTerms:
+        if (rows_ == Rows::kImage) {
+          r[0] = r[1] = 0.0;
+          imageResidual(model, camera, placement, image, P, r + kindRows, nullptr);
+          break;
+        }
         mixedTermResiduals(model, camera, placement, image, P, nullptr, nullptr, r,
                            jacobians != nullptr ? &poseJ : nullptr,
-                           imageRows_ ? r + kindRows : nullptr);
-        if (!imageRows_)
+                           rows_ == Rows::kAll ? r + kindRows : nullptr);
+        if (rows_ != Rows::kAll)
           r[kindRows] = r[kindRows + 1] = 0.0;
         if (jacobians != nullptr)
           write(poseJ, 2 * k);
@@ -271,24 +281,20 @@ void MultiplateEvaluation::jacobian(const tkNMMatrix& x, tkNMMatrix& k) {
     return;
   }
   // K alone: the cost rows are not needed (and are back on whatever the assembly throws).
-  struct WithoutImageRows {
-    MultiplateEvaluation& evaluation;
-    explicit WithoutImageRows(MultiplateEvaluation& e) : evaluation(e) { e.setImageRows(false); }
-    ~WithoutImageRows() { evaluation.setImageRows(true); }
-    WithoutImageRows(const WithoutImageRows&) = delete;
-    WithoutImageRows& operator=(const WithoutImageRows&) = delete;
-  } guard(*this);
+  const RowsGuard guard(*this, MultiplateListResidual::Rows::kTerms);
   assembler_->assemble(x.data(), nullptr, &k, nullptr);
 }
 
-void MultiplateEvaluation::setImageRows(bool evaluated) {
+void MultiplateEvaluation::setRows(MultiplateListResidual::Rows rows) {
   for (const auto& block : blocks_)
-    block->imageRows(evaluated);
+    block->rows(rows);
 }
 
 double MultiplateEvaluation::cost(const tkNMMatrix& x) {
   if (keptAt(x))
     return cost_;
+  // E alone: the image rows without derivatives.
+  const RowsGuard guard(*this, MultiplateListResidual::Rows::kImage);
   double cost = 0.0;
   assembler_->assemble(x.data(), nullptr, nullptr, &cost);
   return costScale_ * cost;

@@ -45,9 +45,11 @@ class MultiplateListResidual final : public ResidualBlock {
                          ParameterLayout::Block placement, const tk_MultiplateList& list);
 
   long camera() const { return camera_; }
-  // Whether Evaluate computes the image rows of the stacked forms (default true); false: they are
-  // 0, for an evaluation that needs no cost.
-  void imageRows(bool evaluated) { imageRows_ = evaluated; }
+  // Which rows of the stacked forms Evaluate computes (the others are 0): all of them (the
+  // default), the gradient terms only (an evaluation that needs no cost) or the image rows only
+  // (the cost alone, without derivatives). The kImage form computes its rows under every choice.
+  enum class Rows { kAll, kTerms, kImage };
+  void rows(Rows rows) { rows_ = rows; }
   const ParameterLayout::Block& placement() const { return placement_; }
 
   // Throws tkMathError::Singular for a non-finite quaternion value; never returns false.
@@ -62,13 +64,13 @@ class MultiplateListResidual final : public ResidualBlock {
   const ccal_crspPair2D3DWeighted* records_;
   std::size_t count_;
   CameraIntrinsics fixed_;  // the pose solver's intrinsics
-  bool imageRows_ = true;
+  Rows rows_ = Rows::kAll;
 };
 
-// F, K and E of one solver, in one pass over the residual blocks: F(x) at a trial point computes
-// E there too, and K as well while trials are being accepted (a trial whose K is never asked for
-// was rejected), and keeps them, so that the merit and, mostly, the Jacobian at an accepted point
-// cost a copy. Allocates in reset (and once more when K first gets its shape); evaluations
+// F, K and E of one solver, in one pass over the residual blocks: E alone (image rows without
+// derivatives) judges a trial point; F(x) at a point computes E there too, and K as well while
+// trials are being accepted (a trial whose K is never asked for ended the minimisation), and
+// keeps them, so that the merit and, mostly, the Jacobian at an accepted point cost a copy. Allocates in reset (and once more when K first gets its shape); evaluations
 // after the first allocate nothing. Not thread-safe.
 class MultiplateEvaluation {
  public:
@@ -86,7 +88,22 @@ class MultiplateEvaluation {
 
  private:
   bool keptAt(const tkNMMatrix& x) const;
-  void setImageRows(bool evaluated);
+  void setRows(MultiplateListResidual::Rows rows);
+  // The rows of every block for one evaluation; all rows again afterwards, also when the
+  // assembly throws.
+  class RowsGuard {
+   public:
+    RowsGuard(MultiplateEvaluation& evaluation, MultiplateListResidual::Rows rows)
+        : evaluation_(evaluation) {
+      evaluation.setRows(rows);
+    }
+    ~RowsGuard() { evaluation_.setRows(MultiplateListResidual::Rows::kAll); }
+    RowsGuard(const RowsGuard&) = delete;
+    RowsGuard& operator=(const RowsGuard&) = delete;
+
+   private:
+    MultiplateEvaluation& evaluation_;
+  };
 
   const tk_MultiplateProblem* problem_ = nullptr;
   double costScale_ = 1.0;  // 1/2 where the image blocks carry doubled weights

@@ -24,12 +24,6 @@ constexpr double kMeritTolerance = 1e-5;
 // such step; the polishing (minimizeAndPolish) then follows the valley.
 constexpr double kSineTanMeritTolerance = 1e-3;
 
-// Under eSineTan about every other trial is rejected along the valley: the cost alone (no
-// derivatives) judges them before F is evaluated at the accepted ones.
-bool meritFirstOf(const ccal::detail::ParameterLayout& layout) {
-  return !layout.poseOnly() && layout.model() == tk2XformCalib2Defs::eSineTan;
-}
-
 double meritToleranceOf(const ccal::detail::ParameterLayout& layout) {
   const bool sineTan = !layout.poseOnly() && layout.model() == tk2XformCalib2Defs::eSineTan;
   return sineTan ? kSineTanMeritTolerance : kMeritTolerance;
@@ -315,7 +309,7 @@ void tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::refreshPro
   pr.layout.arbitraryUnitValIndices(arbitraryIndices_);
   evaluation_.reset(pr);
   meritTolerance(meritToleranceOf(pr.layout));
-  meritFirst(meritFirstOf(pr.layout));
+  meritFirst(true);  // the cost alone (image rows, no derivatives) judges a trial
   jacobianStructure(structureOf(pr, getSize()));
 }
 
@@ -417,7 +411,7 @@ void tk3DCalibrationMultiplateZRotationAndArbitrarySolver::refreshProblem() {
   pr.layout.arbitraryUnitValIndices(arbitraryIndices_);
   evaluation_.reset(pr);
   meritTolerance(meritToleranceOf(pr.layout));
-  meritFirst(meritFirstOf(pr.layout));
+  meritFirst(true);  // the cost alone (image rows, no derivatives) judges a trial
   jacobianStructure(structureOf(pr, getSize()));
 }
 
