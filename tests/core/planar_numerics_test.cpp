@@ -1,8 +1,9 @@
-// The numerical parts of the planar calibration: analytic derivatives against finite
-// differences, the normalised homography, and the closed-form camera matrix.
+// The numerical parts of the planar calibration: the solver's F and K against finite
+// differences of its merit (which also checks the projection derivatives it chains; the lens
+// derivatives themselves: camera_model_derivatives_test), the normalised homography, and the
+// closed-form camera matrix.
 #include <gtest/gtest.h>
 #include <tk/exception.h>
-#include <tk/jacobian_structure.h>
 
 #include "platform/core/calib2/camera_intrinsics.h"
 #include "platform/core/calib2/homography.h"
@@ -96,55 +97,7 @@ std::vector<Eigen::Matrix3d> homographies(const Eigen::Matrix3d& K, int count) {
 
 }  // namespace
 
-// ---- analytic derivatives ---------------------------------------------------------------------
-
-class ProjectionDerivatives : public ::testing::TestWithParam<int32_t> {};
-
-TEST_P(ProjectionDerivatives, MatchCentralDifferencesAcrossTheFieldAndPointsBehindAreRefused) {
-  const tk_CameraIntrinsics camera = cameraWith(GetParam());
-  const double behind[3] = {0.1, 0.2, -1.0}, onPlane[3] = {0.1, 0.2, 0.0};
-  double refused[2] = {7.0, 8.0};
-  EXPECT_FALSE(tk_projectCameraPoint(camera, behind, refused, nullptr));
-  EXPECT_FALSE(tk_projectCameraPoint(camera, onPlane, refused, nullptr));
-  EXPECT_EQ(refused[0], 7.0);
-  const double h = 1e-6;
-  const double points[4][3] = {{0.3, -0.2, 1.1},
-                               {-0.5, 0.4, 0.9},
-                               {0.0112, -0.0218, 1.0},
-                               {1e-4, 2e-4, 2.0}};  // the last two near the centre
-  for (const auto& pc : points) {
-    double image[2];
-    tk_ProjectionDerivatives d;
-    ASSERT_TRUE(tk_projectCameraPoint(camera, pc, image, &d));
-    auto central = [&](auto perturb) {
-      tk_CameraIntrinsics plus = camera, minus = camera;
-      double pcPlus[3] = {pc[0], pc[1], pc[2]}, pcMinus[3] = {pc[0], pc[1], pc[2]};
-      perturb(plus, pcPlus, h);
-      perturb(minus, pcMinus, -h);
-      return (project(plus, pcPlus) - project(minus, pcMinus)) / (2.0 * h);
-    };
-    auto expectColumn = [&](const tkVector<2>& numeric, double dx, double dy, const char* what) {
-      EXPECT_TRUE(VectorsNear(tkVector<2>(dx, dy), numeric, 1e-7))
-          << what << " at (" << pc[0] << ", " << pc[1] << ", " << pc[2] << ")";
-    };
-    for (int k = 0; k < 3; ++k)
-      expectColumn(central([k](tk_CameraIntrinsics&, double* p, double s) { p[k] += s; }),
-                   d.byCameraPoint[0][k], d.byCameraPoint[1][k], "camera point");
-    for (int k = 0; k < tk_CameraIntrinsics::lensValueCount(camera.model); ++k)
-      expectColumn(central([k](tk_CameraIntrinsics& c, double*, double s) { c.lens[k] += s; }),
-                   d.byLens[0][k], d.byLens[1][k], "lens value");
-    expectColumn(central([](tk_CameraIntrinsics& c, double*, double s) { c.centreX += s; }),
-                 d.byCentre[0][0], d.byCentre[1][0], "centre x");
-    expectColumn(central([](tk_CameraIntrinsics& c, double*, double s) { c.centreY += s; }),
-                 d.byCentre[0][1], d.byCentre[1][1], "centre y");
-    expectColumn(central([](tk_CameraIntrinsics& c, double*, double s) { c.skew += s; }),
-                 d.byLinearMap[0][2], d.byLinearMap[1][2], "skew");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryLens, ProjectionDerivatives,
-                         ::testing::Values(CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL,
-                                           CCAL_DISTORTION_SINE_TAN));
+// ---- the solver's derivatives -----------------------------------------------------------------
 
 class PlanarSolverJacobian : public ::testing::TestWithParam<std::pair<int32_t, bool>> {};
 
@@ -193,30 +146,6 @@ INSTANTIATE_TEST_SUITE_P(EveryLensBlock, PlanarSolverJacobian,
                                            std::make_pair(CCAL_DISTORTION_RADIAL, false),
                                            std::make_pair(CCAL_DISTORTION_SINE_TAN, false),
                                            std::make_pair(CCAL_DISTORTION_SINE_TAN, true)));
-
-// The solver declares its Jacobian structure; the structured solve must follow the dense path.
-TEST(PlanarSolverStructure, StructuredMinimisationEqualsTheDensePath) {
-  const tk_CameraIntrinsics camera = cameraWith(CCAL_DISTORTION_RADIAL);
-  const SolverScene scene = solverScene(camera);
-  tk_CameraIntrinsics start = camera;
-  start.scaleX *= 1.01;
-  start.lens[0] = 0.0;
-  tk_PlanarCalibrationSolver structured(scene.views, start, tk_IntrinsicsFreedom::eFull, false,
-                                        scene.poses, 100);
-  tk_PlanarCalibrationSolver dense(scene.views, start, tk_IntrinsicsFreedom::eFull, false,
-                                   scene.poses, 100);
-  ASSERT_FALSE(structured.jacobianStructure().empty());
-  dense.jacobianStructure(tkJacobianStructure());
-  structured.minimize();
-  dense.minimize();
-  // A residual column that does not vanish: the minimum is located to about √ε.
-  double difference = 0.0, size = 0.0;
-  for (long i = 0; i < dense.getSize(); ++i) {
-    difference = std::max(difference, std::fabs(structured.getX()(i, 0) - dense.getX()(i, 0)));
-    size = std::max(size, std::fabs(dense.getX()(i, 0)));
-  }
-  EXPECT_LT(difference, 1e-7 * size);
-}
 
 // ---- homography -------------------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // Poses under known intrinsics: tk2XformCalib2::extrinsicXform (one planar view) and
-// tf3DComputePose (planar or non-planar points). Bad input: see tests/reliability.
+// tf3DComputePose (planar or non-planar points), on exact and noisy data. Bad input: see
+// tests/reliability.
 #include <gtest/gtest.h>
 #include <tk/exception.h>
 #include <tk/failure.h>
@@ -11,6 +12,7 @@
 #include "support/data_sets.h"
 #include "support/geometry_expect.h"
 
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -62,20 +64,24 @@ std::vector<tkVector<3>> plateGrid() {
 
 class PlanarViewPose : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(PlanarViewPose, RecoversEveryViewOfTheExactDataSet) {
+TEST_P(PlanarViewPose, RecoversEveryViewOfTheDataSet) {
   const tkPointFile file = loadDataSet(GetParam());
   const tkAreaScanTruth truth = tfParseAreaScanTruth(file);
   const auto views = tfPlateViews(file, 0);
   const tk2XformCalib2 camera = cameraOf(truth.cameras[0].intrinsic());
+  // Noisy points: one view's pose is known to about σ / (focal length · √n).
+  const double tolerance = truth.noiseSigmaPx > 0.0 ? 1e-3 : 1e-10;
   for (std::size_t v = 0; v < views.size(); ++v)
-    EXPECT_TRUE(PoseExact(camera.extrinsicXform(views[v]),
-                          truth.cameras[0].worldToCamera * truth.plateToWorld[v]))
+    EXPECT_TRUE(PosesNearRelative(camera.extrinsicXform(views[v]),
+                                  truth.cameras[0].worldToCamera * truth.plateToWorld[v], tolerance,
+                                  tolerance))
         << "view " << v;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, PlanarViewPose,
                          ::testing::Values("single-radial-exact.json", "single-none-exact.json",
-                                           "single-sinetan-exact.json"));
+                                           "single-sinetan-exact.json",
+                                           "single-sinetan-noisy.json"));
 
 TEST(PlanarViewPoseSmall, FourPointsAndAPlateSeenFromBelowTheHorizon) {
   const tk2XformCalib2 camera = cameraOf(scenes::intrinsicFor(Defs::eSineTan));
@@ -96,23 +102,36 @@ TEST(PlanarViewPoseSmall, FourPointsAndAPlateSeenFromBelowTheHorizon) {
 // ---- tf3DComputePose -------------------------------------------------------------------------
 
 TEST(ComputePose, PointsOfSeveralPlanesOrOfAnyPlaneInSpaceGiveTheCameraPose) {
-  const tkPointFile file = loadDataSet("single-radial-exact.json");
-  const tkAreaScanTruth truth = tfParseAreaScanTruth(file);
-  const tk2XformCalib2 camera = cameraOf(truth.cameras[0].intrinsic());
-  Pairs3D all, view5;  // every placement's points in the world frame; placement 5's alone
-  for (std::size_t j = 0; j < file.placements.size(); ++j)
-    for (const tkPointRow& row : file.placements[j].points[0]) {
-      all.emplace_back(row.image, truth.plateToWorld[j].mapPoint(row.physical));
-      if (j == 5)
-        view5.push_back(all.back());  // a tilted plane that is not Z = 0
+  for (const char* name : {"single-radial-exact.json", "single-radial-noisy.json"}) {
+    SCOPED_TRACE(name);
+    const tkPointFile file = loadDataSet(name);
+    const tkAreaScanTruth truth = tfParseAreaScanTruth(file);
+    const tk2XformCalib2 camera = cameraOf(truth.cameras[0].intrinsic());
+    const bool noisy = truth.noiseSigmaPx > 0.0;
+    Pairs3D all, view5;  // every placement's points in the world frame; placement 5's alone
+    for (std::size_t j = 0; j < file.placements.size(); ++j)
+      for (const tkPointRow& row : file.placements[j].points[0]) {
+        all.emplace_back(row.image, truth.plateToWorld[j].mapPoint(row.physical));
+        if (j == 5)
+          view5.push_back(all.back());  // a tilted plane that is not Z = 0
+      }
+    tk3DComputePoseResult result;
+    tf3DComputePose(all, camera, tk3DComputePoseParams(), result);
+    if (!noisy) {
+      EXPECT_TRUE(PoseExact(result.pose().xform(), truth.cameras[0].worldToCamera));
+      EXPECT_LT(result.rms(), 1e-9);
+      EXPECT_LT(result.largestResidual(), 2e-9);
+      tf3DComputePose(view5, camera, tk3DComputePoseParams(), result);
+      EXPECT_TRUE(PoseExact(result.pose().xform(), truth.cameras[0].worldToCamera));
+      continue;
     }
-  tk3DComputePoseResult result;
-  tf3DComputePose(all, camera, tk3DComputePoseParams(), result);
-  EXPECT_TRUE(PoseExact(result.pose().xform(), truth.cameras[0].worldToCamera));
-  EXPECT_LT(result.rms(), 1e-9);
-  EXPECT_LT(result.largestResidual(), 2e-9);
-  tf3DComputePose(view5, camera, tk3DComputePoseParams(), result);
-  EXPECT_TRUE(PoseExact(result.pose().xform(), truth.cameras[0].worldToCamera));
+    // Six pose values fitted to 2n coordinates of deviation σ.
+    const double n = static_cast<double>(all.size());
+    const double expected = truth.noiseSigmaPx * std::sqrt(2.0 * (1.0 - 6.0 / (2.0 * n)));
+    EXPECT_NEAR(result.rms(), expected, 0.03 * expected);
+    EXPECT_TRUE(
+        PosesNearRelative(result.pose().xform(), truth.cameras[0].worldToCamera, 3e-5, 3e-5));
+  }
 }
 
 TEST(ComputePose, FewPointsOffAPlaneUnderTheSineTangentLens) {

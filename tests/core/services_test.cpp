@@ -137,7 +137,7 @@ TEST(RandomUniform, SequenceOfSeedOneIsPinned) {
   EXPECT_NE(other.nextBits(), 0xb3f2af6d0fc710c5ULL);
 }
 
-TEST(RandomUniform, NextStaysInsideTheHalfOpenInterval) {
+TEST(RandomUniform, NextAndNextIndexStayInTheirRanges) {
   // lo + (hi − lo)·u rounds up to hi for u near 1 when lo is large and the span small, or when
   // hi − lo is inexact; the result must still be below hi. Near 1e16 doubles are 2 apart, so
   // about a quarter of the draws in [1e16, 1e16 + 4) would equal hi without the guard.
@@ -161,10 +161,7 @@ TEST(RandomUniform, NextStaysInsideTheHalfOpenInterval) {
   EXPECT_THROW(rng.next(1.0, 1.0), tkInvariantFailure);
   EXPECT_THROW(rng.next(2.0, 1.0), tkInvariantFailure);
   EXPECT_THROW(rng.next(0.0, INFINITY), tkInvariantFailure);
-}
-
-TEST(RandomUniform, NextIndexIsInRange) {
-  tkRandomUniform rng(43);
+  // nextIndex(n) covers 0 .. n - 1.
   bool seen[7] = {};
   for (int i = 0; i < 700; ++i) {
     const unsigned long k = rng.nextIndex(7);

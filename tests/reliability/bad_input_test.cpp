@@ -36,32 +36,30 @@ using bad::Scene;
 using Pairs = std::vector<std::pair<tkVector<2>, tkVector<3>>>;
 using Weighted = std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>;
 
-Pairs pairs(const List& list) {
-  Pairs out;
+// The observations of list, each as f makes it.
+template <class F>
+auto each(const List& list, F f) {
+  std::vector<decltype(f(bad::Obs()))> out;
   for (const bad::Obs& o : list)
-    out.push_back({o.image, o.physical});
+    out.push_back(f(o));
   return out;
 }
-
-Weighted weighted(const List& list) {
-  Weighted out;
-  for (const bad::Obs& o : list)
-    out.push_back({{o.image, o.physical}, o.weight});
-  return out;
+Pairs pairs(const List& l) {
+  return each(l, [](const bad::Obs& o) { return std::make_pair(o.image, o.physical); });
 }
-
-std::vector<tkCrspPairWeighted> crsp(const List& list) {
-  std::vector<tkCrspPairWeighted> out;
-  for (const bad::Obs& o : list)
-    out.emplace_back(o.image, o.physical, o.weight);
-  return out;
+Weighted weighted(const List& l) {
+  return each(l, [](const bad::Obs& o) {
+    return std::make_pair(std::make_pair(o.image, o.physical), o.weight);
+  });
 }
-
-std::vector<tkPair<tkVector<2>>> planar(const List& list) {
-  std::vector<tkPair<tkVector<2>>> out;
-  for (const bad::Obs& o : list)
-    out.emplace_back(o.image, tkVector<2>(o.physical.x(), o.physical.y()));
-  return out;
+std::vector<tkCrspPairWeighted> crsp(const List& l) {
+  return each(l,
+              [](const bad::Obs& o) { return tkCrspPairWeighted(o.image, o.physical, o.weight); });
+}
+std::vector<tkPair<tkVector<2>>> planar(const List& l) {
+  return each(l, [](const bad::Obs& o) {
+    return tkPair<tkVector<2>>(o.image, tkVector<2>(o.physical.x(), o.physical.y()));
+  });
 }
 
 // Image and physical lists of camera 0's points of every placement (physical in 2D or in world

@@ -3,7 +3,7 @@
 #include "support/data_sets.h"
 
 #include <ccal/line_scan_calibration.h>
-#include <tk/matrix.h>
+#include <tk/quaternion.h>
 
 #include <nlohmann/json.hpp>
 
@@ -90,20 +90,16 @@ double cameraDifference(const clnsc_lineScanCameraUnconstrainedCalibrationParams
   const c3d_quaternion& p = a.poseInverseRotation.quaternion;
   const c3d_quaternion& q = b.poseInverseRotation.quaternion;
   const double sign = p.a * q.a + p.b * q.b + p.c * q.c + p.d * q.d < 0.0 ? -1.0 : 1.0;
-  const double differences[] = {relative(a.lens.offset, b.lens.offset),
-                                relative(a.lens.scale, b.lens.scale),
-                                relative(a.lens.k1, b.lens.k1),
-                                relative(a.lens.k2, b.lens.k2),
-                                std::fabs(sign * p.a - q.a),
-                                std::fabs(sign * p.b - q.b),
-                                std::fabs(sign * p.c - q.c),
-                                std::fabs(sign * p.d - q.d),
-                                relative(a.poseInverseTranslation.x, b.poseInverseTranslation.x),
-                                relative(a.poseInverseTranslation.y, b.poseInverseTranslation.y),
-                                relative(a.poseInverseTranslation.z, b.poseInverseTranslation.z),
-                                relative(a.scannerMotion.x, b.scannerMotion.x),
-                                relative(a.scannerMotion.y, b.scannerMotion.y),
-                                relative(a.scannerMotion.z, b.scannerMotion.z)};
+  const auto values = [](const clnsc_lineScanCameraUnconstrainedCalibrationParams& c) {
+    const cmath_vect3 &t = c.poseInverseTranslation, &m = c.scannerMotion;
+    return std::vector<double>{c.lens.offset, c.lens.scale, c.lens.k1, c.lens.k2, t.x,
+                               t.y,           t.z,          m.x,       m.y,       m.z};
+  };
+  std::vector<double> differences = {std::fabs(sign * p.a - q.a), std::fabs(sign * p.b - q.b),
+                                     std::fabs(sign * p.c - q.c), std::fabs(sign * p.d - q.d)};
+  const std::vector<double> va = values(a), vb = values(b);
+  for (std::size_t i = 0; i < va.size(); ++i)
+    differences.push_back(relative(va[i], vb[i]));
   double largest = 0.0;
   for (double d : differences)
     largest = std::isnan(d) ? d : std::max(largest, d);
@@ -111,12 +107,8 @@ double cameraDifference(const clnsc_lineScanCameraUnconstrainedCalibrationParams
 }
 
 tkVector<3> cameraCentre(const clnsc_lineScanCameraUnconstrainedCalibrationParams& camera) {
-  // R(q)ᵀ·(−T), R(q) the world -> camera rotation of the unit quaternion.
   const c3d_quaternion& q = camera.poseInverseRotation.quaternion;
-  const double a = q.a, b = q.b, c = q.c, d = q.d;
-  const tkMatrix<3> R(a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c),
-                      2 * (b * c + a * d), a * a - b * b + c * c - d * d, 2 * (c * d - a * b),
-                      2 * (b * d - a * c), 2 * (c * d + a * b), a * a - b * b - c * c + d * d);
   const cmath_vect3& T = camera.poseInverseTranslation;
-  return R.transpose() * tkVector<3>(-T.x, -T.y, -T.z);
+  return tk3Quaternion(q.a, q.b, q.c, q.d).rotationMatrix().transpose() *
+         tkVector<3>(-T.x, -T.y, -T.z);
 }

@@ -177,9 +177,9 @@ TEST_F(TelecentricExact, OutputsHoldOneEntryPerPoseAndFailuresLeaveThemAlone) {
     EXPECT_TRUE(out.rms == before.rms && out.largest == before.largest) << "overload " << flow;
     EXPECT_EQ(out.camera, before.camera) << "overload " << flow;
   };
-  tkTelecentricSet planar = set(), negative = set();
-  for (tkXform<3>& pose : planar.poses)
-    pose = planar.poses[0];  // the home-frame points lie in one plane
+  // Other bad input (points in one plane, non-finite values, ...): the point-list table of
+  // tests/reliability; here the message of a negative weight and an abort of every overload.
+  tkTelecentricSet negative = set();
   negative.correspondences[2][7].weight(-1.0);
   for (Flow flow : kFlows) {
     Outcome out = before;
@@ -187,8 +187,6 @@ TEST_F(TelecentricExact, OutputsHoldOneEntryPerPoseAndFailuresLeaveThemAlone) {
     EXPECT_TRUE(out.rms.size() == set().poses.size() && out.largest.size() == set().poses.size())
         << "overload " << flow << ": one entry per pose after success";
     out = before;
-    EXPECT_THROW(run(flow, planar, Params(), out), tkMathError::Singular) << "overload " << flow;
-    expectUntouched(out, flow);
     if (flow != eProcedural) {
       EXPECT_TRUE(ThrowsWithMessage<tk_TelecentricCalibrationDefs::BadParams>(
           [&] { run(flow, negative, Params(), out); }, L"weight < 0 || !std::isfinite(weight)"))

@@ -1,15 +1,14 @@
-// The numeric core of the weighted telecentric calibrations: the affine estimate, its
-// factorisation and the extrinsics solver.
+// The numeric core of the known-intrinsic telecentric calibration: the orthonormalisation of the
+// estimate and the extrinsics solver. The affine estimate and its factorisation make up the
+// closed-form calibration, whose exact-data test (telecentric_calibration_test) checks them.
 #include <gtest/gtest.h>
 #include <tk/attention.h>
 #include <tk/quaternion_xform.h>
 
-#include "ccal/telcntrc/telecentric_affine_estimate.h"
 #include "ccal/telcntrc/telecentric_extrinsics_solver.h"
 #include "ccal/telcntrc/telecentric_factorization.h"
 #include "support/geometry_expect.h"
 #include "support/telecentric_sets.h"
-#include "telcntrc/telecentric_expect.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,20 +22,6 @@ class TelecentricNumerics : public ::testing::Test {
     for (std::size_t i = 0; i < set_.poses.size(); ++i)
       for (tkCrspPairWeighted& c : set_.correspondences[i])
         c.image(set_.truth.image(set_.poses[i].mapPoint(c.physical3D())));
-  }
-
-  // The affine map of the true camera: rows of K * R.xy, offset K * t.xy + translation.
-  tkXform<3> trueAffineMap() const {
-    const tkCalib2ParamsIntrinsic& K = set_.truth.intrinsic;
-    const tkMatrix<3>& R = set_.truth.cameraFromHome.matrix();
-    const tkVector<3>& t = set_.truth.cameraFromHome.trans();
-    tkMatrix<3> m = tkMatrix<3>::identity();
-    for (int c = 0; c < 3; ++c) {
-      m.element(0, c, K.scale().x() * R.element(0, c) + K.skew() * R.element(1, c));
-      m.element(1, c, K.scale().y() * R.element(1, c));
-    }
-    const tkVector<2> offset = K.mapPoint(tkVector<2>(t.x(), t.y()));
-    return tkXform<3>(m, tkVector<3>(offset.x(), offset.y(), 0.0));
   }
 
   // Camera-plane points against home-frame points, as the known-intrinsic calibration pairs them.
@@ -64,19 +49,6 @@ tkNMMatrix solutionOf(const tk3QuaternionXform& pose) {
 
 }  // namespace
 
-// ---- affine estimate -------------------------------------------------------------------------
-
-TEST_F(TelecentricNumerics, EstimateGivesTheAffineMapBack) {
-  tkXform<3> estimate;
-  estimateTelecentricXform(set_.correspondences, set_.poses, estimate);
-  const tkXform<3> truth = trueAffineMap();
-  EXPECT_TRUE(MatricesNear(estimate.matrix(), truth.matrix(), 1e-10));
-  EXPECT_TRUE(VectorsNear(estimate.trans(), truth.trans(), 1e-9));
-  EXPECT_EQ(estimate.trans().z(), 0.0);
-}
-
-// ---- factorisation ---------------------------------------------------------------------------
-
 TEST(TelecentricOrthonormalization, KeepsTheSecondRowAndStraightensTheFirst) {
   // Orthonormal rows come back with their cross product; the third row is ignored.
   const double c = std::cos(0.3), s = std::sin(0.3);
@@ -90,31 +62,6 @@ TEST(TelecentricOrthonormalization, KeepsTheSecondRowAndStraightensTheFirst) {
   // Parallel rows determine no rotation.
   EXPECT_THROW(orthonormalizeTelecentricRotation(tkMatrix<3>(1, 2, 3, 2, 4, 6, 0, 0, 1)),
                tkMathError::Singular);
-}
-
-TEST_F(TelecentricNumerics, FactorisationSplitsTheMapIntoTheTrueCamera) {
-  const tkXform<3> X = trueAffineMap();
-  tkCalib2ParamsIntrinsic K;
-  tkXform<3> E;
-  factorTelecentricEstimate(X, K, E);
-
-  const tkCalib2ParamsIntrinsic& truth = set_.truth.intrinsic;
-  EXPECT_TRUE(VectorsNear(K.scale(), truth.scale(), 1e-12));
-  EXPECT_NEAR(K.skew(), truth.skew(), 1e-12);
-  EXPECT_TRUE(VectorsNear(K.translation(), tkVector<2>(0.0, 0.0), 1e-11));
-  EXPECT_EQ(K.distortionModel(), tk2XformCalib2Defs::eTelecentric);
-  EXPECT_TRUE(K.distortionParams().empty());
-  EXPECT_TRUE(MatricesNear(E.matrix(), set_.truth.cameraFromHome.matrix(), 1e-14));
-  EXPECT_LT(RotationDefect(E.matrix()), 1e-15);
-
-  // K * E reproduces the map at any point.
-  for (const tkVector<3>& H :
-       {tkVector<3>(0, 0, 0), tkVector<3>(40, -7, 12), tkVector<3>(-3, 25, -9)}) {
-    const tkVector<3> Q = E.mapPoint(H);
-    const tkVector<3> expected = X.mapPoint(H);
-    EXPECT_TRUE(VectorsNear(K.mapPoint(tkVector<2>(Q.x(), Q.y())),
-                            tkVector<2>(expected.x(), expected.y()), 1e-10));
-  }
 }
 
 // ---- extrinsics solver -----------------------------------------------------------------------
