@@ -152,20 +152,24 @@ def _rig_placements(data):
     return out
 
 
-def calibrate_rig(data, model=None, progress=None):
+def calibrate_rig(data, model=None, progress=None, image_refinement=True):
     """Calibrates a rig of cameras from plate placements: a PointFile of kind "area-scan" or a
     list of Placement objects (the first Z-rotation placement is the world frame). model
-    defaults to the file's distortion model ("radial" for a list). Returns RigCalibration."""
+    defaults to the file's distortion model ("radial" for a list). image_refinement (default on)
+    refines the calibration on the image residuals themselves (docs/image-refinement.md); False
+    keeps the calibration's own fit. Returns RigCalibration."""
     if model is None:
         model = getattr(data, "distortion_model", None) or "radial"
-    return RigCalibration(_ccal._calibrate_rig(model, _rig_placements(data), progress))
+    return RigCalibration(_ccal._calibrate_rig(model, _rig_placements(data), progress,
+                                               bool(image_refinement)))
 
 
-def estimate_rig_pose(intrinsics, data, progress=None):
+def estimate_rig_pose(intrinsics, data, progress=None, image_refinement=True):
     """Poses of a rig whose intrinsic models (one Intrinsics per camera) are known, from the
-    placements of data (as calibrate_rig). Returns RigCalibration."""
+    placements of data (as calibrate_rig); image_refinement as in calibrate_rig. Returns
+    RigCalibration."""
     return RigCalibration(_ccal._estimate_rig_pose(list(intrinsics), _rig_placements(data),
-                                                   progress))
+                                                   progress, bool(image_refinement)))
 
 
 def calibrate_telecentric(data, poses=None, flow=1, camera_height=None, intrinsic=None,

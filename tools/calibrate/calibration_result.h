@@ -66,6 +66,7 @@ struct tkToolResult {
   std::vector<tkToolResidual> residuals;
   tkToolFigures overall;
   double seconds = 0.0;  // wall time of the library call(s)
+  bool imageRefinement = false;  // area scan: refined on the image residuals
 };
 
 // Accumulates figures from residuals: fills every camera's, every placement's (per camera) and

@@ -125,6 +125,8 @@ std::string tfResultJson(const tkToolResult& result) {
   if (result.hasImageSize)
     root["image_size"] = json::array({result.imageSize[0], result.imageSize[1]});
   root["seconds"] = result.seconds;
+  if (result.kind == "area-scan")
+    root["image_refinement"] = result.imageRefinement;
   root["figures"] = figures(result.overall);
   root["cameras"] = json::array();
   for (const tkToolCamera& camera : result.cameras)

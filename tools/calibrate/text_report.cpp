@@ -151,7 +151,8 @@ std::string tfTextReport(const tkToolResult& result, int worst) {
     appendf(out, " (%zu z-rotation, %zu arbitrary)", zRotation,
             result.placements.size() - zRotation);
   appendf(out, ", %zu points\n", result.overall.points);
-  appendf(out, "  method %s, model %s\n", result.method.c_str(), result.model.c_str());
+  appendf(out, "  method %s, model %s%s\n", result.method.c_str(), result.model.c_str(),
+          result.imageRefinement ? ", refined on image residuals" : "");
 
   for (size_t c = 0; c < result.cameras.size(); ++c) {
     const tkToolCamera& camera = result.cameras[c];
