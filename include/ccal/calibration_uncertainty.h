@@ -103,7 +103,7 @@ struct tkCalibrationWarning {
   std::string message;     // one English sentence
 };
 
-class tkCalibrationUncertainty {
+class CCAL_API tkCalibrationUncertainty {
  public:
   struct Impl;
   tkCalibrationUncertainty();

@@ -157,6 +157,7 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
       }
     }
   }
+  tfComputeQuality(result, zRotation, arbitrary, where, rig, known != nullptr);
   return result;
 }
 
