@@ -128,8 +128,10 @@ std::string tfResultJson(const tkToolResult& result) {
   if (result.hasImageSize)
     root["image_size"] = json::array({result.imageSize[0], result.imageSize[1]});
   root["seconds"] = result.seconds;
-  if (result.kind == "area-scan")
+  if (result.kind == "area-scan") {
     root["image_refinement"] = result.imageRefinement;
+    root["quality"] = tfQualityJson(result);
+  }
   root["figures"] = figures(result.overall);
   root["cameras"] = json::array();
   for (const tkToolCamera& camera : result.cameras)
