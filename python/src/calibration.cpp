@@ -198,7 +198,7 @@ void tfPyBindCalibration(py::module_& m) {
   m.def(
       "_calibrate_rig",
       [](const std::string& model, const py::sequence& placements, const py::object& progress,
-         bool imageRefinement) {
+         bool imageRefinement, bool uncertainty, const py::object& imageSize, double sigma) {
         const RigData data = rigData(placements);
         const auto distModel = tfPyModel(model);
         RigParams rig;
@@ -215,15 +215,21 @@ void tfPyBindCalibration(py::module_& m) {
         });
         if (imageRefinement)
           rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
-        return rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        py::dict result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        if (uncertainty)
+          result["uncertainty"] =
+              tfPyUncertainty(data.zRotation, data.arbitrary, false, rig, imageSize, sigma);
+        return result;
       },
       py::arg("model"), py::arg("placements"), py::arg("progress"),
-      py::arg("image_refinement") = false);
+      py::arg("image_refinement") = false, py::arg("uncertainty") = false,
+      py::arg("image_size") = py::none(), py::arg("sigma") = 0.0);
 
   m.def(
       "_estimate_rig_pose",
       [](const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
-         const py::sequence& placements, const py::object& progress, bool imageRefinement) {
+         const py::sequence& placements, const py::object& progress, bool imageRefinement,
+         bool uncertainty, const py::object& imageSize, double sigma) {
         const RigData data = rigData(placements);
         if (data.cameras != intrinsics.size())
           throw py::value_error("expected one intrinsic model per camera");
@@ -235,12 +241,21 @@ void tfPyBindCalibration(py::module_& m) {
                                                                  data.arbitrary, refinement, rig);
         });
         std::vector<double> rmsZ, maxZ, rmsA, maxA;
-        if (rig.cameraPoseInverses().size() == intrinsics.size())
+        py::dict result;
+        if (rig.cameraPoseInverses().size() == intrinsics.size()) {
           rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
-        return rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+          result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+          if (uncertainty)
+            result["uncertainty"] =
+                tfPyUncertainty(data.zRotation, data.arbitrary, true, rig, imageSize, sigma);
+        } else {
+          result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        }
+        return result;
       },
       py::arg("intrinsics"), py::arg("placements"), py::arg("progress"),
-      py::arg("image_refinement") = false);
+      py::arg("image_refinement") = false, py::arg("uncertainty") = false,
+      py::arg("image_size") = py::none(), py::arg("sigma") = 0.0);
 
   m.def(
       "_calibrate_telecentric",
