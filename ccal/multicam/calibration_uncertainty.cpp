@@ -110,6 +110,15 @@ tkXform<3> placementPoseOf(const Impl& u, const double* x, long b) {
       .xform();
 }
 
+// The lens' slope d r_d / d θ at the centre: p0/p1 + p2/p3 under the sine-tangent model, 1 for
+// the others (their distorted plane has the scale of the position at Z = 1 there).
+double slopeAtCentre(const ccal::detail::CameraIntrinsics& v) {
+  if (v.lens.model != CCAL_DISTORTION_SINE_TAN)
+    return 1.0;
+  const double* p = v.lens.values;
+  return p[0] / p[1] + p[2] / p[3];
+}
+
 tkCameraMatrixTerms matrixTerms(const ccal::detail::CameraIntrinsics& v) {
   tkPhysicalAtZEquals1FromImageParams model;
   model.cameraScale(tkPair<double>(v.sx, v.sy));
@@ -128,7 +137,8 @@ void cameraDeviations(Impl& u) {
     const auto terms = [&](const double* x) {
       const ccal::detail::CameraIntrinsics v = intrinsicsOf(u, x, c);
       const tkCameraMatrixTerms k = matrixTerms(v);
-      std::vector<double> t{k.fx, k.fy, k.cx, k.cy, k.skew};
+      const double s0 = slopeAtCentre(v);
+      std::vector<double> t{k.fx, k.fy, k.cx, k.cy, k.skew, k.fx * s0, k.fy * s0};
       for (int i = 0; i < lensValues; ++i)
         t.push_back(v.lens.values[i]);
       t.push_back(v.lens.cx);
@@ -148,8 +158,10 @@ void cameraDeviations(Impl& u) {
     d.cx = s[2];
     d.cy = s[3];
     d.skew = s[4];
-    d.lens.assign(s.begin() + 5, s.begin() + 5 + lensValues);
-    std::size_t i = 5 + static_cast<std::size_t>(lensValues);
+    d.focalX = s[5];
+    d.focalY = s[6];
+    d.lens.assign(s.begin() + 7, s.begin() + 7 + lensValues);
+    std::size_t i = 7 + static_cast<std::size_t>(lensValues);
     d.centreX = s[i++];
     d.centreY = s[i++];
     for (std::size_t k = 0; k < 3; ++k)
@@ -349,9 +361,11 @@ void addWarnings(Impl& u) {
   u.problem->evaluate(x0, f.data());
   for (long c = 0; c < nC; ++c) {
     if (!layout.poseOnly()) {
-      const tkCameraMatrixTerms k = matrixTerms(intrinsicsOf(u, x0, c));
-      const double relative = std::max(u.cameras[at(c)].fx / std::fabs(k.fx),
-                                       u.cameras[at(c)].fy / std::fabs(k.fy));
+      const ccal::detail::CameraIntrinsics v = intrinsicsOf(u, x0, c);
+      const tkCameraMatrixTerms k = matrixTerms(v);
+      const double s0 = std::fabs(slopeAtCentre(v));
+      const double relative = std::max(u.cameras[at(c)].focalX / std::fabs(k.fx * s0),
+                                       u.cameras[at(c)].focalY / std::fabs(k.fy * s0));
       if (!(relative <= u.options.focalRelativeLimit))
         u.warnings.push_back({Kind::eFocalLengthUncertain, c, -1, relative,
                               u.options.focalRelativeLimit,

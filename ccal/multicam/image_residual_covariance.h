@@ -14,6 +14,11 @@
 // triangle decomposed by an SVD (never the normal equations, which would square the condition);
 // singular values at or below kRankTolerance times the largest are undetermined directions
 // (reported in nullSpace, scaled back to x) and are left out of Cov, never inverted into noise.
+// The tolerance, 1e-6, is where the sine-tangent lens values' valley starts (its directions sit
+// near 1e-8 of the largest, ccal/problem/valley_polish.h): along it the image barely changes,
+// re-solves on fresh noise stop wherever their start leads, and a linearised variance there
+// (σ/s) describes nothing; the radial and distortion-free models on the bundled sets have their
+// smallest singular values above 1e-4.
 #ifndef CCAL_MULTICAM_IMAGE_RESIDUAL_COVARIANCE_H
 #define CCAL_MULTICAM_IMAGE_RESIDUAL_COVARIANCE_H
 
@@ -24,7 +29,7 @@
 namespace ccal::detail {
 
 struct ParameterCovariance {
-  static constexpr double kRankTolerance = 1e-10;
+  static constexpr double kRankTolerance = 1e-6;
 
   Eigen::MatrixXd covariance;  // n x n over x
   Eigen::MatrixXd nullSpace;   // n x d: the undetermined directions of x (columns, unit scaled)

@@ -17,8 +17,10 @@
 // Under the sine-tan lens model the data fix no scale shared by the lens values p0, p2 and the
 // linear map; p0 is held (σ 0) and the other deviations are those with that scale fixed.
 // Rank deficiency (directions the data do not determine; singular values of the column-scaled
-// Jacobian at or below 1e-10 of the largest) is reported, never inverted: a term that moves along
-// such a direction has σ = +infinity.
+// Jacobian at or below 1e-6 of the largest) is reported, never inverted: a term that moves along
+// such a direction has σ = +infinity. Under the sine-tan model the lens values span such a
+// valley (p1, p3 undetermined); the focal length fx·s0, the centre of expansion, the poses and
+// the projection stay determined.
 //
 // Units: fx, fy, cx, cy, skew in pixels (camera_terms.h); lens values and the centre of expansion
 // as the library stores them (normalised units, physical_at_z1_from_image_params.h); rotations
@@ -64,6 +66,10 @@ struct tkUncertaintyOptions {
 // Standard deviations of one camera's terms (units above).
 struct tkCameraDeviations {
   double fx = 0.0, fy = 0.0, cx = 0.0, cy = 0.0, skew = 0.0;
+  // The focal lengths the data determine whatever the lens model's own scale: fx·s0 and fy·s0,
+  // s0 = p0/p1 + p2/p3 the sine-tangent radius' slope at the centre (sine-tan; with s0 = 1, fx
+  // and fy themselves, for the other models). The focal-length warning reads these.
+  double focalX = 0.0, focalY = 0.0;
   std::vector<double> lens;  // one per lens value of the model
   double centreX = 0.0, centreY = 0.0;
   std::array<double, 3> rotationDeg{};

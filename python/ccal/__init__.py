@@ -89,6 +89,8 @@ class RigCalibration(_Result):
 
     uncertainty (when asked for): sigma, sigma_estimated, points, parameters, rank,
     rank_deficient; cameras[c], a dict of standard deviations (fx, fy, cx, cy, skew in pixels,
+    focal: the focal lengths the data determine, fx·s0 and fy·s0 with s0 the sine-tangent
+    slope at the centre (1 for the other models),
     lens and centre_of_expansion arrays, rotation_deg and translation arrays of the pose);
     z_rotation_placements and arbitrary_placements, (n, 6) arrays of σ (rotation in degrees,
     translation); warnings, a list of dicts (kind, camera, placement, value, limit, message);

@@ -35,6 +35,7 @@ py::dict cameraDict(const tkCameraDeviations& d) {
   out["cx"] = d.cx;
   out["cy"] = d.cy;
   out["skew"] = d.skew;
+  out["focal"] = tfPyArray1({d.focalX, d.focalY});
   out["lens"] = tfPyArray1(d.lens);
   out["centre_of_expansion"] = tfPyArray1({d.centreX, d.centreY});
   out["rotation_deg"] = tfPyArray1({d.rotationDeg[0], d.rotationDeg[1], d.rotationDeg[2]});

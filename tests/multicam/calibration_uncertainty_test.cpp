@@ -79,13 +79,25 @@ tkVector<2> reprojection(const tkRigDataSet& set, const Params& rig, long c,
   return rig.invWarpPoint(camera.inverse().mapPoint(sum * (1.0 / count)), c);
 }
 
-// The predicted σ of fx, cx, the lens values, camera 0's rotation and the projection at the
-// centre and a corner against the spread of re-solves (the image-residual minimum from the truth)
-// on fresh noise.
+// Camera 0's terms the data determine: fx, cx and k (radial); under sine-tan, whose linear map
+// shares a scale with p0 and p2, the focal length fx·s0 (s0 = p0/p1 + p2/p3) and the centre of
+// expansion (its lens values p1, p3 lie in an undetermined valley).
+std::vector<double> cameraTerms(const tkPhysicalAtZEquals1FromImageParams& m) {
+  const tkCameraMatrixTerms k = tfCameraMatrixTerms(m);
+  if (m.distModel() != tk2XformCalib2Defs::eSineTan)
+    return {k.fx, k.cx, m.k()};
+  const std::vector<double>& p = m.lensDistParams();
+  return {k.fx * (p[0] / p[1] + p[2] / p[3]), m.centerOfExpansion().x()};
+}
+
+// The predicted σ of camera 0's terms, its rotation and the projection at the centre and near a
+// corner against the spread of re-solves (the image-residual minimum from the truth) on fresh
+// noise.
 TEST(CalibrationUncertainty, PredictedDeviationsMatchTheSpreadOfReSolves) {
-  for (const std::string name : {"single-radial-noisy.json"}) {
+  for (const std::string name : {"single-radial-noisy.json", "single-sinetan-noisy.json"}) {
     SCOPED_TRACE(name);
     const tkRigDataSet set = tfLoadRig(name);
+    const bool sineTan = set.model == tk2XformCalib2Defs::eSineTan;
     const double sigma = set.noiseSigmaPx;
     std::mt19937 random(7);
     tkMulticameraZRotationPlacementsWeighted z;
@@ -95,38 +107,43 @@ TEST(CalibrationUncertainty, PredictedDeviationsMatchTheSpreadOfReSolves) {
     options.sigma = sigma;
     options.imageSizes = {{set.file.imageSize[0], set.file.imageSize[1]}};
     const tkCalibrationUncertainty u = tfCalibrationUncertainty(z, a, false, set.truth, options);
+    EXPECT_EQ(u.rankDeficient(), sineTan);
     const double d = set.truth.cameraPoseInverses()[0].trans().length();
     const tkVector<2> centre(0.5 * set.file.imageSize[0], 0.5 * set.file.imageSize[1]);
     const tkVector<2> corner(0.1 * set.file.imageSize[0], 0.1 * set.file.imageSize[1]);
-    const std::vector<double> predicted{
-        u.cameras()[0].fx, u.cameras()[0].cx, u.cameras()[0].lens[0],
-        u.cameras()[0].rotationDeg[0], tfProjectionUncertainty(u, 0, centre, d).rms,
-        tfProjectionUncertainty(u, 0, corner, d).rms};
+    const tkCameraDeviations& c = u.cameras()[0];
+    std::vector<double> predicted =
+        sineTan ? std::vector<double>{c.focalX, c.centreX} : std::vector<double>{c.fx, c.cx, c.lens[0]};
+    predicted.push_back(c.rotationDeg[0]);
+    const std::size_t terms = predicted.size();
+    predicted.push_back(tfProjectionUncertainty(u, 0, centre, d).rms);
+    predicted.push_back(tfProjectionUncertainty(u, 0, corner, d).rms);
     const int runs = 40;
     std::vector<double> sum(predicted.size(), 0.0), squares(predicted.size(), 0.0);
     for (int k = 0; k < runs; ++k) {
       noisyCopy(set, sigma, random, z, a);
       Params rig = set.truth;
       tfRefineOnImageResiduals(z, a, false, rig);
-      const tkCameraMatrixTerms terms = tfCameraMatrixTerms(rig.physicalAtZEquals1FromImageParams()[0]);
+      std::vector<double> values = cameraTerms(rig.physicalAtZEquals1FromImageParams()[0]);
       const tkMatrix<3> dR = rig.cameraPoseInverses()[0].xform().matrix() *
                              set.truth.cameraPoseInverses()[0].xform().matrix().transpose();
-      const tkVector<2> qc = reprojection(set, rig, 0, centre, d) - centre;
-      const tkVector<2> qk = reprojection(set, rig, 0, corner, d) - corner;
-      const std::vector<double> values{terms.fx, terms.cx,
-                                       rig.physicalAtZEquals1FromImageParams()[0].k(),
-                                       0.5 * (dR.element(2, 1) - dR.element(1, 2)) * kDegrees};
-      for (std::size_t i = 0; i < values.size(); ++i) {
+      values.push_back(0.5 * (dR.element(2, 1) - dR.element(1, 2)) * kDegrees);
+      for (std::size_t i = 0; i < terms; ++i) {
         sum[i] += values[i];
         squares[i] += values[i] * values[i];
       }
-      squares[4] += qc.dot(qc);
-      squares[5] += qk.dot(qk);
+      const tkVector<2> qc = reprojection(set, rig, 0, centre, d) - centre;
+      const tkVector<2> qk = reprojection(set, rig, 0, corner, d) - corner;
+      squares[terms] += qc.dot(qc);
+      squares[terms + 1] += qk.dot(qk);
     }
-    for (std::size_t i = 0; i < predicted.size(); ++i) {
-      const double spread =
-          i < 4 ? std::sqrt((squares[i] - sum[i] * sum[i] / runs) / (runs - 1))
-                : std::sqrt(squares[i] / runs);
+    // Under sine-tan a projection outside the data (the corner) moves with where a solve stops
+    // along the lens values' valley, which its start decides: not compared (docs/uncertainty.md).
+    const std::size_t compared = sineTan ? predicted.size() - 1 : predicted.size();
+    for (std::size_t i = 0; i < compared; ++i) {
+      const double spread = i < terms
+                                ? std::sqrt((squares[i] - sum[i] * sum[i] / runs) / (runs - 1))
+                                : std::sqrt(squares[i] / runs);
       EXPECT_NEAR(spread / predicted[i], 1.0, 0.3) << i;
     }
   }

@@ -23,6 +23,7 @@ json tfDeviationsJson(const tkCameraDeviations& d) {
               {"cx", number(d.cx)},
               {"cy", number(d.cy)},
               {"skew", number(d.skew)},
+              {"focal", json::array({number(d.focalX), number(d.focalY)})},
               {"lens_dist_params", numbers(d.lens.data(), d.lens.size())},
               {"center_of_expansion", json::array({number(d.centreX), number(d.centreY)})},
               {"rotation_deg", numbers(d.rotationDeg.data(), 3)},
