@@ -508,8 +508,14 @@ tkCalibrationUncertainty tfCalibrationUncertainty(
     for (long c = 0; c < n; ++c)
       impl->covarianceRows[at(r * n + c)] = impl->covariance.covariance(r, c);
   impl->seen.assign(at(nC), {});
+  long point = 0;
   for (const ImageResidualProblem::List& list : impl->problem->lists()) {
     const ParameterLayout& layout = impl->problem->layout();
+    bool weighted = false;  // a list whose points all have weight 0 observes nothing
+    for (long k = 0; k < list.points; ++k, ++point)
+      weighted |= impl->problem->weight(point) > 0.0;
+    if (!weighted)
+      continue;
     long b = -1;
     if (!list.zRotation)
       b = layout.blockIndex({ParameterLayout::Kind::kArbitrary, list.placement});

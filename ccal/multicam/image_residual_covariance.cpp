@@ -33,16 +33,23 @@ ParameterCovariance parameterCovariance(ImageResidualProblem& problem, const dou
   ParameterCovariance out;
   out.weightedSquares = r.squaredNorm();
   out.points = problem.weightedPoints();
-  // The columns that move: non-zero ones (held values and parameters no point reaches are 0).
-  std::vector<long> columns;
+  // The columns that move: non-zero ones. A held value's column is 0 by construction (σ 0); any
+  // other zero column is a parameter no point of non-zero weight reaches: undetermined.
+  std::vector<long> columns, unreached;
   Eigen::VectorXd scale(n);
+  const ParameterLayout& layout = problem.layout();
   for (long i = 0; i < n; ++i) {
     scale(i) = J.col(i).norm();
+    const ParameterLayout::Block block = layout.blockOf(i);
+    const bool held = block.kind == ParameterLayout::Kind::kCamera &&
+                      i - layout.cameraStart(block.index) == problem.heldOffset();
     if (scale(i) > 0.0)
       columns.push_back(i);
+    else if (!held)
+      unreached.push_back(i);
   }
   const long k = static_cast<long>(columns.size());
-  out.free = k;
+  out.free = k + static_cast<long>(unreached.size());
   Eigen::MatrixXd scaled(m, k);
   for (long j = 0; j < k; ++j)
     scaled.col(j) = J.col(columns[static_cast<std::size_t>(j)]) / scale(columns[static_cast<std::size_t>(j)]);
@@ -80,8 +87,11 @@ ParameterCovariance parameterCovariance(ImageResidualProblem& problem, const dou
       const long j = columns[static_cast<std::size_t>(b)];
       out.covariance(i, j) = variance * inner(a, b) / (scale(i) * scale(j));
     }
-  // Undetermined directions in x (a unit step of the scaled column is 1/scale of x).
-  out.nullSpace = Eigen::MatrixXd::Zero(n, k - rank);
+  // Undetermined directions in x (a unit step of the scaled column is 1/scale of x), then the
+  // unreached parameters.
+  out.nullSpace = Eigen::MatrixXd::Zero(n, k - rank + static_cast<long>(unreached.size()));
+  for (std::size_t u = 0; u < unreached.size(); ++u)
+    out.nullSpace(unreached[u], k - rank + static_cast<long>(u)) = 1.0;
   for (long j = rank; j < k; ++j) {
     for (long a = 0; a < k; ++a) {
       const long i = columns[static_cast<std::size_t>(a)];

@@ -37,7 +37,7 @@ struct ParameterCovariance {
   bool sigmaEstimated = true;
   double weightedSquares = 0.0;  // Σ w·|r|² at x
   long points = 0;               // N
-  long free = 0;                 // parameters that move (held and empty columns excluded)
+  long free = 0;                 // parameters that may move (held values excluded)
   long rank = 0;                 // k
   double conditionNumber = 0.0;  // of the column-scaled Jacobian over the determined directions
 

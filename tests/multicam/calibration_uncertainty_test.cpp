@@ -168,6 +168,17 @@ TEST(CalibrationUncertainty, WarningsOfRealDataAndBadInput) {
   EXPECT_EQ(all.warnings()[0].kind, Kind::eViewRms);
   EXPECT_EQ(all.warnings()[0].placement, 1);  // view02, the first arbitrary placement
 
+  // A view whose points all have weight 0 (rejected) leaves its pose undetermined, not exact.
+  auto dropped = a;
+  for (auto& k : dropped[0][0])
+    k = tkCrspPairWeighted(k.image(), k.physical3D(), 0.0);
+  const tkCalibrationUncertainty withoutView = tfCalibrationUncertainty(z, dropped, false, rig, options);
+  EXPECT_TRUE(withoutView.rankDeficient());
+  EXPECT_EQ(withoutView.parameters() - withoutView.rank(), 6);
+  EXPECT_TRUE(std::isinf(withoutView.arbitraryPlacements()[0].translation[0]));
+  EXPECT_TRUE(std::isfinite(withoutView.cameras()[0].fx));
+  EXPECT_TRUE(std::isfinite(tfProjectionUncertainty(withoutView, 0, tkVector<2>(320, 240)).rms));
+
   auto oneView = a;
   oneView.clear();
   Params one;
