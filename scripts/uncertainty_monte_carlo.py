@@ -14,7 +14,8 @@ Terms: fx and cx under the radial model; under sine-tan, whose data fix no scale
 map against the lens values p0 and p2, the terms the data determine: the focal length fx·s0
 (s0 = p0/p1 + p2/p3), the centre of expansion x and the lens value p1. Then k or p3, camera 0's
 rotation (rotation vector of R·R_truthᵀ, x component, degrees; the world frame is placement 0's
-plate), and the projection uncertainty at the image centre and at a point a tenth of the image
+plate), for a rig camera 1's pose relative to camera 0 (rotation x, translation x), and the
+projection uncertainty at the image centre and at a point a tenth of the image
 in from the top-left corner, at the distance of camera 0 from the world origin.
 
 Usage: PYTHONPATH=build/python /usr/bin/python3 scripts/uncertainty_monte_carlo.py [RUNS [SET...]]
@@ -115,20 +116,36 @@ def run_set(name, runs, rng):
     d = float(np.linalg.norm(pose(cams[0].pose)[1]))
     first = ccal.calibrate_rig(noisy(), sigma=sigma)
     u = first.uncertainty
+    rig = len(cams) > 1
     predicted = predicted_terms(u, model) + [u.cameras[0]["rotation_deg"][0]] + \
+        ([u.relative_pose(0, 1)["rotation_deg"][0], u.relative_pose(0, 1)["translation"][0]]
+         if rig else []) + \
         list(u.projection(0, np.array([centre, corner]), distance=d)["rms"])
     samples, offsets = [], []
     R0 = pose(cams[0].pose)[0]
     for _ in range(runs):
         r = ccal.calibrate_rig(noisy(), uncertainty=False)
         R = pose(r.cameras[0].pose)[0]
-        samples.append(terms(r.cameras[0]) + [rotation_vector_deg(R @ R0.T)[0]])
+        sample = terms(r.cameras[0]) + [rotation_vector_deg(R @ R0.T)[0]]
+        if rig:
+            # Camera 1 relative to camera 0: T1·T0⁻¹ against the truth's.
+            Ra, ta = pose(r.cameras[0].pose)
+            Rb, tb = pose(r.cameras[1].pose)
+            Rt0, tt0 = pose(cams[0].pose)
+            Rt1, tt1 = pose(cams[1].pose)
+            Rrel, trel = Rb @ Ra.T, tb - Rb @ Ra.T @ ta
+            Rrel0 = Rt1 @ Rt0.T
+            sample += [rotation_vector_deg(Rrel @ Rrel0.T)[0], trel[0]]
+        samples.append(sample)
         offsets.append([np.sum((reprojection(cams, truth_poses, r, seen, q, d) - q) ** 2)
                         for q in (centre, corner)])
     spread = list(np.std(np.array(samples), axis=0, ddof=1)) + \
         list(np.sqrt(np.mean(np.array(offsets), axis=0)))
     labels = (["fx·s0", "COE x", "p1", "p3"] if model == "sine-tan" else ["fx", "cx", "k", None]) + \
-        ["camera 0 rotation x (deg)", "projection at the centre (px)",
+        ["camera 0 rotation x (deg)"] + \
+        (["camera 1 from camera 0: rotation x (deg)", "camera 1 from camera 0: translation x"]
+         if rig else []) + \
+        ["projection at the centre (px)",
          "projection near a corner (px)"]
     print("\n%s (σ = %g px, %d re-solves)\n" % (name, sigma, runs))
     print("| term | predicted σ | spread | spread / predicted |")

@@ -529,6 +529,33 @@ tkCalibrationUncertainty tfCalibrationUncertainty(
   return tkCalibrationUncertainty(std::move(impl));
 }
 
+tkPoseDeviations tfRelativePoseDeviations(const tkCalibrationUncertainty& u, long from, long to) {
+  const Impl& impl = u.impl();
+  const ParameterLayout& layout = impl.problem->layout();
+  if (from < 0 || to < 0 || from >= layout.cameras() || to >= layout.cameras())
+    fail(L"relative pose deviations: no such camera");
+  const auto relative = [&](const double* x) {
+    return cameraPoseOf(impl, x, to) * cameraPoseOf(impl, x, from).inverse();
+  };
+  const tkXform<3> pose0 = relative(impl.x.data());
+  const auto terms = [&](const double* x) {
+    const tkXform<3> pose = relative(x);
+    const std::array<double, 3> w = rotationVector(pose.matrix(), pose0.matrix());
+    return std::vector<double>{w[0], w[1], w[2], pose.trans()[0], pose.trans()[1],
+                               pose.trans()[2]};
+  };
+  // The camera blocks are consecutive: the range from the first to the last of the two.
+  const long first = layout.cameraStart(std::min(from, to));
+  const long last = layout.cameraStart(std::max(from, to)) + layout.cameraBlockSize();
+  const std::vector<double> s = deviations(impl, first, last - first, terms);
+  tkPoseDeviations out;
+  for (std::size_t k = 0; k < 3; ++k) {
+    out.rotationDeg[k] = s[k];
+    out.translation[k] = s[3 + k];
+  }
+  return out;
+}
+
 tkProjectionUncertainty tfProjectionUncertainty(const tkCalibrationUncertainty& u, long camera,
                                                 const tkVector<2>& image, double distance) {
   return projection(u.impl(), camera, image, distance);

@@ -84,6 +84,12 @@ struct tkPlacementDeviations {
   std::array<double, 3> translation{};
 };
 
+// Standard deviations of a relative pose (units above).
+struct tkPoseDeviations {
+  std::array<double, 3> rotationDeg{};
+  std::array<double, 3> translation{};
+};
+
 struct tkProjectionUncertainty {
   double covariance[2][2] = {{0.0, 0.0}, {0.0, 0.0}};  // pixels²
   double major = 0.0, minor = 0.0;  // 1-σ semi-axes of the ellipse, pixels
@@ -146,6 +152,12 @@ CCAL_API tkCalibrationUncertainty tfCalibrationUncertainty(
     const tkMulticameraArbitraryPlacementsWeighted& arbitraryPlacements, bool intrinsicsFixed,
     const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& rig,
     const tkUncertaintyOptions& options = tkUncertaintyOptions());
+
+// The standard deviations of the pose of camera `to` relative to camera `from` (the transform
+// camera from -> camera to, T_to·T_from⁻¹; rotation about camera to's axes): independent of the
+// world frame. Throws tkInvariantFailure for a camera out of range.
+CCAL_API tkPoseDeviations tfRelativePoseDeviations(const tkCalibrationUncertainty& u, long from,
+                                                   long to);
 
 // The projection uncertainty of camera's image point (pixels) at distance (0: infinity). Throws
 // tkInvariantFailure for a camera out of range, a negative or non-finite distance, a point

@@ -94,7 +94,9 @@ class RigCalibration(_Result):
     lens and centre_of_expansion arrays, rotation_deg and translation arrays of the pose);
     z_rotation_placements and arbitrary_placements, (n, 6) arrays of σ (rotation in degrees,
     translation); warnings, a list of dicts (kind, camera, placement, value, limit, message);
-    covariance over the solver's parameters; projection(camera, points, distance=0) -> dict of
+    covariance over the solver's parameters; relative_pose(source, target) -> dict of σ
+    (rotation_deg, translation) of camera target's pose relative to camera source's;
+    projection(camera, points, distance=0) -> dict of
     rms (N,), covariance (N, 2, 2) and ellipse (N, 3: major, minor, angle); map(camera,
     columns=32, rows=24, distance=0) -> (rows, columns) RMS radii over the image (needs the
     image size of a PointFile). Infinite values: not determined by the data."""

@@ -137,6 +137,17 @@ void tfPyBindUncertainty(py::module_& m) {
           },
           py::arg("camera"), py::arg("points"), py::arg("distance") = 0.0)
       .def(
+          "relative_pose",
+          [](const tkCalibrationUncertainty& u, long from, long to) {
+            const tkPoseDeviations d = tfRelativePoseDeviations(u, from, to);
+            py::dict out;
+            out["rotation_deg"] =
+                tfPyArray1({d.rotationDeg[0], d.rotationDeg[1], d.rotationDeg[2]});
+            out["translation"] = tfPyArray1({d.translation[0], d.translation[1], d.translation[2]});
+            return out;
+          },
+          py::arg("source"), py::arg("target"))
+      .def(
           "map",
           [](const tkCalibrationUncertainty& u, long camera, long columns, long rows,
              double distance) {

@@ -210,6 +210,8 @@ TEST(CalibrationUncertainty, WarningsOfRealDataAndBadInput) {
                   "distance");
   throwsInvariant([&] { tfProjectionUncertaintyGrid(all, 0, 1, 5); }, "grid");
   throwsInvariant([&] { tkCalibrationUncertainty().sigma(); }, "empty");
+  throwsInvariant([&] { tfRelativePoseDeviations(all, 0, 1); }, "relative to no camera");
+  EXPECT_LT(tfRelativePoseDeviations(all, 0, 0).rotationDeg[0], 1e-9);  // nothing moves
   const std::vector<double> grid = tfProjectionUncertaintyGrid(all, 0, 3, 2);
   ASSERT_EQ(grid.size(), 6u);
   EXPECT_LT(grid[1], grid[0]);  // the top edge's middle against its corner
