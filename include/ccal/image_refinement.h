@@ -3,8 +3,8 @@
 //   E = Σ w·|π(P) − p|²
 // over every correspondence (image point p in pixels, plate point P through its placement's pose
 // and the camera, weight w from the correspondence: a point of weight 0 does not count), the
-// maximum-likelihood fit under independent pixel noise of variance σ²/w. The specified
-// calibrations minimise errors measured in each camera's Z = 1 plane with frozen depth weights,
+// maximum-likelihood fit under independent pixel noise of variance σ²/w. The calibrations of
+// multicamera_calibration.h minimise errors measured in each camera's Z = 1 plane with frozen depth weights,
 // which is close to, but not, this minimum; the refinement starts from their result.
 //
 // Covers every area-scan calibration of the rig entry points (multicamera_calibration.h): rig
@@ -25,7 +25,7 @@
 #include <vector>
 
 struct tkImageRefinementOptions {
-  // Whether the calibration overloads below refine (off: they are the specified entry points).
+  // Whether the calibration overloads below refine (off: the calibrations as they are).
   bool enabled = false;
   long maxIterations = 100;  // >= 1
 };

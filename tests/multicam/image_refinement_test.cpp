@@ -1,5 +1,5 @@
 // The refinement on image residuals: exact sets stay at the truth, noisy sets and the real stereo
-// pair end at or below the specified fit's RMS, weights of zero drop points, bad input throws.
+// pair end at or below the calibration's own RMS, weights of zero drop points, bad input throws.
 #include "rig_data.h"
 
 #include <ccal/image_refinement.h>
@@ -20,7 +20,7 @@ tkImageRefinementOptions on() {
   return options;
 }
 
-TEST(ImageRefinement, ExactSetsKeepTheTruthAndNoisySetsEndAtOrBelowTheSpecifiedFit) {
+TEST(ImageRefinement, ExactSetsKeepTheTruthAndNoisySetsEndAtOrBelowTheCalibrationsOwnFit) {
   for (const std::string name :
        {"rig3-radial-exact.json", "rig3-sinetan-exact.json", "single-none-exact.json",
         "rig3-radial-noisy.json", "rig3-sinetan-noisy.json", "single-radial-noisy.json"}) {
@@ -28,9 +28,9 @@ TEST(ImageRefinement, ExactSetsKeepTheTruthAndNoisySetsEndAtOrBelowTheSpecifiedF
     const tkRigDataSet set = tfLoadRig(name);
     const auto z = tfWeightedZ(set.zData);
     const auto a = tfWeightedA(set.aData);
-    Params specified, refined;
-    tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, z, a, specified);
-    refined = specified;
+    Params calibrated, refined;
+    tfCalibrateMultiplateMulticameraZRotationAndArbitrary(set.model, z, a, calibrated);
+    refined = calibrated;
     const tkImageRefinementSummary summary =
         tfRefineOnImageResiduals(z, a, false, refined, tkImageRefinementOptions());
     EXPECT_LE(summary.rmsAfter, summary.rmsBefore);
@@ -40,7 +40,7 @@ TEST(ImageRefinement, ExactSetsKeepTheTruthAndNoisySetsEndAtOrBelowTheSpecifiedF
       const bool sineTan = set.model == tk2XformCalib2Defs::eSineTan;
       tfExpectRigNear(refined, set.truth, 1e-9, !sineTan);
       if (sineTan)
-        tfExpectRigNear(refined, specified, 1e-9);
+        tfExpectRigNear(refined, calibrated, 1e-9);
       EXPECT_LT(summary.rmsAfter, 1e-9);
     } else {
       EXPECT_GT(summary.rmsAfter, 0.5 * set.noiseSigmaPx);
@@ -64,7 +64,7 @@ TEST(ImageRefinement, ExactSetsKeepTheTruthAndNoisySetsEndAtOrBelowTheSpecifiedF
 }
 
 // The image-residual minimum of the radial model on OpenCV's stereo corners (every corner, the
-// bad ones at the board's edge included); the specified fit reaches 0.4304 / 0.4934 px.
+// bad ones at the board's edge included); the calibration's own fit reaches 0.4299 / 0.4934 px.
 TEST(ImageRefinement, RealStereoPairReachesTheImageResidualMinimum) {
   const tkRigDataSet set = tfLoadRig("opencv-stereo.json");
   const auto z = tfWeightedZ(set.zData);

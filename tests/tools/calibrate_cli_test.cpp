@@ -203,10 +203,9 @@ TEST_F(CalibrateCli, WithoutArgumentsCalibratesTheRealStereoSet) {
   tinyxml2::XMLDocument svg;
   ASSERT_EQ(svg.LoadFile(file("stereo.svg").c_str()), tinyxml2::XML_SUCCESS);
   EXPECT_GT(countElements(svg.RootElement(), "line", "contour"), 10);
-  const ToolRun specified =
-      run("--no-image-refinement --json '" + file("specified.json") + "'");
-  ASSERT_EQ(specified.status, 0) << specified.err;
-  const json plain = json::parse(readText(file("specified.json")));
+  const ToolRun own = run("--no-image-refinement --json '" + file("own.json") + "'");
+  ASSERT_EQ(own.status, 0) << own.err;
+  const json plain = json::parse(readText(file("own.json")));
   EXPECT_FALSE(plain["image_refinement"].get<bool>());
   EXPECT_GT(plain["cameras"][0]["figures"]["rms_px"].get<double>(),
             stereo["cameras"][0]["figures"]["rms_px"].get<double>() + 1e-4);
