@@ -30,7 +30,9 @@ std::vector<long> parameterBlocksOf(const ParameterLayout& layout, long camera,
 
 using Form = MultiplateListResidual::Form;
 
-Form formOf(const ParameterLayout& layout) {
+Form formOf(const ParameterLayout& layout, bool imageOnly) {
+  if (imageOnly)
+    return Form::kImage;
   if (layout.poseOnly())
     return Form::kPoseTerms;
   return layout.model() == tk2XformCalib2Defs::eSineTan ? Form::kImage : Form::kMixedTerms;
@@ -92,12 +94,12 @@ std::vector<ResidualBlock::RowGroup> groupsOf(Form form, const ParameterLayout& 
 
 MultiplateListResidual::MultiplateListResidual(const tk_MultiplateProblem& problem, long camera,
                                                ParameterLayout::Block placement,
-                                               const tk_MultiplateList& list)
-    : ResidualBlock(static_cast<long>(list.count) * rowsPerPoint(formOf(problem.layout)),
+                                               const tk_MultiplateList& list, bool imageOnly)
+    : ResidualBlock(static_cast<long>(list.count) * rowsPerPoint(formOf(problem.layout, imageOnly)),
                     parameterBlocksOf(problem.layout, camera, placement),
                     std::vector<bool>(placement.kind == ParameterLayout::Kind::kNone ? 1 : 2, true),
-                    weightsOf(formOf(problem.layout), list)),
-      form_(formOf(problem.layout)),
+                    weightsOf(formOf(problem.layout, imageOnly), list)),
+      form_(formOf(problem.layout, imageOnly)),
       problem_(&problem),
       camera_(camera),
       placement_(placement),
@@ -223,7 +225,7 @@ void MultiplateEvaluation::reset(const tk_MultiplateProblem& problem) {
   blocks_.clear();
   assembler_ = std::make_unique<GradientAssembler>(problem.layout);
   const ParameterLayout& layout = problem.layout;
-  costScale_ = formOf(layout) == Form::kImage ? 0.5 : 1.0;
+  costScale_ = formOf(layout, false) == Form::kImage ? 0.5 : 1.0;
   const long nC = layout.cameras();
   const auto addList = [&](long c, const Block& placement, const tk_MultiplateList& list) {
     if (list.count == 0)

@@ -40,9 +40,12 @@ class MultiplateListResidual final : public ResidualBlock {
   enum class Form { kMixedTerms, kPoseTerms, kImage };
 
   // The list of camera c in placement (kind kNone: the world frame) of problem, which must
-  // outlive the block, as must the list's records; the form follows from the layout.
+  // outlive the block, as must the list's records; the form follows from the layout, or is
+  // kImage for every layout when imageOnly (the image-residual problem of any lens model and of
+  // the pose-only layout).
   MultiplateListResidual(const tk_MultiplateProblem& problem, long camera,
-                         ParameterLayout::Block placement, const tk_MultiplateList& list);
+                         ParameterLayout::Block placement, const tk_MultiplateList& list,
+                         bool imageOnly = false);
 
   long camera() const { return camera_; }
   // Which rows of the stacked forms Evaluate computes (the others are 0): all of them (the

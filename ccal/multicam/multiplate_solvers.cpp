@@ -226,6 +226,11 @@ tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rigFromValue
 
 }  // namespace
 
+tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams tfRigFromValues(
+    const tk_MultiplateValues& values) {
+  return rigFromValues(values);
+}
+
 // ---- rig -------------------------------------------------------------------------------------
 
 tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver::

@@ -47,6 +47,11 @@
 
 #include <vector>
 
+// The rig parameters of unpacked values (Z-rotation angles from their tan(θ/2) values; placement
+// 0 the identity).
+tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams tfRigFromValues(
+    const tk_MultiplateValues& values);
+
 // The joint solver of a rig.
 class tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver : public tkDampedNewtonSolve {
  public:

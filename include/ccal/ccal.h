@@ -66,12 +66,14 @@
 #include <tk/xform_calib2.h>
 #include <tk/zrotation_xform.h>
 #include <ccal/calibrated_xform_archive.h>
+#include <ccal/calibration_uncertainty.h>
 #include <ccal/camera_calibration_coarse.h>
 #include <ccal/camera_calibration_params.h>
 #include <ccal/camera_calibration_refine.h>
 #include <ccal/camera_terms.h>
 #include <ccal/error_family.h>
 #include <ccal/export.h>
+#include <ccal/image_refinement.h>
 #include <ccal/line_scan_calibration.h>
 #include <ccal/line_scan_calibration_errors.h>
 #include <ccal/line_scan_xform.h>

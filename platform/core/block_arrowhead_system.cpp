@@ -335,27 +335,36 @@ bool BlockArrowheadSystem::solveReduced() {
     return true;
   }
   // T = −R_zz = L_T L_Tᵀ; Z = L_T⁻¹ X; S = R_SS + ZᵀZ; right side r_S + Zᵀ L_T⁻¹ r_z.
+  // Without coupling rows (c = 0) only S = R_SS remains; Eigen's products divide by the inner
+  // size, so the empty ones are skipped.
   auto lowerRight = reduced.bottomRightCorner(c, c);
-  lowerRight.triangularView<Eigen::Lower>() = -lowerRight;
-  if (!tk_choleskyInPlace(lowerRight))
-    return false;
   Matrix z(zx_.data(), c, s);
-  z = reduced.bottomLeftCorner(c, s);
-  lowerRight.triangularView<Eigen::Lower>().solveInPlace(z);
   auto rz = reducedRhs.tail(c);
-  lowerRight.triangularView<Eigen::Lower>().solveInPlace(rz);
+  if (c > 0) {
+    lowerRight.triangularView<Eigen::Lower>() = -lowerRight;
+    if (!tk_choleskyInPlace(lowerRight))
+      return false;
+    z = reduced.bottomLeftCorner(c, s);
+    lowerRight.triangularView<Eigen::Lower>().solveInPlace(z);
+    lowerRight.triangularView<Eigen::Lower>().solveInPlace(rz);
+  }
   auto upperLeft = reduced.topLeftCorner(s, s);
-  upperLeft.selfadjointView<Eigen::Lower>().rankUpdate(z.transpose());
   auto shared = solution.head(s);
-  shared.noalias() = reducedRhs.head(s) + z.transpose() * rz;
+  shared = reducedRhs.head(s);
+  if (c > 0) {
+    upperLeft.selfadjointView<Eigen::Lower>().rankUpdate(z.transpose());
+    shared.noalias() += z.transpose() * rz;
+  }
   if (!tk_choleskyInPlace(upperLeft))
     return false;
   upperLeft.triangularView<Eigen::Lower>().solveInPlace(shared);
   upperLeft.triangularView<Eigen::Lower>().adjoint().solveInPlace(shared);
   // z = L_T⁻ᵀ (Z δ_S − L_T⁻¹ r_z).
-  auto coupling = solution.tail(c);
-  coupling.noalias() = z * shared - rz;
-  lowerRight.triangularView<Eigen::Lower>().adjoint().solveInPlace(coupling);
+  if (c > 0) {
+    auto coupling = solution.tail(c);
+    coupling.noalias() = z * shared - rz;
+    lowerRight.triangularView<Eigen::Lower>().adjoint().solveInPlace(coupling);
+  }
   return true;
 }
 

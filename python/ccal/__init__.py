@@ -85,7 +85,21 @@ class PlanarCalibration(_Result):
 class RigCalibration(_Result):
     """Result of calibrate_rig and estimate_rig_pose. cameras[c]: CameraModel (pose world ->
     camera c); z_rotation_poses[j], arbitrary_poses[j]: (3, 4) plate -> world; per-camera RMS and
-    largest residual (pixels) over the Z-rotation and the arbitrary placements."""
+    largest residual (pixels) over the Z-rotation and the arbitrary placements.
+
+    uncertainty (when asked for): sigma, sigma_estimated, points, parameters, rank,
+    rank_deficient; cameras[c], a dict of standard deviations (fx, fy, cx, cy, skew in pixels,
+    focal: the focal lengths the data determine, fx·s0 and fy·s0 with s0 the sine-tangent
+    slope at the centre (1 for the other models),
+    lens and centre_of_expansion arrays, rotation_deg and translation arrays of the pose);
+    z_rotation_placements and arbitrary_placements, (n, 6) arrays of σ (rotation in degrees,
+    translation); warnings, a list of dicts (kind, camera, placement, value, limit, message);
+    covariance over the solver's parameters; relative_pose(source, target) -> dict of σ
+    (rotation_deg, translation) of camera target's pose relative to camera source's;
+    projection(camera, points, distance=0) -> dict of
+    rms (N,), covariance (N, 2, 2) and ellipse (N, 3: major, minor, angle); map(camera,
+    columns=32, rows=24, distance=0) -> (rows, columns) RMS radii over the image (needs the
+    image size of a PointFile). Infinite values: not determined by the data."""
 
     _fields = ("cameras", "rms_z_rotation", "max_z_rotation", "rms_arbitrary", "max_arbitrary")
 
@@ -152,20 +166,36 @@ def _rig_placements(data):
     return out
 
 
-def calibrate_rig(data, model=None, progress=None):
+def calibrate_rig(data, model=None, progress=None, image_refinement=True, uncertainty=True,
+                  sigma=0.0):
     """Calibrates a rig of cameras from plate placements: a PointFile of kind "area-scan" or a
     list of Placement objects (the first Z-rotation placement is the world frame). model
-    defaults to the file's distortion model ("radial" for a list). Returns RigCalibration."""
+    defaults to the file's distortion model ("radial" for a list). image_refinement (default on)
+    refines the calibration on the image residuals themselves (docs/image-refinement.md); False
+    keeps the calibration's own fit. uncertainty (default on) adds RigCalibration.uncertainty
+    (docs/uncertainty.md), with the noise σ in pixels given or, at 0, estimated. Returns
+    RigCalibration."""
     if model is None:
         model = getattr(data, "distortion_model", None) or "radial"
-    return RigCalibration(_ccal._calibrate_rig(model, _rig_placements(data), progress))
+    return RigCalibration(_ccal._calibrate_rig(model, _rig_placements(data), progress,
+                                               bool(image_refinement), bool(uncertainty),
+                                               _image_size(data), float(sigma)))
 
 
-def estimate_rig_pose(intrinsics, data, progress=None):
+def estimate_rig_pose(intrinsics, data, progress=None, image_refinement=True, uncertainty=True,
+                      sigma=0.0):
     """Poses of a rig whose intrinsic models (one Intrinsics per camera) are known, from the
-    placements of data (as calibrate_rig). Returns RigCalibration."""
+    placements of data (as calibrate_rig); image_refinement, uncertainty and sigma as in
+    calibrate_rig (the intrinsic models held). Returns RigCalibration."""
     return RigCalibration(_ccal._estimate_rig_pose(list(intrinsics), _rig_placements(data),
-                                                   progress))
+                                                   progress, bool(image_refinement),
+                                                   bool(uncertainty), _image_size(data),
+                                                   float(sigma)))
+
+
+def _image_size(data):
+    size = getattr(data, "image_size", None)
+    return tuple(size) if size else None
 
 
 def calibrate_telecentric(data, poses=None, flow=1, camera_height=None, intrinsic=None,

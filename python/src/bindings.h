@@ -29,6 +29,8 @@
 #include <utility>
 #include <vector>
 
+#include <ccal/multicamera_calibration.h>
+
 namespace py = pybind11;
 
 using tkPyArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -89,5 +91,16 @@ void tfPyBindCamera(py::module_& m);
 void tfPyBindCalibration(py::module_& m);
 void tfPyBindArchives(py::module_& m);
 void tfPyBindPointFiles(py::module_& m);
+void tfPyBindUncertainty(py::module_& m);
+
+// ---- uncertainty (uncertainty.cpp) ---------------------------------------------------------------
+
+// The _Uncertainty object of rig on its data; imageSize None or (width, height); sigma 0:
+// estimated.
+py::object tfPyUncertainty(const tkMulticameraZRotationPlacementsWeighted& zRotation,
+                           const tkMulticameraArbitraryPlacementsWeighted& arbitrary,
+                           bool intrinsicsFixed,
+                           const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& rig,
+                           const py::object& imageSize, double sigma);
 
 #endif

@@ -4,6 +4,7 @@
 // the documented API with result classes; the names here start with an underscore.
 #include "bindings.h"
 
+#include <ccal/image_refinement.h>
 #include <ccal/line_scan_calibration.h>
 #include <ccal/multicamera_calibration.h>
 #include <ccal/single_camera_calibration.h>
@@ -82,6 +83,21 @@ void residualFigures(const RigParams& rig, size_t count, ListsOf listsOf, PoseOf
   }
   for (size_t c = 0; c < cameras; ++c)
     rms[c] = weight[c] > 0.0 ? std::sqrt(sum[c] / weight[c]) : 0.0;
+}
+
+// residualFigures over both kinds of placement.
+void rigFigures(const RigParams& rig, const RigData& data, std::vector<double>& rmsZ,
+                std::vector<double>& maxZ, std::vector<double>& rmsA, std::vector<double>& maxA) {
+  residualFigures(
+      rig, data.zRotation.size(),
+      [&](size_t j) -> const std::vector<tkMulticameraWeightedList>& {
+        return data.zRotation[j].first;
+      },
+      [&](size_t j) { return rig.calibrationPlatePoses()[j].xform(); }, rmsZ, maxZ);
+  residualFigures(
+      rig, data.arbitrary.size(),
+      [&](size_t j) -> const std::vector<tkMulticameraWeightedList>& { return data.arbitrary[j]; },
+      [&](size_t j) { return rig.arbitraryCalibrationPlatePoses()[j].xform(); }, rmsA, maxA);
 }
 
 py::dict rigResult(const RigParams& rig, const std::vector<double>& rmsZ,
@@ -181,50 +197,65 @@ void tfPyBindCalibration(py::module_& m) {
 
   m.def(
       "_calibrate_rig",
-      [](const std::string& model, const py::sequence& placements, const py::object& progress) {
+      [](const std::string& model, const py::sequence& placements, const py::object& progress,
+         bool imageRefinement, bool uncertainty, const py::object& imageSize, double sigma) {
         const RigData data = rigData(placements);
         const auto distModel = tfPyModel(model);
         RigParams rig;
         std::vector<double> rmsZ, maxZ, rmsA, maxA;
+        tkImageRefinementOptions refinement;
+        refinement.enabled = imageRefinement;
         tfPyRunLong(progress, [&] {
-          tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
-              distModel, data.zRotation, data.arbitrary, rig, rmsZ, maxZ, rmsA, maxA);
+          if (imageRefinement)
+            tfCalibrateMultiplateMulticameraZRotationAndArbitrary(distModel, data.zRotation,
+                                                                  data.arbitrary, refinement, rig);
+          else
+            tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
+                distModel, data.zRotation, data.arbitrary, rig, rmsZ, maxZ, rmsA, maxA);
         });
-        return rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        if (imageRefinement)
+          rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
+        py::dict result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        if (uncertainty)
+          result["uncertainty"] =
+              tfPyUncertainty(data.zRotation, data.arbitrary, false, rig, imageSize, sigma);
+        return result;
       },
-      py::arg("model"), py::arg("placements"), py::arg("progress"));
+      py::arg("model"), py::arg("placements"), py::arg("progress"),
+      py::arg("image_refinement") = false, py::arg("uncertainty") = false,
+      py::arg("image_size") = py::none(), py::arg("sigma") = 0.0);
 
   m.def(
       "_estimate_rig_pose",
       [](const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
-         const py::sequence& placements, const py::object& progress) {
+         const py::sequence& placements, const py::object& progress, bool imageRefinement,
+         bool uncertainty, const py::object& imageSize, double sigma) {
         const RigData data = rigData(placements);
         if (data.cameras != intrinsics.size())
           throw py::value_error("expected one intrinsic model per camera");
         RigParams rig;
+        tkImageRefinementOptions refinement;
+        refinement.enabled = imageRefinement;
         tfPyRunLong(progress, [&] {
           tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, data.zRotation,
-                                                                 data.arbitrary, rig);
+                                                                 data.arbitrary, refinement, rig);
         });
         std::vector<double> rmsZ, maxZ, rmsA, maxA;
+        py::dict result;
         if (rig.cameraPoseInverses().size() == intrinsics.size()) {
-          residualFigures(
-              rig, data.zRotation.size(),
-              [&](size_t j) -> const std::vector<tkMulticameraWeightedList>& {
-                return data.zRotation[j].first;
-              },
-              [&](size_t j) { return rig.calibrationPlatePoses()[j].xform(); }, rmsZ, maxZ);
-          residualFigures(
-              rig, data.arbitrary.size(),
-              [&](size_t j) -> const std::vector<tkMulticameraWeightedList>& {
-                return data.arbitrary[j];
-              },
-              [&](size_t j) { return rig.arbitraryCalibrationPlatePoses()[j].xform(); }, rmsA,
-              maxA);
+          rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
+          result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+          if (uncertainty)
+            result["uncertainty"] =
+                tfPyUncertainty(data.zRotation, data.arbitrary, true, rig, imageSize, sigma);
+        } else {
+          result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
         }
-        return rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        return result;
       },
-      py::arg("intrinsics"), py::arg("placements"), py::arg("progress"));
+      py::arg("intrinsics"), py::arg("placements"), py::arg("progress"),
+      py::arg("image_refinement") = false, py::arg("uncertainty") = false,
+      py::arg("image_size") = py::none(), py::arg("sigma") = 0.0);
 
   m.def(
       "_calibrate_telecentric",

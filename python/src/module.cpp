@@ -7,6 +7,7 @@ PYBIND11_MODULE(_ccal, m) {
   tfPyBindErrors(m);
   tfPyBindCamera(m);
   tfPyBindArchives(m);
+  tfPyBindUncertainty(m);
   tfPyBindCalibration(m);
   tfPyBindPointFiles(m);
 }

@@ -103,6 +103,25 @@ class TestRig:
         assert transform.model == "radial" and transform.fx == pytest.approx(
             result.cameras[0].intrinsics.fx, rel=1e-12)
 
+    def test_image_refinement_and_uncertainty(self):
+        f = load("opencv-stereo")
+        refined = ccal.calibrate_rig(f)
+        plain = ccal.calibrate_rig(f, image_refinement=False, uncertainty=False)
+        assert not hasattr(plain, "uncertainty")
+        assert refined.rms_arbitrary[0] < plain.rms_arbitrary[0]
+        u = refined.uncertainty
+        assert u.rank == u.parameters and not u.rank_deficient
+        assert 0.5 < u.cameras[0]["fx"] < 1.0 and u.cameras[0]["lens"].shape == (1,)
+        assert u.arbitrary_placements.shape == (12, 6)
+        assert [w["kind"] for w in u.warnings] == ["view-rms", "view-rms"]
+        p = u.projection(0, np.array([[320.0, 240.0], [0.0, 0.0]]))
+        assert p["covariance"].shape == (2, 2, 2) and p["rms"][0] < p["rms"][1]
+        assert np.allclose(p["rms"] ** 2, p["covariance"][:, 0, 0] + p["covariance"][:, 1, 1])
+        grid = u.map(1, columns=8, rows=6)
+        assert grid.shape == (6, 8) and np.all(grid > 0)
+        with pytest.raises(ccal.Error):
+            u.projection(0, np.array([[700.0, 10.0]]))  # outside the image
+
     def test_pose_of_a_rig_with_known_intrinsics(self):
         f = load("rig3-radial-exact")
         intrinsics = [truth_camera(c).intrinsics for c in f.ground_truth["cameras"]]

@@ -3,7 +3,9 @@
 // nothing, for every residual kind.
 #include "../multicam/rig_scene.h"
 #include "allocation_probe.h"
+#include "ccal/multicam/image_residual_problem.h"
 #include "ccal/multicam/multiplate_solvers.h"
+#include "platform/core/structured_step.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +58,34 @@ TEST(MultiplateAllocation, AnIterationOfTheRigSolverAllocatesNothing) {
         tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver>(model, false);
     expectIterationWithoutAllocation<tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver>(
         model, true);
+  }
+}
+
+// The image-residual problem of the refinement and the covariance: F, its Jacobian and the
+// structured damped step allocate nothing once made.
+TEST(MultiplateAllocation, AnIterationOfTheImageResidualRefinementAllocatesNothing) {
+  for (auto model : {tk2XformCalib2Defs::eNoDistortion, tk2XformCalib2Defs::eRadial,
+                     tk2XformCalib2Defs::eSineTan}) {
+    const auto truth = tfRigSceneTruth(2, model);
+    tk_ZRotationData zData;
+    tk_ArbitraryData aData;
+    tfRigSceneData(truth, zData, aData);
+    ccal::detail::ImageResidualProblem problem(zData, aData, truth, false);
+    ccal::detail::StructuredStep step(problem.structure(),
+                                      ccal::detail::BlockArrowheadSystem::Kind::kNormalEquations);
+    const std::size_t n = static_cast<std::size_t>(problem.parameters());
+    std::vector<double> x = problem.start(), f(static_cast<std::size_t>(problem.rows()));
+    std::vector<double> diagonal(n), damping(n), delta(n);
+    for (std::size_t i = 0; i < n; ++i)
+      x[i] += 1e-4 * std::sin(static_cast<double>(i));
+    AllocationProbe probe;
+    ASSERT_EQ(problem.evaluate(x.data(), f.data()), 0);
+    ASSERT_EQ(problem.linearize(x.data(), f.data()), 0);
+    step.prepare(problem.jacobian(), f.data(), diagonal.data());
+    for (std::size_t i = 0; i < n; ++i)
+      damping[i] = 1e-3 * diagonal[i] + 1e-12;
+    EXPECT_TRUE(step.solve(damping.data(), delta.data()));
+    EXPECT_EQ(probe.largest(), 0u) << "model " << model;
   }
 }
 

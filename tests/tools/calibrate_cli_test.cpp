@@ -186,6 +186,29 @@ TEST_F(CalibrateCli, WithoutArgumentsCalibratesTheRealStereoSet) {
   EXPECT_NE(r.out.find("opencv-stereo.json"), std::string::npos);
   EXPECT_NE(r.out.find("camera 1 \"right\""), std::string::npos);
   EXPECT_NE(r.out.find("wall time"), std::string::npos);
+  // Refined on image residuals by default, with σ beside the terms and the quality section.
+  const json stereo = json::parse(readText(file("stereo.json")));
+  EXPECT_TRUE(stereo["image_refinement"].get<bool>());
+  EXPECT_LT(stereo["cameras"][0]["figures"]["rms_px"].get<double>(), 0.42925);
+  EXPECT_GT(stereo["cameras"][0]["deviations"]["fx"].get<double>(), 0.0);
+  EXPECT_GT(stereo["placements"][1]["deviations"]["rotation_deg"][0].get<double>(), 0.0);
+  const json& quality = stereo["quality"];
+  EXPECT_EQ(quality["rank"], quality["parameters"]);
+  EXPECT_EQ(quality["cameras"][0]["projection_uncertainty_grid"]["rms_px"].size(), 32u * 24u);
+  ASSERT_FALSE(quality["warnings"].empty());
+  EXPECT_EQ(quality["warnings"][0]["kind"], "view-rms");
+  EXPECT_EQ(quality["warnings"][0]["placement"], 1);  // view02
+  EXPECT_NE(r.out.find("fx 537.7694 ± 0.69"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("warning (view-rms, left, view02)"), std::string::npos);
+  tinyxml2::XMLDocument svg;
+  ASSERT_EQ(svg.LoadFile(file("stereo.svg").c_str()), tinyxml2::XML_SUCCESS);
+  EXPECT_GT(countElements(svg.RootElement(), "line", "contour"), 10);
+  const ToolRun own = run("--no-image-refinement --json '" + file("own.json") + "'");
+  ASSERT_EQ(own.status, 0) << own.err;
+  const json plain = json::parse(readText(file("own.json")));
+  EXPECT_FALSE(plain["image_refinement"].get<bool>());
+  EXPECT_GT(plain["cameras"][0]["figures"]["rms_px"].get<double>(),
+            stereo["cameras"][0]["figures"]["rms_px"].get<double>() + 1e-4);
   // Rendered once by a real SVG renderer.
   if (std::system("command -v rsvg-convert >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "rsvg-convert (librsvg2-bin) is not installed";

@@ -9,6 +9,8 @@
 #ifndef CCAL_TOOLS_CALIBRATE_CALIBRATION_RESULT_H
 #define CCAL_TOOLS_CALIBRATE_CALIBRATION_RESULT_H
 
+#include "result_quality.h"
+
 #include <ccal/physical_at_z1_from_image_params.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
@@ -44,6 +46,8 @@ struct tkToolCamera {
   bool hasAreaModel = false;
   tkPhysicalAtZEquals1FromImageParams intrinsic;
   tkToolFigures figures;
+  bool hasDeviations = false;  // area scan with quality: σ of every term
+  tkCameraDeviations deviations;
 };
 
 struct tkToolPlacement {
@@ -51,6 +55,8 @@ struct tkToolPlacement {
   std::string kind;         // "z-rotation", "arbitrary", "known pose" or "plate"
   tkXform<3> plateToWorld;  // identity for line scan (the plate is the client frame)
   std::vector<tkToolFigures> perCamera;
+  bool hasDeviations = false;
+  tkPlacementDeviations deviations;
 };
 
 struct tkToolResult {
@@ -66,6 +72,8 @@ struct tkToolResult {
   std::vector<tkToolResidual> residuals;
   tkToolFigures overall;
   double seconds = 0.0;  // wall time of the library call(s)
+  bool imageRefinement = false;  // area scan: refined on the image residuals
+  tkToolQuality quality;
 };
 
 // Accumulates figures from residuals: fills every camera's, every placement's (per camera) and

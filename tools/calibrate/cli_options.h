@@ -2,7 +2,7 @@
 //
 //   ccal-calibrate [FILE] [--model radial|sine-tan|none] [--intrinsics RESULT.json]
 //                  [--flow 1|2|3] [--camera-height H] [--json OUT] [--archive OUT]
-//                  [--plot OUT.svg] [--worst N] [--no-progress]
+//                  [--plot OUT.svg] [--worst N] [--no-progress] [--no-image-refinement]
 //   ccal-calibrate map --archive FILE [--camera N] [--to-image] [X Y]
 //   ccal-calibrate --help | --version
 //
@@ -25,6 +25,7 @@ struct tkCalibrateOptions {
   std::string plotPath;
   int worst = 5;
   bool progress = true;
+  bool imageRefinement = true;  // area scan: refine on image residuals after the calibration
 };
 
 struct tkMapOptions {

@@ -1,6 +1,7 @@
 #include "residual_plot.h"
 
 #include "tool_error.h"
+#include "uncertainty_map.h"
 
 #include <plot_axes.h>
 #include <svg_document.h>
@@ -119,15 +120,19 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
 std::string tfResidualPlotSvg(const tkToolResult& result) {
   const size_t n = std::max<size_t>(result.cameras.size(), 1);
   tkSvgDocument doc(kPanelWidth * static_cast<double>(n),
-                    kTop + kFrameHeight + kHistogramHeight + 30.0);
+                    kTop + kFrameHeight + kHistogramHeight + 30.0 +
+                        tfUncertaintyMapHeight(result));
   doc.title("ccal-calibrate residuals: " + result.inputPath);
   doc.text(12.0, 24.0,
            result.inputPath + " - " + result.method + ", model " + result.model + ": RMS " +
                format("%.4g px", result.overall.rms) + ", largest " +
                format("%.4g px", result.overall.largest),
            14.0, tkSvgAnchor::eStart, tkPlotColor{30, 30, 30}, 0.0, true);
-  for (size_t c = 0; c < result.cameras.size(); ++c)
+  for (size_t c = 0; c < result.cameras.size(); ++c) {
     drawCamera(doc, result, c, kPanelWidth * static_cast<double>(c));
+    tfDrawUncertaintyMap(doc, result, c, kPanelWidth * static_cast<double>(c),
+                         kTop + kFrameHeight + kHistogramHeight + 10.0, kPanelWidth);
+  }
   return doc.str();
 }
 

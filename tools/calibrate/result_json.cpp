@@ -1,5 +1,6 @@
 #include "result_json.h"
 
+#include "result_quality_json.h"
 #include "tool_error.h"
 
 #include <ccal/camera_terms.h>
@@ -73,6 +74,8 @@ json cameraJson(const tkToolResult& result, const tkToolCamera& camera) {
              {"dist_model", tfModelName(m.distModel())},
              {"lens_dist_params", m.lensDistParams()}};
   }
+  if (camera.hasDeviations)
+    out["deviations"] = tfDeviationsJson(camera.deviations);
   return out;
 }
 
@@ -125,6 +128,10 @@ std::string tfResultJson(const tkToolResult& result) {
   if (result.hasImageSize)
     root["image_size"] = json::array({result.imageSize[0], result.imageSize[1]});
   root["seconds"] = result.seconds;
+  if (result.kind == "area-scan") {
+    root["image_refinement"] = result.imageRefinement;
+    root["quality"] = tfQualityJson(result);
+  }
   root["figures"] = figures(result.overall);
   root["cameras"] = json::array();
   for (const tkToolCamera& camera : result.cameras)
@@ -134,10 +141,13 @@ std::string tfResultJson(const tkToolResult& result) {
     json perCamera = json::array();
     for (const tkToolFigures& f : p.perCamera)
       perCamera.push_back(figures(f));
-    root["placements"].push_back(json{{"name", p.name},
+    json placement = json{{"name", p.name},
                                       {"kind", p.kind},
                                       {"plate_to_world", xform3(p.plateToWorld)},
-                                      {"figures", perCamera}});
+                                      {"figures", perCamera}};
+    if (p.hasDeviations)
+      placement["deviations"] = tfDeviationsJson(p.deviations);
+    root["placements"].push_back(placement);
   }
   // The residual rows go one per line: written by hand around the dumped header.
   std::string text = root.dump(2);

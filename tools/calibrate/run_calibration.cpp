@@ -3,6 +3,7 @@
 #include "tool_error.h"
 
 #include <ccal/camera_terms.h>
+#include <ccal/image_refinement.h>
 #include <ccal/line_scan_calibration.h>
 #include <ccal/multicamera_calibration.h>
 #include <ccal/telecentric_calibration.h>
@@ -72,6 +73,12 @@ tkToolResult emptyResult(const tkPointFile& file, const std::string& path) {
 
 // ---- area scan ---------------------------------------------------------------------------------
 
+tkImageRefinementOptions refinementOf(const tkCalibrateOptions& options) {
+  tkImageRefinementOptions refinement;
+  refinement.enabled = options.imageRefinement;
+  return refinement;
+}
+
 tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
                          const tkCalibrateOptions& options, const tkKnownIntrinsics* known) {
   tkToolResult result = emptyResult(file, path);
@@ -108,18 +115,19 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
                                "\"");
       }
     }
-    tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(known->area, zRotation, arbitrary, rig);
+    tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(known->area, zRotation, arbitrary,
+                                                           refinementOf(options), rig);
     result.method = "rig-pose";
     result.model = tfModelName(known->area.front().distModel());
   } else {
     const std::string model = options.model.empty() ? file.distortionModel : options.model;
-    std::vector<double> rmsZ, maxZ, rmsA, maxA;
     tfCalibrateMultiplateMulticameraZRotationAndArbitrary(modelFromName(model), zRotation,
-                                                          arbitrary, rig, rmsZ, maxZ, rmsA, maxA);
+                                                          arbitrary, refinementOf(options), rig);
     result.method = "rig-calibration";
     result.model = model;
   }
   result.seconds = secondsSince(start);
+  result.imageRefinement = options.imageRefinement;
   if (rig.cameraPoseInverses().size() != nCameras ||
       rig.physicalAtZEquals1FromImageParams().size() != nCameras ||
       rig.calibrationPlatePoses().size() != zRotation.size() ||
@@ -149,6 +157,7 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
       }
     }
   }
+  tfComputeQuality(result, zRotation, arbitrary, where, rig, known != nullptr);
   return result;
 }
 

@@ -51,29 +51,38 @@ void appendPose(std::string& out, const tk2XformCalib2& xform, const char* world
           centre.x(), centre.y(), centre.z(), axis.x(), axis.y(), axis.z());
 }
 
-void appendAreaCamera(std::string& out, const tkToolCamera& camera) {
+void appendAreaCamera(std::string& out, const tkToolResult& result, const tkToolCamera& camera) {
   const tkCalib2ParamsIntrinsic k = camera.xform.intrinsicParams();
   const tkCameraMatrixTerms K = tfCameraMatrixTerms(k);
   const tkPhysicalAtZEquals1FromImageParams& m = camera.intrinsic;
-  appendf(out, "  camera matrix   fx %.4f  fy %.4f  cx %.4f  cy %.4f  skew %.4g  (pixels)\n", K.fx,
-          K.fy, K.cx, K.cy, K.skew);
+  const tkCameraDeviations& d = camera.deviations;
+  const auto pm = [&](double sigma, const char* format = "%.2g") {
+    return camera.hasDeviations ? tfPlusMinus(result, sigma, format) : std::string();
+  };
+  appendf(out, "  camera matrix   fx %.4f%s  fy %.4f%s  cx %.4f%s  cy %.4f%s  skew %.4g%s  (pixels)\n",
+          K.fx, pm(d.fx).c_str(), K.fy, pm(d.fy).c_str(), K.cx, pm(d.cx).c_str(), K.cy,
+          pm(d.cy).c_str(), K.skew, pm(d.skew).c_str());
   const tkVector<2> coe = m.centerOfExpansion();
   const tkVector<2> coePixels = k.imageFromDistorted().mapPoint(coe);
   switch (m.distModel()) {
     case tk2XformCalib2Defs::eRadial:
-      appendf(out, "  lens            radial k %.9g (image -> Z = 1; > 0 barrel)\n", m.k());
+      appendf(out, "  lens            radial k %.9g%s (image -> Z = 1; > 0 barrel)\n", m.k(),
+              pm(d.lens.empty() ? 0.0 : d.lens[0]).c_str());
       break;
     case tk2XformCalib2Defs::eSineTan: {
       const std::vector<double>& p = m.lensDistParams();
       appendf(out, "  lens            sine-tangent p0..p3 %s\n", listOf(p).c_str());
+      if (camera.hasDeviations && result.quality.present)
+        appendf(out, "                  ± %s (p0 held: the scale it shares with L)\n",
+                listOf(d.lens).c_str());
       break;
     }
     default:
       appendf(out, "  lens            none\n");
   }
   if (m.distModel() != tk2XformCalib2Defs::eNoDistortion) {
-    appendf(out, "  centre of expansion (%.6g, %.6g) normalised = (%.3f, %.3f) px\n", coe.x(),
-            coe.y(), coePixels.x(), coePixels.y());
+    appendf(out, "  centre of expansion (%.6g%s, %.6g%s) normalised = (%.3f, %.3f) px\n", coe.x(),
+            pm(d.centreX).c_str(), coe.y(), pm(d.centreY).c_str(), coePixels.x(), coePixels.y());
   }
   appendf(out,
           "  library terms   cameraScale (%.9g, %.9g), cameraSkew %.9g, cameraTranslation "
@@ -81,6 +90,10 @@ void appendAreaCamera(std::string& out, const tkToolCamera& camera) {
           m.cameraScale().first, m.cameraScale().second, m.cameraSkew(), m.cameraTranslation().x(),
           m.cameraTranslation().y(), listOf(m.lensDistParams()).c_str());
   appendPose(out, camera.xform, "world");
+  if (camera.hasDeviations && result.quality.present)
+    appendf(out, "                  σ rotation (%.2g, %.2g, %.2g) deg, σ translation (%.2g, %.2g, %.2g)\n",
+            d.rotationDeg[0], d.rotationDeg[1], d.rotationDeg[2], d.translation[0],
+            d.translation[1], d.translation[2]);
 }
 
 void appendTelecentricCamera(std::string& out, const tkToolCamera& camera) {
@@ -151,13 +164,14 @@ std::string tfTextReport(const tkToolResult& result, int worst) {
     appendf(out, " (%zu z-rotation, %zu arbitrary)", zRotation,
             result.placements.size() - zRotation);
   appendf(out, ", %zu points\n", result.overall.points);
-  appendf(out, "  method %s, model %s\n", result.method.c_str(), result.model.c_str());
+  appendf(out, "  method %s, model %s%s\n", result.method.c_str(), result.model.c_str(),
+          result.imageRefinement ? ", refined on image residuals" : "");
 
   for (size_t c = 0; c < result.cameras.size(); ++c) {
     const tkToolCamera& camera = result.cameras[c];
     appendf(out, "\ncamera %zu \"%s\"\n", c, camera.name.c_str());
     if (result.kind == "area-scan")
-      appendAreaCamera(out, camera);
+      appendAreaCamera(out, result, camera);
     else if (result.kind == "telecentric")
       appendTelecentricCamera(out, camera);
     else
@@ -181,6 +195,8 @@ std::string tfTextReport(const tkToolResult& result, int worst) {
     }
     out += "\n";
   }
+
+  tfAppendQualityReport(out, result);
 
   if (worst > 0 && !result.residuals.empty()) {
     std::vector<const tkToolResidual*> order;

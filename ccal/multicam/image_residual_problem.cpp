@@ -1,0 +1,233 @@
+#include "ccal/multicam/image_residual_problem.h"
+
+#include "ccal/multicam/multiplate_solvers.h"
+#include "ccal/single/camera_values.h"
+
+#include <tk/exception.h>
+#include <tk/real_eq.h>
+#include <tk/xform.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace ccal::detail {
+namespace {
+
+using Params = ImageResidualProblem::Params;
+
+std::size_t at(long i) { return static_cast<std::size_t>(i); }
+
+[[noreturn]] void fail(const std::wstring& message) { throw tkInvariantFailure(message); }
+
+void checkShapes(const tk_ZRotationData& zData, const tk_ArbitraryData& aData, const Params& rig) {
+  if (zData.empty())
+    fail(L"image-residual problem: no Z-rotation placement (placement 0 is the world frame)");
+  const std::size_t nC = rig.cameraPoseInverses().size();
+  if (nC == 0 || rig.physicalAtZEquals1FromImageParams().size() != nC)
+    fail(L"image-residual problem: the rig needs one intrinsic model and one pose per camera");
+  for (const auto& placement : zData)
+    if (placement.first.size() != nC)
+      fail(L"image-residual problem: a Z-rotation placement does not hold one list per camera");
+  for (const auto& placement : aData)
+    if (placement.size() != nC)
+      fail(L"image-residual problem: an arbitrary placement does not hold one list per camera");
+  if (rig.calibrationPlatePoses().size() != zData.size() ||
+      rig.arbitraryCalibrationPlatePoses().size() != aData.size())
+    fail(L"image-residual problem: the rig does not hold one pose per placement");
+  const auto model = rig.physicalAtZEquals1FromImageParams()[0].distModel();
+  for (const auto& intrinsic : rig.physicalAtZEquals1FromImageParams())
+    if (intrinsic.distModel() != model)
+      fail(L"image-residual problem: the cameras have different lens models");
+  if (model != tk2XformCalib2Defs::eNoDistortion && model != tk2XformCalib2Defs::eRadial &&
+      model != tk2XformCalib2Defs::eSineTan)
+    fail(L"image-residual problem: the lens model is not an area-scan model");
+  const tk3ZRotationXform& first = rig.calibrationPlatePoses()[0];
+  if (first.rotZ() != 0.0 || !tfRealEq(first.trans().length(), 0.0, 1e-15))
+    fail(L"image-residual problem: the first Z-rotation pose is not the identity");
+}
+
+}  // namespace
+
+ImageResidualProblem::ImageResidualProblem(const tk_ZRotationData& zData,
+                                           const tk_ArbitraryData& aData, const Params& rig,
+                                           bool intrinsicsFixed) {
+  checkShapes(zData, aData, rig);
+  using Kind = ParameterLayout::Kind;
+  const long nC = static_cast<long>(rig.cameraPoseInverses().size());
+  const long nZ = static_cast<long>(zData.size());
+  const long nA = static_cast<long>(aData.size());
+  const auto model = rig.physicalAtZEquals1FromImageParams()[0].distModel();
+
+  // Records, with each Z-rotation plate frame turned by its starting angle.
+  Params turned = rig;
+  std::vector<tk3ZRotationXform> zPoses = rig.calibrationPlatePoses();
+  startAngles_.assign(at(nZ), 0.0);
+  for (long j = 1; j < nZ; ++j) {
+    startAngles_[at(j)] = zPoses[at(j)].rotZ();
+    zPoses[at(j)].rotZ(0.0);
+  }
+  turned.calibrationPlatePoses(zPoses);
+  problem_.zLists.assign(at(nZ * nC), tk_MultiplateList{});
+  problem_.aLists.assign(at(nA * nC), tk_MultiplateList{});
+  records_.reserve(at((nZ + nA) * nC));
+  struct Pending {
+    long camera;
+    bool zRotation;
+    long placement;
+  };
+  std::vector<Pending> pending;
+  const auto addList = [&](const tk_WeightedCrspList& list, double angle, long c, bool z, long j) {
+    if (list.empty())
+      return;
+    const tkXform<3> turn = tk3ZRotationXform(angle, tkVector<3>(0.0, 0.0, 0.0)).xform();
+    std::vector<ccal_crspPair2D3DWeighted> records;
+    records.reserve(list.size());
+    for (const tk_WeightedCrsp& k : list) {
+      const tkVector<2>& p = k.first.first;
+      const tkVector<3> P = angle == 0.0 ? k.first.second : turn.mapPoint(k.first.second);
+      if (!(k.second >= 0.0) || !std::isfinite(k.second))
+        fail(L"image-residual problem: a weight is negative or not finite");
+      records.push_back(ccal_crspPair2D3DWeighted{{p.x(), p.y()}, {P.x(), P.y(), P.z()}, k.second});
+      pointWeights_.push_back(k.second);
+      if (k.second > 0.0)
+        ++weightedPoints_;
+    }
+    records_.push_back(std::move(records));
+    tk_MultiplateList& view = (z ? problem_.zLists : problem_.aLists)[at(j * nC + c)];
+    view.records = records_.back().data();
+    view.count = records_.back().size();
+    pending.push_back({c, z, j});
+  };
+  for (long j = 0; j < nZ; ++j) {
+    problem_.heights.push_back(zData[at(j)].second);
+    for (long c = 0; c < nC; ++c)
+      addList(zData[at(j)].first[at(c)], startAngles_[at(j)], c, true, j);
+  }
+  for (long j = 0; j < nA; ++j)
+    for (long c = 0; c < nC; ++c)
+      addList(aData[at(j)][at(c)], 0.0, c, false, j);
+  if (pending.empty())
+    fail(L"image-residual problem: no correspondences");
+
+  problem_.layout = intrinsicsFixed ? ParameterLayout::poseOnly(model, nC, nZ, nA)
+                                    : ParameterLayout::calibration(model, nC, nZ, nA);
+  if (intrinsicsFixed)
+    for (const auto& intrinsic : rig.physicalAtZEquals1FromImageParams())
+      problem_.fixedIntrinsics.push_back(tfIntrinsicValues(intrinsic));
+  if (!intrinsicsFixed && model == tk2XformCalib2Defs::eSineTan)
+    heldOffset_ = CameraOffset::kLensFirst;
+  start_.resize(at(problem_.size()));
+  problem_.layout.pack(turned, start_.data());
+
+  // Residual blocks, rows and the structure.
+  const ParameterLayout& layout = problem_.layout;
+  std::vector<long> parameterStarts, rowStarts;
+  for (long b = 0; b < layout.blockCount(); ++b)
+    parameterStarts.push_back(layout.blockStart(b));
+  long largest = 0;
+  for (const Pending& p : pending) {
+    const ParameterLayout::Block placement =
+        p.zRotation ? (p.placement == 0 ? ParameterLayout::Block{}
+                                        : ParameterLayout::Block{Kind::kZRotation, p.placement})
+                    : ParameterLayout::Block{Kind::kArbitrary, p.placement};
+    const tk_MultiplateList& view =
+        (p.zRotation ? problem_.zLists : problem_.aLists)[at(p.placement * nC + p.camera)];
+    blocks_.push_back(
+        std::make_unique<MultiplateListResidual>(problem_, p.camera, placement, view, true));
+    lists_.push_back({p.camera, p.zRotation, p.placement, rows_, static_cast<long>(view.count)});
+    rowStarts.push_back(rows_);
+    rows_ += 2 * static_cast<long>(view.count);
+    largest = std::max(largest, 2 * static_cast<long>(view.count));
+  }
+  structure_ = tkJacobianStructure(layout.size(), rows_, parameterStarts, rowStarts);
+  for (std::size_t g = 0; g < blocks_.size(); ++g) {
+    const std::vector<long>& blocks = blocks_[g]->parameterBlocks();
+    for (long b : blocks)
+      structure_.couple(b, static_cast<long>(g));
+  }
+  for (long b = 0; b < layout.blockCount(); ++b)
+    if (layout.block(b).kind != Kind::kCamera)
+      structure_.eliminate(b);
+
+  jacobian_.assign(at(rows_ * layout.size()), 0.0);
+  rowScratch_.resize(at(rows_));
+  heldIntrinsics_ = rig.physicalAtZEquals1FromImageParams();
+  residuals_.resize(at(largest));
+  cameraJacobian_.resize(at(largest * layout.cameraBlockSize()));
+  placementJacobian_.resize(at(largest * ParameterLayout::kArbitraryBlockSize));
+}
+
+ImageResidualProblem::~ImageResidualProblem() = default;
+
+bool ImageResidualProblem::evaluateRows(const double* x, double* f, bool withJacobian) {
+  const ParameterLayout& layout = problem_.layout;
+  const long cb = layout.cameraBlockSize();
+  long point = 0;
+  for (std::size_t g = 0; g < blocks_.size(); ++g) {
+    const MultiplateListResidual& block = *blocks_[g];
+    const List& list = lists_[g];
+    const std::vector<long>& blocks = block.parameterBlocks();
+    const bool placed = blocks.size() > 1;
+    const long ps = placed ? layout.blockSize(blocks[1]) : 0;
+    const long placementStart = placed ? layout.blockStart(blocks[1]) : 0;
+    const double* parameters[2] = {x + layout.cameraStart(list.camera), x + placementStart};
+    double* jacobians[2] = {cameraJacobian_.data(), placementJacobian_.data()};
+    if (!block.Evaluate(parameters, residuals_.data(), withJacobian ? jacobians : nullptr))
+      return false;
+    for (long k = 0; k < list.points; ++k, ++point) {
+      const double s = std::sqrt(pointWeights_[at(point)]);
+      for (long r = 0; r < 2; ++r) {
+        const long i = 2 * k + r;
+        const long row = list.firstRow + i;
+        f[row] = s * residuals_[at(i)];
+        if (!withJacobian)
+          continue;
+        const long cameraStart = layout.cameraStart(list.camera);
+        for (long a = 0; a < cb; ++a)
+          if (a != heldOffset_)
+            jacobian_[at(row + (cameraStart + a) * rows_)] = s * cameraJacobian_[at(i * cb + a)];
+        for (long a = 0; a < ps; ++a)
+          jacobian_[at(row + (placementStart + a) * rows_)] =
+              s * placementJacobian_[at(i * ps + a)];
+      }
+    }
+  }
+  return true;
+}
+
+long ImageResidualProblem::evaluate(const double* x, double* f) {
+  try {
+    if (evaluateRows(x, f, false))
+      return 0;
+  } catch (const tkMathError&) {  // a pose value outside its domain: a rejected trial
+  }
+  std::fill(f, f + rows_, HUGE_VAL);
+  return 0;
+}
+
+long ImageResidualProblem::linearize(const double* x, const double* f) {
+  (void)f;
+  try {
+    return evaluateRows(x, rowScratch_.data(), true) ? 0 : -1;
+  } catch (const tkMathError&) {
+    return -1;
+  }
+}
+
+Params ImageResidualProblem::unpack(const double* x) const {
+  tk_MultiplateValues values;
+  problem_.unpack(x, values);
+  Params out = tfRigFromValues(values);
+  std::vector<tk3ZRotationXform> zPoses = out.calibrationPlatePoses();
+  for (std::size_t j = 1; j < zPoses.size(); ++j)
+    zPoses[j].rotZ(zPoses[j].rotZ() + startAngles_[j]);
+  out.calibrationPlatePoses(zPoses);
+  if (problem_.layout.poseOnly()) {
+    // The held models as given.
+    out.physicalAtZEquals1FromImageParams(heldIntrinsics_);
+  }
+  return out;
+}
+
+}  // namespace ccal::detail

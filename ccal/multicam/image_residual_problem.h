@@ -1,0 +1,121 @@
+// The image-residual problem of an area-scan rig: one camera or more, Z-rotation and arbitrary
+// placements, every lens model, over the column of the rig calibration (ParameterLayout's
+// calibration option, or poseOnly when the intrinsic models are held). It serves the refinement on
+// image residuals and the parameter covariance, so both see the same residuals, weights and
+// column.
+//
+// F (m = 2·Σ points values): for every point of every list (camera c in a placement, lists in the
+// order Z-rotation placements then arbitrary placements, cameras in order inside a placement,
+// empty lists skipped) the two rows √w·(π(P) − p), pixels, with π the projection of the
+// plate point through the placement's pose and the camera (platform/core/camera_model/
+// residuals.h, imageResidual). A point of weight 0 has rows 0 with zero derivatives; its weight is
+// read from the correspondences, so callers that drop points (outlier rejection) set w = 0.
+// The Jacobian is m x n, column-major, with only the declared blocks written
+// (structure(): a list's rows reach its camera's block and its placement's block; placements are
+// eliminated).
+//
+// Frames: image points in pixels, plate points and translations in the caller's plate units.
+// Every Z-rotation placement j >= 1 is solved in a plate frame turned by its starting angle θ0_j
+// (so that its tan(θ/2) value starts at 0, away from the pole at ±π) and turned back by unpack().
+// Placement 0 is the world frame and has no parameters.
+//
+// Gauge: under eSineTan the data fix no scale shared by the lens values p0, p2 and the linear map
+// L (scaling p0, p2 and L about the centre of expansion leaves every projection as it is); the
+// problem holds p0 of every camera at its starting value (its Jacobian column stays 0, so the
+// minimiser's step leaves it), which removes that direction and nothing else.
+//
+// After construction evaluate() and linearize() allocate nothing; an evaluation at a point whose
+// pose values leave their domain (a non-finite quaternion value) writes +infinity into F (a trial
+// step the minimiser then rejects) or fails linearize() with status −1.
+#ifndef CCAL_MULTICAM_IMAGE_RESIDUAL_PROBLEM_H
+#define CCAL_MULTICAM_IMAGE_RESIDUAL_PROBLEM_H
+
+#include "ccal/multicam/multiplate_data.h"
+#include "ccal/multicam/multiplate_problem.h"
+#include "ccal/multicam/multiplate_residuals.h"
+#include "platform/proc/minimizer.h"
+
+#include <ccal/multicamera_calibration_params.h>
+#include <proc/ccal_crspPair2D3DWeighted.h>
+#include <tk/jacobian_structure.h>
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace ccal::detail {
+
+class ImageResidualProblem final : public MinimizerProblem {
+ public:
+  using Params = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
+
+  // One list of the problem: camera, placement (Z-rotation index or arbitrary index), its first
+  // row in F and its number of points.
+  struct List {
+    long camera = 0;
+    bool zRotation = true;
+    long placement = 0;
+    long firstRow = 0;
+    long points = 0;
+  };
+
+  // The problem of data around rig (its model, poses and, when intrinsicsFixed, its intrinsic
+  // models held). Throws tkInvariantFailure when the shapes disagree: no Z-rotation placement, a
+  // placement without one list per camera, a rig without one model and pose per camera and one
+  // pose per placement, mixed lens models, or a first Z-rotation pose that is not the identity;
+  // tkMathError::Singular for non-finite rig values.
+  ImageResidualProblem(const tk_ZRotationData& zData, const tk_ArbitraryData& aData,
+                       const Params& rig, bool intrinsicsFixed);
+  ~ImageResidualProblem() override;
+  // The residual blocks point into this object.
+  ImageResidualProblem(const ImageResidualProblem&) = delete;
+  ImageResidualProblem& operator=(const ImageResidualProblem&) = delete;
+
+  long parameters() const { return problem_.size(); }
+  long rows() const { return rows_; }
+  // The rig's column (the starting point).
+  const std::vector<double>& start() const { return start_; }
+  const tk_MultiplateProblem& problem() const { return problem_; }
+  const ParameterLayout& layout() const { return problem_.layout; }
+  const std::vector<List>& lists() const { return lists_; }
+  // Points of non-zero weight, and the sum of weights over them.
+  long weightedPoints() const { return weightedPoints_; }
+  // The weight of row pair k (= point k in list order).
+  double weight(long point) const { return pointWeights_[static_cast<std::size_t>(point)]; }
+  // The declared structure of the Jacobian (row groups = lists, parameter blocks = layout blocks,
+  // placements eliminated).
+  const tkJacobianStructure& structure() const { return structure_; }
+  // Offset inside every camera block of the value held for the gauge (−1: none).
+  long heldOffset() const { return heldOffset_; }
+
+  long evaluate(const double* x, double* f) override;
+  long linearize(const double* x, const double* f) override;
+  const double* jacobian() const override { return jacobian_.data(); }
+
+  // The rig parameters of x in the caller's frames (throws tkMathError::Singular for a non-finite
+  // quaternion value).
+  Params unpack(const double* x) const;
+
+ private:
+  bool evaluateRows(const double* x, double* f, bool withJacobian);
+
+  tk_MultiplateProblem problem_;
+  std::vector<std::vector<ccal_crspPair2D3DWeighted>> records_;  // one per non-empty list
+  std::vector<double> startAngles_;                              // θ0 per Z-rotation placement
+  std::vector<std::unique_ptr<MultiplateListResidual>> blocks_;   // one per list
+  std::vector<List> lists_;
+  std::vector<double> pointWeights_;
+  tkJacobianStructure structure_;
+  std::vector<double> start_;
+  std::vector<double> jacobian_;  // m x n, column-major
+  std::vector<double> residuals_, cameraJacobian_, placementJacobian_;  // one list's
+  std::vector<double> rowScratch_;  // F of a linearisation (the minimiser keeps its own)
+  std::vector<tkPhysicalAtZEquals1FromImageParams> heldIntrinsics_;
+  long rows_ = 0;
+  long heldOffset_ = -1;  // offset in every camera block of a held value (−1: none)
+  long weightedPoints_ = 0;
+};
+
+}  // namespace ccal::detail
+
+#endif
