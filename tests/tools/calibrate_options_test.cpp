@@ -35,6 +35,8 @@ TEST(CalibrateOptions, ParsesCalibrationAndMapCommands) {
   EXPECT_EQ(line.calibrate.flow, 3);
   EXPECT_DOUBLE_EQ(line.calibrate.cameraHeight, -12.5);
   EXPECT_EQ(line.calibrate.worst, 0);
+  EXPECT_FALSE(line.calibrate.rejectOutliers);
+  EXPECT_TRUE(parse({"--reject-outliers"}).calibrate.rejectOutliers);
   EXPECT_TRUE(parse({}).calibrate.inputPath.empty());
 
   // Negative coordinates are numbers, not options.

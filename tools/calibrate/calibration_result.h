@@ -9,6 +9,8 @@
 #ifndef CCAL_TOOLS_CALIBRATE_CALIBRATION_RESULT_H
 #define CCAL_TOOLS_CALIBRATE_CALIBRATION_RESULT_H
 
+#include "outlier_run.h"
+
 #include <ccal/physical_at_z1_from_image_params.h>
 #include <tk/vector.h>
 #include <tk/xform.h>
@@ -26,6 +28,7 @@ struct tkToolResidual {
   tkVector<2> image;          // measured image point
   tkVector<2> residual;       // measured − predicted
   double weight = 1.0;
+  bool rejected = false;  // --reject-outliers gave it weight 0
 };
 
 // RMS (weighted: sqrt(Σw·d²/Σw), 0 without weight) and largest |d| of a set of residuals.
@@ -64,7 +67,8 @@ struct tkToolResult {
   std::vector<tkToolCamera> cameras;
   std::vector<tkToolPlacement> placements;
   std::vector<tkToolResidual> residuals;
-  tkToolFigures overall;
+  tkToolFigures overall;  // every point, rejected ones included
+  tkToolRejection rejection;
   double seconds = 0.0;  // wall time of the library call(s)
 };
 

@@ -109,6 +109,8 @@ tkCommandLine tfParseCommandLine(const std::vector<std::string>& args) {
       o.worst = static_cast<int>(parseInteger(valueOf(args, i), "--worst", 0, 1000));
     } else if (arg == "--no-progress") {
       o.progress = false;
+    } else if (arg == "--reject-outliers") {
+      o.rejectOutliers = true;
     } else if (isOption(arg)) {
       throw tkToolUsageError("unknown option " + arg);
     } else if (o.inputPath.empty()) {
@@ -140,6 +142,8 @@ const char* tfUsageText() {
          "  --plot OUT.svg                write a residual plot\n"
          "  --worst N                     list the N largest residuals (default 5)\n"
          "  --no-progress                 no progress bar on a terminal\n"
+         "  --reject-outliers             area scan: give weight 0 to points that do not fit\n"
+         "                                and solve again (docs/outliers.md)\n"
          "\n"
          "map: maps image points to plate (world plane Z = 0) coordinates and back with a saved\n"
          "calibration; with --to-image the points are plate points. Without X Y it reads pairs\n"

@@ -16,6 +16,8 @@ constexpr double kPanelWidth = 520.0;
 constexpr double kFrameHeight = 390.0;
 constexpr double kHistogramHeight = 150.0;
 constexpr double kTop = 60.0;
+// Points --reject-outliers gave weight 0: a colour outside the ramp.
+constexpr tkPlotColor kRejected{215, 25, 28};
 
 std::string format(const char* pattern, double value) {
   char text[64];
@@ -69,17 +71,25 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   doc.rect(frame.toX(range[0]), frame.toY(range[2]), frame.toX(range[1]) - frame.toX(range[0]),
            frame.toY(range[3]) - frame.toY(range[2]), nullptr, &border, "image");
   frame.beginClip();
-  doc.beginGroup("arrows");
-  for (const tkToolResidual& r : result.residuals) {
-    if (r.camera != c)
+  size_t rejected = 0;
+  for (const bool drawRejected : {false, true}) {
+    if (drawRejected && !result.rejection.enabled)
       continue;
-    const double length = r.residual.length();
-    const tkVector<2> tip = r.image + r.residual * scale;
-    const tkSvgStroke stroke{tfPlotColorRamp(largest > 0.0 ? length / largest : 0.0), 1.2, ""};
-    doc.arrow(frame.toX(r.image.x()), frame.toY(r.image.y()), frame.toX(tip.x()),
-              frame.toY(tip.y()), stroke, 4.0, "arrow");
+    doc.beginGroup(drawRejected ? "rejected" : "arrows");
+    for (const tkToolResidual& r : result.residuals) {
+      if (r.camera != c || r.rejected != drawRejected)
+        continue;
+      rejected += r.rejected;
+      const double length = r.residual.length();
+      const tkVector<2> tip = r.image + r.residual * scale;
+      const tkSvgStroke stroke{
+          r.rejected ? kRejected : tfPlotColorRamp(largest > 0.0 ? length / largest : 0.0), 1.2,
+          ""};
+      doc.arrow(frame.toX(r.image.x()), frame.toY(r.image.y()), frame.toX(tip.x()),
+                frame.toY(tip.y()), stroke, 4.0, "arrow");
+    }
+    doc.endGroup();
   }
-  doc.endGroup();
   frame.endClip();
   // Colour key and arrow scale under the frame.
   const double keyY = kTop + kFrameHeight - 40.0;
@@ -92,6 +102,10 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   doc.text(left + 230.0, keyY + 9.0,
            "arrows x" + format("%.3g", scale) + "; RMS " + format("%.4g px", camera.figures.rms),
            10.0);
+  if (result.rejection.enabled)
+    doc.text(left + 230.0, keyY + 24.0,
+             "rejected (red): " + std::to_string(rejected) + " points", 10.0, tkSvgAnchor::eStart,
+             kRejected);
 
   // Histogram of |residual|.
   const int bins = 20;

@@ -1,5 +1,7 @@
 #include "result_json.h"
 
+#include "outlier_output.h"
+
 #include "tool_error.h"
 
 #include <ccal/camera_terms.h>
@@ -139,6 +141,8 @@ std::string tfResultJson(const tkToolResult& result) {
                                       {"plate_to_world", xform3(p.plateToWorld)},
                                       {"figures", perCamera}});
   }
+  if (result.rejection.enabled)
+    root["outliers"] = tfRejectionJson(result);
   // The residual rows go one per line: written by hand around the dumped header.
   std::string text = root.dump(2);
   text.erase(text.rfind('}'));

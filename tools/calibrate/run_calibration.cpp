@@ -5,6 +5,7 @@
 #include <ccal/camera_terms.h>
 #include <ccal/line_scan_calibration.h>
 #include <ccal/multicamera_calibration.h>
+#include <ccal/outlier_rejection.h>
 #include <ccal/telecentric_calibration.h>
 #include <tk/crsp_pair_weighted.h>
 #include <tk/pair.h>
@@ -94,8 +95,7 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
     }
   }
 
-  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rig;
-  const Clock::time_point start = Clock::now();
+  tkRigSolve solve;
   if (known != nullptr) {
     if (known->area.size() != nCameras) {
       throw tkToolInputError(known->path + ": holds " + std::to_string(known->area.size()) +
@@ -108,17 +108,21 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
                                "\"");
       }
     }
-    tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(known->area, zRotation, arbitrary, rig);
+    solve = tfRigPoseSolve(known->area);
     result.method = "rig-pose";
     result.model = tfModelName(known->area.front().distModel());
   } else {
     const std::string model = options.model.empty() ? file.distortionModel : options.model;
-    std::vector<double> rmsZ, maxZ, rmsA, maxA;
-    tfCalibrateMultiplateMulticameraZRotationAndArbitrary(modelFromName(model), zRotation,
-                                                          arbitrary, rig, rmsZ, maxZ, rmsA, maxA);
+    solve = tfRigCalibrationSolve(modelFromName(model));
     result.method = "rig-calibration";
     result.model = model;
   }
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rig;
+  const Clock::time_point start = Clock::now();
+  if (options.rejectOutliers)
+    rig = tfSolveRejectingOutliers(solve, zRotation, arbitrary, where, result.rejection);
+  else
+    solve(zRotation, arbitrary, rig);
   result.seconds = secondsSince(start);
   if (rig.cameraPoseInverses().size() != nCameras ||
       rig.physicalAtZEquals1FromImageParams().size() != nCameras ||
@@ -149,6 +153,7 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
       }
     }
   }
+  tfMarkRejected(result);
   return result;
 }
 
@@ -258,6 +263,9 @@ std::string tfModelName(tk2XformCalib2Defs::tkCalib2DistortionModel model) {
 
 tkToolResult tfRunCalibration(const tkPointFile& file, const std::string& path,
                               const tkCalibrateOptions& options, const tkKnownIntrinsics* known) {
+  if (options.rejectOutliers && file.kind != "area-scan")
+    throw tkToolInputError(path + ": --reject-outliers applies to area-scan files, this one is " +
+                           file.kind);
   if (!options.model.empty() && file.kind != "area-scan") {
     throw tkToolInputError(path + ": --model applies to area-scan files, this one is " + file.kind);
   }

@@ -1,5 +1,7 @@
 #include "text_report.h"
 
+#include "outlier_output.h"
+
 #include <ccal/camera_terms.h>
 #include <tk/calib2_params.h>
 
@@ -181,6 +183,8 @@ std::string tfTextReport(const tkToolResult& result, int worst) {
     }
     out += "\n";
   }
+
+  out += tfRejectionText(result);
 
   if (worst > 0 && !result.residuals.empty()) {
     std::vector<const tkToolResidual*> order;
