@@ -85,9 +85,17 @@ class PlanarCalibration(_Result):
 class RigCalibration(_Result):
     """Result of calibrate_rig and estimate_rig_pose. cameras[c]: CameraModel (pose world ->
     camera c); z_rotation_poses[j], arbitrary_poses[j]: (3, 4) plate -> world; per-camera RMS and
-    largest residual (pixels) over the Z-rotation and the arbitrary placements."""
+    largest residual (pixels) over the Z-rotation and the arbitrary placements.
+
+    With reject_outliers=True also (None otherwise): inliers[j][c], a bool array per placement
+    (input order) and camera, True where the final solve used the point; dropped_views, the
+    (placement, camera) views left with too few inliers; rejected (count), outlier_rounds,
+    outlier_capped, sigma (px per coordinate), inlier_rms / all_rms per camera and
+    inlier_rms_pooled / all_rms_pooled (docs/outliers.md)."""
 
     _fields = ("cameras", "rms_z_rotation", "max_z_rotation", "rms_arbitrary", "max_arbitrary")
+    inliers = dropped_views = rejected = outlier_rounds = outlier_capped = sigma = None
+    inlier_rms = all_rms = inlier_rms_pooled = all_rms_pooled = None
 
     def __init__(self, raw):
         for key, value in raw.items():
@@ -152,20 +160,22 @@ def _rig_placements(data):
     return out
 
 
-def calibrate_rig(data, model=None, progress=None):
+def calibrate_rig(data, model=None, progress=None, reject_outliers=False):
     """Calibrates a rig of cameras from plate placements: a PointFile of kind "area-scan" or a
     list of Placement objects (the first Z-rotation placement is the world frame). model
-    defaults to the file's distortion model ("radial" for a list). Returns RigCalibration."""
+    defaults to the file's distortion model ("radial" for a list). reject_outliers: solve again
+    with weight 0 on the points that do not fit (docs/outliers.md). Returns RigCalibration."""
     if model is None:
         model = getattr(data, "distortion_model", None) or "radial"
-    return RigCalibration(_ccal._calibrate_rig(model, _rig_placements(data), progress))
+    return RigCalibration(_ccal._calibrate_rig(model, _rig_placements(data), progress,
+                                               bool(reject_outliers)))
 
 
-def estimate_rig_pose(intrinsics, data, progress=None):
+def estimate_rig_pose(intrinsics, data, progress=None, reject_outliers=False):
     """Poses of a rig whose intrinsic models (one Intrinsics per camera) are known, from the
-    placements of data (as calibrate_rig). Returns RigCalibration."""
+    placements of data (as calibrate_rig, reject_outliers included). Returns RigCalibration."""
     return RigCalibration(_ccal._estimate_rig_pose(list(intrinsics), _rig_placements(data),
-                                                   progress))
+                                                   progress, bool(reject_outliers)))
 
 
 def calibrate_telecentric(data, poses=None, flow=1, camera_height=None, intrinsic=None,

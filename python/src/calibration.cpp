@@ -19,6 +19,7 @@ namespace {
 struct RigData {
   tkMulticameraZRotationPlacementsWeighted zRotation;
   tkMulticameraArbitraryPlacementsWeighted arbitrary;
+  std::vector<std::pair<bool, size_t>> where;  // per placement: (Z-rotation, index of its kind)
   size_t cameras = 0;
 };
 
@@ -45,11 +46,13 @@ RigData rigData(const py::sequence& placements) {
         throw py::value_error(what + ": expected (image, plate, weights)");
       lists.push_back(tfPyWeightedView(view[0], view[1], view[2], what.c_str()));
     }
-    if (kind == "z-rotation")
+    if (kind == "z-rotation") {
+      data.where.emplace_back(true, data.zRotation.size());
       data.zRotation.emplace_back(std::move(lists), entry[1].cast<double>());
-    else if (kind == "arbitrary")
+    } else if (kind == "arbitrary") {
+      data.where.emplace_back(false, data.arbitrary.size());
       data.arbitrary.push_back(std::move(lists));
-    else
+    } else
       throw py::value_error(where + ": kind must be \"z-rotation\" or \"arbitrary\"");
   }
   return data;
@@ -82,6 +85,21 @@ void residualFigures(const RigParams& rig, size_t count, ListsOf listsOf, PoseOf
   }
   for (size_t c = 0; c < cameras; ++c)
     rms[c] = weight[c] > 0.0 ? std::sqrt(sum[c] / weight[c]) : 0.0;
+}
+
+// The figures of residualFigures over both kinds of placement (with the given weights).
+void rigFigures(const RigParams& rig, const RigData& data, std::vector<double>& rmsZ,
+                std::vector<double>& maxZ, std::vector<double>& rmsA, std::vector<double>& maxA) {
+  residualFigures(
+      rig, data.zRotation.size(),
+      [&](size_t j) -> const std::vector<tkMulticameraWeightedList>& {
+        return data.zRotation[j].first;
+      },
+      [&](size_t j) { return rig.calibrationPlatePoses()[j].xform(); }, rmsZ, maxZ);
+  residualFigures(
+      rig, data.arbitrary.size(),
+      [&](size_t j) -> const std::vector<tkMulticameraWeightedList>& { return data.arbitrary[j]; },
+      [&](size_t j) { return rig.arbitraryCalibrationPlatePoses()[j].xform(); }, rmsA, maxA);
 }
 
 py::dict rigResult(const RigParams& rig, const std::vector<double>& rmsZ,
@@ -181,50 +199,57 @@ void tfPyBindCalibration(py::module_& m) {
 
   m.def(
       "_calibrate_rig",
-      [](const std::string& model, const py::sequence& placements, const py::object& progress) {
+      [](const std::string& model, const py::sequence& placements, const py::object& progress,
+         bool rejectOutliers) {
         const RigData data = rigData(placements);
         const auto distModel = tfPyModel(model);
         RigParams rig;
         std::vector<double> rmsZ, maxZ, rmsA, maxA;
-        tfPyRunLong(progress, [&] {
-          tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
-              distModel, data.zRotation, data.arbitrary, rig, rmsZ, maxZ, rmsA, maxA);
-        });
-        return rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        py::dict outcome;
+        if (rejectOutliers) {
+          rig = tfPyRejectOutliers(tfRigCalibrationSolve(distModel), data.zRotation,
+                                   data.arbitrary, data.where, progress, outcome);
+          rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
+        } else {
+          tfPyRunLong(progress, [&] {
+            tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
+                distModel, data.zRotation, data.arbitrary, rig, rmsZ, maxZ, rmsA, maxA);
+          });
+        }
+        py::dict result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        result.attr("update")(outcome);
+        return result;
       },
-      py::arg("model"), py::arg("placements"), py::arg("progress"));
+      py::arg("model"), py::arg("placements"), py::arg("progress"),
+      py::arg("reject_outliers") = false);
 
   m.def(
       "_estimate_rig_pose",
       [](const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
-         const py::sequence& placements, const py::object& progress) {
+         const py::sequence& placements, const py::object& progress, bool rejectOutliers) {
         const RigData data = rigData(placements);
         if (data.cameras != intrinsics.size())
           throw py::value_error("expected one intrinsic model per camera");
         RigParams rig;
-        tfPyRunLong(progress, [&] {
-          tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, data.zRotation,
-                                                                 data.arbitrary, rig);
-        });
-        std::vector<double> rmsZ, maxZ, rmsA, maxA;
-        if (rig.cameraPoseInverses().size() == intrinsics.size()) {
-          residualFigures(
-              rig, data.zRotation.size(),
-              [&](size_t j) -> const std::vector<tkMulticameraWeightedList>& {
-                return data.zRotation[j].first;
-              },
-              [&](size_t j) { return rig.calibrationPlatePoses()[j].xform(); }, rmsZ, maxZ);
-          residualFigures(
-              rig, data.arbitrary.size(),
-              [&](size_t j) -> const std::vector<tkMulticameraWeightedList>& {
-                return data.arbitrary[j];
-              },
-              [&](size_t j) { return rig.arbitraryCalibrationPlatePoses()[j].xform(); }, rmsA,
-              maxA);
+        py::dict outcome;
+        if (rejectOutliers) {
+          rig = tfPyRejectOutliers(tfRigPoseSolve(intrinsics), data.zRotation, data.arbitrary,
+                                   data.where, progress, outcome);
+        } else {
+          tfPyRunLong(progress, [&] {
+            tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, data.zRotation,
+                                                                   data.arbitrary, rig);
+          });
         }
-        return rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        std::vector<double> rmsZ, maxZ, rmsA, maxA;
+        if (rig.cameraPoseInverses().size() == intrinsics.size())
+          rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
+        py::dict result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        result.attr("update")(outcome);
+        return result;
       },
-      py::arg("intrinsics"), py::arg("placements"), py::arg("progress"));
+      py::arg("intrinsics"), py::arg("placements"), py::arg("progress"),
+      py::arg("reject_outliers") = false);
 
   m.def(
       "_calibrate_telecentric",
