@@ -1,5 +1,6 @@
 #include "residual_plot.h"
 
+#include "outlier_output.h"
 #include "tool_error.h"
 
 #include <plot_axes.h>
@@ -62,7 +63,11 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   frame.drawFrame(lineScan ? "u (pixels)" : "x (pixels)",
                   lineScan ? "v (scan lines)" : "y (pixels)",
                   "camera " + std::to_string(c) + " \"" + camera.name + "\"");
-  const double largest = camera.figures.largest;
+  // With --reject-outliers the scale, the colours and the histogram follow the inliers, and a
+  // rejected point's arrow is at most twice as long as the longest inlier's.
+  const bool rejection = result.rejection.enabled;
+  const double largest =
+      rejection ? tfInlierFigures(result, c).largest : camera.figures.largest;
   const double frameSpan = std::max(range[1] - range[0], range[3] - range[2]);
   // The largest residual is drawn 6% of the frame long.
   const double scale = largest > 0.0 ? 0.06 * frameSpan / largest : 1.0;
@@ -81,7 +86,9 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
         continue;
       rejected += r.rejected;
       const double length = r.residual.length();
-      const tkVector<2> tip = r.image + r.residual * scale;
+      const double factor =
+          r.rejected && length > 2.0 * largest ? scale * 2.0 * largest / length : scale;
+      const tkVector<2> tip = r.image + r.residual * factor;
       const tkSvgStroke stroke{
           r.rejected ? kRejected : tfPlotColorRamp(largest > 0.0 ? length / largest : 0.0), 1.2,
           ""};
@@ -100,12 +107,13 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   doc.text(left + 70.0, keyY + 24.0, "0", 10.0);
   doc.text(left + 210.0, keyY + 24.0, format("%.3g px", largest), 10.0, tkSvgAnchor::eEnd);
   doc.text(left + 230.0, keyY + 9.0,
-           "arrows x" + format("%.3g", scale) + "; RMS " + format("%.4g px", camera.figures.rms),
+           "arrows x" + format("%.3g", scale) + "; RMS " + format("%.4g px", camera.figures.rms) +
+               (rejection ? ", inliers " + format("%.4g px", tfInlierFigures(result, c).rms) : ""),
            10.0);
   if (result.rejection.enabled)
     doc.text(left + 230.0, keyY + 24.0,
-             "rejected (red): " + std::to_string(rejected) + " points", 10.0, tkSvgAnchor::eStart,
-             kRejected);
+             "rejected (red, arrows at most 2x): " + std::to_string(rejected) + " points", 10.0,
+             tkSvgAnchor::eStart, kRejected);
 
   // Histogram of |residual|.
   const int bins = 20;
@@ -114,7 +122,7 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   for (int i = 0; i <= bins; ++i)
     edges.push_back(top * i / bins);
   for (const tkToolResidual& r : result.residuals) {
-    if (r.camera != c)
+    if (r.camera != c || r.rejected)
       continue;
     const int bin = std::min(bins - 1, static_cast<int>(r.residual.length() / top * bins));
     counts[static_cast<size_t>(std::max(bin, 0))] += 1.0;
@@ -124,7 +132,8 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
                        kHistogramHeight - 50.0);
   histogram.xRange(0.0, top);
   histogram.yRange(0.0, tfPlotNiceRange(0.0, std::max(highest, 1.0)).second);
-  histogram.drawFrame("|residual| (pixels)", "points", "");
+  histogram.drawFrame(rejection ? "|residual| of the inliers (pixels)" : "|residual| (pixels)",
+                      "points", "");
   histogram.histogram(edges, counts, tfPlotColorRamp(0.35));
 }
 
@@ -138,7 +147,11 @@ std::string tfResidualPlotSvg(const tkToolResult& result) {
   doc.text(12.0, 24.0,
            result.inputPath + " - " + result.method + ", model " + result.model + ": RMS " +
                format("%.4g px", result.overall.rms) + ", largest " +
-               format("%.4g px", result.overall.largest),
+               format("%.4g px", result.overall.largest) +
+               (result.rejection.enabled
+                    ? "; inliers RMS " +
+                          format("%.4g px", tfInlierFigures(result, result.cameras.size()).rms)
+                    : ""),
            14.0, tkSvgAnchor::eStart, tkPlotColor{30, 30, 30}, 0.0, true);
   for (size_t c = 0; c < result.cameras.size(); ++c)
     drawCamera(doc, result, c, kPanelWidth * static_cast<double>(c));
