@@ -36,9 +36,7 @@ struct View {
 struct InlierSet {
   std::vector<std::vector<char>> inlier;
   std::vector<char> dropped;
-  bool operator==(const InlierSet& o) const {
-    return inlier == o.inlier && dropped == o.dropped;
-  }
+  bool operator==(const InlierSet& o) const { return inlier == o.inlier && dropped == o.dropped; }
 };
 
 std::string viewName(const View& v) {
@@ -55,7 +53,8 @@ void checkOptions(const tkOutlierRejectionOptions& o) {
 }
 
 void checkShape(const Params& rig, std::size_t nC, std::size_t nZ, std::size_t nA) {
-  if (rig.cameraPoseInverses().size() != nC || rig.physicalAtZEquals1FromImageParams().size() != nC ||
+  if (rig.cameraPoseInverses().size() != nC ||
+      rig.physicalAtZEquals1FromImageParams().size() != nC ||
       rig.calibrationPlatePoses().size() != nZ || rig.arbitraryCalibrationPlatePoses().size() != nA)
     throw tk_MulticameraCalibrationDefs::BadParams(
         L"outlier rejection: the solve returned no rig of the placements' shape");
@@ -64,16 +63,15 @@ void checkShape(const Params& rig, std::size_t nC, std::size_t nZ, std::size_t n
 // Residuals of every point with a positive weight under the rig.
 void computeResiduals(const Params& rig, std::vector<View>& views) {
   for (View& v : views) {
-    const tkXform<3> plateToWorld =
-        v.zRotation ? rig.calibrationPlatePoses()[v.placement].xform()
-                    : rig.arbitraryCalibrationPlatePoses()[v.placement].xform();
+    const tkXform<3> plateToWorld = v.zRotation
+                                        ? rig.calibrationPlatePoses()[v.placement].xform()
+                                        : rig.arbitraryCalibrationPlatePoses()[v.placement].xform();
     for (std::size_t i = 0; i < v.given->size(); ++i) {
       const tkCrspPairWeighted& k = (*v.given)[i];
       if (!(k.weight() > 0.0))
         continue;
-      const tkVector<2> d =
-          k.image() - rig.invWarpPoint(plateToWorld.mapPoint(k.physical3D()),
-                                       static_cast<long>(v.camera));
+      const tkVector<2> d = k.image() - rig.invWarpPoint(plateToWorld.mapPoint(k.physical3D()),
+                                                         static_cast<long>(v.camera));
       v.residual[i] = d * std::sqrt(k.weight());
       v.squaredPixels[i] = d.dot(d);
     }
@@ -157,8 +155,8 @@ void fillResult(const std::vector<View>& views, const InlierSet& set, std::size_
     const View& view = views[v];
     auto& mask = (view.zRotation ? result.zRotationInliers
                                  : result.arbitraryInliers)[view.placement][view.camera];
-    auto& counts =
-        (view.zRotation ? result.zRotationViews : result.arbitraryViews)[view.placement][view.camera];
+    auto& counts = (view.zRotation ? result.zRotationViews
+                                   : result.arbitraryViews)[view.placement][view.camera];
     mask.assign(set.inlier[v].begin(), set.inlier[v].end());
     counts.points = view.points;
     counts.dropped = set.dropped[v] != 0;
@@ -218,8 +216,8 @@ tkOutlierRejectionResult tfRejectOutliers(
   if (!solve)
     invalid("outlier rejection: no solve");
   const std::size_t nZ = zRotationPlacements.size(), nA = arbitraryPlacements.size();
-  const std::size_t nC = nZ > 0 ? zRotationPlacements[0].first.size()
-                                : (nA > 0 ? arbitraryPlacements[0].size() : 0);
+  const std::size_t nC =
+      nZ > 0 ? zRotationPlacements[0].first.size() : (nA > 0 ? arbitraryPlacements[0].size() : 0);
   tkMulticameraZRotationPlacementsWeighted zWorking = zRotationPlacements;
   tkMulticameraArbitraryPlacementsWeighted aWorking = arbitraryPlacements;
 

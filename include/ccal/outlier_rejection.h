@@ -43,9 +43,9 @@ struct tkOutlierRejectionOptions {
 
 // One camera's list of one placement.
 struct tkOutlierRejectionView {
-  std::size_t points = 0;    // points with a positive weight from the caller
-  std::size_t inliers = 0;   // of those, the points the final solve used
-  bool dropped = false;      // too few inliers were left: the final solve used none of them
+  std::size_t points = 0;   // points with a positive weight from the caller
+  std::size_t inliers = 0;  // of those, the points the final solve used
+  bool dropped = false;     // too few inliers were left: the final solve used none of them
 };
 
 struct tkOutlierRejectionResult {
@@ -78,8 +78,8 @@ using tkRigSolve = std::function<void(
 CCAL_API tkRigSolve tfRigCalibrationSolve(tk2XformCalib2Defs::tkCalib2DistortionModel distModel);
 // The weighted rig pose estimation (tfCameraPoseMultiplateMulticameraZRotationAndArbitrary) with
 // these intrinsic models (copied).
-CCAL_API tkRigSolve tfRigPoseSolve(
-    const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics);
+CCAL_API tkRigSolve
+tfRigPoseSolve(const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics);
 
 // Runs solve under the rule above. Placements as for the weighted rig calibration.
 // Throws tkInvariantFailure for options outside their ranges, placements without one list per

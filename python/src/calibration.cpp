@@ -52,8 +52,9 @@ RigData rigData(const py::sequence& placements) {
     } else if (kind == "arbitrary") {
       data.where.emplace_back(false, data.arbitrary.size());
       data.arbitrary.push_back(std::move(lists));
-    } else
+    } else {
       throw py::value_error(where + ": kind must be \"z-rotation\" or \"arbitrary\"");
+    }
   }
   return data;
 }

@@ -14,7 +14,8 @@ tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams tfPyRejectOu
   py::list inliers, dropped;
   for (size_t j = 0; j < where.size(); ++j) {
     const auto& [isZRotation, index] = where[j];
-    const auto& masks = isZRotation ? result.zRotationInliers[index] : result.arbitraryInliers[index];
+    const auto& masks =
+        isZRotation ? result.zRotationInliers[index] : result.arbitraryInliers[index];
     const auto& views = isZRotation ? result.zRotationViews[index] : result.arbitraryViews[index];
     py::list perCamera;
     for (size_t c = 0; c < masks.size(); ++c) {

@@ -76,8 +76,8 @@ double projectionShift(const tkRigDataSet& set, const Rig& a, const Rig& b) {
   const auto add = [&](const tk_CrspList& list, const tkXform<3>& poseA, const tkXform<3>& poseB,
                        long c) {
     for (const auto& k : list) {
-      const tkVector<2> d = a.invWarpPoint(poseA.mapPoint(k.second), c) -
-                            b.invWarpPoint(poseB.mapPoint(k.second), c);
+      const tkVector<2> d =
+          a.invWarpPoint(poseA.mapPoint(k.second), c) - b.invWarpPoint(poseB.mapPoint(k.second), c);
       sum += d.dot(d);
       ++count;
     }
@@ -285,12 +285,13 @@ TEST(OutlierRejection, RuleDropsViewsReturnsPointsAndReportsBadInput) {
   {
     Weighted data = scene;
     data.a[0][1][0].weight(-1.0);
-    expectThrow("negative weight", [&] { tfRejectOutliers(fixedTruth, data.z, data.a); },
-                Invariant());
+    expectThrow(
+        "negative weight", [&] { tfRejectOutliers(fixedTruth, data.z, data.a); }, Invariant());
     data = scene;
     data.a[0].pop_back();
-    expectThrow("a placement without camera 1's list",
-                [&] { tfRejectOutliers(fixedTruth, data.z, data.a); }, Invariant());
+    expectThrow(
+        "a placement without camera 1's list",
+        [&] { tfRejectOutliers(fixedTruth, data.z, data.a); }, Invariant());
     data = scene;
     for (auto& placement : data.z)
       for (auto& list : placement.first)
@@ -300,20 +301,21 @@ TEST(OutlierRejection, RuleDropsViewsReturnsPointsAndReportsBadInput) {
       for (auto& list : placement)
         for (auto& k : list)
           k.weight(0.0);
-    expectThrow("weights 0 everywhere", [&] { tfRejectOutliers(fixedTruth, data.z, data.a); },
-                TooFew());
+    expectThrow(
+        "weights 0 everywhere", [&] { tfRejectOutliers(fixedTruth, data.z, data.a); }, TooFew());
     // Camera 1 sees only ten points, all of them far off.
     data = scene;
     for (auto& placement : data.z)
       placement.first[1].clear();
     data.a[0][1].resize(10);
     shift(data.a[0][1], 0, 10, 0.2);
-    expectThrow("a camera left without inliers",
-                [&] { tfRejectOutliers(fixedTruth, data.z, data.a); }, TooFew());
+    expectThrow(
+        "a camera left without inliers", [&] { tfRejectOutliers(fixedTruth, data.z, data.a); },
+        TooFew());
   }
-  expectThrow("a solve that returns no rig",
-              [&] { tfRejectOutliers([](const auto&, const auto&, Rig&) {}, scene.z, scene.a); },
-              Bad());
+  expectThrow(
+      "a solve that returns no rig",
+      [&] { tfRejectOutliers([](const auto&, const auto&, Rig&) {}, scene.z, scene.a); }, Bad());
 }
 
 }  // namespace

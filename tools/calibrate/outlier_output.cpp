@@ -8,8 +8,8 @@ namespace {
 
 std::string figureText(const tkToolFigures& f) {
   char text[96];
-  std::snprintf(text, sizeof text, "RMS %.4g px, largest %.4g px over %zu points", f.rms,
-                f.largest, f.points);
+  std::snprintf(text, sizeof text, "RMS %.4g px, largest %.4g px over %zu points", f.rms, f.largest,
+                f.points);
   return text;
 }
 
@@ -47,8 +47,8 @@ std::string tfRejectionText(const tkToolResult& result) {
   std::snprintf(line, sizeof line,
                 "  %zu point(s) rejected after %d further solve(s)%s; sigma %.4g px per "
                 "coordinate\n",
-                rejected, rejection.rounds,
-                rejection.capped ? " (stopped by the round limit)" : "", rejection.sigma);
+                rejected, rejection.rounds, rejection.capped ? " (stopped by the round limit)" : "",
+                rejection.sigma);
   out += line;
   for (std::size_t c = 0; c <= result.cameras.size(); ++c) {
     const bool pooled = c == result.cameras.size();

@@ -19,7 +19,7 @@ struct tkToolRejection {
   bool capped = false;  // the round limit stopped it
   double sigma = 0.0;   // per coordinate, pixels (weight-normalised)
   std::vector<std::vector<std::vector<bool>>> inliers;  // [placement][camera][row]
-  std::vector<std::vector<bool>> dropped;                // [placement][camera]
+  std::vector<std::vector<bool>> dropped;               // [placement][camera]
 };
 
 // Runs solve under the rejection's default options on the placements (file placement j is
