@@ -316,6 +316,17 @@ TEST(OutlierRejection, RuleDropsViewsReturnsPointsAndReportsBadInput) {
   expectThrow(
       "a solve that returns no rig",
       [&] { tfRejectOutliers([](const auto&, const auto&, Rig&) {}, scene.z, scene.a); }, Bad());
+  Rig diverged = truth;
+  std::vector<tk3QuaternionXform> cameras = diverged.cameraPoseInverses();
+  cameras[1] = tk3QuaternionXform(cameras[1].quat(), tkVector<3>(std::nan(""), 0.0, 1.0));
+  diverged.cameraPoseInverses(cameras);
+  expectThrow(
+      "a solve that returns a rig projecting to NaN",
+      [&] {
+        tfRejectOutliers([&](const auto&, const auto&, Rig& out) { out = diverged; }, scene.z,
+                         scene.a);
+      },
+      Bad());
 }
 
 }  // namespace
