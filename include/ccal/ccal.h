@@ -81,6 +81,7 @@
 #include <ccal/multicamera_calibration.h>
 #include <ccal/multicamera_calibration_errors.h>
 #include <ccal/multicamera_calibration_params.h>
+#include <ccal/outlier_rejection.h>
 #include <ccal/physical_at_z1_from_image_params.h>
 #include <ccal/single_camera_calibration.h>
 #include <ccal/telecentric_calibration.h>

@@ -8,10 +8,12 @@ class CCAL_API tk_MulticameraCalibrationDefs {
   CCAL_ERROR_SCOPE_BODY(tk_MulticameraCalibrationDefs)
 
   CCAL_DECLARE_ERRORS_CLASS();
-  // 0x1000AE80: bad arguments, or a rig pose that cannot be set ("calib not set").
+  // 0x1000AE80: bad arguments, a rig pose that cannot be set ("calib not set"), or a solve that
+  // gave the outlier rejection no usable rig.
   CCAL_DECLARE_ERROR_LEAF(BadParams);
-  // 0x1000AE81 and 0x1000AE82: registered and persistent; no throw site in the library.
+  // 0x1000AE81: registered and persistent; no throw site in the library.
   CCAL_DECLARE_ERROR_LEAF(NotImplemented);
+  // 0x1000AE82: outlier rejection left no point to solve with (<ccal/outlier_rejection.h>).
   CCAL_DECLARE_ERROR_LEAF(TooFewCorrespondences);
 };
 

@@ -99,9 +99,17 @@ class RigCalibration(_Result):
     projection(camera, points, distance=0) -> dict of
     rms (N,), covariance (N, 2, 2) and ellipse (N, 3: major, minor, angle); map(camera,
     columns=32, rows=24, distance=0) -> (rows, columns) RMS radii over the image (needs the
-    image size of a PointFile). Infinite values: not determined by the data."""
+    image size of a PointFile). Infinite values: not determined by the data.
+
+    With reject_outliers=True also (None otherwise): inliers[j][c], a bool array per placement
+    (input order) and camera, True where the final solve used the point; dropped_views, the
+    (placement, camera) views left with too few inliers; rejected (count), outlier_rounds,
+    outlier_capped, sigma (px per coordinate), inlier_rms / all_rms per camera and
+    inlier_rms_pooled / all_rms_pooled (docs/outliers.md)."""
 
     _fields = ("cameras", "rms_z_rotation", "max_z_rotation", "rms_arbitrary", "max_arbitrary")
+    inliers = dropped_views = rejected = outlier_rounds = outlier_capped = sigma = None
+    inlier_rms = all_rms = inlier_rms_pooled = all_rms_pooled = None
 
     def __init__(self, raw):
         for key, value in raw.items():
@@ -167,30 +175,32 @@ def _rig_placements(data):
 
 
 def calibrate_rig(data, model=None, progress=None, image_refinement=True, uncertainty=True,
-                  sigma=0.0):
+                  sigma=0.0, reject_outliers=False):
     """Calibrates a rig of cameras from plate placements: a PointFile of kind "area-scan" or a
     list of Placement objects (the first Z-rotation placement is the world frame). model
     defaults to the file's distortion model ("radial" for a list). image_refinement (default on)
     refines the calibration on the image residuals themselves (docs/image-refinement.md); False
     keeps the calibration's own fit. uncertainty (default on) adds RigCalibration.uncertainty
-    (docs/uncertainty.md), with the noise σ in pixels given or, at 0, estimated. Returns
-    RigCalibration."""
+    (docs/uncertainty.md), with the noise σ in pixels given or, at 0, estimated.
+    reject_outliers: solve again with weight 0 on the points that do not fit (docs/outliers.md);
+    the uncertainty is then that of the inliers. Returns RigCalibration."""
     if model is None:
         model = getattr(data, "distortion_model", None) or "radial"
     return RigCalibration(_ccal._calibrate_rig(model, _rig_placements(data), progress,
                                                bool(image_refinement), bool(uncertainty),
-                                               _image_size(data), float(sigma)))
+                                               _image_size(data), float(sigma),
+                                               bool(reject_outliers)))
 
 
 def estimate_rig_pose(intrinsics, data, progress=None, image_refinement=True, uncertainty=True,
-                      sigma=0.0):
+                      sigma=0.0, reject_outliers=False):
     """Poses of a rig whose intrinsic models (one Intrinsics per camera) are known, from the
-    placements of data (as calibrate_rig); image_refinement, uncertainty and sigma as in
-    calibrate_rig (the intrinsic models held). Returns RigCalibration."""
+    placements of data (as calibrate_rig); image_refinement, uncertainty, sigma and
+    reject_outliers as in calibrate_rig (the intrinsic models held). Returns RigCalibration."""
     return RigCalibration(_ccal._estimate_rig_pose(list(intrinsics), _rig_placements(data),
                                                    progress, bool(image_refinement),
                                                    bool(uncertainty), _image_size(data),
-                                                   float(sigma)))
+                                                   float(sigma), bool(reject_outliers)))
 
 
 def _image_size(data):

@@ -16,6 +16,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <ccal/outlier_rejection.h>
 #include <tk/crsp_pair_weighted.h>
 #include <tk/pair.h>
 #include <tk/quaternion_xform.h>
@@ -78,6 +79,20 @@ std::string tfPyModelName(int model);
 // exception of work passes on to the caller (and from there to the exception translator). The
 // callback always receives the final fraction of a successful call.
 void tfPyRunLong(const py::object& progress, const std::function<void()>& work);
+
+// ---- outlier rejection (outliers.cpp) ---------------------------------------------------------
+
+// The rig solved under the library's outlier rejection (tfRejectOutliers, default options) as a
+// long call; outcome receives "inliers" (per placement of the input order (where[j]: Z-rotation
+// or arbitrary index), per camera a bool array), "dropped_views" [(placement, camera)],
+// "rejected", "outlier_rounds", "outlier_capped", "sigma", "inlier_rms", "all_rms" (per camera)
+// and their pooled values. On return the rejected points of zRotation and arbitrary have weight 0
+// (the placements the final rig was fitted to).
+tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams tfPyRejectOutliers(
+    const tkRigSolve& solve, tkMulticameraZRotationPlacementsWeighted& zRotation,
+    tkMulticameraArbitraryPlacementsWeighted& arbitrary,
+    const std::vector<std::pair<bool, size_t>>& where, const py::object& progress,
+    py::dict& outcome);
 
 // ---- errors (errors.cpp) ------------------------------------------------------------------------
 

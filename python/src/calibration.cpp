@@ -20,6 +20,7 @@ namespace {
 struct RigData {
   tkMulticameraZRotationPlacementsWeighted zRotation;
   tkMulticameraArbitraryPlacementsWeighted arbitrary;
+  std::vector<std::pair<bool, size_t>> where;  // per placement: (Z-rotation, index of its kind)
   size_t cameras = 0;
 };
 
@@ -46,12 +47,15 @@ RigData rigData(const py::sequence& placements) {
         throw py::value_error(what + ": expected (image, plate, weights)");
       lists.push_back(tfPyWeightedView(view[0], view[1], view[2], what.c_str()));
     }
-    if (kind == "z-rotation")
+    if (kind == "z-rotation") {
+      data.where.emplace_back(true, data.zRotation.size());
       data.zRotation.emplace_back(std::move(lists), entry[1].cast<double>());
-    else if (kind == "arbitrary")
+    } else if (kind == "arbitrary") {
+      data.where.emplace_back(false, data.arbitrary.size());
       data.arbitrary.push_back(std::move(lists));
-    else
+    } else {
       throw py::value_error(where + ": kind must be \"z-rotation\" or \"arbitrary\"");
+    }
   }
   return data;
 }
@@ -85,7 +89,7 @@ void residualFigures(const RigParams& rig, size_t count, ListsOf listsOf, PoseOf
     rms[c] = weight[c] > 0.0 ? std::sqrt(sum[c] / weight[c]) : 0.0;
 }
 
-// residualFigures over both kinds of placement.
+// The figures of residualFigures over both kinds of placement (with the given weights).
 void rigFigures(const RigParams& rig, const RigData& data, std::vector<double>& rmsZ,
                 std::vector<double>& maxZ, std::vector<double>& rmsA, std::vector<double>& maxA) {
   residualFigures(
@@ -198,24 +202,35 @@ void tfPyBindCalibration(py::module_& m) {
   m.def(
       "_calibrate_rig",
       [](const std::string& model, const py::sequence& placements, const py::object& progress,
-         bool imageRefinement, bool uncertainty, const py::object& imageSize, double sigma) {
-        const RigData data = rigData(placements);
+         bool imageRefinement, bool uncertainty, const py::object& imageSize, double sigma,
+         bool rejectOutliers) {
+        RigData data = rigData(placements);
         const auto distModel = tfPyModel(model);
         RigParams rig;
         std::vector<double> rmsZ, maxZ, rmsA, maxA;
         tkImageRefinementOptions refinement;
         refinement.enabled = imageRefinement;
-        tfPyRunLong(progress, [&] {
+        py::dict outcome;
+        if (rejectOutliers) {
+          // Figures over all points; the uncertainty over the inliers the rejection leaves.
+          const RigData all = data;
+          rig = tfPyRejectOutliers(tfRigCalibrationSolve(distModel, refinement), data.zRotation,
+                                   data.arbitrary, data.where, progress, outcome);
+          rigFigures(rig, all, rmsZ, maxZ, rmsA, maxA);
+        } else {
+          tfPyRunLong(progress, [&] {
+            if (imageRefinement)
+              tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
+                  distModel, data.zRotation, data.arbitrary, refinement, rig);
+            else
+              tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
+                  distModel, data.zRotation, data.arbitrary, rig, rmsZ, maxZ, rmsA, maxA);
+          });
           if (imageRefinement)
-            tfCalibrateMultiplateMulticameraZRotationAndArbitrary(distModel, data.zRotation,
-                                                                  data.arbitrary, refinement, rig);
-          else
-            tfCalibrateMultiplateMulticameraZRotationAndArbitrary(
-                distModel, data.zRotation, data.arbitrary, rig, rmsZ, maxZ, rmsA, maxA);
-        });
-        if (imageRefinement)
-          rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
+            rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
+        }
         py::dict result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
+        result.attr("update")(outcome);
         if (uncertainty)
           result["uncertainty"] =
               tfPyUncertainty(data.zRotation, data.arbitrary, false, rig, imageSize, sigma);
@@ -223,27 +238,35 @@ void tfPyBindCalibration(py::module_& m) {
       },
       py::arg("model"), py::arg("placements"), py::arg("progress"),
       py::arg("image_refinement") = false, py::arg("uncertainty") = false,
-      py::arg("image_size") = py::none(), py::arg("sigma") = 0.0);
+      py::arg("image_size") = py::none(), py::arg("sigma") = 0.0,
+      py::arg("reject_outliers") = false);
 
   m.def(
       "_estimate_rig_pose",
       [](const std::vector<tkPhysicalAtZEquals1FromImageParams>& intrinsics,
          const py::sequence& placements, const py::object& progress, bool imageRefinement,
-         bool uncertainty, const py::object& imageSize, double sigma) {
-        const RigData data = rigData(placements);
+         bool uncertainty, const py::object& imageSize, double sigma, bool rejectOutliers) {
+        RigData data = rigData(placements);
         if (data.cameras != intrinsics.size())
           throw py::value_error("expected one intrinsic model per camera");
+        const RigData all = data;
         RigParams rig;
         tkImageRefinementOptions refinement;
         refinement.enabled = imageRefinement;
-        tfPyRunLong(progress, [&] {
-          tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, data.zRotation,
-                                                                 data.arbitrary, refinement, rig);
-        });
+        py::dict outcome;
+        if (rejectOutliers) {
+          rig = tfPyRejectOutliers(tfRigPoseSolve(intrinsics, refinement), data.zRotation,
+                                   data.arbitrary, data.where, progress, outcome);
+        } else {
+          tfPyRunLong(progress, [&] {
+            tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(intrinsics, data.zRotation,
+                                                                   data.arbitrary, refinement, rig);
+          });
+        }
         std::vector<double> rmsZ, maxZ, rmsA, maxA;
         py::dict result;
         if (rig.cameraPoseInverses().size() == intrinsics.size()) {
-          rigFigures(rig, data, rmsZ, maxZ, rmsA, maxA);
+          rigFigures(rig, all, rmsZ, maxZ, rmsA, maxA);
           result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
           if (uncertainty)
             result["uncertainty"] =
@@ -251,11 +274,13 @@ void tfPyBindCalibration(py::module_& m) {
         } else {
           result = rigResult(rig, rmsZ, maxZ, rmsA, maxA);
         }
+        result.attr("update")(outcome);
         return result;
       },
       py::arg("intrinsics"), py::arg("placements"), py::arg("progress"),
       py::arg("image_refinement") = false, py::arg("uncertainty") = false,
-      py::arg("image_size") = py::none(), py::arg("sigma") = 0.0);
+      py::arg("image_size") = py::none(), py::arg("sigma") = 0.0,
+      py::arg("reject_outliers") = false);
 
   m.def(
       "_calibrate_telecentric",

@@ -130,6 +130,31 @@ class TestRig:
             assert np.abs(camera.pose - np.asarray(truth["pose"])).max() < 1e-6
         assert result.rms_z_rotation.max() < 1e-8 and result.max_arbitrary.max() < 1e-7
 
+    def test_outlier_rejection_masks_and_figures(self):
+        f = load("opencv-stereo")
+        before = [a.copy() for p in f.placements for a in p.points]
+        plain = ccal.calibrate_rig(f)
+        assert plain.inliers is None
+        result = ccal.calibrate_rig(f, reject_outliers=True)
+        assert all(np.array_equal(a, b) for a, b in
+                   zip(before, [a for p in f.placements for a in p.points]))
+        assert len(result.inliers) == len(f.placements)
+        for per_camera, placement in zip(result.inliers, f.placements):
+            for mask, rows in zip(per_camera, placement.points):
+                assert mask.dtype == bool and mask.shape == (len(rows),)
+        view02 = [p.name for p in f.placements].index("view02")
+        for mask in result.inliers[view02]:  # the board's edge column i = 0
+            assert not mask[0::9].any()
+        flagged = sum(int((~m).sum()) for per in result.inliers for m in per)
+        assert flagged == result.rejected > 10 and result.dropped_views == []
+        assert result.inlier_rms_pooled < 0.5 * result.all_rms_pooled
+        assert result.inlier_rms.shape == (2,) and (result.inlier_rms < result.all_rms).all()
+        assert not result.outlier_capped and result.sigma > 0
+        # The pose with known intrinsics takes the option as well.
+        pose = ccal.estimate_rig_pose([c.intrinsics for c in result.cameras], f,
+                                      reject_outliers=True)
+        assert pose.rejected > 10
+
 
 class TestTelecentric:
     @pytest.mark.parametrize("flow,as_arrays", [(1, False), (2, False), (2, True)])

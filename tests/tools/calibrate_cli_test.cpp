@@ -12,6 +12,7 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -227,6 +228,58 @@ TEST_F(CalibrateCli, WithoutArgumentsCalibratesTheRealStereoSet) {
   EXPECT_EQ(second["method"], "rig-pose");
   EXPECT_NEAR(second["figures"]["rms_px"].get<double>(), first["figures"]["rms_px"].get<double>(),
               0.05);
+}
+
+namespace {
+
+// Arrows (of class "arrow") inside groups of class `group`, at any depth.
+int arrowsInGroups(const tinyxml2::XMLElement* element, const char* group) {
+  int count = 0;
+  for (; element != nullptr; element = element->NextSiblingElement()) {
+    const char* cls = element->Attribute("class");
+    if (std::string(element->Name()) == "g" && cls != nullptr && std::string(cls) == group)
+      count += countElements(element->FirstChildElement(), "path", "arrow");
+    else
+      count += arrowsInGroups(element->FirstChildElement(), group);
+  }
+  return count;
+}
+
+}  // namespace
+
+TEST_F(CalibrateCli, RejectOutliersListsTheRejectedCornersInEveryOutput) {
+  const ToolRun r = run("--reject-outliers --plot '" + file("r.svg") + "' --json '" +
+                        file("r.json") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("outlier rejection"), std::string::npos);
+  EXPECT_NE(r.out.find("view02       rejected rows 0 9 18 27 36 45"), std::string::npos) << r.out;
+
+  const json result = json::parse(readText(file("r.json")));
+  const json& outliers = result["outliers"];
+  const json& rejected = outliers["rejected"];
+  ASSERT_GT(rejected.size(), 10u);
+  for (int camera : {0, 1})  // view02 (placement 1), corner 0 of the board's edge column
+    EXPECT_NE(std::find(rejected.begin(), rejected.end(), json::array({camera, 1, 0})),
+              rejected.end());
+  ASSERT_EQ(outliers["camera_inlier_figures"].size(), 2u);
+  EXPECT_LT(outliers["inlier_figures"]["rms_px"].get<double>(),
+            0.5 * result["figures"]["rms_px"].get<double>());
+  EXPECT_EQ(outliers["inlier_figures"]["points"].get<size_t>() + rejected.size(),
+            result["residuals"].size());
+
+  tinyxml2::XMLDocument svg;
+  ASSERT_EQ(svg.LoadFile(file("r.svg").c_str()), tinyxml2::XML_SUCCESS) << svg.ErrorStr();
+  EXPECT_EQ(arrowsInGroups(svg.RootElement(), "rejected"), static_cast<int>(rejected.size()));
+
+  // The pose of known intrinsics takes the option too; other kinds of file refuse it.
+  const ToolRun pose = run("'" + dataPath("opencv-stereo.json") + "' --reject-outliers " +
+                           "--intrinsics '" + file("r.json") + "'");
+  EXPECT_EQ(pose.status, 0) << pose.err;
+  EXPECT_NE(pose.out.find("outlier rejection"), std::string::npos);
+  const ToolRun telecentric =
+      run("'" + dataPath("telecentric-exact.json") + "' --reject-outliers");
+  EXPECT_EQ(telecentric.status, 2);
+  EXPECT_NE(telecentric.err.find("area-scan"), std::string::npos) << telecentric.err;
 }
 
 TEST_F(CalibrateCli, TelecentricFlowsAllFitExactData) {

@@ -37,6 +37,8 @@ TEST(CalibrateOptions, ParsesCalibrationAndMapCommands) {
   EXPECT_EQ(line.calibrate.worst, 0);
   EXPECT_TRUE(line.calibrate.imageRefinement);
   EXPECT_FALSE(parse({"--no-image-refinement"}).calibrate.imageRefinement);
+  EXPECT_FALSE(line.calibrate.rejectOutliers);
+  EXPECT_TRUE(parse({"--reject-outliers"}).calibrate.rejectOutliers);
   EXPECT_TRUE(parse({}).calibrate.inputPath.empty());
 
   // Negative coordinates are numbers, not options.

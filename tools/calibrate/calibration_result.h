@@ -10,6 +10,7 @@
 #define CCAL_TOOLS_CALIBRATE_CALIBRATION_RESULT_H
 
 #include "result_quality.h"
+#include "outlier_run.h"
 
 #include <ccal/physical_at_z1_from_image_params.h>
 #include <tk/vector.h>
@@ -28,6 +29,7 @@ struct tkToolResidual {
   tkVector<2> image;          // measured image point
   tkVector<2> residual;       // measured − predicted
   double weight = 1.0;
+  bool rejected = false;  // --reject-outliers gave it weight 0
 };
 
 // RMS (weighted: sqrt(Σw·d²/Σw), 0 without weight) and largest |d| of a set of residuals.
@@ -70,7 +72,8 @@ struct tkToolResult {
   std::vector<tkToolCamera> cameras;
   std::vector<tkToolPlacement> placements;
   std::vector<tkToolResidual> residuals;
-  tkToolFigures overall;
+  tkToolFigures overall;  // every point, rejected ones included
+  tkToolRejection rejection;
   double seconds = 0.0;  // wall time of the library call(s)
   bool imageRefinement = false;  // area scan: refined on the image residuals
   tkToolQuality quality;

@@ -111,6 +111,8 @@ tkCommandLine tfParseCommandLine(const std::vector<std::string>& args) {
       o.progress = false;
     } else if (arg == "--no-image-refinement") {
       o.imageRefinement = false;
+    } else if (arg == "--reject-outliers") {
+      o.rejectOutliers = true;
     } else if (isOption(arg)) {
       throw tkToolUsageError("unknown option " + arg);
     } else if (o.inputPath.empty()) {
@@ -144,6 +146,8 @@ const char* tfUsageText() {
          "  --no-progress                 no progress bar on a terminal\n"
          "  --no-image-refinement         area scan: keep the calibration's own fit (default:\n"
          "                                refine it on the image residuals)\n"
+         "  --reject-outliers             area scan: give weight 0 to points that do not fit\n"
+         "                                and solve again (docs/outliers.md)\n"
          "\n"
          "map: maps image points to plate (world plane Z = 0) coordinates and back with a saved\n"
          "calibration; with --to-image the points are plate points. Without X Y it reads pairs\n"

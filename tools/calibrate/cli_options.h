@@ -3,6 +3,7 @@
 //   ccal-calibrate [FILE] [--model radial|sine-tan|none] [--intrinsics RESULT.json]
 //                  [--flow 1|2|3] [--camera-height H] [--json OUT] [--archive OUT]
 //                  [--plot OUT.svg] [--worst N] [--no-progress] [--no-image-refinement]
+//                  [--reject-outliers]
 //   ccal-calibrate map --archive FILE [--camera N] [--to-image] [X Y]
 //   ccal-calibrate --help | --version
 //
@@ -26,6 +27,7 @@ struct tkCalibrateOptions {
   int worst = 5;
   bool progress = true;
   bool imageRefinement = true;  // area scan: refine on image residuals after the calibration
+  bool rejectOutliers = false;  // area scan: outlier rejection around the rig solve
 };
 
 struct tkMapOptions {

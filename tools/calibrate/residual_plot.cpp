@@ -1,5 +1,6 @@
 #include "residual_plot.h"
 
+#include "outlier_output.h"
 #include "tool_error.h"
 #include "uncertainty_map.h"
 
@@ -17,6 +18,8 @@ constexpr double kPanelWidth = 520.0;
 constexpr double kFrameHeight = 390.0;
 constexpr double kHistogramHeight = 150.0;
 constexpr double kTop = 60.0;
+// Points --reject-outliers gave weight 0: a colour outside the ramp.
+constexpr tkPlotColor kRejected{215, 25, 28};
 
 std::string format(const char* pattern, double value) {
   char text[64];
@@ -61,7 +64,11 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   frame.drawFrame(lineScan ? "u (pixels)" : "x (pixels)",
                   lineScan ? "v (scan lines)" : "y (pixels)",
                   "camera " + std::to_string(c) + " \"" + camera.name + "\"");
-  const double largest = camera.figures.largest;
+  // With --reject-outliers the scale, the colours and the histogram follow the inliers, and a
+  // rejected point's arrow is at most twice as long as the longest inlier's.
+  const bool rejection = result.rejection.enabled;
+  const double largest =
+      rejection ? tfInlierFigures(result, c).largest : camera.figures.largest;
   const double frameSpan = std::max(range[1] - range[0], range[3] - range[2]);
   // The largest residual is drawn 6% of the frame long.
   const double scale = largest > 0.0 ? 0.06 * frameSpan / largest : 1.0;
@@ -70,17 +77,27 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   doc.rect(frame.toX(range[0]), frame.toY(range[2]), frame.toX(range[1]) - frame.toX(range[0]),
            frame.toY(range[3]) - frame.toY(range[2]), nullptr, &border, "image");
   frame.beginClip();
-  doc.beginGroup("arrows");
-  for (const tkToolResidual& r : result.residuals) {
-    if (r.camera != c)
+  size_t rejected = 0;
+  for (const bool drawRejected : {false, true}) {
+    if (drawRejected && !result.rejection.enabled)
       continue;
-    const double length = r.residual.length();
-    const tkVector<2> tip = r.image + r.residual * scale;
-    const tkSvgStroke stroke{tfPlotColorRamp(largest > 0.0 ? length / largest : 0.0), 1.2, ""};
-    doc.arrow(frame.toX(r.image.x()), frame.toY(r.image.y()), frame.toX(tip.x()),
-              frame.toY(tip.y()), stroke, 4.0, "arrow");
+    doc.beginGroup(drawRejected ? "rejected" : "arrows");
+    for (const tkToolResidual& r : result.residuals) {
+      if (r.camera != c || r.rejected != drawRejected)
+        continue;
+      rejected += r.rejected;
+      const double length = r.residual.length();
+      const double factor =
+          r.rejected && length > 2.0 * largest ? scale * 2.0 * largest / length : scale;
+      const tkVector<2> tip = r.image + r.residual * factor;
+      const tkSvgStroke stroke{
+          r.rejected ? kRejected : tfPlotColorRamp(largest > 0.0 ? length / largest : 0.0), 1.2,
+          ""};
+      doc.arrow(frame.toX(r.image.x()), frame.toY(r.image.y()), frame.toX(tip.x()),
+                frame.toY(tip.y()), stroke, 4.0, "arrow");
+    }
+    doc.endGroup();
   }
-  doc.endGroup();
   frame.endClip();
   // Colour key and arrow scale under the frame.
   const double keyY = kTop + kFrameHeight - 40.0;
@@ -91,8 +108,13 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   doc.text(left + 70.0, keyY + 24.0, "0", 10.0);
   doc.text(left + 210.0, keyY + 24.0, format("%.3g px", largest), 10.0, tkSvgAnchor::eEnd);
   doc.text(left + 230.0, keyY + 9.0,
-           "arrows x" + format("%.3g", scale) + "; RMS " + format("%.4g px", camera.figures.rms),
+           "arrows x" + format("%.3g", scale) + "; RMS " + format("%.4g px", camera.figures.rms) +
+               (rejection ? ", inliers " + format("%.4g px", tfInlierFigures(result, c).rms) : ""),
            10.0);
+  if (result.rejection.enabled)
+    doc.text(left + 230.0, keyY + 24.0,
+             "rejected (red, arrows at most 2x): " + std::to_string(rejected) + " points", 10.0,
+             tkSvgAnchor::eStart, kRejected);
 
   // Histogram of |residual|.
   const int bins = 20;
@@ -101,7 +123,7 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
   for (int i = 0; i <= bins; ++i)
     edges.push_back(top * i / bins);
   for (const tkToolResidual& r : result.residuals) {
-    if (r.camera != c)
+    if (r.camera != c || r.rejected)
       continue;
     const int bin = std::min(bins - 1, static_cast<int>(r.residual.length() / top * bins));
     counts[static_cast<size_t>(std::max(bin, 0))] += 1.0;
@@ -111,7 +133,8 @@ void drawCamera(tkSvgDocument& doc, const tkToolResult& result, size_t c, double
                        kHistogramHeight - 50.0);
   histogram.xRange(0.0, top);
   histogram.yRange(0.0, tfPlotNiceRange(0.0, std::max(highest, 1.0)).second);
-  histogram.drawFrame("|residual| (pixels)", "points", "");
+  histogram.drawFrame(rejection ? "|residual| of the inliers (pixels)" : "|residual| (pixels)",
+                      "points", "");
   histogram.histogram(edges, counts, tfPlotColorRamp(0.35));
 }
 
@@ -126,7 +149,11 @@ std::string tfResidualPlotSvg(const tkToolResult& result) {
   doc.text(12.0, 24.0,
            result.inputPath + " - " + result.method + ", model " + result.model + ": RMS " +
                format("%.4g px", result.overall.rms) + ", largest " +
-               format("%.4g px", result.overall.largest),
+               format("%.4g px", result.overall.largest) +
+               (result.rejection.enabled
+                    ? "; inliers RMS " +
+                          format("%.4g px", tfInlierFigures(result, result.cameras.size()).rms)
+                    : ""),
            14.0, tkSvgAnchor::eStart, tkPlotColor{30, 30, 30}, 0.0, true);
   for (size_t c = 0; c < result.cameras.size(); ++c) {
     drawCamera(doc, result, c, kPanelWidth * static_cast<double>(c));

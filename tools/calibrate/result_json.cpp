@@ -1,5 +1,6 @@
 #include "result_json.h"
 
+#include "outlier_output.h"
 #include "result_quality_json.h"
 #include "tool_error.h"
 
@@ -149,6 +150,8 @@ std::string tfResultJson(const tkToolResult& result) {
       placement["deviations"] = tfDeviationsJson(p.deviations);
     root["placements"].push_back(placement);
   }
+  if (result.rejection.enabled)
+    root["outliers"] = tfRejectionJson(result);
   // The residual rows go one per line: written by hand around the dumped header.
   std::string text = root.dump(2);
   text.erase(text.rfind('}'));

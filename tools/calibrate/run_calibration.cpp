@@ -6,6 +6,7 @@
 #include <ccal/image_refinement.h>
 #include <ccal/line_scan_calibration.h>
 #include <ccal/multicamera_calibration.h>
+#include <ccal/outlier_rejection.h>
 #include <ccal/telecentric_calibration.h>
 #include <tk/crsp_pair_weighted.h>
 #include <tk/pair.h>
@@ -101,8 +102,7 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
     }
   }
 
-  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rig;
-  const Clock::time_point start = Clock::now();
+  tkRigSolve solve;
   if (known != nullptr) {
     if (known->area.size() != nCameras) {
       throw tkToolInputError(known->path + ": holds " + std::to_string(known->area.size()) +
@@ -115,17 +115,21 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
                                "\"");
       }
     }
-    tfCameraPoseMultiplateMulticameraZRotationAndArbitrary(known->area, zRotation, arbitrary,
-                                                           refinementOf(options), rig);
+    solve = tfRigPoseSolve(known->area, refinementOf(options));
     result.method = "rig-pose";
     result.model = tfModelName(known->area.front().distModel());
   } else {
     const std::string model = options.model.empty() ? file.distortionModel : options.model;
-    tfCalibrateMultiplateMulticameraZRotationAndArbitrary(modelFromName(model), zRotation,
-                                                          arbitrary, refinementOf(options), rig);
+    solve = tfRigCalibrationSolve(modelFromName(model), refinementOf(options));
     result.method = "rig-calibration";
     result.model = model;
   }
+  tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams rig;
+  const Clock::time_point start = Clock::now();
+  if (options.rejectOutliers)
+    rig = tfSolveRejectingOutliers(solve, zRotation, arbitrary, where, result.rejection);
+  else
+    solve(zRotation, arbitrary, rig);
   result.seconds = secondsSince(start);
   result.imageRefinement = options.imageRefinement;
   if (rig.cameraPoseInverses().size() != nCameras ||
@@ -157,7 +161,20 @@ tkToolResult runAreaScan(const tkPointFile& file, const std::string& path,
       }
     }
   }
+  if (result.rejection.enabled) {
+    // The quality of the fit the rejection left: its rejected points with weight 0.
+    for (size_t j = 0; j < where.size(); ++j)
+      for (size_t c = 0; c < nCameras; ++c) {
+        tkMulticameraWeightedList& list = where[j].first ? zRotation[where[j].second].first[c]
+                                                         : arbitrary[where[j].second][c];
+        const std::vector<bool>& inliers = result.rejection.inliers[j][c];
+        for (size_t k = 0; k < list.size() && k < inliers.size(); ++k)
+          if (!inliers[k])
+            list[k].weight(0.0);
+      }
+  }
   tfComputeQuality(result, zRotation, arbitrary, where, rig, known != nullptr);
+  tfMarkRejected(result);
   return result;
 }
 
@@ -267,6 +284,9 @@ std::string tfModelName(tk2XformCalib2Defs::tkCalib2DistortionModel model) {
 
 tkToolResult tfRunCalibration(const tkPointFile& file, const std::string& path,
                               const tkCalibrateOptions& options, const tkKnownIntrinsics* known) {
+  if (options.rejectOutliers && file.kind != "area-scan")
+    throw tkToolInputError(path + ": --reject-outliers applies to area-scan files, this one is " +
+                           file.kind);
   if (!options.model.empty() && file.kind != "area-scan") {
     throw tkToolInputError(path + ": --model applies to area-scan files, this one is " + file.kind);
   }

@@ -1,5 +1,7 @@
 #include "text_report.h"
 
+#include "outlier_output.h"
+
 #include <ccal/camera_terms.h>
 #include <tk/calib2_params.h>
 
@@ -196,6 +198,7 @@ std::string tfTextReport(const tkToolResult& result, int worst) {
     out += "\n";
   }
 
+  out += tfRejectionText(result);
   tfAppendQualityReport(out, result);
 
   if (worst > 0 && !result.residuals.empty()) {
