@@ -77,6 +77,11 @@ tkCommandLine tfParseCommandLine(const std::vector<std::string>& args) {
     line.map = parseMap(args);
     return line;
   }
+  if (!args.empty() && (args[0] == "detect" || args[0] == "export")) {
+    line.command = args[0] == "detect" ? tkCommandLine::eDetect : tkCommandLine::eExport;
+    line.commandArgs = args;
+    return line;
+  }
   tkCalibrateOptions& o = line.calibrate;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -124,6 +129,9 @@ tkCommandLine tfParseCommandLine(const std::vector<std::string>& args) {
 const char* tfUsageText() {
   return "usage: ccal-calibrate [FILE] [options]\n"
          "       ccal-calibrate map --archive FILE [--camera N] [--to-image] [X Y]\n"
+         "       ccal-calibrate detect --board chessboard:9x6|charuco:CxR [--square S]\n"
+         "                             [--camera NAME] IMAGES... --output OUT.json\n"
+         "       ccal-calibrate export RESULT.json --to opencv|ros|colmap --output OUT\n"
          "\n"
          "Calibrates the cameras of a point-list file (ccal-points/1 JSON; default: the bundled\n"
          "real stereo set data/opencv-stereo.json) and prints a report.\n"
@@ -144,6 +152,9 @@ const char* tfUsageText() {
          "map: maps image points to plate (world plane Z = 0) coordinates and back with a saved\n"
          "calibration; with --to-image the points are plate points. Without X Y it reads pairs\n"
          "from standard input, one per line.\n"
+         "\n"
+         "detect: finds a board in images and writes a point-list file; export: writes a\n"
+         "result's cameras for OpenCV, ROS or COLMAP. docs/cli.md lists their options.\n"
          "\n"
          "Exit status: 0 success, 1 the library failed, 2 bad input or command line,\n"
          "130 interrupted.\n";

@@ -4,6 +4,7 @@
 //                  [--flow 1|2|3] [--camera-height H] [--json OUT] [--archive OUT]
 //                  [--plot OUT.svg] [--worst N] [--no-progress]
 //   ccal-calibrate map --archive FILE [--camera N] [--to-image] [X Y]
+//   ccal-calibrate detect|export ...   (parsed by detect_command.h, export_command.h)
 //   ccal-calibrate --help | --version
 //
 // docs/cli.md describes every option.
@@ -35,9 +36,10 @@ struct tkMapOptions {
 };
 
 struct tkCommandLine {
-  enum Command { eCalibrate, eMap, eHelp, eVersion } command = eCalibrate;
+  enum Command { eCalibrate, eMap, eDetect, eExport, eHelp, eVersion } command = eCalibrate;
   tkCalibrateOptions calibrate;
   tkMapOptions map;
+  std::vector<std::string> commandArgs;  // detect, export: the arguments, the command's name first
 };
 
 // Parses argv (without the program name). Throws tkToolUsageError with a one-line message for
