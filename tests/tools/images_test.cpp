@@ -143,6 +143,10 @@ const RenderCase kRenderCases[] = {
     {"charuco_tilted", board(tkBoard::eCharuco, 6, 4), 400, 300, {0.35, -0.3, 0.15}, {-2.6, -1.5, 8.5}},
 };
 
+void PrintTo(const RenderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 #endif
 
 }  // namespace
@@ -192,6 +196,10 @@ struct FitCase {
   double skew;           // of the camera matrix, pixels
   double maxError;       // what the fit must reach, pixels
 };
+
+void PrintTo(const FitCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ExportFit : public ::testing::TestWithParam<FitCase> {};
 
