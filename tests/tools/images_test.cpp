@@ -46,8 +46,8 @@ struct RenderCase {
   const char* name;
   tkBoard board;
   int width, height;
-  double tilt[3];        // rotation vector, radians
-  double position[3];    // plate origin in the camera frame, plate units
+  double tilt[3];      // rotation vector, radians
+  double position[3];  // plate origin in the camera frame, plate units
 };
 
 cv::Matx33d homography(const RenderCase& c) {
@@ -67,12 +67,12 @@ class BoardPaint {
   explicit BoardPaint(const tkBoard& board) : board_(board) {
     if (board.kind == tkBoard::eCharuco) {
       const auto dictionary = cv::aruco::getPredefinedDictionary(cv::aruco::DICT_4X4_50);
-      const auto charuco = cv::aruco::CharucoBoard::create(
-          board.columns + 1, board.rows + 1, 1.0f, static_cast<float>(board.markerSize),
-          dictionary);
-      charuco->draw(cv::Size((board.columns + 1) * kPixelsPerSquare,
-                             (board.rows + 1) * kPixelsPerSquare),
-                    drawing_, 0, 1);
+      const auto charuco =
+          cv::aruco::CharucoBoard::create(board.columns + 1, board.rows + 1, 1.0f,
+                                          static_cast<float>(board.markerSize), dictionary);
+      charuco->draw(
+          cv::Size((board.columns + 1) * kPixelsPerSquare, (board.rows + 1) * kPixelsPerSquare),
+          drawing_, 0, 1);
     }
   }
   double operator()(double x, double y) const {
@@ -83,7 +83,8 @@ class BoardPaint {
     if (board_.kind == tkBoard::eChessboard) {
       // The outer square at the first corner is white: the orientation findChessboardCornersSB
       // gives a board of odd x even squares.
-      const bool white = (static_cast<int>(std::floor(sx)) + static_cast<int>(std::floor(sy))) % 2 == 0;
+      const bool white =
+          (static_cast<int>(std::floor(sx)) + static_cast<int>(std::floor(sy))) % 2 == 0;
       return white ? 225.0 : 30.0;
     }
     const uchar value = drawing_.at<uchar>(static_cast<int>(sy * kPixelsPerSquare),
@@ -110,7 +111,8 @@ cv::Mat render(const RenderCase& c) {
       double sum = 0.0;
       for (int a = 0; a < n; ++a) {
         for (int b = 0; b < n; ++b) {
-          const cv::Vec3d p = toPlate * cv::Vec3d(u + (a + 0.5) / n - 0.5, v + (b + 0.5) / n - 0.5, 1);
+          const cv::Vec3d p =
+              toPlate * cv::Vec3d(u + (a + 0.5) / n - 0.5, v + (b + 0.5) / n - 0.5, 1);
           sum += paint(p[0] / p[2], p[1] / p[2]);
         }
       }
@@ -137,10 +139,30 @@ tkBoard board(tkBoard::Kind kind, int columns, int rows) {
 }
 
 const RenderCase kRenderCases[] = {
-    {"chessboard_facing", board(tkBoard::eChessboard, 8, 5), 400, 300, {0.1, -0.15, 0.05}, {-3.0, -2.0, 11.0}},
-    {"chessboard_tilted", board(tkBoard::eChessboard, 8, 5), 400, 300, {0.45, 0.3, -0.2}, {-2.8, -2.2, 12.0}},
-    {"charuco_facing", board(tkBoard::eCharuco, 6, 4), 400, 300, {-0.1, 0.12, 0.1}, {-2.5, -1.6, 8.0}},
-    {"charuco_tilted", board(tkBoard::eCharuco, 6, 4), 400, 300, {0.35, -0.3, 0.15}, {-2.6, -1.5, 8.5}},
+    {"chessboard_facing",
+     board(tkBoard::eChessboard, 8, 5),
+     400,
+     300,
+     {0.1, -0.15, 0.05},
+     {-3.0, -2.0, 11.0}},
+    {"chessboard_tilted",
+     board(tkBoard::eChessboard, 8, 5),
+     400,
+     300,
+     {0.45, 0.3, -0.2},
+     {-2.8, -2.2, 12.0}},
+    {"charuco_facing",
+     board(tkBoard::eCharuco, 6, 4),
+     400,
+     300,
+     {-0.1, 0.12, 0.1},
+     {-2.5, -1.6, 8.0}},
+    {"charuco_tilted",
+     board(tkBoard::eCharuco, 6, 4),
+     400,
+     300,
+     {0.35, -0.3, 0.15},
+     {-2.6, -1.5, 8.5}},
 };
 
 void PrintTo(const RenderCase& c, std::ostream* os) {
@@ -193,8 +215,8 @@ struct FitCase {
   const char* name;
   tk2XformCalib2Defs::tkCalib2DistortionModel model;
   std::vector<double> lens;
-  double skew;           // of the camera matrix, pixels
-  double maxError;       // what the fit must reach, pixels
+  double skew;      // of the camera matrix, pixels
+  double maxError;  // what the fit must reach, pixels
 };
 
 void PrintTo(const FitCase& c, std::ostream* os) {
@@ -205,11 +227,12 @@ class ExportFit : public ::testing::TestWithParam<FitCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     LensModels, ExportFit,
-    ::testing::Values(FitCase{"none", tk2XformCalib2Defs::eNoDistortion, {}, 0.0, 1e-9},
-                      FitCase{"none_with_skew", tk2XformCalib2Defs::eNoDistortion, {}, 0.5, 0.5},
-                      FitCase{"radial_barrel", tk2XformCalib2Defs::eRadial, {0.2}, 0.0, 0.05},
-                      FitCase{"radial_pincushion", tk2XformCalib2Defs::eRadial, {-0.1}, 0.0, 0.05},
-                      FitCase{"sine_tan", tk2XformCalib2Defs::eSineTan, {1.0, 1.0, 0.02, 1.0}, 0.0, 0.05}),
+    ::testing::Values(
+        FitCase{"none", tk2XformCalib2Defs::eNoDistortion, {}, 0.0, 1e-9},
+        FitCase{"none_with_skew", tk2XformCalib2Defs::eNoDistortion, {}, 0.5, 0.5},
+        FitCase{"radial_barrel", tk2XformCalib2Defs::eRadial, {0.2}, 0.0, 0.05},
+        FitCase{"radial_pincushion", tk2XformCalib2Defs::eRadial, {-0.1}, 0.0, 0.05},
+        FitCase{"sine_tan", tk2XformCalib2Defs::eSineTan, {1.0, 1.0, 0.02, 1.0}, 0.0, 0.05}),
     [](const ::testing::TestParamInfo<FitCase>& info) { return std::string(info.param.name); });
 
 // The camera is fitted over the image, written as OpenCV YAML, read back by cv::FileStorage and
@@ -262,7 +285,8 @@ TEST_P(ExportFit, OpenCvReadsBackTheCameraWithinTheReportedError) {
   cv::projectPoints(rays, cv::Vec3d(0, 0, 0), cv::Vec3d(0, 0, 0), K, distortion, projected);
   double largest = 0.0;
   for (size_t i = 0; i < rays.size(); ++i)
-    largest = std::max(largest, std::hypot(projected[i].x - images[i].x, projected[i].y - images[i].y));
+    largest =
+        std::max(largest, std::hypot(projected[i].x - images[i].x, projected[i].y - images[i].y));
   EXPECT_LE(largest, fitted.maxError + 1e-6);
 #endif
 
@@ -318,7 +342,8 @@ TEST(ImagesCli, BadImagesAndResultsGiveClearMessagesAndStatuses) {
     const ToolRun run = runTool(dir, args);
     EXPECT_EQ(run.status, status) << args << "\n" << run.out << run.err;
     EXPECT_NE((run.out + run.err).find(message), std::string::npos)
-        << args << ": expected \"" << message << "\" in\n" << run.out << run.err;
+        << args << ": expected \"" << message << "\" in\n"
+        << run.out << run.err;
   };
 
   // An unsupported export model, a result without an image size, a misfit refused.
@@ -326,8 +351,8 @@ TEST(ImagesCli, BadImagesAndResultsGiveClearMessagesAndStatuses) {
          0, "RMS");
   expect("export '" + dir + "/t.json' --to opencv -o '" + dir + "/t.yml'", 2,
          "only area-scan cameras can be exported");
-  expect("'" + dataPath("single-radial-exact.json") + "' --no-progress --json '" + dir +
-             "/r.json'", 0, "RMS");
+  expect("'" + dataPath("single-radial-exact.json") + "' --no-progress --json '" + dir + "/r.json'",
+         0, "RMS");
   expect("export '" + dir + "/r.json' --to colmap -o '" + dir + "/c.txt' --tolerance 1e-9", 1,
          "nothing was written");
   expect("export '" + dir + "/r.json' --to ros -o '" + dir + "/r.yaml' --camera nine", 2,
@@ -349,8 +374,8 @@ TEST(ImagesCli, BadImagesAndResultsGiveClearMessagesAndStatuses) {
   cv::imwrite(dir + "/board1.png", render(kRenderCases[0]));
   cv::imwrite(dir + "/board2.png", render(kRenderCases[1]));
   const std::string out = " -o '" + dir + "/p.json'";
-  expect("detect --board chessboard:8x5 '" + dir + "/broken.png' '" + dir + "/board1.png'" + out,
-         0, "broken.png: skipped: cannot read the image");
+  expect("detect --board chessboard:8x5 '" + dir + "/broken.png' '" + dir + "/board1.png'" + out, 0,
+         "broken.png: skipped: cannot read the image");
   expect("detect --board chessboard:8x5 '" + dir + "/broken.png'" + out, 2,
          "found in none of its 1 images");
   expect("detect --board chessboard:8x5 '" + dir + "/blank1.png'" + out, 2,

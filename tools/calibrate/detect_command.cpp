@@ -29,8 +29,10 @@ DetectCommand parse(const std::vector<std::string>& args) {
     if (arg == "--board") {
       const std::string& value = tfOptionValue(args, i);
       if (!tfParseBoardKind(value, o.board)) {
-        throw tkToolUsageError("--board: expected chessboard:COLSxROWS or charuco:COLSxROWS "
-                               "(inner corners, at least 2x2), got \"" + value + "\"");
+        throw tkToolUsageError(
+            "--board: expected chessboard:COLSxROWS or charuco:COLSxROWS "
+            "(inner corners, at least 2x2), got \"" +
+            value + "\"");
       }
       hasBoard = true;
     } else if (arg == "--square") {
@@ -87,7 +89,8 @@ DetectCommand parse(const std::vector<std::string>& args) {
 void tfRunDetectCommand(const std::vector<std::string>& args, std::ostream& out, bool progress) {
   const DetectCommand command = parse(args);
   if (!tfImagesAvailable())
-    throw tkImagesUnavailable("detect is unavailable: this ccal-calibrate was built without OpenCV");
+    throw tkImagesUnavailable(
+        "detect is unavailable: this ccal-calibrate was built without OpenCV");
   tkProgressBar bar("detecting");
   const bool showProgress = progress && command.progress;
   const std::vector<tkDetectCamera>& cameras = command.options.cameras;

@@ -120,7 +120,8 @@ void tfRunExportCommand(const std::vector<std::string>& args, std::ostream& out)
   const json& size = root.value("image_size", json());
   if (!size.is_array() || size.size() != 2 || !size[0].is_number() || !size[1].is_number() ||
       size[0].get<double>() < 2 || size[1].get<double>() < 2) {
-    throw tkToolInputError(path + ": has no image_size (the point file had none); the fit "
+    throw tkToolInputError(path +
+                           ": has no image_size (the point file had none); the fit "
                            "needs the image it covers");
   }
   const int width = static_cast<int>(size[0].get<double>());
@@ -148,17 +149,19 @@ void tfRunExportCommand(const std::vector<std::string>& args, std::ostream& out)
     if (c < figures.size() && figures[c].contains("figures"))
       camera.rmsError = figures[c]["figures"].value("rms_px", 0.0);
     camera.perViewRms = perViewRms(root, c);
-    out << "camera " << camera.name << ": OpenCV's model ("
-        << camera.camera.distortion.size() << " coefficients) matches the calibration within "
-        << pixels(camera.camera.maxError) << " (RMS " << pixels(camera.camera.rmsError)
-        << ") over " << width << "x" << height << "\n";
+    out << "camera " << camera.name << ": OpenCV's model (" << camera.camera.distortion.size()
+        << " coefficients) matches the calibration within " << pixels(camera.camera.maxError)
+        << " (RMS " << pixels(camera.camera.rmsError) << ") over " << width << "x" << height
+        << "\n";
     exported.push_back(camera);
   }
   for (const tkExportedCamera& camera : exported) {
     if (camera.camera.maxError > command.tolerance && !command.force) {
-      throw tkToolFailure("camera " + camera.name + ": OpenCV's model disagrees with the "
-                          "calibration by up to " + pixels(camera.camera.maxError) +
-                          ", more than the tolerance " + pixels(command.tolerance) +
+      throw tkToolFailure("camera " + camera.name +
+                          ": OpenCV's model disagrees with the "
+                          "calibration by up to " +
+                          pixels(camera.camera.maxError) + ", more than the tolerance " +
+                          pixels(command.tolerance) +
                           "; nothing was written (--force writes it anyway)");
     }
   }
@@ -170,7 +173,8 @@ void tfRunExportCommand(const std::vector<std::string>& args, std::ostream& out)
   for (const tkExportedCamera& camera : exported) {
     const std::string file =
         exported.size() == 1 ? command.outputPath : withSuffix(command.outputPath, camera.name);
-    writeText(file, command.format == "opencv" ? tfOpenCvYaml(camera) : tfRosCameraInfoYaml(camera));
+    writeText(file,
+              command.format == "opencv" ? tfOpenCvYaml(camera) : tfRosCameraInfoYaml(camera));
     out << (command.format == "opencv" ? "OpenCV camera " : "ROS camera_info ") << camera.name
         << ": " << file << "\n";
   }

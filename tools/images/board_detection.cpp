@@ -14,14 +14,14 @@ namespace {
 
 cv::Ptr<cv::aruco::Dictionary> dictionaryNamed(const std::string& name) {
   static const std::map<std::string, int> known = {
-      {"4x4_50", cv::aruco::DICT_4X4_50},     {"4x4_100", cv::aruco::DICT_4X4_100},
-      {"4x4_250", cv::aruco::DICT_4X4_250},   {"4x4_1000", cv::aruco::DICT_4X4_1000},
-      {"5x5_50", cv::aruco::DICT_5X5_50},     {"5x5_100", cv::aruco::DICT_5X5_100},
-      {"5x5_250", cv::aruco::DICT_5X5_250},   {"5x5_1000", cv::aruco::DICT_5X5_1000},
-      {"6x6_50", cv::aruco::DICT_6X6_50},     {"6x6_100", cv::aruco::DICT_6X6_100},
-      {"6x6_250", cv::aruco::DICT_6X6_250},   {"6x6_1000", cv::aruco::DICT_6X6_1000},
-      {"7x7_50", cv::aruco::DICT_7X7_50},     {"7x7_100", cv::aruco::DICT_7X7_100},
-      {"7x7_250", cv::aruco::DICT_7X7_250},   {"7x7_1000", cv::aruco::DICT_7X7_1000},
+      {"4x4_50", cv::aruco::DICT_4X4_50},          {"4x4_100", cv::aruco::DICT_4X4_100},
+      {"4x4_250", cv::aruco::DICT_4X4_250},        {"4x4_1000", cv::aruco::DICT_4X4_1000},
+      {"5x5_50", cv::aruco::DICT_5X5_50},          {"5x5_100", cv::aruco::DICT_5X5_100},
+      {"5x5_250", cv::aruco::DICT_5X5_250},        {"5x5_1000", cv::aruco::DICT_5X5_1000},
+      {"6x6_50", cv::aruco::DICT_6X6_50},          {"6x6_100", cv::aruco::DICT_6X6_100},
+      {"6x6_250", cv::aruco::DICT_6X6_250},        {"6x6_1000", cv::aruco::DICT_6X6_1000},
+      {"7x7_50", cv::aruco::DICT_7X7_50},          {"7x7_100", cv::aruco::DICT_7X7_100},
+      {"7x7_250", cv::aruco::DICT_7X7_250},        {"7x7_1000", cv::aruco::DICT_7X7_1000},
       {"original", cv::aruco::DICT_ARUCO_ORIGINAL}};
   const auto it = known.find(name);
   if (it == known.end())
@@ -74,8 +74,7 @@ void findChessboard(const cv::Mat& gray, const tkBoard& board, tkBoardDetection&
     out.corners.push_back({id, tkVector<2>(points[id].x, points[id].y)});
 }
 
-void findCharuco(const cv::Mat& gray, const tkBoard& board, int minCorners,
-                 tkBoardDetection& out) {
+void findCharuco(const cv::Mat& gray, const tkBoard& board, int minCorners, tkBoardDetection& out) {
   const cv::Ptr<cv::aruco::Dictionary> dictionary = dictionaryNamed(board.dictionary);
   // OpenCV counts squares; the tool counts inner corners.
   const cv::Ptr<cv::aruco::CharucoBoard> charuco = cv::aruco::CharucoBoard::create(
@@ -106,8 +105,7 @@ bool tfImagesAvailable() {
   return true;
 }
 
-tkBoardDetection tfDetectBoard(const std::string& imagePath, const tkBoard& board,
-                               int minCorners) {
+tkBoardDetection tfDetectBoard(const std::string& imagePath, const tkBoard& board, int minCorners) {
   tkBoardDetection out;
   cv::Mat gray;
   try {

@@ -4,9 +4,9 @@
 // grouping), then every corner is refined with cv::cornerSubPix in a half-window of 0.3 times
 // the distance to its nearest neighbouring corner, so that the window stays inside the four
 // squares around the corner and off the board's cut edge (a fixed window reaches over it on
-// small boards and pulls corners off by pixels; docs/images-to-calibration.md has the figures). ChArUco boards: ArUco markers, then OpenCV's interpolation of
-// the chessboard corners between them and the same per-corner refinement; a partial view yields
-// the corners it shows.
+// small boards and pulls corners off by pixels; docs/images-to-calibration.md has the figures).
+// ChArUco boards: ArUco markers, then OpenCV's interpolation of the chessboard corners between them
+// and the same per-corner refinement; a partial view yields the corners it shows.
 //
 // Image points are in pixels, OpenCV's convention: the centre of the top-left pixel is (0, 0).
 #ifndef CCAL_TOOLS_IMAGES_BOARD_DETECTION_H
@@ -27,8 +27,8 @@ class tkImagesUnavailable : public std::runtime_error {
 };
 
 struct tkBoardCorner {
-  int id = 0;              // tkBoard corner id
-  tkVector<2> image;       // pixels
+  int id = 0;         // tkBoard corner id
+  tkVector<2> image;  // pixels
 };
 
 struct tkBoardDetection {

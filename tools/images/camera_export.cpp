@@ -38,8 +38,8 @@ std::string openCvMatrix(const char* key, size_t rows, size_t cols,
 }
 
 std::string rosMatrix(const char* key, size_t rows, size_t cols, const std::vector<double>& data) {
-  return std::string(key) + ":\n  rows: " + std::to_string(rows) + "\n  cols: " +
-         std::to_string(cols) + "\n  data: [" + list(data) + "]\n";
+  return std::string(key) + ":\n  rows: " + std::to_string(rows) +
+         "\n  cols: " + std::to_string(cols) + "\n  data: [" + list(data) + "]\n";
 }
 
 }  // namespace
@@ -61,8 +61,8 @@ std::string tfOpenCvYaml(const tkExportedCamera& exported) {
 std::string tfRosCameraInfoYaml(const tkExportedCamera& exported) {
   const tkOpenCvCamera& c = exported.camera;
   std::string text = "image_width: " + std::to_string(c.width) +
-                     "\nimage_height: " + std::to_string(c.height) + "\ncamera_name: " +
-                     exported.name + "\n";
+                     "\nimage_height: " + std::to_string(c.height) +
+                     "\ncamera_name: " + exported.name + "\n";
   text += rosMatrix("camera_matrix", 3, 3, cameraMatrix(c));
   text += std::string("distortion_model: ") +
           (c.distortion.size() > 5 ? "rational_polynomial" : "plumb_bob") + "\n";

@@ -20,9 +20,9 @@
 struct tkExportedCamera {
   std::string name;
   tkOpenCvCamera camera;
-  bool hasDistortion = true;         // false: the calibration had no lens distortion
-  double rmsError = 0.0;             // the calibration's RMS residual, pixels
-  std::vector<double> perViewRms;    // per view that the camera saw, pixels
+  bool hasDistortion = true;       // false: the calibration had no lens distortion
+  double rmsError = 0.0;           // the calibration's RMS residual, pixels
+  std::vector<double> perViewRms;  // per view that the camera saw, pixels
 };
 
 std::string tfOpenCvYaml(const tkExportedCamera& camera);

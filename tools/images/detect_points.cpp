@@ -72,7 +72,8 @@ std::vector<View> pairViews(const tkDetectOptions& options) {
     }
     for (size_t i = 0; i < count; ++i) {
       View view;
-      view.name = cameras == 1 ? stem(options.cameras[0].images[i]) : "view" + std::to_string(i + 1);
+      view.name =
+          cameras == 1 ? stem(options.cameras[0].images[i]) : "view" + std::to_string(i + 1);
       view.image.assign(cameras, static_cast<long>(i));
       views.push_back(view);
     }
@@ -201,13 +202,15 @@ tkDetectSummary tfDetectPoints(const tkDetectOptions& options,
     size_t seen = 0;
     for (size_t c = 0; c < cameras; ++c)
       seen += found[v][c].empty() ? 0 : 1;
-    if (options.worldView.empty() ? seen > bestSeen : (views[v].name == options.worldView && seen > 0)) {
+    if (options.worldView.empty() ? seen > bestSeen
+                                  : (views[v].name == options.worldView && seen > 0)) {
       world = static_cast<long>(v);
       bestSeen = seen;
     }
   }
   if (world < 0)
-    throw tkToolInputError("--world-view " + options.worldView + ": no view of that name shows the board");
+    throw tkToolInputError("--world-view " + options.worldView +
+                           ": no view of that name shows the board");
   summary.worldView = views[static_cast<size_t>(world)].name;
 
   std::string placements;
@@ -219,8 +222,8 @@ tkDetectSummary tfDetectPoints(const tkDetectOptions& options,
       continue;
     ++summary.placements;
     const bool isWorld = static_cast<long>(v) == world;
-    placements += std::string(placements.empty() ? "\n" : ",\n") + "    {\n      \"name\": " +
-                  json(views[v].name).dump() + ",\n      \"kind\": \"" +
+    placements += std::string(placements.empty() ? "\n" : ",\n") +
+                  "    {\n      \"name\": " + json(views[v].name).dump() + ",\n      \"kind\": \"" +
                   (isWorld ? "z-rotation\",\n      \"height\": 0.0" : "arbitrary\"") +
                   ",\n      \"points\": {";
     for (size_t c = 0; c < cameras; ++c) {

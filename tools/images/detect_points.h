@@ -30,22 +30,22 @@ struct tkDetectOptions {
   std::vector<tkDetectCamera> cameras;
   tkBoard board;
   enum Pairing { eAuto, eByOrder, eByNumber } pairing = eAuto;
-  std::string worldView;                // empty: chosen as described above
+  std::string worldView;  // empty: chosen as described above
   std::string distortionModel = "radial";
-  int minCorners = 6;                   // ChArUco: fewest corners that make a view
+  int minCorners = 6;  // ChArUco: fewest corners that make a view
 };
 
 // What happened to one image, handed to the caller as soon as it is known.
 struct tkImageOutcome {
   size_t camera = 0;
   std::string path;
-  std::string view;  // the placement name it belongs to
+  std::string view;            // the placement name it belongs to
   size_t done = 0, total = 0;  // images handled so far (this one included) and in all
   tkBoardDetection detection;  // reason says why an image was skipped
 };
 
 struct tkDetectSummary {
-  std::string json;                   // the point-list file
+  std::string json;                    // the point-list file
   std::vector<size_t> viewsPerCamera;  // views in which each camera found the board
   size_t placements = 0;
   std::string worldView;

@@ -79,8 +79,8 @@ tkVector<2> tfOpenCvProject(const tkOpenCvCamera& camera, const tkVector<2>& pos
   auto at = [&k](size_t i) { return i < k.size() ? k[i] : 0.0; };
   const double x = positionAtZ1.x(), y = positionAtZ1.y();
   const double r2 = x * x + y * y, r4 = r2 * r2, r6 = r4 * r2;
-  const double s = (1.0 + at(0) * r2 + at(1) * r4 + at(4) * r6) /
-                   (1.0 + at(5) * r2 + at(6) * r4 + at(7) * r6);
+  const double s =
+      (1.0 + at(0) * r2 + at(1) * r4 + at(4) * r6) / (1.0 + at(5) * r2 + at(6) * r4 + at(7) * r6);
   const double xd = x * s + 2.0 * at(2) * x * y + at(3) * (r2 + 2.0 * x * x);
   const double yd = y * s + at(2) * (r2 + 2.0 * y * y) + 2.0 * at(3) * x * y;
   return tkVector<2>(camera.fx * xd + camera.cx, camera.fy * yd + camera.cy);
@@ -89,7 +89,8 @@ tkVector<2> tfOpenCvProject(const tkOpenCvCamera& camera, const tkVector<2>& pos
 namespace {
 
 tkOpenCvCamera fit(const tkPhysicalAtZEquals1FromImageParams& model, int width, int height,
-                   const std::vector<Sample>& samples, bool rational) {  const tkCameraMatrixTerms k = tfCameraMatrixTerms(model);
+                   const std::vector<Sample>& samples, bool rational) {
+  const tkCameraMatrixTerms k = tfCameraMatrixTerms(model);
   const int coefficients = rational ? 8 : 5;
   Eigen::VectorXd theta = Eigen::VectorXd::Zero(kLinear + coefficients);
   theta << k.fx, k.fy, k.cx, k.cy, Eigen::VectorXd::Zero(coefficients);

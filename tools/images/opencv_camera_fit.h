@@ -4,7 +4,8 @@
 // OpenCV's model (the one of cv::projectPoints): a position at Z = 1 q = (x, y), r² = x² + y²,
 //   s  = (1 + k1 r² + k2 r⁴ + k3 r⁶) / (1 + k4 r² + k5 r⁴ + k6 r⁶)
 //   x' = x s + 2 p1 x y + p2 (r² + 2 x²),   y' = y s + p1 (r² + 2 y²) + 2 p2 x y
-//   u  = fx x' + cx,                          v  = fy y' + cy          (pixels, OpenCV's convention)
+//   u  = fx x' + cx,                          v  = fy y' + cy          (pixels, OpenCV's
+//   convention)
 // ccal's lens models distort about their own centre and in the other direction (image ->
 // position at Z = 1), so only eNoDistortion (without skew) maps onto it exactly. For the others
 // fx, fy, cx, cy and the coefficients are fitted by least squares so that both models send the
@@ -33,10 +34,10 @@ tkVector<2> tfOpenCvProject(const tkOpenCvCamera& camera, const tkVector<2>& pos
 
 // Fits OpenCV's model to model over a width x height image: five coefficients when they agree
 // within tolerance (pixels, largest disagreement), else the rational model's eight when these
-// agree better; the sine-tangent lens always gets eight. eNoDistortion gives fx, fy, cx, cy of the camera matrix and zero coefficients (the
-// camera matrix's skew, which OpenCV's projection ignores, shows in the errors). Throws
-// std::invalid_argument for an image size below 2 x 2 or a model that maps too few grid points
-// of the image (a sine-tangent lens whose field ends inside the image).
+// agree better; the sine-tangent lens always gets eight. eNoDistortion gives fx, fy, cx, cy of the
+// camera matrix and zero coefficients (the camera matrix's skew, which OpenCV's projection ignores,
+// shows in the errors). Throws std::invalid_argument for an image size below 2 x 2 or a model that
+// maps too few grid points of the image (a sine-tangent lens whose field ends inside the image).
 tkOpenCvCamera tfFitOpenCvCamera(const tkPhysicalAtZEquals1FromImageParams& model, int width,
                                  int height, double tolerance);
 
