@@ -5,10 +5,18 @@
 
 #include "support/data_sets.h"
 
+#include <area_scan_result.h>
 #include <board_detection.h>
 #include <camera_export.h>
 #include <ccal/camera_terms.h>
 #include <opencv_camera_fit.h>
+#include <point_file.h>
+#include <rectification.h>
+#include <result_json.h>
+#include <run_calibration.h>
+
+#include <map>
+#include <utility>
 
 #ifdef CCAL_HAVE_OPENCV
 #include <opencv2/aruco/charuco.hpp>
@@ -307,6 +315,65 @@ TEST_P(ExportFit, OpenCvReadsBackTheCameraWithinTheReportedError) {
   EXPECT_NEAR(cy, fitted.cy + 0.5, 1e-9);
 }
 
+// ---- undistortion and rectification ---------------------------------------------------------
+
+// Through a calibration of exact rig data, read back from the result file: the undistorted view
+// keeps straight lines straight (every row of plate points stays on a line), and the rectified
+// views of two cameras put every plate point on one row in both; both mappings invert.
+TEST(Rectification, UndistortedLinesAreStraightAndRectifiedRowsAgree) {
+  const tkPointFile file = tfLoadPointFile(dataPath("rig3-radial-exact.json"));
+  const tkToolResult calibrated = tfRunCalibration(file, "rig3", tkCalibrateOptions(), nullptr);
+  const std::string path = scratchDir() + "/result.json";
+  tfWriteResultJson(calibrated, path);
+  const tkAreaScanResult result = tfReadAreaScanResult(path);
+  ASSERT_EQ(result.cameras.size(), 3u);
+  const tkAreaScanCamera& a = result.cameras[0];
+  const tkAreaScanCamera& b = result.cameras[1];
+  const tkPinholeView plain = tfUndistortedView(a.model);
+  const tkRectifiedPair pair =
+      tfRectifyPair(a.model, a.cameraFromWorld, b.model, b.cameraFromWorld);
+  EXPECT_GT(pair.baseline, 0.0);
+
+  double worstLine = 0.0, worstRow = 0.0, worstRoundTrip = 0.0;
+  size_t shared = 0;
+  for (const tkPointPlacement& placement : file.placements) {
+    // Undistorted rows of plate points of camera a: distance from the line through the ends.
+    std::map<double, std::vector<tkVector<2>>> rows;
+    for (const tkPointRow& row : placement.points[0])
+      rows[row.physical.y()].push_back(tfToView(plain, a.model, row.image));
+    for (const auto& [y, points] : rows) {
+      if (points.size() < 3)
+        continue;
+      const tkVector<2> first = points.front(), along = points.back() - first;
+      for (const tkVector<2>& p : points) {
+        const tkVector<2> d = p - first;
+        worstLine =
+            std::max(worstLine, std::abs(d.x() * along.y() - d.y() * along.x()) / along.length());
+      }
+    }
+    // The same plate point in both rectified views.
+    std::map<std::pair<double, double>, tkVector<2>> seenByA;
+    for (const tkPointRow& row : placement.points[0]) {
+      const tkVector<2> view = tfToView(pair.view[0], a.model, row.image);
+      seenByA[{row.physical.x(), row.physical.y()}] = view;
+      worstRoundTrip =
+          std::max(worstRoundTrip, (tfFromView(pair.view[0], a.model, view) - row.image).length());
+    }
+    for (const tkPointRow& row : placement.points[1]) {
+      const auto it = seenByA.find({row.physical.x(), row.physical.y()});
+      if (it == seenByA.end())
+        continue;
+      ++shared;
+      worstRow = std::max(
+          worstRow, std::abs(tfToView(pair.view[1], b.model, row.image).y() - it->second.y()));
+    }
+  }
+  EXPECT_GT(shared, 100u);
+  EXPECT_LT(worstLine, 1e-6) << "pixels off the straight line";
+  EXPECT_LT(worstRow, 1e-6) << "pixels between the rows of one point in the rectified pair";
+  EXPECT_LT(worstRoundTrip, 1e-6);
+}
+
 // ---- the tool's answers to bad input ---------------------------------------------------------
 
 namespace {
@@ -358,6 +425,10 @@ TEST(ImagesCli, BadImagesAndResultsGiveClearMessagesAndStatuses) {
   expect("export '" + dir + "/r.json' --to ros -o '" + dir + "/r.yaml' --camera nine", 2,
          "has no camera nine");
   expect("export '" + dir + "/missing.json' --to opencv -o x.yml", 2, "cannot read");
+  expect("undistort '" + dir + "/t.json' x.png -o '" + dir + "'", 2,
+         "only area-scan cameras can be exported or undistorted");
+  expect("undistort '" + dir + "/r.json' --rectify --camera 0 x.png -o '" + dir + "'", 2,
+         "--rectify needs two cameras");
 
   // The bundled set's plot is titled with the name as typed, never with the data directory.
   expect("--no-progress --plot '" + dir + "/p.svg'", 0, "residual plot");
@@ -392,6 +463,10 @@ TEST(ImagesCli, BadImagesAndResultsGiveClearMessagesAndStatuses) {
              "/board*.png'" + out,
          0, "2 views, world frame: view1");
   expect("'" + dir + "/p.json' --no-progress", 0, "2 placement(s) (1 z-rotation, 1 arbitrary)");
+  expect("undistort '" + dir + "/r.json' '" + dir + "/board1.png' '" + dir + "/broken.png' -o '" +
+             dir + "'",
+         0, "broken.png: skipped: cannot read the image");
+  EXPECT_FALSE(cv::imread(dir + "/board1-undistorted.png").empty());
 #else
   expect("detect --board chessboard:8x5 x.png -o p.json", 1, "built without OpenCV");
 #endif

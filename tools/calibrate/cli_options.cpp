@@ -77,8 +77,10 @@ tkCommandLine tfParseCommandLine(const std::vector<std::string>& args) {
     line.map = parseMap(args);
     return line;
   }
-  if (!args.empty() && (args[0] == "detect" || args[0] == "export")) {
-    line.command = args[0] == "detect" ? tkCommandLine::eDetect : tkCommandLine::eExport;
+  if (!args.empty() && (args[0] == "detect" || args[0] == "export" || args[0] == "undistort")) {
+    line.command = args[0] == "detect"   ? tkCommandLine::eDetect
+                   : args[0] == "export" ? tkCommandLine::eExport
+                                         : tkCommandLine::eUndistort;
     line.commandArgs = args;
     return line;
   }
@@ -132,6 +134,8 @@ const char* tfUsageText() {
          "       ccal-calibrate detect --board chessboard:9x6|charuco:CxR [--square S]\n"
          "                             [--camera NAME] IMAGES... --output OUT.json\n"
          "       ccal-calibrate export RESULT.json --to opencv|ros|colmap --output OUT\n"
+         "       ccal-calibrate undistort RESULT.json [--rectify] [--camera NAME] IMAGES...\n"
+         "                                --output-dir DIR\n"
          "\n"
          "Calibrates the cameras of a point-list file (ccal-points/1 JSON; default: the bundled\n"
          "real stereo set data/opencv-stereo.json) and prints a report.\n"
@@ -154,7 +158,8 @@ const char* tfUsageText() {
          "from standard input, one per line.\n"
          "\n"
          "detect: finds a board in images and writes a point-list file; export: writes a\n"
-         "result's cameras for OpenCV, ROS or COLMAP. docs/cli.md lists their options.\n"
+         "result's cameras for OpenCV, ROS or COLMAP; undistort: undistorted images or\n"
+         "rectified pairs. docs/cli.md lists their options.\n"
          "\n"
          "Exit status: 0 success, 1 the library failed, 2 bad input or command line,\n"
          "130 interrupted.\n";

@@ -4,7 +4,7 @@
 //                  [--flow 1|2|3] [--camera-height H] [--json OUT] [--archive OUT]
 //                  [--plot OUT.svg] [--worst N] [--no-progress]
 //   ccal-calibrate map --archive FILE [--camera N] [--to-image] [X Y]
-//   ccal-calibrate detect|export ...   (parsed by detect_command.h, export_command.h)
+//   ccal-calibrate detect|export|undistort ...   (parsed by their own *_command.h)
 //   ccal-calibrate --help | --version
 //
 // docs/cli.md describes every option.
@@ -36,10 +36,10 @@ struct tkMapOptions {
 };
 
 struct tkCommandLine {
-  enum Command { eCalibrate, eMap, eDetect, eExport, eHelp, eVersion } command = eCalibrate;
+  enum Command { eCalibrate, eMap, eDetect, eExport, eUndistort, eHelp, eVersion } command = eCalibrate;
   tkCalibrateOptions calibrate;
   tkMapOptions map;
-  std::vector<std::string> commandArgs;  // detect, export: the arguments, the command's name first
+  std::vector<std::string> commandArgs;  // detect, export, undistort: the arguments, the command's name first
 };
 
 // Parses argv (without the program name). Throws tkToolUsageError with a one-line message for

@@ -1,19 +1,15 @@
 #include "export_command.h"
 
+#include "area_scan_result.h"
 #include "command_args.h"
-#include "result_json.h"
 #include "tool_error.h"
 
 #include <camera_export.h>
-#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 namespace {
-
-using json = nlohmann::json;
 
 struct ExportCommand {
   std::string resultPath, format, outputPath, camera;
@@ -52,34 +48,6 @@ ExportCommand parse(const std::vector<std::string>& args) {
   return command;
 }
 
-json readJson(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw tkToolInputError("cannot read " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  try {
-    return json::parse(text.str());
-  } catch (const json::exception&) {
-    throw tkToolInputError(path + ": not valid JSON");
-  }
-}
-
-// The RMS of every view the camera saw, from the result's per-placement figures.
-std::vector<double> perViewRms(const json& root, size_t camera) {
-  std::vector<double> rms;
-  if (!root.contains("placements") || !root["placements"].is_array())
-    return rms;
-  for (const json& placement : root["placements"]) {
-    const json& figures = placement.value("figures", json::array());
-    if (figures.is_array() && camera < figures.size() && figures[camera].is_object() &&
-        figures[camera].value("points", 0) > 0 && figures[camera]["rms_px"].is_number()) {
-      rms.push_back(figures[camera]["rms_px"].get<double>());
-    }
-  }
-  return rms;
-}
-
 std::string withSuffix(const std::string& path, const std::string& suffix) {
   const size_t slash = path.find_last_of('/');
   const size_t dot = path.find_last_of('.');
@@ -108,47 +76,30 @@ std::string pixels(double value) {
 void tfRunExportCommand(const std::vector<std::string>& args, std::ostream& out) {
   const ExportCommand command = parse(args);
   const std::string& path = command.resultPath;
-  const json root = readJson(path);
-  if (!root.is_object() || root.value("format", "") != "ccal-result/1")
-    throw tkToolInputError(path + ": format: expected \"ccal-result/1\"");
-  const std::string kind = root.value("kind", "");
-  if (kind != "area-scan") {
-    throw tkToolInputError(path + ": a " + kind +
-                           " result; only area-scan cameras can be exported (OpenCV, ROS and "
-                           "COLMAP have no model for telecentric and line-scan cameras)");
-  }
-  const json& size = root.value("image_size", json());
-  if (!size.is_array() || size.size() != 2 || !size[0].is_number() || !size[1].is_number() ||
-      size[0].get<double>() < 2 || size[1].get<double>() < 2) {
+  const tkAreaScanResult result = tfReadAreaScanResult(path);
+  if (!result.hasImageSize) {
     throw tkToolInputError(path +
                            ": has no image_size (the point file had none); the fit "
                            "needs the image it covers");
   }
-  const int width = static_cast<int>(size[0].get<double>());
-  const int height = static_cast<int>(size[1].get<double>());
-  const tkKnownIntrinsics known = tfReadKnownIntrinsics(path);
-
   std::vector<size_t> chosen;
-  for (size_t c = 0; c < known.names.size(); ++c) {
-    if (command.camera.empty() || command.camera == known.names[c] ||
-        command.camera == std::to_string(c)) {
+  if (command.camera.empty()) {
+    for (size_t c = 0; c < result.cameras.size(); ++c)
       chosen.push_back(c);
-    }
+  } else {
+    chosen.push_back(tfFindCamera(result, command.camera, path));
   }
-  if (chosen.empty())
-    throw tkToolInputError(path + ": has no camera " + command.camera);
+  const int width = result.width, height = result.height;
 
   std::vector<tkExportedCamera> exported;
-  const json& figures = root.value("cameras", json::array());
   for (size_t c : chosen) {
-    const tkPhysicalAtZEquals1FromImageParams& model = known.area[c];
+    const tkAreaScanCamera& source = result.cameras[c];
     tkExportedCamera camera;
-    camera.name = known.names[c];
-    camera.hasDistortion = model.distModel() != tk2XformCalib2Defs::eNoDistortion;
-    camera.camera = tfFitOpenCvCamera(model, width, height, command.tolerance);
-    if (c < figures.size() && figures[c].contains("figures"))
-      camera.rmsError = figures[c]["figures"].value("rms_px", 0.0);
-    camera.perViewRms = perViewRms(root, c);
+    camera.name = source.name;
+    camera.hasDistortion = source.model.distModel() != tk2XformCalib2Defs::eNoDistortion;
+    camera.camera = tfFitOpenCvCamera(source.model, width, height, command.tolerance);
+    camera.rmsError = source.rms;
+    camera.perViewRms = source.perViewRms;
     out << "camera " << camera.name << ": OpenCV's model (" << camera.camera.distortion.size()
         << " coefficients) matches the calibration within " << pixels(camera.camera.maxError)
         << " (RMS " << pixels(camera.camera.rmsError) << ") over " << width << "x" << height

@@ -1,6 +1,6 @@
 // ccal-calibrate: calibrates the cameras of a point-list file and reports the result; `map`
 // maps points with a saved calibration; `detect` turns images of a board into a point-list file;
-// `export` writes a result for other programs. See docs/cli.md.
+// `export` writes a result for other programs; `undistort` resamples images through a result. See docs/cli.md.
 //
 // Exit status: 0 success; 1 the library failed (its message and error number are printed);
 // 2 a bad command line or input file (one message naming the file and the fault);
@@ -16,6 +16,7 @@
 #include "result_json.h"
 #include "run_calibration.h"
 #include "text_report.h"
+#include "undistort_command.h"
 #include "tool_error.h"
 
 #include <point_file.h>
@@ -184,6 +185,9 @@ int main(int argc, char** argv) {
         return 0;
       case tkCommandLine::eExport:
         tfRunExportCommand(line.commandArgs, std::cout);
+        return 0;
+      case tkCommandLine::eUndistort:
+        tfRunUndistortCommand(line.commandArgs, std::cout);
         return 0;
       case tkCommandLine::eCalibrate:
         return calibrate(line.calibrate);
