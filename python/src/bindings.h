@@ -89,5 +89,6 @@ void tfPyBindCamera(py::module_& m);
 void tfPyBindCalibration(py::module_& m);
 void tfPyBindArchives(py::module_& m);
 void tfPyBindPointFiles(py::module_& m);
+void tfPyBindImages(py::module_& m);
 
 #endif

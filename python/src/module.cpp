@@ -9,4 +9,5 @@ PYBIND11_MODULE(_ccal, m) {
   tfPyBindArchives(m);
   tfPyBindCalibration(m);
   tfPyBindPointFiles(m);
+  tfPyBindImages(m);
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 
@@ -108,6 +109,11 @@ bool tfImagesAvailable() {
 tkBoardDetection tfDetectBoard(const std::string& imagePath, const tkBoard& board, int minCorners) {
   tkBoardDetection out;
   cv::Mat gray;
+  // A file that cannot be opened is answered here, without OpenCV's warning on stderr.
+  if (!std::ifstream(imagePath, std::ios::binary).good()) {
+    out.reason = "cannot read the image";
+    return out;
+  }
   try {
     gray = cv::imread(imagePath, cv::IMREAD_GRAYSCALE);
   } catch (const cv::Exception&) {

@@ -4,11 +4,14 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
+#include <fstream>
 
 std::string tfResampleImage(const tkPinholeView& view,
                             const tkPhysicalAtZEquals1FromImageParams& model,
                             const std::string& inputPath, const std::string& outputPath) {
   cv::Mat input;
+  if (!std::ifstream(inputPath, std::ios::binary).good())
+    return "cannot read the image";
   try {
     input = cv::imread(inputPath, cv::IMREAD_UNCHANGED);
   } catch (const cv::Exception&) {
