@@ -70,10 +70,10 @@ void printView(std::ostream& out, const std::string& name, const tkPinholeView& 
 
 void tfRunUndistortCommand(const std::vector<std::string>& args, std::ostream& out) {
   const UndistortCommand command = parse(args);
+  const tkAreaScanResult result = tfReadAreaScanResult(command.resultPath);
   if (!tfImagesAvailable())
     throw tkImagesUnavailable(
         "undistort is unavailable: this ccal-calibrate was built without OpenCV");
-  const tkAreaScanResult result = tfReadAreaScanResult(command.resultPath);
   std::vector<size_t> index;
   std::vector<tkPinholeView> views;
   for (const auto& camera : command.cameras)
