@@ -72,8 +72,7 @@ std::vector<View> pairViews(const tkDetectOptions& options) {
     }
     for (size_t i = 0; i < count; ++i) {
       View view;
-      view.name =
-          cameras == 1 ? stem(options.cameras[0].images[i]) : "view" + std::to_string(i + 1);
+      view.name = stem(options.cameras[0].images[i]);
       view.image.assign(cameras, static_cast<long>(i));
       views.push_back(view);
     }
@@ -167,16 +166,19 @@ tkDetectSummary tfDetectPoints(const tkDetectOptions& options,
       outcome.total = total;
       outcome.detection = tfDetectBoard(outcome.path, options.board, options.minCorners);
       tkBoardDetection& d = outcome.detection;
+      // The camera's image size is that of its first image with the board; a later image of
+      // another size cannot belong to the same camera model.
       if (d.readable) {
         if (cameraSize[c].empty()) {
-          cameraSize[c] = {d.width, d.height};
+          if (d.found)
+            cameraSize[c] = {d.width, d.height};
         } else if (cameraSize[c][0] != d.width || cameraSize[c][1] != d.height) {
           d.readable = false;
           d.found = false;
           d.corners.clear();
           d.reason = "is " + std::to_string(d.width) + "x" + std::to_string(d.height) +
-                     ", the camera's first image " + std::to_string(cameraSize[c][0]) + "x" +
-                     std::to_string(cameraSize[c][1]);
+                     ", the camera's images with the board " + std::to_string(cameraSize[c][0]) +
+                     "x" + std::to_string(cameraSize[c][1]);
         }
       }
       if (d.found) {

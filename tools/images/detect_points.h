@@ -2,15 +2,17 @@
 //
 // Every camera has its own list of image files. Views are paired across cameras either by file
 // order (the i-th image of every camera is view i) or by number (the last run of digits in the
-// file's name: left07.jpg and right07.jpg are one view). The number pairing is used when every
-// file name has a number that is unique within its camera, else the order pairing.
+// file's name: left07.jpg and right07.jpg are one view, "view07"). The number pairing is used
+// when every file name has a number that is unique within its camera, else the order pairing,
+// which names a view after the first camera's file.
 //
 // The file's rows are (u, v, X, Y, 0): image point in pixels (OpenCV's convention, the centre of
 // the top-left pixel is (0, 0)) and the corner's plate point (tkBoard's frame and unit). A view
 // becomes a placement when at least one camera found the board in it; a camera that did not see
 // it gets an empty list there. The world-frame placement (kind "z-rotation", height 0) is the
 // named view, or else the first view found by every camera (or by the most cameras); the others
-// are "arbitrary". image_size is the size of the first camera's first readable image.
+// are "arbitrary". A camera's image size is that of its first image with the board: later images
+// of another size are skipped. image_size is the first camera's.
 #ifndef CCAL_TOOLS_IMAGES_DETECT_POINTS_H
 #define CCAL_TOOLS_IMAGES_DETECT_POINTS_H
 
