@@ -2,6 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, when any is missing.
 set -euo pipefail
 packages=(build-essential cmake git pkg-config libeigen3-dev libgtest-dev libgmock-dev
+          libopencv-dev libopencv-contrib-dev
           libbenchmark-dev nlohmann-json3-dev libtinyxml2-dev librsvg2-bin
           pybind11-dev python3-dev python3-numpy python3-pytest)
 if [ "${CCAL_WITH_CLANG:-0}" = 1 ]; then

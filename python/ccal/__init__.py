@@ -14,7 +14,8 @@ Calibrations (each takes ``progress=callable(fraction)``; Ctrl-C stops it with K
 
 Results are CameraModel, CalibratedTransform (map / inverse_map of whole arrays) and small result
 classes; save_transforms / load_transforms write and read calibration files (those of
-ccal-calibrate --archive); failures raise the exception classes of ccal._errors (ccal.Error and its tree).
+ccal-calibrate --archive); detect / export_opencv / undistort_image and friends go from images to
+point lists and from results to OpenCV, ROS and COLMAP (ccal._images); failures raise the exception classes of ccal._errors (ccal.Error and its tree).
 docs/python.md has the details and examples.
 """
 
@@ -29,6 +30,8 @@ from ._ccal import (CalibratedTransform, CameraModel, Intrinsics, LineScanOption
 from ._errors import *  # noqa: F401,F403  (the exception tree)
 from ._errors import __all__ as _error_names
 from ._points import Placement, PointFile, load_points, parse_points
+from ._images import (Detection, detect, detect_board, export_colmap, export_opencv, export_ros,
+                      fit_opencv, images_available, undistort_image)
 
 __version__ = "0.1.0"
 
@@ -310,5 +313,7 @@ __all__ = [
     "calibrate_camera", "calibrate_planar", "calibrate_rig", "estimate_rig_pose",
     "calibrate_telecentric", "calibrate_line_scan", "align_to_scanner_motion",
     "rethrow_stored_error", "save_transforms", "load_transforms", "CameraCalibration", "PlanarCalibration", "RigCalibration",
-    "TelecentricCalibration", "LineScanCalibration",
+    "TelecentricCalibration", "LineScanCalibration", "Detection", "detect", "detect_board",
+    "export_colmap", "export_opencv", "export_ros", "fit_opencv", "images_available",
+    "undistort_image",
 ] + list(_error_names)

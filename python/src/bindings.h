@@ -117,5 +117,6 @@ py::object tfPyUncertainty(const tkMulticameraZRotationPlacementsWeighted& zRota
                            bool intrinsicsFixed,
                            const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& rig,
                            const py::object& imageSize, double sigma);
+void tfPyBindImages(py::module_& m);
 
 #endif

@@ -10,4 +10,5 @@ PYBIND11_MODULE(_ccal, m) {
   tfPyBindUncertainty(m);
   tfPyBindCalibration(m);
   tfPyBindPointFiles(m);
+  tfPyBindImages(m);
 }

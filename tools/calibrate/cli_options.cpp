@@ -77,6 +77,13 @@ tkCommandLine tfParseCommandLine(const std::vector<std::string>& args) {
     line.map = parseMap(args);
     return line;
   }
+  if (!args.empty() && (args[0] == "detect" || args[0] == "export" || args[0] == "undistort")) {
+    line.command = args[0] == "detect"   ? tkCommandLine::eDetect
+                   : args[0] == "export" ? tkCommandLine::eExport
+                                         : tkCommandLine::eUndistort;
+    line.commandArgs = args;
+    return line;
+  }
   tkCalibrateOptions& o = line.calibrate;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -128,6 +135,11 @@ tkCommandLine tfParseCommandLine(const std::vector<std::string>& args) {
 const char* tfUsageText() {
   return "usage: ccal-calibrate [FILE] [options]\n"
          "       ccal-calibrate map --archive FILE [--camera N] [--to-image] [X Y]\n"
+         "       ccal-calibrate detect --board chessboard:9x6|charuco:CxR [--square S]\n"
+         "                             [--camera NAME] IMAGES... --output OUT.json\n"
+         "       ccal-calibrate export RESULT.json --to opencv|ros|colmap --output OUT\n"
+         "       ccal-calibrate undistort RESULT.json [--rectify] [--camera NAME] IMAGES...\n"
+         "                                --output-dir DIR\n"
          "\n"
          "Calibrates the cameras of a point-list file (ccal-points/1 JSON; default: the bundled\n"
          "real stereo set data/opencv-stereo.json) and prints a report.\n"
@@ -152,6 +164,10 @@ const char* tfUsageText() {
          "map: maps image points to plate (world plane Z = 0) coordinates and back with a saved\n"
          "calibration; with --to-image the points are plate points. Without X Y it reads pairs\n"
          "from standard input, one per line.\n"
+         "\n"
+         "detect: finds a board in images and writes a point-list file; export: writes a\n"
+         "result's cameras for OpenCV, ROS or COLMAP; undistort: undistorted images or\n"
+         "rectified pairs. docs/cli.md lists their options.\n"
          "\n"
          "Exit status: 0 success, 1 the library failed, 2 bad input or command line,\n"
          "130 interrupted.\n";

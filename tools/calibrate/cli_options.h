@@ -5,6 +5,7 @@
 //                  [--plot OUT.svg] [--worst N] [--no-progress] [--no-image-refinement]
 //                  [--reject-outliers]
 //   ccal-calibrate map --archive FILE [--camera N] [--to-image] [X Y]
+//   ccal-calibrate detect|export|undistort ...   (parsed by their own *_command.h)
 //   ccal-calibrate --help | --version
 //
 // docs/cli.md describes every option.
@@ -38,9 +39,10 @@ struct tkMapOptions {
 };
 
 struct tkCommandLine {
-  enum Command { eCalibrate, eMap, eHelp, eVersion } command = eCalibrate;
+  enum Command { eCalibrate, eMap, eDetect, eExport, eUndistort, eHelp, eVersion } command = eCalibrate;
   tkCalibrateOptions calibrate;
   tkMapOptions map;
+  std::vector<std::string> commandArgs;  // detect, export, undistort: the arguments, the command's name first
 };
 
 // Parses argv (without the program name). Throws tkToolUsageError with a one-line message for

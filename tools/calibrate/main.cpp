@@ -1,17 +1,22 @@
 // ccal-calibrate: calibrates the cameras of a point-list file and reports the result; `map`
-// maps points with a saved calibration. See docs/cli.md.
+// maps points with a saved calibration; `detect` turns images of a board into a point-list file;
+// `export` writes a result for other programs; `undistort` resamples images through a result. See docs/cli.md.
 //
 // Exit status: 0 success; 1 the library failed (its message and error number are printed);
 // 2 a bad command line or input file (one message naming the file and the fault);
 // 130 interrupted with Ctrl-C (the calibration is stopped through the abort token).
 #include "calibration_result.h"
 #include "cli_options.h"
+#include "detect_command.h"
+#include "export_command.h"
 #include "map_command.h"
+#include "progress_bar.h"
 #include "residual_plot.h"
 #include "result_archive.h"
 #include "result_json.h"
 #include "run_calibration.h"
 #include "text_report.h"
+#include "undistort_command.h"
 #include "tool_error.h"
 
 #include <point_file.h>
@@ -71,31 +76,6 @@ std::string defaultInput() {
   return std::string(CCAL_DATA_DIR) + "/opencv-stereo.json";
 }
 
-// A one-line progress bar on stderr, redrawn when the fraction moves by 1% or more.
-class ProgressBar {
- public:
-  void draw(double fraction) {
-    const int percent = static_cast<int>(fraction * 100.0 + 1e-9);
-    if (percent == shown_)
-      return;
-    shown_ = percent;
-    const int width = 40;
-    const int filled = percent * width / 100;
-    std::fprintf(stderr, "\r  calibrating [%s%s] %3d%%", std::string(filled, '#').c_str(),
-                 std::string(width - filled, '.').c_str(), percent);
-    std::fflush(stderr);
-  }
-  void clear() {
-    if (shown_ >= 0) {
-      std::fprintf(stderr, "\r%60s\r", "");
-      std::fflush(stderr);
-    }
-  }
-
- private:
-  int shown_ = -1;
-};
-
 // The library's drivers open one progress block per stage (per-camera estimates, refinements)
 // and report inside a block only when asked for an estimate. An estimate-only run counts those
 // blocks, so that the real run can give each the same share of the bar: the fraction then moves
@@ -115,6 +95,10 @@ double countProgressBlocks(const tkPointFile& file, const std::string& path,
 
 int calibrate(const tkCalibrateOptions& options) {
   const std::string path = options.inputPath.empty() ? defaultInput() : options.inputPath;
+  // The report, the JSON and the plot name the input as the user typed it, and the bundled set
+  // by its file name only: no output carries the directory this machine keeps it in.
+  const std::string shownName =
+      options.inputPath.empty() ? "opencv-stereo.json (bundled)" : options.inputPath;
   tkPointFile file;
   try {
     file = tfLoadPointFile(path);
@@ -129,7 +113,7 @@ int calibrate(const tkCalibrateOptions& options) {
   tkAbortToken token;
   gAbortToken = &token;
   std::signal(SIGINT, onInterrupt);
-  ProgressBar bar;
+  tkProgressBar bar("calibrating");
   const bool showProgress = options.progress && isatty(fileno(stderr));
   tkToolResult result;
   {
@@ -137,14 +121,14 @@ int calibrate(const tkCalibrateOptions& options) {
     std::unique_ptr<tkProgressScope> progress;
     std::unique_ptr<tkProgressTrackerBlock> stages;
     if (showProgress && file.kind == "area-scan") {
-      const double blocks = countProgressBlocks(file, path, options, known.get());
+      const double blocks = countProgressBlocks(file, shownName, options, known.get());
       progress =
           std::make_unique<tkProgressScope>([&bar](double fraction) { bar.draw(fraction); }, false);
       stages = std::make_unique<tkProgressTrackerBlock>(blocks);
       bar.draw(0.0);
     }
     try {
-      result = tfRunCalibration(file, path, options, known.get());
+      result = tfRunCalibration(file, shownName, options, known.get());
     } catch (...) {
       bar.clear();
       std::signal(SIGINT, SIG_DFL);
@@ -195,6 +179,15 @@ int main(int argc, char** argv) {
         return 0;
       case tkCommandLine::eMap:
         tfRunMapCommand(line.map, std::cin, std::cout);
+        return 0;
+      case tkCommandLine::eDetect:
+        tfRunDetectCommand(line.commandArgs, std::cout, isatty(fileno(stderr)) != 0);
+        return 0;
+      case tkCommandLine::eExport:
+        tfRunExportCommand(line.commandArgs, std::cout);
+        return 0;
+      case tkCommandLine::eUndistort:
+        tfRunUndistortCommand(line.commandArgs, std::cout);
         return 0;
       case tkCommandLine::eCalibrate:
         return calibrate(line.calibrate);
