@@ -129,7 +129,7 @@ TEST_P(CalibrateEveryDataSet, ReportsJsonAndPlotAgree) {
   EXPECT_NE(r.out.find("worst points"), std::string::npos);
 
   const json result = json::parse(readText(file("r.json")));
-  EXPECT_EQ(result["format"], "ccal-result/1");
+  EXPECT_EQ(result["format"], "ccal-result/2");
   const double rms = result["figures"]["rms_px"];
   EXPECT_LT(rms, c.maxRms);
   // The report prints the same RMS as the JSON.

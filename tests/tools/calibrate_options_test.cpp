@@ -72,7 +72,7 @@ TEST(CalibrateOptions, KnownIntrinsicsNameTheFileAndTheField) {
     return "(no error)";
   };
   EXPECT_NE(faultOf("{").find("not valid JSON"), std::string::npos);
-  EXPECT_NE(faultOf(R"({"format":"ccal-points/1"})").find("ccal-result/1"), std::string::npos);
+  EXPECT_NE(faultOf(R"({"format":"ccal-points/1"})").find("ccal-result/2"), std::string::npos);
   const std::string head =
       R"({"format":"ccal-result/1","kind":"area-scan","cameras":[{"name":"c",)";
   const std::string calib2 =

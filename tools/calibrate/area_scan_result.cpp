@@ -34,8 +34,9 @@ double numberAt(const json& value) {
 
 tkAreaScanResult tfReadAreaScanResult(const std::string& path) {
   const json root = readJson(path);
-  if (!root.is_object() || root.value("format", "") != "ccal-result/1")
-    throw tkToolInputError(path + ": format: expected \"ccal-result/1\"");
+  const std::string format = root.is_object() ? root.value("format", "") : "";
+  if (format != "ccal-result/2" && format != "ccal-result/1")
+    throw tkToolInputError(path + ": format: expected \"ccal-result/2\" (or /1)");
   const std::string kind = root.value("kind", "");
   if (kind != "area-scan") {
     throw tkToolInputError(path + ": a " + kind +

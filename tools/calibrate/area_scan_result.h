@@ -1,4 +1,4 @@
-// The area-scan cameras of a result file (ccal-result/1) as the export and undistort commands
+// The area-scan cameras of a result file (ccal-result/2) as the export and undistort commands
 // need them: names, intrinsic models, poses, the image size and the per-view figures.
 #ifndef CCAL_TOOLS_CALIBRATE_AREA_SCAN_RESULT_H
 #define CCAL_TOOLS_CALIBRATE_AREA_SCAN_RESULT_H
@@ -23,7 +23,7 @@ struct tkAreaScanResult {
   int width = 0, height = 0;
 };
 
-// Throws tkToolInputError naming the file and the fault: unreadable, not a ccal-result/1 file, a
+// Throws tkToolInputError naming the file and the fault: unreadable, not a ccal-result/2 file, a
 // kind other than area scan ("only area-scan cameras ..."), a missing or malformed field.
 tkAreaScanResult tfReadAreaScanResult(const std::string& path);
 

@@ -151,7 +151,7 @@ const char* tfUsageText() {
          "  --flow 1|2|3                  telecentric: 1 refined (default), 2 closed form,\n"
          "                                3 known intrinsics (from --intrinsics or from flow 1)\n"
          "  --camera-height H             telecentric: fix the unmeasurable Z of the camera\n"
-         "  --json OUT                    write the result as JSON (ccal-result/1)\n"
+         "  --json OUT                    write the result as JSON (ccal-result/2)\n"
          "  --archive OUT                 write the calibrated transforms as an archive\n"
          "  --plot OUT.svg                write a residual plot\n"
          "  --worst N                     list the N largest residuals (default 5)\n"

@@ -1,4 +1,4 @@
-// `ccal-calibrate export`: a calibration result (the tool's JSON, ccal-result/1) -> camera files
+// `ccal-calibrate export`: a calibration result (the tool's JSON, ccal-result/2) -> camera files
 // of other programs.
 //
 //   ccal-calibrate export RESULT.json --to opencv|ros|colmap --output OUT [--camera NAME|N]

@@ -121,7 +121,7 @@ tk2XformCalib2Defs::tkCalib2DistortionModel modelOf(const json& value, const std
 }  // namespace
 
 std::string tfResultJson(const tkToolResult& result) {
-  json root{{"format", "ccal-result/1"},
+  json root{{"format", "ccal-result/2"},
             {"input", result.inputPath},
             {"kind", result.kind},
             {"method", result.method},
@@ -189,8 +189,9 @@ tkKnownIntrinsics tfReadKnownIntrinsics(const std::string& path) {
   } catch (const json::exception& error) {
     fail(path, std::string("not valid JSON: ") + error.what());
   }
-  if (!root.is_object() || !root.contains("format") || root["format"] != "ccal-result/1")
-    fail(path, "format: expected \"ccal-result/1\"");
+  if (!root.is_object() || !root.contains("format") ||
+      (root["format"] != "ccal-result/2" && root["format"] != "ccal-result/1"))
+    fail(path, "format: expected \"ccal-result/2\" (or /1)");
   tkKnownIntrinsics known;
   known.path = path;
   const json& kind = member(root, "kind", path, "file");

@@ -1,4 +1,4 @@
-// The result of a calibration as JSON, format "ccal-result/1" (docs/formats.md describes every
+// The result of a calibration as JSON, format "ccal-result/2" (docs/formats.md describes every
 // field), and the reading of known intrinsic models back from such a file (--intrinsics).
 //
 // Numbers are written with the shortest text that reads back to the same double, so a result
@@ -18,7 +18,7 @@ std::string tfResultJson(const tkToolResult& result);
 // written.
 void tfWriteResultJson(const tkToolResult& result, const std::string& path);
 
-// Reads the intrinsic models of every camera of a ccal-result/1 file. Throws tkToolInputError
+// Reads the intrinsic models of every camera of a ccal-result/2 file. Throws tkToolInputError
 // naming the file and the fault (unreadable, not JSON, another format, a missing or malformed
 // field, a line-scan result); intrinsic models the library rejects throw what it throws.
 tkKnownIntrinsics tfReadKnownIntrinsics(const std::string& path);
