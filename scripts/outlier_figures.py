@@ -80,7 +80,8 @@ def synthetic(seeds):
           "projections (data/rig3-radial-exact.json), the error the noise leaves.\n"
           % noise_error)
     header = ("| %s | moved | found | recall | good points flagged | rounds | inlier RMS (px) | "
-              "shift, rejection (px) | shift, no rejection (px) |\n|---|---|---|---|---|---|---|---|---|")
+              "shift, rejection (px) | shift, no rejection (px) | largest Δ/σ, rejection | "
+              "largest Δ/σ, no rejection |\n|---|---|---|---|---|---|---|---|---|---|---|")
 
     def row(label, fraction, low, high, seed):
         rng = np.random.default_rng(seed)
@@ -96,10 +97,26 @@ def synthetic(seeds):
             d = projections(rig, points.placements) - clean_projection
             return np.sqrt((d ** 2).sum(axis=1).mean())
 
-        print("| %s | %d | %d | %.1f %% | %d of %d (%.2f %%) | %d | %.4f | %.4f | %.4f |" % (
-            label, len(moved), found, 100.0 * found / len(moved), false, total - len(moved),
-            100.0 * false / (total - len(moved)), robust.outlier_rounds,
-            robust.inlier_rms_pooled, shift(robust), shift(plain)))
+        def in_sigmas(rig):
+            # The largest |term − clean fit's term| / σ of the clean fit over every camera's
+            # fx, fy, cx, cy and lens value.
+            worst = 0.0
+            for c, camera in enumerate(rig.cameras):
+                mine, theirs = camera.intrinsics, clean.cameras[c].intrinsics
+                sigma = clean.uncertainty.cameras[c]
+                for name in ("fx", "fy", "cx", "cy"):
+                    worst = max(worst, abs(getattr(mine, name) - getattr(theirs, name))
+                                / sigma[name])
+                lens = np.abs(np.asarray(mine.lens_dist_params) -
+                              np.asarray(theirs.lens_dist_params)) / sigma["lens"]
+                worst = max(worst, float(lens.max()))
+            return worst
+
+        print("| %s | %d | %d | %.1f %% | %d of %d (%.2f %%) | %d | %.4f | %.4f | %.4f | %.2f | %.1f |"
+              % (label, len(moved), found, 100.0 * found / len(moved), false,
+                 total - len(moved), 100.0 * false / (total - len(moved)),
+                 robust.outlier_rounds, robust.inlier_rms_pooled, shift(robust), shift(plain),
+                 in_sigmas(robust), in_sigmas(plain)))
 
     print(header % "seed")
     for seed in range(1, seeds + 1):
