@@ -75,7 +75,7 @@ Scene makeScene(int cameras, int placements, int columns, int rows) {
                               0.0);
           const tkVector<2> p = scene.truth.invWarpPoint(plateToWorld.mapPoint(P), c);
           lists[static_cast<std::size_t>(c)].push_back(
-              {{p + tkVector<2>(noise(random), noise(random)), P}, 1.0});
+              tkCrspPairWeighted(p + tkVector<2>(noise(random), noise(random)), P, 1.0));
         }
     return lists;
   };
@@ -112,21 +112,26 @@ Scene sceneOf(const benchmark::State& state) {
 
 void ImageRefinement(benchmark::State& state) {
   const Scene scene = sceneOf(state);
-  long iterations = 0;
+  tkImageRefinementSummary summary;
   for (auto _ : state) {
     Params rig = scene.truth;
-    iterations = tfRefineOnImageResiduals(scene.z, scene.a, false, rig).iterations;
+    summary = tfRefineOnImageResiduals(scene.z, scene.a, false, rig);
     benchmark::DoNotOptimize(rig);
   }
-  state.counters["iterations"] = static_cast<double>(iterations);
+  state.counters["iterations"] = static_cast<double>(summary.iterations);
+  state.counters["rms"] = summary.rmsAfter;
 }
 
 void CalibrationUncertainty(benchmark::State& state) {
   const Scene scene = sceneOf(state);
+  double sigma = 0.0, fx = 0.0;
   for (auto _ : state) {
     const tkCalibrationUncertainty u = tfCalibrationUncertainty(scene.z, scene.a, false, scene.truth);
-    benchmark::DoNotOptimize(u.sigma());
+    sigma = u.sigma();
+    fx = u.cameras()[0].fx;
   }
+  state.counters["sigma"] = sigma;
+  state.counters["sd_fx"] = fx;
 }
 
 BENCHMARK(ImageRefinement)
