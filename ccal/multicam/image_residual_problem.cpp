@@ -120,11 +120,7 @@ ImageResidualProblem::ImageResidualProblem(const tk_ZRotationData& zData,
   start_.resize(at(problem_.size()));
   problem_.layout.pack(turned, start_.data());
 
-  // Residual blocks, rows and the structure.
-  const ParameterLayout& layout = problem_.layout;
-  std::vector<long> parameterStarts, rowStarts;
-  for (long b = 0; b < layout.blockCount(); ++b)
-    parameterStarts.push_back(layout.blockStart(b));
+  // Residual blocks and rows.
   long largest = 0;
   for (const Pending& p : pending) {
     const ParameterLayout::Block placement =
@@ -136,20 +132,9 @@ ImageResidualProblem::ImageResidualProblem(const tk_ZRotationData& zData,
     blocks_.push_back(
         std::make_unique<MultiplateListResidual>(problem_, p.camera, placement, view, true));
     lists_.push_back({p.camera, p.zRotation, p.placement, rows_, static_cast<long>(view.count)});
-    rowStarts.push_back(rows_);
     rows_ += 2 * static_cast<long>(view.count);
     largest = std::max(largest, 2 * static_cast<long>(view.count));
   }
-  structure_ = tkJacobianStructure(layout.size(), rows_, parameterStarts, rowStarts);
-  for (std::size_t g = 0; g < blocks_.size(); ++g) {
-    const std::vector<long>& blocks = blocks_[g]->parameterBlocks();
-    for (long b : blocks)
-      structure_.couple(b, static_cast<long>(g));
-  }
-  for (long b = 0; b < layout.blockCount(); ++b)
-    if (layout.block(b).kind != Kind::kCamera)
-      structure_.eliminate(b);
-
   heldIntrinsics_ = rig.physicalAtZEquals1FromImageParams();
   largest_ = largest;
   residuals_.resize(at(largest));

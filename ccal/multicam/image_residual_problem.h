@@ -11,9 +11,8 @@
 // residuals.h, imageResidual). A point of weight 0 has rows 0 with zero derivatives; its weight is
 // read from the correspondences, so callers that drop points (outlier rejection) set w = 0.
 // The Jacobian is never formed whole: evaluateList() gives one list's rows and their derivatives
-// by its camera's block and its placement's block (structure(): placements are eliminated), and
-// residualBlocks() are the same lists for a gradient assembly (ccal/problem/gradient_assembler.h;
-// image form, weights doubled).
+// by its camera's block and its placement's block, and residualBlocks() are the same lists for a
+// gradient assembly (ccal/problem/gradient_assembler.h; image form, weights doubled).
 //
 // Frames: image points in pixels, plate points and translations in the caller's plate units.
 // Every Z-rotation placement j >= 1 is solved in a plate frame turned by its starting angle θ0_j
@@ -22,8 +21,8 @@
 //
 // Gauge: under eSineTan the data fix no scale shared by the lens values p0, p2 and the linear map
 // L (scaling p0, p2 and L about the centre of expansion leaves every projection as it is); the
-// problem holds p0 of every camera at its starting value (its Jacobian column stays 0, so the
-// minimiser's step leaves it), which removes that direction and nothing else.
+// problem holds p0 of every camera at its starting value (its Jacobian column is 0, and the
+// refinement's F and K leave it out), which removes that direction and nothing else.
 //
 // After construction evaluate() and evaluateList() allocate nothing; an evaluation at a point
 // whose pose values leave their domain (a non-finite quaternion value) writes +infinity into F
@@ -37,7 +36,6 @@
 
 #include <ccal/multicamera_calibration_params.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>
-#include <tk/jacobian_structure.h>
 
 #include <cstddef>
 #include <memory>
@@ -82,9 +80,6 @@ class ImageResidualProblem final {
   long weightedPoints() const { return weightedPoints_; }
   // The weight of row pair k (= point k in list order).
   double weight(long point) const { return pointWeights_[static_cast<std::size_t>(point)]; }
-  // The declared structure of the Jacobian (row groups = lists, parameter blocks = layout blocks,
-  // placements eliminated).
-  const tkJacobianStructure& structure() const { return structure_; }
   // Offset inside every camera block of the value held for the gauge (−1: none).
   long heldOffset() const { return heldOffset_; }
 
@@ -117,7 +112,6 @@ class ImageResidualProblem final {
   std::vector<std::unique_ptr<MultiplateListResidual>> blocks_;   // one per list
   std::vector<List> lists_;
   std::vector<double> pointWeights_;
-  tkJacobianStructure structure_;
   std::vector<double> start_;
   std::vector<double> residuals_;  // one list's
   std::vector<tkPhysicalAtZEquals1FromImageParams> heldIntrinsics_;
