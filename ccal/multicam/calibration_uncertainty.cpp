@@ -75,7 +75,10 @@ std::vector<double> deviations(const Impl& u, long start, long size,
   std::vector<double> out(count);
   for (std::size_t t = 0; t < count; ++t) {
     const Eigen::VectorXd g = G.row(static_cast<long>(t)).transpose();
-    const double variance = g.dot(u.covariance.covariance * g);
+    // g is 0 outside [start, start + size): the block of Cov there alone (time independent of n).
+    const Eigen::VectorXd gs = g.segment(start, size);
+    const double variance =
+        gs.dot(u.covariance.covariance.block(start, start, size, size) * gs);
     out[t] = u.covariance.undetermined(g) || !std::isfinite(u.covariance.sigma)
                  ? HUGE_VAL
                  : std::sqrt(std::max(variance, 0.0));

@@ -1,3 +1,4 @@
+#include "ccal/multicam/image_refinement_problem.h"
 #include "ccal/multicam/image_residual_problem.h"
 #include "ccal/multicam/multiplate_refine.h"
 #include "platform/core/structured_step.h"
@@ -62,17 +63,22 @@ tkImageRefinementSummary tfRefineOnImageResiduals(
   problem.evaluate(x.data(), f.data());
   rmsOf(problem, f, summary.rmsBefore, nullptr);
 
+  // The damped Newton step on the assembled gradient and its Gauss-Newton K, trials judged by the
+  // image cost: the Levenberg–Marquardt iteration of the image residuals without their Jacobian.
+  ccal::detail::ImageRefinementProblem refinement(problem);
   ccal::detail::MinimizerOptions settings;
-  settings.acceptance = ccal::detail::AcceptanceRule::kSquaredNorm;
+  settings.acceptance = ccal::detail::AcceptanceRule::kMerit;
+  settings.meritFirst = true;
   settings.maxIterations = options.maxIterations;
   settings.stepTolerance = 1e-14;
   settings.decreaseTolerance = 1e-13;
-  ccal::detail::StructuredStep step(problem.structure(),
-                                    ccal::detail::BlockArrowheadSystem::Kind::kNormalEquations);
+  ccal::detail::StructuredStep step(refinement.structure(),
+                                    ccal::detail::BlockArrowheadSystem::Kind::kNewtonSystem);
   ccal::detail::AttentionCallback attention;
-  ccal::detail::Minimizer minimizer(n, m);
+  ccal::detail::Minimizer minimizer(n, n);
+  std::vector<double> gradient(static_cast<std::size_t>(n));
   const ccal::detail::MinimizerSummary run =
-      minimizer.run(settings, problem, step, &attention, x.data(), f.data());
+      minimizer.run(settings, refinement, step, &attention, x.data(), gradient.data());
   summary.iterations = run.iterations;
   summary.converged = run.termination == ccal::detail::Termination::kSmallStep;
   if (run.termination == ccal::detail::Termination::kNonFiniteStart) {

@@ -120,11 +120,7 @@ ImageResidualProblem::ImageResidualProblem(const tk_ZRotationData& zData,
   start_.resize(at(problem_.size()));
   problem_.layout.pack(turned, start_.data());
 
-  // Residual blocks, rows and the structure.
-  const ParameterLayout& layout = problem_.layout;
-  std::vector<long> parameterStarts, rowStarts;
-  for (long b = 0; b < layout.blockCount(); ++b)
-    parameterStarts.push_back(layout.blockStart(b));
+  // Residual blocks and rows.
   long largest = 0;
   for (const Pending& p : pending) {
     const ParameterLayout::Block placement =
@@ -136,82 +132,60 @@ ImageResidualProblem::ImageResidualProblem(const tk_ZRotationData& zData,
     blocks_.push_back(
         std::make_unique<MultiplateListResidual>(problem_, p.camera, placement, view, true));
     lists_.push_back({p.camera, p.zRotation, p.placement, rows_, static_cast<long>(view.count)});
-    rowStarts.push_back(rows_);
     rows_ += 2 * static_cast<long>(view.count);
     largest = std::max(largest, 2 * static_cast<long>(view.count));
   }
-  structure_ = tkJacobianStructure(layout.size(), rows_, parameterStarts, rowStarts);
-  for (std::size_t g = 0; g < blocks_.size(); ++g) {
-    const std::vector<long>& blocks = blocks_[g]->parameterBlocks();
-    for (long b : blocks)
-      structure_.couple(b, static_cast<long>(g));
-  }
-  for (long b = 0; b < layout.blockCount(); ++b)
-    if (layout.block(b).kind != Kind::kCamera)
-      structure_.eliminate(b);
-
-  jacobian_.assign(at(rows_ * layout.size()), 0.0);
-  rowScratch_.resize(at(rows_));
   heldIntrinsics_ = rig.physicalAtZEquals1FromImageParams();
+  largest_ = largest;
   residuals_.resize(at(largest));
-  cameraJacobian_.resize(at(largest * layout.cameraBlockSize()));
-  placementJacobian_.resize(at(largest * ParameterLayout::kArbitraryBlockSize));
 }
 
 ImageResidualProblem::~ImageResidualProblem() = default;
 
-bool ImageResidualProblem::evaluateRows(const double* x, double* f, bool withJacobian) {
+long ImageResidualProblem::placementBlock(long g) const {
+  const std::vector<long>& blocks = blocks_[at(g)]->parameterBlocks();
+  return blocks.size() > 1 ? blocks[1] : -1;
+}
+
+bool ImageResidualProblem::evaluateList(long g, const double* x, double* rows,
+                                        double* cameraJacobian, double* placementJacobian) {
   const ParameterLayout& layout = problem_.layout;
+  const MultiplateListResidual& block = *blocks_[at(g)];
+  const List& list = lists_[at(g)];
   const long cb = layout.cameraBlockSize();
-  long point = 0;
-  for (std::size_t g = 0; g < blocks_.size(); ++g) {
-    const MultiplateListResidual& block = *blocks_[g];
-    const List& list = lists_[g];
-    const std::vector<long>& blocks = block.parameterBlocks();
-    const bool placed = blocks.size() > 1;
-    const long ps = placed ? layout.blockSize(blocks[1]) : 0;
-    const long placementStart = placed ? layout.blockStart(blocks[1]) : 0;
-    const double* parameters[2] = {x + layout.cameraStart(list.camera), x + placementStart};
-    double* jacobians[2] = {cameraJacobian_.data(), placementJacobian_.data()};
-    if (!block.Evaluate(parameters, residuals_.data(), withJacobian ? jacobians : nullptr))
+  const long placement = placementBlock(g);
+  const long ps = placement >= 0 ? layout.blockSize(placement) : 0;
+  const double* parameters[2] = {x + layout.cameraStart(list.camera),
+                                 x + (placement >= 0 ? layout.blockStart(placement) : 0)};
+  double* jacobians[2] = {cameraJacobian, placementJacobian};
+  const bool derivatives = cameraJacobian != nullptr;
+  try {
+    if (!block.Evaluate(parameters, rows, derivatives ? jacobians : nullptr))
       return false;
-    for (long k = 0; k < list.points; ++k, ++point) {
-      const double s = std::sqrt(pointWeights_[at(point)]);
-      for (long r = 0; r < 2; ++r) {
-        const long i = 2 * k + r;
-        const long row = list.firstRow + i;
-        f[row] = s * residuals_[at(i)];
-        if (!withJacobian)
-          continue;
-        const long cameraStart = layout.cameraStart(list.camera);
-        for (long a = 0; a < cb; ++a)
-          if (a != heldOffset_)
-            jacobian_[at(row + (cameraStart + a) * rows_)] = s * cameraJacobian_[at(i * cb + a)];
-        for (long a = 0; a < ps; ++a)
-          jacobian_[at(row + (placementStart + a) * rows_)] =
-              s * placementJacobian_[at(i * ps + a)];
-      }
-    }
+  } catch (const tkMathError&) {  // a pose value outside its domain
+    return false;
+  }
+  for (long i = 0; i < 2 * list.points; ++i) {
+    const double s = std::sqrt(pointWeights_[at((list.firstRow + i) / 2)]);
+    rows[i] *= s;
+    if (cameraJacobian != nullptr)
+      for (long a = 0; a < cb; ++a)
+        cameraJacobian[i * cb + a] = a == heldOffset_ ? 0.0 : s * cameraJacobian[i * cb + a];
+    if (derivatives)
+      for (long a = 0; a < ps; ++a)
+        placementJacobian[i * ps + a] *= s;
   }
   return true;
 }
 
-long ImageResidualProblem::evaluate(const double* x, double* f) {
-  try {
-    if (evaluateRows(x, f, false))
-      return 0;
-  } catch (const tkMathError&) {  // a pose value outside its domain: a rejected trial
-  }
-  std::fill(f, f + rows_, HUGE_VAL);
-  return 0;
-}
-
-long ImageResidualProblem::linearize(const double* x, const double* f) {
-  (void)f;
-  try {
-    return evaluateRows(x, rowScratch_.data(), true) ? 0 : -1;
-  } catch (const tkMathError&) {
-    return -1;
+void ImageResidualProblem::evaluate(const double* x, double* f) {
+  for (std::size_t g = 0; g < blocks_.size(); ++g) {
+    const List& list = lists_[g];
+    if (!evaluateList(static_cast<long>(g), x, residuals_.data(), nullptr, nullptr)) {
+      std::fill(f, f + rows_, HUGE_VAL);
+      return;
+    }
+    std::copy(residuals_.data(), residuals_.data() + 2 * list.points, f + list.firstRow);
   }
 }
 

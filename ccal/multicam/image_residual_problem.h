@@ -10,9 +10,9 @@
 // plate point through the placement's pose and the camera (platform/core/camera_model/
 // residuals.h, imageResidual). A point of weight 0 has rows 0 with zero derivatives; its weight is
 // read from the correspondences, so callers that drop points (outlier rejection) set w = 0.
-// The Jacobian is m x n, column-major, with only the declared blocks written
-// (structure(): a list's rows reach its camera's block and its placement's block; placements are
-// eliminated).
+// The Jacobian is never formed whole: evaluateList() gives one list's rows and their derivatives
+// by its camera's block and its placement's block, and residualBlocks() are the same lists for a
+// gradient assembly (ccal/problem/gradient_assembler.h; image form, weights doubled).
 //
 // Frames: image points in pixels, plate points and translations in the caller's plate units.
 // Every Z-rotation placement j >= 1 is solved in a plate frame turned by its starting angle θ0_j
@@ -21,23 +21,21 @@
 //
 // Gauge: under eSineTan the data fix no scale shared by the lens values p0, p2 and the linear map
 // L (scaling p0, p2 and L about the centre of expansion leaves every projection as it is); the
-// problem holds p0 of every camera at its starting value (its Jacobian column stays 0, so the
-// minimiser's step leaves it), which removes that direction and nothing else.
+// problem holds p0 of every camera at its starting value (its Jacobian column is 0, and the
+// refinement's F and K leave it out), which removes that direction and nothing else.
 //
-// After construction evaluate() and linearize() allocate nothing; an evaluation at a point whose
-// pose values leave their domain (a non-finite quaternion value) writes +infinity into F (a trial
-// step the minimiser then rejects) or fails linearize() with status −1.
+// After construction evaluate() and evaluateList() allocate nothing; an evaluation at a point
+// whose pose values leave their domain (a non-finite quaternion value) writes +infinity into F
+// or fails evaluateList().
 #ifndef CCAL_MULTICAM_IMAGE_RESIDUAL_PROBLEM_H
 #define CCAL_MULTICAM_IMAGE_RESIDUAL_PROBLEM_H
 
 #include "ccal/multicam/multiplate_data.h"
 #include "ccal/multicam/multiplate_problem.h"
 #include "ccal/multicam/multiplate_residuals.h"
-#include "platform/proc/minimizer.h"
 
 #include <ccal/multicamera_calibration_params.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>
-#include <tk/jacobian_structure.h>
 
 #include <cstddef>
 #include <memory>
@@ -45,7 +43,7 @@
 
 namespace ccal::detail {
 
-class ImageResidualProblem final : public MinimizerProblem {
+class ImageResidualProblem final {
  public:
   using Params = tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams;
 
@@ -66,7 +64,7 @@ class ImageResidualProblem final : public MinimizerProblem {
   // tkMathError::Singular for non-finite rig values.
   ImageResidualProblem(const tk_ZRotationData& zData, const tk_ArbitraryData& aData,
                        const Params& rig, bool intrinsicsFixed);
-  ~ImageResidualProblem() override;
+  ~ImageResidualProblem();
   // The residual blocks point into this object.
   ImageResidualProblem(const ImageResidualProblem&) = delete;
   ImageResidualProblem& operator=(const ImageResidualProblem&) = delete;
@@ -82,36 +80,43 @@ class ImageResidualProblem final : public MinimizerProblem {
   long weightedPoints() const { return weightedPoints_; }
   // The weight of row pair k (= point k in list order).
   double weight(long point) const { return pointWeights_[static_cast<std::size_t>(point)]; }
-  // The declared structure of the Jacobian (row groups = lists, parameter blocks = layout blocks,
-  // placements eliminated).
-  const tkJacobianStructure& structure() const { return structure_; }
   // Offset inside every camera block of the value held for the gauge (−1: none).
   long heldOffset() const { return heldOffset_; }
 
-  long evaluate(const double* x, double* f) override;
-  long linearize(const double* x, const double* f) override;
-  const double* jacobian() const override { return jacobian_.data(); }
+  // F at x (rows() values).
+  void evaluate(const double* x, double* f);
+  // List g at x: its 2·points rows √w·(π(P) − p) into rows, and, when the Jacobian pointers are
+  // not null (both or neither), their derivatives by the camera's block (row-major, cameraBlockSize() columns, the held
+  // value's column 0) and by the placement's block (row-major, its block size columns; nothing
+  // for the world frame). Each output holds the list's largest size (largestList() rows).
+  // False when a pose value leaves its domain.
+  bool evaluateList(long g, const double* x, double* rows, double* cameraJacobian,
+                    double* placementJacobian);
+  long largestList() const { return largest_; }
+  // The parameter block of list g's placement (−1: the world frame).
+  long placementBlock(long g) const;
+  // The lists as residual blocks (image form, weights doubled: F = 4·JᵀW·r, K = 4·JᵀW·J and the
+  // assembled cost twice the image cost).
+  const std::vector<std::unique_ptr<MultiplateListResidual>>& residualBlocks() const {
+    return blocks_;
+  }
 
   // The rig parameters of x in the caller's frames (throws tkMathError::Singular for a non-finite
   // quaternion value).
   Params unpack(const double* x) const;
 
  private:
-  bool evaluateRows(const double* x, double* f, bool withJacobian);
-
   tk_MultiplateProblem problem_;
   std::vector<std::vector<ccal_crspPair2D3DWeighted>> records_;  // one per non-empty list
   std::vector<double> startAngles_;                              // θ0 per Z-rotation placement
   std::vector<std::unique_ptr<MultiplateListResidual>> blocks_;   // one per list
   std::vector<List> lists_;
   std::vector<double> pointWeights_;
-  tkJacobianStructure structure_;
   std::vector<double> start_;
-  std::vector<double> jacobian_;  // m x n, column-major
-  std::vector<double> residuals_, cameraJacobian_, placementJacobian_;  // one list's
-  std::vector<double> rowScratch_;  // F of a linearisation (the minimiser keeps its own)
+  std::vector<double> residuals_;  // one list's
   std::vector<tkPhysicalAtZEquals1FromImageParams> heldIntrinsics_;
   long rows_ = 0;
+  long largest_ = 0;  // rows of the largest list
   long heldOffset_ = -1;  // offset in every camera block of a held value (−1: none)
   long weightedPoints_ = 0;
 };

@@ -13,8 +13,8 @@
 //
 // Frames and data as in multicamera_calibration.h: placement 0 is the world frame; heights are
 // data. The minimisation is Levenberg–Marquardt with the placements eliminated from each step
-// (time linear in the number of placements); it only accepts steps that lower E, so E never
-// rises above the start's. Abort requests (tkAttention) stop it at the last accepted point.
+// (time and memory linear in the number of placements, apart from one parameters x parameters
+// matrix); it only accepts steps that lower E, so E never rises above the start's. Abort requests (tkAttention) stop it at the last accepted point.
 #ifndef CCAL_IMAGE_REFINEMENT_H
 #define CCAL_IMAGE_REFINEMENT_H
 

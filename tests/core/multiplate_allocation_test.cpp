@@ -3,6 +3,7 @@
 // nothing, for every residual kind.
 #include "../multicam/rig_scene.h"
 #include "allocation_probe.h"
+#include "ccal/multicam/image_refinement_problem.h"
 #include "ccal/multicam/image_residual_problem.h"
 #include "ccal/multicam/multiplate_solvers.h"
 #include "platform/core/structured_step.h"
@@ -61,8 +62,8 @@ TEST(MultiplateAllocation, AnIterationOfTheRigSolverAllocatesNothing) {
   }
 }
 
-// The image-residual problem of the refinement and the covariance: F, its Jacobian and the
-// structured damped step allocate nothing once made.
+// The refinement on image residuals: F, the merit, K and the structured damped step allocate
+// nothing once the first evaluation has sized K.
 TEST(MultiplateAllocation, AnIterationOfTheImageResidualRefinementAllocatesNothing) {
   for (auto model : {tk2XformCalib2Defs::eNoDistortion, tk2XformCalib2Defs::eRadial,
                      tk2XformCalib2Defs::eSineTan}) {
@@ -70,15 +71,18 @@ TEST(MultiplateAllocation, AnIterationOfTheImageResidualRefinementAllocatesNothi
     tk_ZRotationData zData;
     tk_ArbitraryData aData;
     tfRigSceneData(truth, zData, aData);
-    ccal::detail::ImageResidualProblem problem(zData, aData, truth, false);
+    ccal::detail::ImageResidualProblem residuals(zData, aData, truth, false);
+    ccal::detail::ImageRefinementProblem problem(residuals);
     ccal::detail::StructuredStep step(problem.structure(),
-                                      ccal::detail::BlockArrowheadSystem::Kind::kNormalEquations);
+                                      ccal::detail::BlockArrowheadSystem::Kind::kNewtonSystem);
     const std::size_t n = static_cast<std::size_t>(problem.parameters());
-    std::vector<double> x = problem.start(), f(static_cast<std::size_t>(problem.rows()));
+    std::vector<double> x = residuals.start(), f(n);
     std::vector<double> diagonal(n), damping(n), delta(n);
+    ASSERT_EQ(problem.evaluate(x.data(), f.data()), 0);
     for (std::size_t i = 0; i < n; ++i)
       x[i] += 1e-4 * std::sin(static_cast<double>(i));
     AllocationProbe probe;
+    EXPECT_GT(problem.merit(x.data()), 0.0);
     ASSERT_EQ(problem.evaluate(x.data(), f.data()), 0);
     ASSERT_EQ(problem.linearize(x.data(), f.data()), 0);
     step.prepare(problem.jacobian(), f.data(), diagonal.data());
