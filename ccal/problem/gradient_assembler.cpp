@@ -18,8 +18,6 @@ std::size_t at(long i) {
 
 using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 using ConstRows = Eigen::Map<const RowMajor>;
-using Rows = Eigen::Map<RowMajor>;
-using KBlock = Eigen::Map<Eigen::MatrixXd, 0, Eigen::OuterStride<>>;
 
 }  // namespace
 
@@ -64,16 +62,29 @@ void GradientAssembler::add(const ResidualBlock& block) {
     }
     groups.push_back(std::move(group));
   }
-  groups_.push_back(std::move(groups));
   std::vector<long> offsets{0};
   for (long b : parameters)
     offsets.push_back(offsets.back() + layout_->blockSize(b));
   const std::size_t total = at(offsets.back());
+  std::vector<long> columns;  // the block's values in K's columns
+  for (long b : parameters)
+    for (long a = 0; a < layout_->blockSize(b); ++a)
+      columns.push_back(layout_->blockStart(b) + a);
+  for (Group& group : groups) {
+    for (std::size_t k = 0; k < parameters.size(); ++k)
+      for (const auto& [a0, length] : group.runs[k])
+        for (long a = a0; a < a0 + length; ++a) {
+          group.fedValues.push_back(offsets[k] + a);
+          group.fedRows.push_back(layout_->blockStart(parameters[k]) + a);
+        }
+    if (accumulator_.size() < group.fedValues.size() * total)
+      accumulator_.resize(group.fedValues.size() * total);
+  }
+  groups_.push_back(std::move(groups));
   offsets_.push_back(std::move(offsets));
-  if (product_.size() < total * total)
-    product_.resize(total * total);
-  if (scaled_.size() < at(block.residualCount()) * total)
-    scaled_.resize(at(block.residualCount()) * total);
+  columns_.push_back(std::move(columns));
+  if (rowValues_.size() < 2 * total)
+    rowValues_.resize(2 * total);
   // Work space for the largest block seen.
   const std::size_t m = at(block.residualCount());
   if (residuals_.size() < m) {
@@ -112,6 +123,101 @@ void GradientAssembler::copyDeclared(const tkNMMatrix& from, tkNMMatrix& to) con
     const long c0 = layout_->blockStart(column), cs = layout_->blockSize(column);
     for (long c = c0; c < c0 + cs; ++c)
       std::copy(from.data() + r0 + c * n, from.data() + r0 + rs + c * n, to.data() + r0 + c * n);
+  }
+}
+
+namespace {
+
+// Adds the rows [begin, end) of one row group to the fed x values accumulator acc (row-major, fed
+// rows of `total` values): acc_f += Σᵢ 2wᵢ·J_i,fed(f)·J_i, two rows at a time. row(i) gives row i of the block's Jacobian over all its values. Total = 0
+// reads the width from `width`; a fixed Total lets the compiler unroll the inner loop.
+template <int Total, typename Row>
+void accumulateRows(long begin, long end, long width, const double* w, const long* fedValues,
+                    long fed, const Row& row, double* __restrict acc) {
+  const long total = Total > 0 ? Total : width;
+  constexpr int kRows = Total > 0 ? Total : Eigen::Dynamic;
+  using Vector = Eigen::Map<Eigen::Matrix<double, kRows, 1>>;
+  using ConstVector = Eigen::Map<const Eigen::Matrix<double, kRows, 1>>;
+  long i = begin;
+  for (; i + 1 < end; i += 2) {
+    const double s0 = 2.0 * w[i], s1 = 2.0 * w[i + 1];
+    if (s0 == 0.0 && s1 == 0.0)
+      continue;
+    const double* __restrict v0 = row(i, 0);
+    const double* __restrict v1 = row(i + 1, 1);
+    for (long f = 0; f < fed; ++f) {
+      const double u0 = v0[fedValues[f]], u1 = v1[fedValues[f]];
+      Vector(acc + f * total, total).noalias() +=
+          (s0 * u0) * ConstVector(v0, total) + (s1 * u1) * ConstVector(v1, total);
+    }
+  }
+  for (; i < end; ++i) {
+    const double s0 = 2.0 * w[i];
+    if (s0 == 0.0)
+      continue;
+    const double* __restrict v0 = row(i, 0);
+    for (long f = 0; f < fed; ++f) {
+      const double u0 = v0[fedValues[f]];
+      Vector(acc + f * total, total).noalias() += (s0 * u0) * ConstVector(v0, total);
+    }
+  }
+}
+
+template <typename Row>
+void accumulateRowsOfWidth(long begin, long end, long total, const double* w,
+                           const long* fedValues, long fed, const Row& row, double* acc) {
+  // The camera blocks of the three lens models.
+  switch (total) {
+    case 11:
+      return accumulateRows<11>(begin, end, total, w, fedValues, fed, row, acc);
+    case 14:
+      return accumulateRows<14>(begin, end, total, w, fedValues, fed, row, acc);
+    case 17:
+      return accumulateRows<17>(begin, end, total, w, fedValues, fed, row, acc);
+    default:
+      return accumulateRows<0>(begin, end, total, w, fedValues, fed, row, acc);
+  }
+}
+
+}  // namespace
+
+// K of one feeding row group: for its fed values a (rows of K) and every value c of its residual
+// block, K_ac += Σᵢ 2wᵢ·J_ia·J_ic, summed into a dense fed x values accumulator and added to K
+// once (no lower-triangle product to unpack, no packing of small matrices).
+void GradientAssembler::accumulate(std::size_t b, const Group& group, const double* w,
+                                   double* kData) {
+  const std::vector<long>& parameters = blocks_[b]->parameterBlocks();
+  const std::vector<long>& offsets = offsets_[b];
+  const long total = offsets.back();
+  const long fed = static_cast<long>(group.fedValues.size());
+  double* acc = accumulator_.data();
+  std::fill(acc, acc + fed * total, 0.0);
+  const long begin = group.begin, end = group.begin + group.rows;
+  if (parameters.size() == 1) {
+    const double* J = jacobians_[0].data();
+    const auto row = [J, total](long i, int) { return J + i * total; };
+    accumulateRowsOfWidth(begin, end, total, w, group.fedValues.data(), fed, row, acc);
+  } else {
+    // Rows gathered over the parameter blocks into two work rows.
+    const auto row = [&](long i, int slot) {
+      double* out = rowValues_.data() + slot * total;
+      for (std::size_t q = 0; q < parameters.size(); ++q) {
+        const long size = offsets[q + 1] - offsets[q];
+        const double* in = jacobians_[q].data() + i * size;
+        for (long a = 0; a < size; ++a)
+          out[offsets[q] + a] = in[a];
+      }
+      return static_cast<const double*>(out);
+    };
+    accumulateRowsOfWidth(begin, end, total, w, group.fedValues.data(), fed, row, acc);
+  }
+  const long n = layout_->size();
+  const long* columns = columns_[b].data();
+  for (long fi = 0; fi < fed; ++fi) {
+    const long rowIndex = group.fedRows[at(fi)];
+    const double* in = acc + fi * total;
+    for (long c = 0; c < total; ++c)
+      kData[rowIndex + columns[c] * n] += in[c];
   }
 }
 
@@ -159,52 +265,22 @@ bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, doub
           sum += w[i] * r[i] * r[i];
       if (!jacobians || !group.feeds || gm == 0)
         continue;
+      if (kData != nullptr)
+        accumulate(b, group, w, kData);
+      if (f == nullptr)
+        continue;
+      // F: one matrix-vector product per run of fed values (blocked sums: F decides where the
+      // solvers stop, so its rounding matters more than K's).
       double* wr = weightedResiduals_.data();
       for (long i = 0; i < gm; ++i)
         wr[i] = 2.0 * w[g0 + i] * r[g0 + i];
       const Eigen::Map<const Eigen::VectorXd> weightedR(wr, gm);
-      const long total = offsets_[b].back();
-      if (kData != nullptr) {
-        // C = Jᵀ·2W·J over the values of every parameter block of the residual block, as the
-        // symmetric product AᵀA of A = √(2W)·J (lower triangle only); K takes its fed rows.
-        Rows A(scaled_.data(), gm, total);
-        for (std::size_t q = 0; q < count; ++q) {
-          const long size = layout_->blockSize(parameters[q]);
-          const ConstRows J(jacobians_[q].data() + g0 * size, gm, size);
-          A.middleCols(offsets_[b][q], size) = J;
-        }
-        for (long i = 0; i < gm; ++i)
-          A.row(i) *= std::sqrt(2.0 * w[g0 + i]);
-        Eigen::Map<Eigen::MatrixXd> C(product_.data(), total, total);
-        C.setZero();
-        C.selfadjointView<Eigen::Lower>().rankUpdate(A.transpose());
-      }
-      const Eigen::Map<const Eigen::MatrixXd> C(product_.data(), total, total);
       for (std::size_t p = 0; p < count; ++p) {
-        const long rowStart = layout_->blockStart(parameters[p]);
-        const long rowSize = layout_->blockSize(parameters[p]);
-        const long rowOffset = offsets_[b][p];
-        const ConstRows Jp(jacobians_[p].data() + g0 * rowSize, gm, rowSize);
-        for (const auto& [a0, length] : group.runs[p]) {
-          if (f != nullptr)
-            Eigen::Map<Eigen::VectorXd>(f + rowStart + a0, length).noalias() +=
-                Jp.middleCols(a0, length).transpose() * weightedR;
-          if (kData == nullptr)
-            continue;
-          for (std::size_t q = 0; q < count; ++q) {
-            const long columnStart = layout_->blockStart(parameters[q]);
-            const long columnSize = layout_->blockSize(parameters[q]);
-            const long columnOffset = offsets_[b][q];
-            for (long c = 0; c < columnSize; ++c) {
-              double* out = kData + rowStart + (columnStart + c) * n;
-              const long j = columnOffset + c;
-              for (long a = a0; a < a0 + length; ++a) {
-                const long i = rowOffset + a;
-                out[a] += i >= j ? C(i, j) : C(j, i);
-              }
-            }
-          }
-        }
+        const long size = layout_->blockSize(parameters[p]);
+        const ConstRows Jp(jacobians_[p].data() + g0 * size, gm, size);
+        for (const auto& [a0, length] : group.runs[p])
+          Eigen::Map<Eigen::VectorXd>(f + layout_->blockStart(parameters[p]) + a0, length)
+              .noalias() += Jp.middleCols(a0, length).transpose() * weightedR;
       }
     }
   }

@@ -68,17 +68,22 @@ class GradientAssembler {
     bool countsInCost = true;
     bool feeds = false;
     std::vector<std::vector<std::pair<long, long>>> runs;
+    std::vector<long> fedValues;  // the fed values among the block's columns (0 .. total)
+    std::vector<long> fedRows;    // their rows of F and K
   };
+  // Adds the K rows of one feeding row group (its Jacobians evaluated) to kData.
+  void accumulate(std::size_t b, const Group& group, const double* w, double* kData);
   std::vector<std::vector<Group>> groups_;  // [block]
   std::vector<std::vector<long>> offsets_;  // [block]: first column of each parameter block in C
+  std::vector<std::vector<long>> columns_;  // [block]: the K column of each of its values
   std::vector<std::pair<long, long>> declared_;  // (row block, column block), distinct
-  // Work space: residuals, weighted residuals, per parameter block slot a Jacobian buffer, the
-  // scaled Jacobian √(2W)·J of one row group over all its parameter blocks and its product C.
+  // Work space: residuals, per parameter block slot a Jacobian buffer, two rows of one block's
+  // Jacobian over all its values and the fed x values accumulator of K.
   std::vector<double> residuals_;
-  std::vector<double> weightedResiduals_;
+  std::vector<double> weightedResiduals_;  // 2W·r of one row group (F alone)
   std::vector<std::vector<double>> jacobians_;
-  std::vector<double> scaled_;
-  std::vector<double> product_;
+  std::vector<double> rowValues_;
+  std::vector<double> accumulator_;
   std::vector<double*> jacobianPointers_;
   std::vector<const double*> parameterPointers_;
 };

@@ -96,16 +96,22 @@ double LargestResidual(const DriverRun& run) {
 }
 
 // eRadial and eNoDistortion are fully determined by the data: every value of the camera block
-// comes back to 1e-9 relative (values near 0, such as the skew and the centre of expansion, to
-// 1e-12 absolute), and the image residuals are those of the data's rounding.
+// comes back to 1e-9 relative (values near 0, such as the skew, to 1e-12 absolute), and the image
+// residuals are those of the data's rounding. The centre of expansion (about 1e-3 here) is the
+// weakest value: with the image points rounded to 9 decimals the cost's minimum lies about 1e-12
+// from the truth there (solves that differ only in rounding end 3e-13 apart), so it gets 2e-12
+// absolute.
 class DriverOnExactSet : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DriverOnExactSet, RecoversTheGroundTruth) {
   const DriverRun& run = Calibrated(GetParam());
   const int held = HeldIndex(run.set.truth);
   const Packed truth = Pack(run.set.truth, held), got = Pack(run.result, held);
-  for (std::size_t i = 0; i < truth.size(); ++i)
-    EXPECT_NEAR(got[i], truth[i], 1e-9 * std::fmax(std::fabs(truth[i]), 1e-3)) << "parameter " << i;
+  for (std::size_t i = 0; i < truth.size(); ++i) {
+    const bool centre = i == CameraOffset::kCenterX || i == CameraOffset::kCenterY;
+    EXPECT_NEAR(got[i], truth[i], centre ? 2e-12 : 1e-9 * std::fmax(std::fabs(truth[i]), 1e-3))
+        << "parameter " << i;
+  }
   EXPECT_LT(LargestResidual(run), 1e-8);
 }
 
