@@ -31,8 +31,8 @@
 #define CCAL_MULTICAM_IMAGE_RESIDUAL_PROBLEM_H
 
 #include "ccal/multicam/multiplate_data.h"
-#include "ccal/multicam/multiplate_problem.h"
-#include "ccal/multicam/multiplate_residuals.h"
+#include "ccal/problem/multiplate_problem.h"
+#include "ccal/problem/multiplate_residuals.h"
 
 #include <ccal/multicamera_calibration_params.h>
 #include <proc/ccal_crspPair2D3DWeighted.h>

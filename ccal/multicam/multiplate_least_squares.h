@@ -10,8 +10,8 @@
 #ifndef CCAL_MULTICAM_MULTIPLATE_LEAST_SQUARES_H
 #define CCAL_MULTICAM_MULTIPLATE_LEAST_SQUARES_H
 
-#include "ccal/multicam/multiplate_problem.h"
-#include "ccal/multicam/multiplate_residuals.h"
+#include "ccal/problem/multiplate_problem.h"
+#include "ccal/problem/multiplate_residuals.h"
 #include "ccal/problem/valley_polish.h"
 
 #include <Eigen/Core>

@@ -37,8 +37,8 @@
 #define CCAL_MULTICAM_MULTIPLATE_SOLVERS_H
 
 #include "ccal/multicam/multiplate_data.h"
-#include "ccal/multicam/multiplate_problem.h"
-#include "ccal/multicam/multiplate_residuals.h"
+#include "ccal/problem/multiplate_problem.h"
+#include "ccal/problem/multiplate_residuals.h"
 
 #include <ccal/multicamera_calibration_params.h>
 #include <proc/cstd_vector.h>

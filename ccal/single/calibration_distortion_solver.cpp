@@ -18,15 +18,18 @@
 #include <cstring>
 
 using ccal::detail::CameraOffset;
-using ccal::detail::CameraResidualBlock;
 using ccal::detail::GradientAssembler;
+using ccal::detail::MultiplateListResidual;
 using ccal::detail::ParameterLayout;
+using ccal::detail::ResidualBlock;
 using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
 
 // Work space of the sine-tangent least-squares step, sized with the correspondences.
 struct tk_SineTanLeastSquares {
   Eigen::MatrixXd trialA;  // rows x n: √w·∂image/∂x at the last pass, rows x then y per point
   Eigen::VectorXd trialRows;  // rows: √w·(image − p) at the last pass
+  std::vector<double> residuals;  // 2·points: image − p, from the list residual
+  std::vector<double> jacobian;   // 2·points x n, row-major: ∂image/∂x
   Eigen::MatrixXd a;          // the same at the current x (taken over by compJacob)
   Eigen::VectorXd r0;
   Eigen::VectorXd r;            // Qᵀ·r0
@@ -48,12 +51,12 @@ struct tk_SineTanLeastSquares {
 namespace {
 
 // The image cost and the reduced rows of the sine-tangent polishing: the weighted rows
-// √w·[∂image/∂x, image − p] of the image block reduced by one Householder QR. Sized once per set
-// of correspondences; evaluations allocate nothing. The caller switches the block's row capture
-// off while it polishes.
+// √w·[∂image/∂x, image − p] of the image rows reduced by one Householder QR (the block's weights,
+// 2·w, scale the cost and the rows alike). Sized once per set of correspondences; evaluations
+// allocate nothing.
 class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
  public:
-  SineTanPolish(const CameraResidualBlock& image, long n)
+  SineTanPolish(const ResidualBlock& image, long n)
       : image_(image),
         n_(n),
         rows_(image.residualCount()),
@@ -97,7 +100,7 @@ class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
   }
 
  private:
-  const CameraResidualBlock& image_;
+  const ResidualBlock& image_;
   long n_;
   long rows_;
   std::vector<double> residuals_;
@@ -105,6 +108,21 @@ class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
   Eigen::MatrixXd system_;
   Eigen::HouseholderQR<Eigen::MatrixXd> qr_;
   Eigen::MatrixXd triangle_;
+};
+
+// The rows the list residual computes, for one evaluation; all of them again afterwards, also
+// when the evaluation throws.
+class RowsGuard {
+ public:
+  RowsGuard(MultiplateListResidual& block, MultiplateListResidual::Rows rows) : block_(block) {
+    block_.rows(rows);
+  }
+  ~RowsGuard() { block_.rows(MultiplateListResidual::Rows::kAll); }
+  RowsGuard(const RowsGuard&) = delete;
+  RowsGuard& operator=(const RowsGuard&) = delete;
+
+ private:
+  MultiplateListResidual& block_;
 };
 
 long parameterCount(Model model) {
@@ -121,11 +139,12 @@ long parameterCount(Model model) {
 tk3DCalibrationDistortionSolver::tk3DCalibrationDistortionSolver(Model model)
     : tkDampedNewtonSolve(parameterCount(model), parameterCount(model), 1e-12, 1e-30, 300, 15, 0.01,
                           1e-8, 1e20, true, false),
-      layout_(ParameterLayout::singleCamera(model)),
       pass_(parameterCount(model)),
       merit_(parameterCount(model)),
       records_() {
-  layout_.cameraUnitValIndices({0});
+  problem_.layout = ParameterLayout::singleCamera(model);
+  problem_.layout.cameraUnitValIndices({0});
+  problem_.heights = {0.0};
   tfThrowExceptionOnFailure(cstd_vector_ccal_crspPair2D3DWeighted_construct(&records_, 0));
   meritTolerance(kFlatMerit);
   // Along the nearly flat directions of the sine-tangent lens values the cost falls by
@@ -157,15 +176,12 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
   correspondences_ = list;
   pass_.valid = false;
   merit_.valid = false;
-  assembler_.reset();  // refers to the old blocks
-  blocks_ = ccal::detail::refinementResidualBlocks(layout_, records, list.size());
-  assembler_ = std::make_unique<GradientAssembler>(layout_);
-  for (const auto& block : blocks_)
-    assembler_->add(*block);
-  imageBlock_.assign(blocks_.size(), false);
-  imageBlock_.front() = true;
-  termBlocks_.assign(blocks_.size(), true);
-  termBlocks_.front() = false;
+  assembler_.reset();  // refers to the old block
+  problem_.zLists = {tk_MultiplateList{records, list.size()}};
+  block_ = std::make_unique<MultiplateListResidual>(problem_, 0, ParameterLayout::Block{},
+                                                    problem_.zLists.front());
+  assembler_ = std::make_unique<GradientAssembler>(problem_.layout);
+  assembler_->add(*block_);
   if (leastSquares_) {
     const Eigen::Index n = getSize();
     const Eigen::Index rows = std::max<Eigen::Index>(2 * static_cast<Eigen::Index>(list.size()), n);
@@ -186,7 +202,8 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     ls.stacked.setZero(2 * n, n);
     ls.rhs.setZero(2 * n);
     ls.stackedQr = Eigen::HouseholderQR<Eigen::MatrixXd>(2 * n, n);
-    blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), rows);
+    ls.residuals.assign(2 * list.size(), 0.0);
+    ls.jacobian.assign(2 * list.size() * static_cast<std::size_t>(n), 0.0);
     ls.polishProblem.reset();  // made by the first minimize() on these correspondences
   }
 }
@@ -202,7 +219,7 @@ bool tk3DCalibrationDistortionSolver::passHolds(const double* x) const {
 }
 
 long tk3DCalibrationDistortionSolver::evaluatePass(const double* x, bool checkAbort) const {
-  if (checkAbort && layout_.model() != tk2XformCalib2Defs::eSineTan) {
+  if (checkAbort && problem_.layout.model() != tk2XformCalib2Defs::eSineTan) {
     const long attention = csys_attention_check();
     if (attention < 0)
       return attention;
@@ -212,10 +229,10 @@ long tk3DCalibrationDistortionSolver::evaluatePass(const double* x, bool checkAb
   pass_.valid = false;
   if (leastSquares_) {
     // Under eSineTan K comes from the QR factor of the step (compJacob), not from the pass.
-    assembler_->assemble(x, pass_.f.data(), nullptr, &pass_.cost);
-    pass_.cost *= 0.5;  // the image block carries the weights 2·w
+    evaluateImageRows(x);
   } else if (meritHolds(x)) {
-    assembler_->assemble(x, pass_.f.data(), &pass_.k, nullptr, &termBlocks_);
+    const RowsGuard terms(*block_, MultiplateListResidual::Rows::kTerms);
+    assembler_->assemble(x, pass_.f.data(), &pass_.k, nullptr);
     pass_.cost = merit_.cost;
   } else {
     assembler_->assemble(x, pass_.f.data(), &pass_.k, &pass_.cost);
@@ -223,6 +240,28 @@ long tk3DCalibrationDistortionSolver::evaluatePass(const double* x, bool checkAb
   std::copy(x, x + getSize(), pass_.x.data());
   pass_.valid = true;
   return 0;
+}
+
+void tk3DCalibrationDistortionSolver::evaluateImageRows(const double* x) const {
+  tk_SineTanLeastSquares& ls = *leastSquares_;
+  const double* parameters[1] = {x};
+  double* jacobians[1] = {ls.jacobian.data()};
+  block_->Evaluate(parameters, ls.residuals.data(), jacobians);
+  const long n = getSize();
+  const std::size_t rows = ls.residuals.size();
+  // F = 2·∇J = 4·Σ w·(∂image/∂x)ᵀ·r = 4·Aᵀ·(√w·r), J = |√w·r|².
+  double cost = 0.0;
+  for (std::size_t i = 0; i < rows; ++i) {
+    const Eigen::Index row = static_cast<Eigen::Index>(i);
+    const double root = ls.rootWeights(row);
+    ls.trialRows(row) = root * ls.residuals[i];
+    cost += ls.trialRows(row) * ls.trialRows(row);
+    for (long a = 0; a < n; ++a)
+      ls.trialA(row, a) = root * ls.jacobian[i * static_cast<std::size_t>(n) + static_cast<std::size_t>(a)];
+  }
+  Eigen::Map<Eigen::VectorXd>(pass_.f.data(), n).noalias() =
+      4.0 * ls.trialA.transpose() * ls.trialRows;
+  pass_.cost = cost;
 }
 
 long tk3DCalibrationDistortionSolver::Func(const tkNMMatrix& x, tkNMMatrix& f) const {
@@ -253,7 +292,6 @@ long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMM
   tk_SineTanLeastSquares& ls = *leastSquares_;
   ls.a.swap(ls.trialA);
   ls.r0.swap(ls.trialRows);
-  blocks_.front()->captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
   pass_.valid = false;
   ls.qr.compute(ls.a);
   ls.rFactor = ls.qr.matrixQR().topRows(n).triangularView<Eigen::Upper>();
@@ -267,7 +305,7 @@ long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMM
 }
 
 bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) {
-  if (layout_.model() != tk2XformCalib2Defs::eSineTan)
+  if (problem_.layout.model() != tk2XformCalib2Defs::eSineTan)
     return tkDampedNewtonSolve::solveDampedStep(damping, step);
   tk_SineTanLeastSquares& ls = *leastSquares_;
   const Eigen::Index n = getSize();
@@ -301,12 +339,8 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   double probe[CameraOffset::kMaxSize];
   for (Eigen::Index i = 0; i < n; ++i)
     probe[i] = getX().data()[i] + kProbe * velocity[i];
-  CameraResidualBlock& image = *blocks_.front();
-  image.captureRows(nullptr, nullptr, 0);
   const double* parameters[1] = {probe};
-  const bool evaluated = image.Evaluate(parameters, ls.probeRows.data(), nullptr);
-  image.captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
-  if (!evaluated)
+  if (!block_->Evaluate(parameters, ls.probeRows.data(), nullptr))
     return false;
   ls.probeRows.array() *= ls.rootWeights.array();
   const Eigen::Map<const Eigen::VectorXd> v(velocity, n);
@@ -337,7 +371,7 @@ double tk3DCalibrationDistortionSolver::minimize() {
   tk_SineTanLeastSquares& ls = *leastSquares_;
   if (!ls.polishProblem) {
     const long n = getSize();
-    ls.polishProblem = std::make_unique<SineTanPolish>(*blocks_.front(), n);
+    ls.polishProblem = std::make_unique<SineTanPolish>(*block_, n);
     if (!ls.polish) {
       ls.polish = std::make_unique<ccal::detail::ValleyPolish>(n);
       ls.polishedX = tkNMMatrix(n, 1);
@@ -345,10 +379,7 @@ double tk3DCalibrationDistortionSolver::minimize() {
   }
   tkNMMatrix& x = ls.polishedX;
   std::copy(getX().data(), getX().data() + getSize(), x.data());
-  CameraResidualBlock& image = *blocks_.front();
-  image.captureRows(nullptr, nullptr, 0);
   const long accepted = ls.polish->polish(*ls.polishProblem, x.data());
-  image.captureRows(ls.trialRows.data(), ls.trialA.data(), ls.trialA.rows());
   if (accepted == 0)
     return result;
   setX(x);
@@ -362,7 +393,7 @@ double tk3DCalibrationDistortionSolver::minimize() {
 
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {
   tk_CameraValues values;
-  layout_.unpackCamera(x.data(), 0, nullptr, values);
+  problem_.layout.unpackCamera(x.data(), 0, nullptr, values);
   return tfCameraParamsFromValues(values);
 }
 
@@ -377,7 +408,8 @@ double tk3DCalibrationDistortionSolver::cost(const tkNMMatrix& x) const {
     if (!assembler_)
       tk_throwInvalidArgument("tk3DCalibrationDistortionSolver: no correspondences were given");
     merit_.valid = false;
-    assembler_->assemble(x.data(), nullptr, nullptr, &merit_.cost, &imageBlock_);
+    const RowsGuard image(*block_, MultiplateListResidual::Rows::kImage);
+    assembler_->assemble(x.data(), nullptr, nullptr, &merit_.cost);
     std::copy(x.data(), x.data() + getSize(), merit_.x.data());
     merit_.valid = true;
   }

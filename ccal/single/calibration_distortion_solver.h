@@ -7,8 +7,10 @@
 // eNoDistortion, eRadial, eSineTan), and F(x) has one entry per parameter: partial derivatives of
 // the weighted squared reprojection error, which the minimisation drives to zero.
 //
-// F, its Jacobian K and the merit come from the residual blocks of refinement_residual_blocks.h,
-// assembled by ccal/problem/gradient_assembler.h in one pass over the points per evaluated x:
+// F, its Jacobian K and the merit come from one residual block over all correspondences, the
+// list residual of the multi-plate problems (ccal/problem/multiplate_residuals.h) for one camera
+// in the world frame, assembled by ccal/problem/gradient_assembler.h in one pass over the points
+// per evaluated x:
 // - eNoDistortion, eRadial: F = 2·Σ J_feedᵀ·w·r with the intrinsic rows fed by the intrinsic-term
 //   residual and the pose rows by the pose-term residual (the gradient of the error at Z = 1 with
 //   the points' positions, the back-projected image points and the depths held); an abort
@@ -61,8 +63,8 @@
 #define CCAL_SINGLE_CALIBRATION_DISTORTION_SOLVER_H
 
 #include "ccal/problem/gradient_assembler.h"
-#include "ccal/problem/parameter_layout.h"
-#include "ccal/single/refinement_residual_blocks.h"
+#include "ccal/problem/multiplate_problem.h"
+#include "ccal/problem/multiplate_residuals.h"
 
 #include <ccal/camera_calibration_params.h>
 #include <proc/cstd_vector.h>
@@ -91,11 +93,11 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   explicit tk3DCalibrationDistortionSolver(tk2XformCalib2Defs::tkCalib2DistortionModel model);
   ~tk3DCalibrationDistortionSolver() override;
 
-  tk2XformCalib2Defs::tkCalib2DistortionModel distModel() const { return layout_.model(); }
+  tk2XformCalib2Defs::tkCalib2DistortionModel distModel() const { return problem_.layout.model(); }
   // The held component of the pose quaternion for the whole minimisation (0 = a ... 3 = d).
-  int unitValIndex() const { return layout_.cameraUnitValIndices()[0]; }
+  int unitValIndex() const { return problem_.layout.cameraUnitValIndices()[0]; }
   void unitValIndex(int index) {
-    layout_.cameraUnitValIndices({index});
+    problem_.layout.cameraUnitValIndices({index});
     pass_.valid = false;
     merit_.valid = false;
   }
@@ -126,13 +128,16 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   // F, K and J at x, kept with x. Returns 0 or (checkAbort, eNoDistortion/eRadial) the negative
   // status of the abort check. Throws tkInvariantFailure before correspondences were given.
   long evaluatePass(const double* x, bool checkAbort) const;
+  // eSineTan: F and J at x from one evaluation of the image rows, which also fills
+  // tk_SineTanLeastSquares::trialRows and trialA.
+  void evaluateImageRows(const double* x) const;
   bool passHolds(const double* x) const;
   double merit(const tkNMMatrix& x) const override { return cost(x); }
   // eSineTan: the damped least-squares form of the step (above); other models: the inherited LU.
   bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step) override;
 
-  // The last pass: its x, F, K and J (under eSineTan the image block also captured its weighted
-  // residuals and their derivatives into tk_SineTanLeastSquares::trialRows, trialA).
+  // The last pass: its x, F, K and J (under eSineTan also its weighted residuals and their
+  // derivatives in tk_SineTanLeastSquares::trialRows, trialA).
   struct Pass {
     explicit Pass(long n)
         : x(static_cast<std::size_t>(n)), f(static_cast<std::size_t>(n)), k(n, n) {}
@@ -143,7 +148,7 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   };
 
   // eNoDistortion/eRadial: J alone at the last trial point whose merit was asked for before its
-  // F (the image block only); a pass at the same x then evaluates the gradient terms only.
+  // F (the image rows only); a pass at the same x then evaluates the gradient terms only.
   struct Merit {
     explicit Merit(long n) : x(static_cast<std::size_t>(n)) {}
     bool valid = false;
@@ -152,14 +157,15 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   };
   bool meritHolds(const double* x) const;
 
-  ccal::detail::ParameterLayout layout_;  // the single-camera option; holds the unitValIndex
+  // The single-camera layout (holds the unitValIndex) and the one list of correspondences.
+  tk_MultiplateProblem problem_;
   mutable Pass pass_;
   mutable Merit merit_;
-  std::vector<bool> imageBlock_, termBlocks_;  // assembler masks (eNoDistortion/eRadial)
   tkCameraCalibrationParams initialParams_;
   Correspondences correspondences_;
   cstd_vector_ccal_crspPair2D3DWeighted records_;
-  std::vector<std::unique_ptr<ccal::detail::CameraResidualBlock>> blocks_;  // image block first
+  // Mixed terms and image rows (eNoDistortion/eRadial) or the image rows (eSineTan).
+  std::unique_ptr<ccal::detail::MultiplateListResidual> block_;
   std::unique_ptr<ccal::detail::GradientAssembler> assembler_;
   std::unique_ptr<tk_SineTanLeastSquares> leastSquares_;  // eSineTan only
 };

@@ -22,7 +22,7 @@
 #ifndef CCAL_MULTICAM_MULTIPLATE_RESIDUALS_H
 #define CCAL_MULTICAM_MULTIPLATE_RESIDUALS_H
 
-#include "ccal/multicam/multiplate_problem.h"
+#include "ccal/problem/multiplate_problem.h"
 #include "ccal/problem/gradient_assembler.h"
 #include "ccal/problem/residual_block.h"
 #include "platform/core/camera_model/camera_model.h"

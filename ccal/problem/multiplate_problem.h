@@ -1,6 +1,7 @@
 // The problem of the multi-plate solvers (one camera, a rig, and rig poses with fixed
-// intrinsics): the layout of the parameter column (ccal/problem/parameter_layout.h, the
-// calibration option with nC camera blocks, or poseOnly) and views of the solver's data.
+// intrinsics) and of single-camera refinement (one list in the world frame): the layout of the
+// parameter column (ccal/problem/parameter_layout.h: the calibration option with nC camera
+// blocks, poseOnly, or singleCamera) and views of the solver's data.
 // F, K and the cost: multiplate_residuals.h.
 #ifndef CCAL_MULTICAM_MULTIPLATE_PROBLEM_H
 #define CCAL_MULTICAM_MULTIPLATE_PROBLEM_H

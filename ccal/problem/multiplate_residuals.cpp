@@ -1,4 +1,4 @@
-#include "ccal/multicam/multiplate_residuals.h"
+#include "ccal/problem/multiplate_residuals.h"
 
 #include "platform/core/camera_model/pose.h"
 #include "platform/core/camera_model/residuals.h"
