@@ -39,9 +39,9 @@ void GradientAssembler::add(const ResidualBlock& block) {
     for (std::size_t k = 0; k < parameters.size(); ++k) {
       if (!rowGroup.feeds[k])
         continue;
-      const std::vector<bool>* mask =
-          rowGroup.feedValues.empty() || rowGroup.feedValues[k].empty() ? nullptr
-                                                                        : &rowGroup.feedValues[k];
+      const std::vector<bool>* mask = rowGroup.feedValues.empty() || rowGroup.feedValues[k].empty()
+                                          ? nullptr
+                                          : &rowGroup.feedValues[k];
       std::vector<std::pair<long, long>>& runs = group.runs[k];
       for (long a = 0; a < layout_->blockSize(parameters[k]); ++a) {
         if (mask != nullptr && !(at(a) < mask->size() && (*mask)[at(a)]))
@@ -129,8 +129,9 @@ void GradientAssembler::copyDeclared(const tkNMMatrix& from, tkNMMatrix& to) con
 namespace {
 
 // Adds the rows [begin, end) of one row group to the fed x values accumulator acc (row-major, fed
-// rows of `total` values): acc_f += Σᵢ 2wᵢ·J_i,fed(f)·J_i, two rows at a time. row(i) gives row i of the block's Jacobian over all its values. Total = 0
-// reads the width from `width`; a fixed Total lets the compiler unroll the inner loop.
+// rows of `total` values): acc_f += Σᵢ 2wᵢ·J_i,fed(f)·J_i, two rows at a time. row(i) gives row i
+// of the block's Jacobian over all its values. Total = 0 reads the width from `width`; a fixed
+// Total lets the compiler unroll the inner loop.
 template <int Total, typename Row>
 void accumulateRows(long begin, long end, long width, const double* w, const long* fedValues,
                     long fed, const Row& row, double* __restrict acc) {
@@ -164,8 +165,8 @@ void accumulateRows(long begin, long end, long width, const double* w, const lon
 }
 
 template <typename Row>
-void accumulateRowsOfWidth(long begin, long end, long total, const double* w,
-                           const long* fedValues, long fed, const Row& row, double* acc) {
+void accumulateRowsOfWidth(long begin, long end, long total, const double* w, const long* fedValues,
+                           long fed, const Row& row, double* acc) {
   // The camera blocks of the three lens models.
   switch (total) {
     case 11:

@@ -27,10 +27,10 @@ using Model = tk2XformCalib2Defs::tkCalib2DistortionModel;
 // Work space of the sine-tangent least-squares step, sized with the correspondences.
 struct tk_SineTanLeastSquares {
   Eigen::MatrixXd trialA;  // rows x n: √w·∂image/∂x at the last pass, rows x then y per point
-  Eigen::VectorXd trialRows;  // rows: √w·(image − p) at the last pass
+  Eigen::VectorXd trialRows;      // rows: √w·(image − p) at the last pass
   std::vector<double> residuals;  // 2·points: image − p, from the list residual
   std::vector<double> jacobian;   // 2·points x n, row-major: ∂image/∂x
-  Eigen::MatrixXd a;          // the same at the current x (taken over by compJacob)
+  Eigen::MatrixXd a;              // the same at the current x (taken over by compJacob)
   Eigen::VectorXd r0;
   Eigen::VectorXd r;            // Qᵀ·r0
   Eigen::VectorXd probeRows;    // √w·(image − p) at a point along the step
@@ -257,7 +257,8 @@ void tk3DCalibrationDistortionSolver::evaluateImageRows(const double* x) const {
     ls.trialRows(row) = root * ls.residuals[i];
     cost += ls.trialRows(row) * ls.trialRows(row);
     for (long a = 0; a < n; ++a)
-      ls.trialA(row, a) = root * ls.jacobian[i * static_cast<std::size_t>(n) + static_cast<std::size_t>(a)];
+      ls.trialA(row, a) =
+          root * ls.jacobian[i * static_cast<std::size_t>(n) + static_cast<std::size_t>(a)];
   }
   Eigen::Map<Eigen::VectorXd>(pass_.f.data(), n).noalias() =
       4.0 * ls.trialA.transpose() * ls.trialRows;
@@ -365,8 +366,7 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
 
 double tk3DCalibrationDistortionSolver::minimize() {
   const double result = tkDampedNewtonSolve::minimize();
-  if (!leastSquares_ || !assembler_ || !std::isfinite(result) ||
-      termination() == eFunctionStopped)
+  if (!leastSquares_ || !assembler_ || !std::isfinite(result) || termination() == eFunctionStopped)
     return result;
   tk_SineTanLeastSquares& ls = *leastSquares_;
   if (!ls.polishProblem) {
