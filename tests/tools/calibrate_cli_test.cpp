@@ -1,5 +1,5 @@
-// ccal-calibrate as a user runs it: a bundled data set of each kind, the outputs (report, JSON, archive,
-// plot), the map command and the failures with their exit statuses.
+// ccal-calibrate as a user runs it: a bundled data set of each kind, the outputs (report, JSON,
+// archive, plot), the map command and the failures with their exit statuses.
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 #include <nlohmann/json.hpp>
@@ -101,24 +101,24 @@ class CalibrateEveryDataSet : public CalibrateCli,
 // One set of each kind and path through the tool (a real one-camera set, a noisy rig, a set
 // under the sine-tangent model and one refitted with --model, both telecentric flows, both
 // line-scan sets); the accuracy on every bundled set is the business of the library's own tests.
-INSTANTIATE_TEST_SUITE_P(
-    Bundled, CalibrateEveryDataSet,
-    ::testing::Values(DataSetCase{"opencv-left.json", "", 1.0},
-                      DataSetCase{"rig3-radial-noisy.json", "", 0.2},
-                      DataSetCase{"single-sinetan-exact.json", "", 1e-6},
-                      DataSetCase{"single-sinetan-noisy.json", "--model radial", 0.2},
-                      DataSetCase{"telecentric-exact.json", "", 1e-6},
-                      DataSetCase{"telecentric-noisy.json", "--flow 2", 0.2},
-                      DataSetCase{"linescan-exact.json", "", 1e-6},
-                      DataSetCase{"linescan-noisy.json", "", 0.3}),
-    [](const ::testing::TestParamInfo<DataSetCase>& info) {
-      std::string name = info.param.file;
-      name = name.substr(0, name.find('.'));
-      for (char& ch : name)
-        if (ch == '-')
-          ch = '_';
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Bundled, CalibrateEveryDataSet,
+                         ::testing::Values(DataSetCase{"opencv-left.json", "", 1.0},
+                                           DataSetCase{"rig3-radial-noisy.json", "", 0.2},
+                                           DataSetCase{"single-sinetan-exact.json", "", 1e-6},
+                                           DataSetCase{"single-sinetan-noisy.json",
+                                                       "--model radial", 0.2},
+                                           DataSetCase{"telecentric-exact.json", "", 1e-6},
+                                           DataSetCase{"telecentric-noisy.json", "--flow 2", 0.2},
+                                           DataSetCase{"linescan-exact.json", "", 1e-6},
+                                           DataSetCase{"linescan-noisy.json", "", 0.3}),
+                         [](const ::testing::TestParamInfo<DataSetCase>& info) {
+                           std::string name = info.param.file;
+                           name = name.substr(0, name.find('.'));
+                           for (char& ch : name)
+                             if (ch == '-')
+                               ch = '_';
+                           return name;
+                         });
 
 TEST_P(CalibrateEveryDataSet, ReportsJsonAndPlotAgree) {
   const DataSetCase& c = GetParam();
@@ -248,8 +248,8 @@ int arrowsInGroups(const tinyxml2::XMLElement* element, const char* group) {
 }  // namespace
 
 TEST_F(CalibrateCli, RejectOutliersListsTheRejectedCornersInEveryOutput) {
-  const ToolRun r = run("--reject-outliers --plot '" + file("r.svg") + "' --json '" +
-                        file("r.json") + "'");
+  const ToolRun r =
+      run("--reject-outliers --plot '" + file("r.svg") + "' --json '" + file("r.json") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("outlier rejection"), std::string::npos);
   EXPECT_NE(r.out.find("view02       rejected rows 0 9 18 27 36 45"), std::string::npos) << r.out;
@@ -276,8 +276,7 @@ TEST_F(CalibrateCli, RejectOutliersListsTheRejectedCornersInEveryOutput) {
                            "--intrinsics '" + file("r.json") + "'");
   EXPECT_EQ(pose.status, 0) << pose.err;
   EXPECT_NE(pose.out.find("outlier rejection"), std::string::npos);
-  const ToolRun telecentric =
-      run("'" + dataPath("telecentric-exact.json") + "' --reject-outliers");
+  const ToolRun telecentric = run("'" + dataPath("telecentric-exact.json") + "' --reject-outliers");
   EXPECT_EQ(telecentric.status, 2);
   EXPECT_NE(telecentric.err.find("area-scan"), std::string::npos) << telecentric.err;
 }
@@ -407,7 +406,17 @@ TEST_F(CalibrateCli, CtrlCStopsCleanlyAndWritesNothing) {
           json.c_str(), static_cast<char*>(nullptr));
     _exit(98);
   }
-  usleep(500 * 1000);  // past loading the file, inside the calibration
+  // The tool catches SIGINT only around the calibration itself: wait until it does (the caught
+  // signals in /proc), however slowly a loaded or instrumented build gets there.
+  const auto catchesInterrupt = [child] {
+    std::ifstream status("/proc/" + std::to_string(child) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("SigCgt:", 0) == 0)
+        return ((std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1U) != 0;
+    return false;
+  };
+  for (int waited = 0; !catchesInterrupt() && waited < 120000; waited += 10)
+    usleep(10 * 1000);
   kill(child, SIGINT);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
