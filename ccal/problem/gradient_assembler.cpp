@@ -167,14 +167,23 @@ void accumulateRows(long begin, long end, long width, const double* w, const lon
 template <typename Row>
 void accumulateRowsOfWidth(long begin, long end, long total, const double* w, const long* fedValues,
                            long fed, const Row& row, double* acc) {
-  // The camera blocks of the three lens models.
+  // The camera blocks of the three lens models alone (11, 14, 17) and with a Z-rotation (3) or an
+  // arbitrary (6) placement's block; the pose-only problems' camera (6) with either.
   switch (total) {
+    case 9:
+      return accumulateRows<9>(begin, end, total, w, fedValues, fed, row, acc);
+    case 12:
+      return accumulateRows<12>(begin, end, total, w, fedValues, fed, row, acc);
     case 11:
       return accumulateRows<11>(begin, end, total, w, fedValues, fed, row, acc);
     case 14:
       return accumulateRows<14>(begin, end, total, w, fedValues, fed, row, acc);
     case 17:
       return accumulateRows<17>(begin, end, total, w, fedValues, fed, row, acc);
+    case 20:
+      return accumulateRows<20>(begin, end, total, w, fedValues, fed, row, acc);
+    case 23:
+      return accumulateRows<23>(begin, end, total, w, fedValues, fed, row, acc);
     default:
       return accumulateRows<0>(begin, end, total, w, fedValues, fed, row, acc);
   }
