@@ -90,12 +90,19 @@ bool MultiplateLeastSquares::reduceRows(const double* x) {
   const long cb = layout.cameraBlockSize();
   const long nc = layout.cameras() * cb;
   // Reduce every placement's rows to a triangle; the rows below its placement columns form the
-  // reduced camera system.
+  // reduced camera system. A list's rows reach only the placement's and its own camera's
+  // columns, so each list is reduced alone first (ps + cb + 1 columns) and the placement's
+  // triangle comes from its lists' stacked triangles: the same R (up to the signs of its rows)
+  // for a fraction of the work of one QR over all the placement's columns.
   long reducedRows = 0;
   for (Group& group : groups_) {
     const long ps = group.placementSize;
+    const long listCols = ps + cb + 1;
     const long cols = ps + static_cast<long>(group.cameras.size()) * cb + 1;
-    group.local.setZero(group.rows, cols);
+    long stackedRows = 0;
+    for (std::size_t k = 0; k < group.blocks.size(); ++k)
+      stackedRows += std::min(blocks_[group.blocks[k]]->residualCount(), listCols);
+    group.local.setZero(stackedRows, cols);
     long row = 0;
     for (std::size_t k = 0; k < group.blocks.size(); ++k) {
       const MultiplateListResidual& block = *blocks_[group.blocks[k]];
@@ -105,18 +112,29 @@ bool MultiplateLeastSquares::reduceRows(const double* x) {
       if (!block.Evaluate(parameters, residuals_.data(), jacobians))
         return false;
       const std::vector<double>& w = block.weights();
-      const long colStart = ps + static_cast<long>(k) * cb;
-      for (long i = 0; i < block.residualCount(); ++i, ++row) {
+      const long rows = block.residualCount();
+      listRows_.resize(rows, listCols);
+      for (long i = 0; i < rows; ++i) {
         const double s = std::sqrt(w[at(i)]);
         for (long a = 0; a < ps; ++a)
-          group.local(row, a) = s * placementJacobian_[at(i * ps + a)];
+          listRows_(i, a) = s * placementJacobian_[at(i * ps + a)];
         for (long a = 0; a < cb; ++a)
-          group.local(row, colStart + a) = s * cameraJacobian_[at(i * cb + a)];
-        group.local(row, cols - 1) = s * residuals_[at(i)];
+          listRows_(i, ps + a) = s * cameraJacobian_[at(i * cb + a)];
+        listRows_(i, listCols - 1) = s * residuals_[at(i)];
+      }
+      listQr_.compute(listRows_);
+      const long kept = std::min(rows, listCols);
+      const long colStart = ps + static_cast<long>(k) * cb;
+      for (long i = 0; i < kept; ++i, ++row) {
+        for (long a = i; a < ps; ++a)
+          group.local(row, a) = listQr_.matrixQR()(i, a);
+        for (long a = std::max(i, ps); a < ps + cb; ++a)
+          group.local(row, colStart + a - ps) = listQr_.matrixQR()(i, a);
+        group.local(row, cols - 1) = listQr_.matrixQR()(i, listCols - 1);
       }
     }
     Eigen::HouseholderQR<Eigen::MatrixXd> qr(group.local);
-    const long kept = std::min(group.rows, cols);
+    const long kept = std::min(stackedRows, cols);
     group.local = qr.matrixQR().topRows(kept).triangularView<Eigen::Upper>();
     reducedRows += std::max(0L, kept - ps);
   }

@@ -29,7 +29,8 @@
 // measure errors at Z = 1, so on noisy data its root and E's minimum differ slightly, and once E
 // has settled Newton steps overshoot it and damped ones only creep between the two, changing E
 // in its ninth digit); 1e-3 under eSineTan, whose
-// steps creep along the lens-value valley (docs/rig-calibration.md). The |F|² rule (1e-30) is in
+// steps creep along the lens-value valley (docs/rig-calibration.md), and 1e-2 for the one-camera
+// solver under eSineTan, whose result the rig solver always refines again. The |F|² rule (1e-30) is in
 // effect off. Under eSineTan (calibration, not the pose solver) minimize() ends with the
 // Gauss–Newton polishing of ccal/problem/valley_polish.h, which follows that valley on exact
 // data and leaves noisy fits as they are.

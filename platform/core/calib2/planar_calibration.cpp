@@ -26,6 +26,10 @@ constexpr double kNominalFocal = 2.0;
 // creeps (each iteration gains a fraction of a percent of a cost that is already at the level
 // of 1e-7 px on exact data); a lens whose p3 matters converges within a few iterations.
 constexpr long kReleasedP3Iterations = 10;
+// ... and where p3 does not matter (noisy data, whose cost sits at the noise) the stage gains less
+// than 1e-7 of the cost in all its iterations: a step that gains less than this share ends it.
+// Exact data gain percents per step there and run all the iterations as before.
+constexpr double kReleasedP3Settled = 1e-6;
 
 void checkViews(const std::vector<std::vector<tkPair<tkVector<2>>>>& views, int32_t model) {
   if (views.empty())
@@ -147,6 +151,8 @@ tk_PlanarCalibration tk_calibratePlanar(const std::vector<std::vector<tkPair<tkV
   tk_PlanarCalibrationSolver solver(
       observations, start, freedom, false, poses,
       model == CCAL_DISTORTION_SINE_TAN ? kReleasedP3Iterations : maxIterations);
+  if (model == CCAL_DISTORTION_SINE_TAN)
+    solver.meritTolerance(kReleasedP3Settled);
   runRefinement(solver);
 
   // Back to the caller's units.
