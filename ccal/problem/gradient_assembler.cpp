@@ -4,7 +4,15 @@
 
 #include <Eigen/Core>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define CCAL_ASSEMBLER_AVX2 1
+#include <immintrin.h>
+#else
+#define CCAL_ASSEMBLER_AVX2 0
+#endif
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 
@@ -129,64 +137,124 @@ void GradientAssembler::copyDeclared(const tkNMMatrix& from, tkNMMatrix& to) con
 namespace {
 
 // Adds the rows [begin, end) of one row group to the fed x values accumulator acc (row-major, fed
-// rows of `total` values): acc_f += Σᵢ 2wᵢ·J_i,fed(f)·J_i, two rows at a time. row(i) gives row i
-// of the block's Jacobian over all its values. Total = 0 reads the width from `width`; a fixed
-// Total lets the compiler unroll the inner loop.
-template <int Total, typename Row>
-void accumulateRows(long begin, long end, long width, const double* w, const long* fedValues,
-                    long fed, const Row& row, double* __restrict acc) {
-  const long total = Total > 0 ? Total : width;
-  constexpr int kRows = Total > 0 ? Total : Eigen::Dynamic;
-  using Vector = Eigen::Map<Eigen::Matrix<double, kRows, 1>>;
-  using ConstVector = Eigen::Map<const Eigen::Matrix<double, kRows, 1>>;
-  long i = begin;
-  for (; i + 1 < end; i += 2) {
-    const double s0 = 2.0 * w[i], s1 = 2.0 * w[i + 1];
-    if (s0 == 0.0 && s1 == 0.0)
-      continue;
-    const double* __restrict v0 = row(i, 0);
-    const double* __restrict v1 = row(i + 1, 1);
-    for (long f = 0; f < fed; ++f) {
-      const double u0 = v0[fedValues[f]], u1 = v1[fedValues[f]];
-      Vector(acc + f * total, total).noalias() +=
-          (s0 * u0) * ConstVector(v0, total) + (s1 * u1) * ConstVector(v1, total);
+// rows of `total` values): acc_f += Σᵢ 2wᵢ·J_i,fed(f)·J_i, two rows at a time. row(i, slot) gives
+// row i of the block's Jacobian over all its values. Total = 0 reads the width from `width`; a
+// fixed Total lets the compiler unroll the inner loop.
+template <int Total>
+struct AccumulateRows {
+  template <typename Row>
+  static void run(long begin, long end, long width, const double* w, const long* fedValues,
+                  long fed, const Row& row, double* __restrict acc) {
+    const long total = Total > 0 ? Total : width;
+    constexpr int kRows = Total > 0 ? Total : Eigen::Dynamic;
+    using Vector = Eigen::Map<Eigen::Matrix<double, kRows, 1>>;
+    using ConstVector = Eigen::Map<const Eigen::Matrix<double, kRows, 1>>;
+    long i = begin;
+    for (; i + 1 < end; i += 2) {
+      const double s0 = 2.0 * w[i], s1 = 2.0 * w[i + 1];
+      if (s0 == 0.0 && s1 == 0.0)
+        continue;
+      const double* __restrict v0 = row(i, 0);
+      const double* __restrict v1 = row(i + 1, 1);
+      for (long f = 0; f < fed; ++f) {
+        const double u0 = v0[fedValues[f]], u1 = v1[fedValues[f]];
+        Vector(acc + f * total, total).noalias() +=
+            (s0 * u0) * ConstVector(v0, total) + (s1 * u1) * ConstVector(v1, total);
+      }
+    }
+    for (; i < end; ++i) {
+      const double s0 = 2.0 * w[i];
+      if (s0 == 0.0)
+        continue;
+      const double* __restrict v0 = row(i, 0);
+      for (long f = 0; f < fed; ++f) {
+        const double u0 = v0[fedValues[f]];
+        Vector(acc + f * total, total).noalias() += (s0 * u0) * ConstVector(v0, total);
+      }
     }
   }
-  for (; i < end; ++i) {
-    const double s0 = 2.0 * w[i];
-    if (s0 == 0.0)
-      continue;
-    const double* __restrict v0 = row(i, 0);
-    for (long f = 0; f < fed; ++f) {
-      const double u0 = v0[fedValues[f]];
-      Vector(acc + f * total, total).noalias() += (s0 * u0) * ConstVector(v0, total);
+};
+
+#if CCAL_ASSEMBLER_AVX2
+// The same with 4-wide fused multiply-adds, for processors that have them (wideKernels()).
+template <int Total>
+struct AccumulateRowsAvx2 {
+  template <typename Row>
+  __attribute__((target("avx2,fma"))) static void run(long begin, long end, long width,
+                                                      const double* w, const long* fedValues,
+                                                      long fed, const Row& row,
+                                                      double* __restrict acc) {
+    const long total = Total > 0 ? Total : width;
+    const long wide = total - total % 4;
+    long i = begin;
+    for (; i < end; i += 2) {
+      const bool pair = i + 1 < end;
+      const double s0 = 2.0 * w[i], s1 = pair ? 2.0 * w[i + 1] : 0.0;
+      if (s0 == 0.0 && s1 == 0.0)
+        continue;
+      const double* __restrict v0 = row(i, 0);
+      const double* __restrict v1 = pair ? row(i + 1, 1) : v0;
+      for (long f = 0; f < fed; ++f) {
+        const double a0 = s0 * v0[fedValues[f]], a1 = s1 * v1[fedValues[f]];
+        const __m256d a0v = _mm256_set1_pd(a0), a1v = _mm256_set1_pd(a1);
+        double* __restrict out = acc + f * total;
+        long c = 0;
+        for (; c < wide; c += 4) {
+          __m256d sum = _mm256_loadu_pd(out + c);
+          sum = _mm256_fmadd_pd(a0v, _mm256_loadu_pd(v0 + c), sum);
+          sum = _mm256_fmadd_pd(a1v, _mm256_loadu_pd(v1 + c), sum);
+          _mm256_storeu_pd(out + c, sum);
+        }
+        for (; c < total; ++c)
+          out[c] += a0 * v0[c] + a1 * v1[c];
+      }
     }
+  }
+};
+
+std::atomic<bool> gWideAllowed{true};
+
+// Whether the wide kernels run: allowed, and this processor has them (asked once).
+bool wideKernels() {
+  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return wide && gWideAllowed.load(std::memory_order_relaxed);
+}
+#endif
+
+// Kernel<Total>::run for the usual block widths, Kernel<0>::run for the others: the camera blocks
+// of the three lens models alone (11, 14, 17) and with a Z-rotation (3) or an arbitrary (6)
+// placement's block; the pose-only problems' camera (6) with either.
+template <template <int> class Kernel, typename Row>
+void runByWidth(long begin, long end, long total, const double* w, const long* fedValues, long fed,
+                const Row& row, double* acc) {
+  switch (total) {
+    case 9:
+      return Kernel<9>::run(begin, end, total, w, fedValues, fed, row, acc);
+    case 11:
+      return Kernel<11>::run(begin, end, total, w, fedValues, fed, row, acc);
+    case 12:
+      return Kernel<12>::run(begin, end, total, w, fedValues, fed, row, acc);
+    case 14:
+      return Kernel<14>::run(begin, end, total, w, fedValues, fed, row, acc);
+    case 17:
+      return Kernel<17>::run(begin, end, total, w, fedValues, fed, row, acc);
+    case 20:
+      return Kernel<20>::run(begin, end, total, w, fedValues, fed, row, acc);
+    case 23:
+      return Kernel<23>::run(begin, end, total, w, fedValues, fed, row, acc);
+    default:
+      return Kernel<0>::run(begin, end, total, w, fedValues, fed, row, acc);
   }
 }
 
 template <typename Row>
 void accumulateRowsOfWidth(long begin, long end, long total, const double* w, const long* fedValues,
                            long fed, const Row& row, double* acc) {
-  // The camera blocks of the three lens models alone (11, 14, 17) and with a Z-rotation (3) or an
-  // arbitrary (6) placement's block; the pose-only problems' camera (6) with either.
-  switch (total) {
-    case 9:
-      return accumulateRows<9>(begin, end, total, w, fedValues, fed, row, acc);
-    case 12:
-      return accumulateRows<12>(begin, end, total, w, fedValues, fed, row, acc);
-    case 11:
-      return accumulateRows<11>(begin, end, total, w, fedValues, fed, row, acc);
-    case 14:
-      return accumulateRows<14>(begin, end, total, w, fedValues, fed, row, acc);
-    case 17:
-      return accumulateRows<17>(begin, end, total, w, fedValues, fed, row, acc);
-    case 20:
-      return accumulateRows<20>(begin, end, total, w, fedValues, fed, row, acc);
-    case 23:
-      return accumulateRows<23>(begin, end, total, w, fedValues, fed, row, acc);
-    default:
-      return accumulateRows<0>(begin, end, total, w, fedValues, fed, row, acc);
-  }
+#if CCAL_ASSEMBLER_AVX2
+  if (wideKernels())
+    return runByWidth<AccumulateRowsAvx2>(begin, end, total, w, fedValues, fed, row, acc);
+#endif
+  runByWidth<AccumulateRows>(begin, end, total, w, fedValues, fed, row, acc);
 }
 
 }  // namespace
@@ -229,6 +297,14 @@ void GradientAssembler::accumulate(std::size_t b, const Group& group, const doub
     for (long c = 0; c < total; ++c)
       kData[rowIndex + columns[c] * n] += in[c];
   }
+}
+
+void GradientAssembler::allowWideKernels(bool allowed) {
+#if CCAL_ASSEMBLER_AVX2
+  gWideAllowed.store(allowed, std::memory_order_relaxed);
+#else
+  (void)allowed;
+#endif
 }
 
 bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, double* cost,

@@ -204,35 +204,38 @@ TEST(GradientAssembler, AssemblesFKAndCostOfMixedFeedingExactly) {
   const ParameterLayout layout = toyLayout();
   const long n = layout.size();
   ASSERT_EQ(n, 23);
-  for (double quadratic : {0.0, 0.3}) {
-    SCOPED_TRACE(quadratic);
-    const auto blocks = mixedBlocks(layout, quadratic);
-    GradientAssembler assembler(layout);
-    for (const auto& block : blocks)
-      assembler.add(*block);
-    const std::vector<double> x = point(n);
-    std::vector<double> f(static_cast<std::size_t>(n), 99.0);
-    tkNMMatrix k;
-    double cost = 0.0;
-    ASSERT_TRUE(assembler.assemble(x.data(), f.data(), &k, &cost));
-    Eigen::VectorXd fRef;
-    Dense kRef;
-    double costRef = 0.0;
-    reference(layout, blocks, x.data(), fRef, kRef, costRef);
-    EXPECT_NEAR(cost, costRef, 1e-12 * costRef);
-    ASSERT_EQ(k.rows(), n);
-    ASSERT_EQ(k.cols(), n);
-    for (long i = 0; i < n; ++i) {
-      EXPECT_NEAR(f[static_cast<std::size_t>(i)], fRef(i), 1e-12 * (1.0 + std::fabs(fRef(i))))
-          << "F row " << i;
-      for (long c = 0; c < n; ++c)
-        EXPECT_NEAR(k(i, c), kRef(i, c), 1e-12 * (1.0 + std::fabs(kRef(i, c))))
-            << "K(" << i << ", " << c << ")";
+  for (const bool wide : {true, false})
+    for (double quadratic : {0.0, 0.3}) {
+      SCOPED_TRACE(testing::Message() << "quadratic " << quadratic << (wide ? "" : ", portable K"));
+      GradientAssembler::allowWideKernels(wide);
+      const auto blocks = mixedBlocks(layout, quadratic);
+      GradientAssembler assembler(layout);
+      for (const auto& block : blocks)
+        assembler.add(*block);
+      const std::vector<double> x = point(n);
+      std::vector<double> f(static_cast<std::size_t>(n), 99.0);
+      tkNMMatrix k;
+      double cost = 0.0;
+      ASSERT_TRUE(assembler.assemble(x.data(), f.data(), &k, &cost));
+      Eigen::VectorXd fRef;
+      Dense kRef;
+      double costRef = 0.0;
+      reference(layout, blocks, x.data(), fRef, kRef, costRef);
+      EXPECT_NEAR(cost, costRef, 1e-12 * costRef);
+      ASSERT_EQ(k.rows(), n);
+      ASSERT_EQ(k.cols(), n);
+      for (long i = 0; i < n; ++i) {
+        EXPECT_NEAR(f[static_cast<std::size_t>(i)], fRef(i), 1e-12 * (1.0 + std::fabs(fRef(i))))
+            << "F row " << i;
+        for (long c = 0; c < n; ++c)
+          EXPECT_NEAR(k(i, c), kRef(i, c), 1e-12 * (1.0 + std::fabs(kRef(i, c))))
+              << "K(" << i << ", " << c << ")";
+      }
+      // Z-rotation placement 2 (block 2) has no residuals: its rows and columns are 0.
+      for (long i = layout.blockStart(2); i < layout.blockStart(3); ++i)
+        EXPECT_EQ(f[static_cast<std::size_t>(i)], 0.0);
     }
-    // Z-rotation placement 2 (block 2) has no residuals: its rows and columns are 0.
-    for (long i = layout.blockStart(2); i < layout.blockStart(3); ++i)
-      EXPECT_EQ(f[static_cast<std::size_t>(i)], 0.0);
-  }
+  GradientAssembler::allowWideKernels(true);
 }
 
 // K is zero outside the declared structure, the structured solve works on it as written, and an
