@@ -298,6 +298,12 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
       continue;
     }
     const long viewColumn = viewBlockStart_ + 6 * static_cast<long>(v);
+    // The view's part of K, gᵀg over its rows, in a small dense buffer (lower triangle: the
+    // product is symmetric), added to K's declared blocks once per view.
+    const long count = nSlots + 6;
+    double local[(kMaxSlots + 6) * (kMaxSlots + 6)];
+    if (K)
+      std::fill(local, local + count * count, 0.0);
     for (const tk_PlanarObservation& o : views_[v]) {
       const double P[3] = {o.plate.x(), o.plate.y(), 0.0};
       double pc[3], byPose[3][6], image[2];
@@ -360,23 +366,25 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
                      d.byCameraPoint[r][2] * byPose[2][k];
 
         // F = 2·Σ gᵀ·residual, K = 2·Σ gᵀ·g on the declared blocks.
-        const long count = nSlots + 6;
-        const auto column = [&](long i) { return i < nSlots ? i : viewColumn + (i - nSlots); };
         if (F)
           for (long i = 0; i < count; ++i)
-            F[column(i)] += 2.0 * g[i] * residual[r];
+            F[i < nSlots ? i : viewColumn + (i - nSlots)] += 2.0 * g[i] * residual[r];
         if (K)
           for (long c = 0; c < count; ++c) {
             const double gc = 2.0 * g[c];
-            if (gc == 0.0)
-              continue;
-            double* Kc = K + column(c) * n;
-            for (long i = 0; i < nSlots; ++i)
-              Kc[i] += g[i] * gc;
-            for (long i = 0; i < 6; ++i)
-              Kc[viewColumn + i] += gView[i] * gc;
+            double* row = local + c * count;
+            for (long i = 0; i <= c; ++i)
+              row[i] += g[i] * gc;
           }
       }
+    }
+    if (!K)
+      continue;
+    const auto column = [&](long i) { return i < nSlots ? i : viewColumn + (i - nSlots); };
+    for (long c = 0; c < count; ++c) {
+      double* Kc = K + column(c) * n;
+      for (long i = 0; i < count; ++i)
+        Kc[column(i)] += i <= c ? local[c * count + i] : local[i * count + c];
     }
   }
 }
