@@ -138,8 +138,8 @@ namespace {
 
 // Adds the rows [begin, end) of one row group to the fed x values accumulator acc (row-major, fed
 // rows of `total` values): acc_f += Σᵢ 2wᵢ·J_i,fed(f)·J_i, two rows at a time. row(i, slot) gives
-// row i of the block's Jacobian over all its values. Total = 0 reads the width from `width`; a
-// fixed Total lets the compiler unroll the inner loop.
+// row i of the block's Jacobian over all its values (slot 0 or 1: which of the pair). Total = 0
+// reads the width from `width`; a fixed Total lets the compiler unroll the inner loop.
 template <int Total>
 struct AccumulateRows {
   template <typename Row>
@@ -149,27 +149,17 @@ struct AccumulateRows {
     constexpr int kRows = Total > 0 ? Total : Eigen::Dynamic;
     using Vector = Eigen::Map<Eigen::Matrix<double, kRows, 1>>;
     using ConstVector = Eigen::Map<const Eigen::Matrix<double, kRows, 1>>;
-    long i = begin;
-    for (; i + 1 < end; i += 2) {
-      const double s0 = 2.0 * w[i], s1 = 2.0 * w[i + 1];
+    for (long i = begin; i < end; i += 2) {
+      const bool pair = i + 1 < end;  // an odd last row pairs with itself at weight 0
+      const double s0 = 2.0 * w[i], s1 = pair ? 2.0 * w[i + 1] : 0.0;
       if (s0 == 0.0 && s1 == 0.0)
         continue;
       const double* __restrict v0 = row(i, 0);
-      const double* __restrict v1 = row(i + 1, 1);
+      const double* __restrict v1 = pair ? row(i + 1, 1) : v0;
       for (long f = 0; f < fed; ++f) {
-        const double u0 = v0[fedValues[f]], u1 = v1[fedValues[f]];
+        const double a0 = s0 * v0[fedValues[f]], a1 = s1 * v1[fedValues[f]];
         Vector(acc + f * total, total).noalias() +=
-            (s0 * u0) * ConstVector(v0, total) + (s1 * u1) * ConstVector(v1, total);
-      }
-    }
-    for (; i < end; ++i) {
-      const double s0 = 2.0 * w[i];
-      if (s0 == 0.0)
-        continue;
-      const double* __restrict v0 = row(i, 0);
-      for (long f = 0; f < fed; ++f) {
-        const double u0 = v0[fedValues[f]];
-        Vector(acc + f * total, total).noalias() += (s0 * u0) * ConstVector(v0, total);
+            a0 * ConstVector(v0, total) + a1 * ConstVector(v1, total);
       }
     }
   }
@@ -186,8 +176,7 @@ struct AccumulateRowsAvx2 {
                                                       double* __restrict acc) {
     const long total = Total > 0 ? Total : width;
     const long wide = total - total % 4;
-    long i = begin;
-    for (; i < end; i += 2) {
+    for (long i = begin; i < end; i += 2) {
       const bool pair = i + 1 < end;
       const double s0 = 2.0 * w[i], s1 = pair ? 2.0 * w[i + 1] : 0.0;
       if (s0 == 0.0 && s1 == 0.0)

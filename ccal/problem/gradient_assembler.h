@@ -74,13 +74,13 @@ class GradientAssembler {
     bool feeds = false;
     std::vector<std::vector<std::pair<long, long>>> runs;
     std::vector<long> fedValues;  // the fed values among the block's columns (0 .. total)
-    std::vector<long> fedRows;    // their rows of F and K
+    std::vector<long> fedRows;    // their rows of K
   };
   // Adds the K rows of one feeding row group (its Jacobians evaluated) to kData.
   void accumulate(std::size_t b, const Group& group, const double* w, double* kData);
-  std::vector<std::vector<Group>> groups_;  // [block]
-  std::vector<std::vector<long>> offsets_;  // [block]: first column of each parameter block in C
-  std::vector<std::vector<long>> columns_;  // [block]: the K column of each of its values
+  std::vector<std::vector<Group>> groups_;       // [block]
+  std::vector<std::vector<long>> offsets_;       // [block]: first of each parameter block's values
+  std::vector<std::vector<long>> columns_;       // [block]: the K column of each of its values
   std::vector<std::pair<long, long>> declared_;  // (row block, column block), distinct
   // Work space: residuals, per parameter block slot a Jacobian buffer, two rows of one block's
   // Jacobian over all its values and the fed x values accumulator of K.

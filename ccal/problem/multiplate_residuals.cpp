@@ -116,8 +116,9 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
                                       double** jacobians) const {
   const ParameterLayout& layout = problem_->layout;
   const double* cameraValues = parameters[0];
-  const CameraModel model(layout.poseOnly() ? fixed_
-                                            : ParameterLayout::cameraIntrinsicsOfBlock(cameraValues, layout.model()));
+  const CameraModel model(
+      layout.poseOnly() ? fixed_
+                        : ParameterLayout::cameraIntrinsicsOfBlock(cameraValues, layout.model()));
   const Pose camera = quaternionPose(layout.cameraUnitValIndices()[at(camera_)],
                                      cameraValues + layout.cameraPoseOffset());
   Pose placementPose;
@@ -174,8 +175,7 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
     double* r = residuals + 2 * k;
     switch (form_) {
       case Form::kImage:
-        imageResidual(model, camera, placement, image, P, r,
-                      jacobians != nullptr ? &J : nullptr);
+        imageResidual(model, camera, placement, image, P, r, jacobians != nullptr ? &J : nullptr);
         if (jacobians != nullptr)
           write(J, 2 * k);
         break;
@@ -235,8 +235,7 @@ void MultiplateEvaluation::reset(const tk_MultiplateProblem& problem) {
   };
   for (long c = 0; c < nC; ++c) {
     for (long j = 0; j < layout.zRotationPlacements(); ++j)
-      addList(c,
-              j == 0 ? Block{} : Block{ParameterLayout::Kind::kZRotation, j},
+      addList(c, j == 0 ? Block{} : Block{ParameterLayout::Kind::kZRotation, j},
               problem.zLists[at(j * nC + c)]);
     for (long j = 0; j < layout.arbitraryPlacements(); ++j)
       addList(c, Block{ParameterLayout::Kind::kArbitrary, j}, problem.aLists[at(j * nC + c)]);
@@ -283,11 +282,11 @@ void MultiplateEvaluation::jacobian(const tkNMMatrix& x, tkNMMatrix& k) {
     return;
   }
   // K alone: the cost rows are not needed (and are back on whatever the assembly throws).
-  const RowsGuard guard(*this, MultiplateListResidual::Rows::kTerms);
+  const RowsScope<MultiplateEvaluation> guard(*this, MultiplateListResidual::Rows::kTerms);
   assembler_->assemble(x.data(), nullptr, &k, nullptr);
 }
 
-void MultiplateEvaluation::setRows(MultiplateListResidual::Rows rows) {
+void MultiplateEvaluation::rows(MultiplateListResidual::Rows rows) {
   for (const auto& block : blocks_)
     block->rows(rows);
 }
@@ -296,7 +295,7 @@ double MultiplateEvaluation::cost(const tkNMMatrix& x) {
   if (keptAt(x))
     return cost_;
   // E alone: the image rows without derivatives.
-  const RowsGuard guard(*this, MultiplateListResidual::Rows::kImage);
+  const RowsScope<MultiplateEvaluation> guard(*this, MultiplateListResidual::Rows::kImage);
   double cost = 0.0;
   assembler_->assemble(x.data(), nullptr, nullptr, &cost);
   return costScale_ * cost;

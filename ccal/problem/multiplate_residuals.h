@@ -22,8 +22,8 @@
 #ifndef CCAL_MULTICAM_MULTIPLATE_RESIDUALS_H
 #define CCAL_MULTICAM_MULTIPLATE_RESIDUALS_H
 
-#include "ccal/problem/multiplate_problem.h"
 #include "ccal/problem/gradient_assembler.h"
+#include "ccal/problem/multiplate_problem.h"
 #include "ccal/problem/residual_block.h"
 #include "platform/core/camera_model/camera_model.h"
 
@@ -70,11 +70,28 @@ class MultiplateListResidual final : public ResidualBlock {
   Rows rows_ = Rows::kAll;
 };
 
+// Which rows `target` computes (a list residual, or an evaluation over all of its blocks) for one
+// evaluation; all of them again afterwards, also when the evaluation throws.
+template <typename Target>
+class RowsScope {
+ public:
+  RowsScope(Target& target, MultiplateListResidual::Rows rows) : target_(target) {
+    target_.rows(rows);
+  }
+  ~RowsScope() { target_.rows(MultiplateListResidual::Rows::kAll); }
+  RowsScope(const RowsScope&) = delete;
+  RowsScope& operator=(const RowsScope&) = delete;
+
+ private:
+  Target& target_;
+};
+
 // F, K and E of one solver, in one pass over the residual blocks: E alone (image rows without
 // derivatives) judges a trial point; F(x) at a point computes E there too, and K as well while
 // trials are being accepted (a trial whose K is never asked for ended the minimisation), and
-// keeps them, so that the merit and, mostly, the Jacobian at an accepted point cost a copy. Allocates in reset (and once more when K first gets its shape); evaluations
-// after the first allocate nothing. Not thread-safe.
+// keeps them, so that the merit and, mostly, the Jacobian at an accepted point cost a copy.
+// Allocates in reset (and once more when K first gets its shape); evaluations after the first
+// allocate nothing. Not thread-safe.
 class MultiplateEvaluation {
  public:
   // Rebuilds the residual blocks from the problem (which must outlive their use).
@@ -91,35 +108,22 @@ class MultiplateEvaluation {
 
  private:
   bool keptAt(const tkNMMatrix& x) const;
-  void setRows(MultiplateListResidual::Rows rows);
-  // The rows of every block for one evaluation; all rows again afterwards, also when the
-  // assembly throws.
-  class RowsGuard {
-   public:
-    RowsGuard(MultiplateEvaluation& evaluation, MultiplateListResidual::Rows rows)
-        : evaluation_(evaluation) {
-      evaluation.setRows(rows);
-    }
-    ~RowsGuard() { evaluation_.setRows(MultiplateListResidual::Rows::kAll); }
-    RowsGuard(const RowsGuard&) = delete;
-    RowsGuard& operator=(const RowsGuard&) = delete;
-
-   private:
-    MultiplateEvaluation& evaluation_;
-  };
+  // The rows of every block (RowsScope).
+  void rows(MultiplateListResidual::Rows rows);
+  friend class RowsScope<MultiplateEvaluation>;
 
   const tk_MultiplateProblem* problem_ = nullptr;
   double costScale_ = 1.0;  // 1/2 where the image blocks carry doubled weights
   std::vector<std::unique_ptr<MultiplateListResidual>> blocks_;
   std::unique_ptr<GradientAssembler> assembler_;
-  std::vector<bool> active_;  // of the blocks, for a selection
+  std::vector<bool> active_;   // of the blocks, for a selection
   std::vector<double> keptX_;  // where k_ and cost_ were computed
   tkNMMatrix k_;
   double cost_ = 0.0;
-  bool kept_ = false;   // cost_ (and k_ when keptK_) belong to keptX_
+  bool kept_ = false;  // cost_ (and k_ when keptK_) belong to keptX_
   bool keptK_ = false;
-  bool kTaken_ = true;          // jacobian() was asked for since the last F at every observation
-  unsigned accepted_ = ~0U;     // bit i: the trial i + 1 F evaluations back was accepted
+  bool kTaken_ = true;       // jacobian() was asked for since the last F at every observation
+  unsigned accepted_ = ~0U;  // bit i: the trial i + 1 F evaluations back was accepted
 };
 
 }  // namespace ccal::detail

@@ -110,20 +110,7 @@ class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
   Eigen::MatrixXd triangle_;
 };
 
-// The rows the list residual computes, for one evaluation; all of them again afterwards, also
-// when the evaluation throws.
-class RowsGuard {
- public:
-  RowsGuard(MultiplateListResidual& block, MultiplateListResidual::Rows rows) : block_(block) {
-    block_.rows(rows);
-  }
-  ~RowsGuard() { block_.rows(MultiplateListResidual::Rows::kAll); }
-  RowsGuard(const RowsGuard&) = delete;
-  RowsGuard& operator=(const RowsGuard&) = delete;
-
- private:
-  MultiplateListResidual& block_;
-};
+using RowsScope = ccal::detail::RowsScope<MultiplateListResidual>;
 
 long parameterCount(Model model) {
   const int n = ParameterLayout::calibrationBlockSize(model);
@@ -180,9 +167,10 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
   problem_.zLists = {tk_MultiplateList{records, list.size()}};
   block_ = std::make_unique<MultiplateListResidual>(problem_, 0, ParameterLayout::Block{},
                                                     problem_.zLists.front());
-  assembler_ = std::make_unique<GradientAssembler>(problem_.layout);
-  assembler_->add(*block_);
-  if (leastSquares_) {
+  if (!leastSquares_) {
+    assembler_ = std::make_unique<GradientAssembler>(problem_.layout);
+    assembler_->add(*block_);
+  } else {
     const Eigen::Index n = getSize();
     const Eigen::Index rows = std::max<Eigen::Index>(2 * static_cast<Eigen::Index>(list.size()), n);
     tk_SineTanLeastSquares& ls = *leastSquares_;
@@ -224,14 +212,14 @@ long tk3DCalibrationDistortionSolver::evaluatePass(const double* x, bool checkAb
     if (attention < 0)
       return attention;
   }
-  if (!assembler_)
+  if (!block_)
     tk_throwInvalidArgument("tk3DCalibrationDistortionSolver: no correspondences were given");
   pass_.valid = false;
   if (leastSquares_) {
     // Under eSineTan K comes from the QR factor of the step (compJacob), not from the pass.
     evaluateImageRows(x);
   } else if (meritHolds(x)) {
-    const RowsGuard terms(*block_, MultiplateListResidual::Rows::kTerms);
+    const RowsScope terms(*block_, MultiplateListResidual::Rows::kTerms);
     assembler_->assemble(x, pass_.f.data(), &pass_.k, nullptr);
     pass_.cost = merit_.cost;
   } else {
@@ -366,7 +354,7 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
 
 double tk3DCalibrationDistortionSolver::minimize() {
   const double result = tkDampedNewtonSolve::minimize();
-  if (!leastSquares_ || !assembler_ || !std::isfinite(result) || termination() == eFunctionStopped)
+  if (!leastSquares_ || !block_ || !std::isfinite(result) || termination() == eFunctionStopped)
     return result;
   tk_SineTanLeastSquares& ls = *leastSquares_;
   if (!ls.polishProblem) {
@@ -405,10 +393,10 @@ double tk3DCalibrationDistortionSolver::cost(const tkNMMatrix& x) const {
     return pass_.cost;
   }
   if (!meritHolds(x.data())) {
-    if (!assembler_)
+    if (!block_)
       tk_throwInvalidArgument("tk3DCalibrationDistortionSolver: no correspondences were given");
     merit_.valid = false;
-    const RowsGuard image(*block_, MultiplateListResidual::Rows::kImage);
+    const RowsScope image(*block_, MultiplateListResidual::Rows::kImage);
     assembler_->assemble(x.data(), nullptr, nullptr, &merit_.cost);
     std::copy(x.data(), x.data() + getSize(), merit_.x.data());
     merit_.valid = true;

@@ -166,8 +166,8 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   cstd_vector_ccal_crspPair2D3DWeighted records_;
   // Mixed terms and image rows (eNoDistortion/eRadial) or the image rows (eSineTan).
   std::unique_ptr<ccal::detail::MultiplateListResidual> block_;
-  std::unique_ptr<ccal::detail::GradientAssembler> assembler_;
-  std::unique_ptr<tk_SineTanLeastSquares> leastSquares_;  // eSineTan only
+  std::unique_ptr<ccal::detail::GradientAssembler> assembler_;  // eNoDistortion/eRadial
+  std::unique_ptr<tk_SineTanLeastSquares> leastSquares_;        // eSineTan only
 };
 
 #endif

@@ -301,6 +301,7 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
     // The view's part of K, gᵀg over its rows, in a small dense buffer (lower triangle: the
     // product is symmetric), added to K's declared blocks once per view.
     const long count = nSlots + 6;
+    const auto column = [&](long i) { return i < nSlots ? i : viewColumn + (i - nSlots); };
     double local[(kMaxSlots + 6) * (kMaxSlots + 6)];
     if (K)
       std::fill(local, local + count * count, 0.0);
@@ -368,7 +369,7 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
         // F = 2·Σ gᵀ·residual, K = 2·Σ gᵀ·g on the declared blocks.
         if (F)
           for (long i = 0; i < count; ++i)
-            F[i < nSlots ? i : viewColumn + (i - nSlots)] += 2.0 * g[i] * residual[r];
+            F[column(i)] += 2.0 * g[i] * residual[r];
         if (K)
           for (long c = 0; c < count; ++c) {
             const double gc = 2.0 * g[c];
@@ -380,7 +381,6 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
     }
     if (!K)
       continue;
-    const auto column = [&](long i) { return i < nSlots ? i : viewColumn + (i - nSlots); };
     for (long c = 0; c < count; ++c) {
       double* Kc = K + column(c) * n;
       for (long i = 0; i < count; ++i)
