@@ -83,7 +83,7 @@ void DriverOnGenerated(benchmark::State& state, Model model) {
 }
 
 // One evaluation of the solver's function on 333 correspondences (the search subset), per point.
-void SolverFunction(benchmark::State& state, Model model) {
+void SolverFunction(benchmark::State& state, Model model, const std::string& pass = "function") {
   const tkCameraCalibrationParams camera = scene::Camera(model);
   scene::Correspondences data = scene::Observe(camera, 333, 0.1, 22);
   for (auto& c : data) {
@@ -99,9 +99,24 @@ void SolverFunction(benchmark::State& state, Model model) {
   tkNMMatrix x(solver.getSize(), 1), f(solver.getSize(), 1);
   solver.unitValIndex(ParameterLayout::packCameraBlock(start, x.data()));
   solver.correspondences(data);
+  // The passes of a search iteration: "function" F, K and the image cost in one pass; "merit"
+  // the image cost alone (every trial); "terms" F and K where the merit was just taken (an
+  // accepted trial). x alternates between two points so that nothing is kept between passes.
+  tkNMMatrix x2 = x;
+  x2(0, 0) += 1e-9;
+  long i = 0;
   for (auto _ : state) {
-    f.setZero();
-    benchmark::DoNotOptimize(solver.Func(x, f));
+    const tkNMMatrix& at = (++i & 1) != 0 ? x : x2;
+    if (pass == "merit") {
+      benchmark::DoNotOptimize(solver.cost(at));
+    } else if (pass == "terms") {
+      state.PauseTiming();
+      benchmark::DoNotOptimize(solver.cost(at));
+      state.ResumeTiming();
+      benchmark::DoNotOptimize(solver.Func(at, f));
+    } else {
+      benchmark::DoNotOptimize(solver.Func(at, f));
+    }
   }
   state.SetItemsProcessed(state.iterations() * static_cast<long>(data.size()));
 }
@@ -143,5 +158,7 @@ BENCHMARK_CAPTURE(DriverOnGenerated, sinetan_5000, tk2XformCalib2Defs::eSineTan)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 BENCHMARK_CAPTURE(SolverFunction, radial, tk2XformCalib2Defs::eRadial);
+BENCHMARK_CAPTURE(SolverFunction, radial_merit, tk2XformCalib2Defs::eRadial, "merit");
+BENCHMARK_CAPTURE(SolverFunction, radial_terms, tk2XformCalib2Defs::eRadial, "terms");
 BENCHMARK_CAPTURE(SolverFunction, none, tk2XformCalib2Defs::eNoDistortion);
 BENCHMARK_CAPTURE(SolverFunction, sinetan, tk2XformCalib2Defs::eSineTan);

@@ -96,21 +96,22 @@ MinimizerSummary Minimizer::run(const MinimizerOptions& options, MinimizerProble
   // (with F = 2∇merit and K ≈ 2∇²merit: merit + ½Fᵀδ + ¼δᵀKδ). Reads the iteration's step and
   // Jacobian.
   const double* jacobian = nullptr;
+  const auto predictedDecrease = [&]() {
+    double linear = 0.0, quadratic = 0.0;
+    for (long i = 0; i < n_; ++i) {
+      linear += f[i] * step_[static_cast<std::size_t>(i)];
+      double row = 0.0;
+      for (long j = 0; j < n_; ++j)
+        row += jacobian[i + j * n_] * step_[static_cast<std::size_t>(j)];
+      quadratic += step_[static_cast<std::size_t>(i)] * row;
+    }
+    return -(0.5 * linear + 0.25 * quadratic);
+  };
   const auto meritLower = [&](const double* xTrial, double& trialMeasure) {
     trialMeasure = problem.merit(xTrial);
     bool enough = true;
-    if (options.sufficientDecrease > 0.0) {
-      double linear = 0.0, quadratic = 0.0;
-      for (long i = 0; i < n_; ++i) {
-        linear += f[i] * step_[static_cast<std::size_t>(i)];
-        double row = 0.0;
-        for (long j = 0; j < n_; ++j)
-          row += jacobian[i + j * n_] * step_[static_cast<std::size_t>(j)];
-        quadratic += step_[static_cast<std::size_t>(i)] * row;
-      }
-      const double predicted = -(0.5 * linear + 0.25 * quadratic);
-      enough = measure - trialMeasure >= options.sufficientDecrease * predicted;
-    }
+    if (options.sufficientDecrease > 0.0)
+      enough = measure - trialMeasure >= options.sufficientDecrease * predictedDecrease();
     return trialMeasure < measure && enough;
   };
   const double stepBound = options.stepTolerance;
@@ -199,6 +200,16 @@ MinimizerSummary Minimizer::run(const MinimizerOptions& options, MinimizerProble
             lambda = std::max(lambda / kDampingFactor, std::min(lambda, floor));
           accepted = true;
           stepSmall = small || flat;
+          break;
+        }
+        const double band = options.decreaseTolerance * measure;
+        if (byMerit && band > 0.0 && trialMeasure >= measure && trialMeasure - measure <= band &&
+            predictedDecrease() <= band) {
+          // At the bottom: the step lands within the flat band of the merit, and the model
+          // promises no more than that band for it either (a step that overshoots a deeper
+          // minimum is promised more), so shorter steps cannot lower the merit by more than an
+          // accepted step that ends the loop.
+          stepSmall = true;
           break;
         }
         if (small || !damped) {

@@ -26,7 +26,8 @@
 // callback (kStopped, x keeps the last accepted point); |δ| <= stepTolerance ·
 // (|x| + stepTolerance) (kSmallStep, after that step's trial: taken when accepted), or an accepted
 // step that lowered the acceptance measure by no more than decreaseTolerance times its value
-// (kSmallStep); no accepted step within the damping limits (kNoDecrease). The undamped Newton rule
+// or (kMerit) a rejected one that raised it by no more than that while the quadratic model
+// promised no more than that decrease (kSmallStep, x unchanged); no accepted step within the damping limits (kNoDecrease). The undamped Newton rule
 // takes every finite step; a step it cannot solve ends with kSingularSystem, a non-finite F at
 // the trial point with kNoDecrease.
 //

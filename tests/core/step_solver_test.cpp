@@ -1,6 +1,7 @@
 // The minimisation loop and its step solvers: the structured step (local blocks eliminated)
 // equals the dense one for both systems it serves, the loop reaches an exact root with every
-// step solver and acceptance rule without allocating, and its callback stops it.
+// step solver and acceptance rule without allocating, stops in the merit's flat band, and its
+// callback stops it.
 #include "platform/core/structured_step.h"
 #include "platform/proc/dense_step_solvers.h"
 #include "platform/proc/minimizer.h"
@@ -180,6 +181,58 @@ TEST(Minimizer, ReachesTheRootWithEveryStepSolverAndRuleWithoutAllocating) {
                 summary.termination == ccal::detail::Termination::kSmallFunction)
         << static_cast<int>(summary.termination);
     EXPECT_LT((x - problem.truth()).norm(), 1e-12);
+  }
+}
+
+// merit(x) = (x − b)² + 1 with F = s·(x − a) and K = s: F is the merit's gradient (s = 2, a = b)
+// or close to it (a ≠ b), or has half its curvature (s = 1, a = b: full steps land at the mirror
+// point, on the merit's level). Counts the merit evaluations.
+class OneValueProblem final : public ccal::detail::MinimizerProblem {
+ public:
+  OneValueProblem(double s, double a, double b) : s_(s), a_(a), b_(b) {}
+  long evaluate(const double* x, double* f) override {
+    f[0] = s_ * (x[0] - a_);
+    return 0;
+  }
+  long linearize(const double*, const double*) override { return 0; }
+  const double* jacobian() const override { return &s_; }
+  double merit(const double* x) override {
+    ++merits;
+    return (x[0] - b_) * (x[0] - b_) + 1.0;
+  }
+  int merits = 0;
+
+ private:
+  double s_, a_, b_;
+};
+
+TEST(Minimizer, ARejectedStepWithinTheFlatBandEndsTheLoopOnlyWhenTheModelPromisesNoMore) {
+  ccal::detail::DenseNewtonSystem solver(1);
+  ccal::detail::Minimizer minimizer(1, 1);
+  ccal::detail::MinimizerOptions options;
+  options.acceptance = AcceptanceRule::kMerit;
+  options.decreaseTolerance = 1e-6;
+  options.initialDamping = 1e-8;
+  double f = 0.0;
+  {
+    // At the merit's minimum F's root is 1e-4 away: the step raises the merit by 1e-8, within
+    // the band, and the model promises 5e-9. Without the rule λ would rise fifteen times.
+    OneValueProblem problem(2.0, 1e-4, 0.0);
+    double x = 0.0;
+    const auto summary = minimizer.run(options, problem, solver, nullptr, &x, &f);
+    EXPECT_EQ(summary.termination, ccal::detail::Termination::kSmallStep);
+    EXPECT_EQ(summary.iterations, 1);
+    EXPECT_EQ(x, 0.0);
+    EXPECT_EQ(problem.merits, 2);
+  }
+  {
+    // Full steps land on the merit's level at the mirror point, but the model promises half of
+    // the distance squared: the loop shortens the steps and goes on to the minimum.
+    OneValueProblem problem(1.0, 0.0, 0.0);
+    double x = 1.0;
+    const auto summary = minimizer.run(options, problem, solver, nullptr, &x, &f);
+    EXPECT_GT(summary.iterations, 1);
+    EXPECT_LT(std::fabs(x), 1e-2);
   }
 }
 

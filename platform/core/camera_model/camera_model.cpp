@@ -12,7 +12,6 @@ std::int32_t positionAtZ1FromImage(const CameraIntrinsics& v, const double image
     return status;
   // q = U(L(p)): d q/d θ_L = (d q/d d)·(∂L/∂θ)(p), d q/d p = (d q/d d)·A.
   ModelJacobian& J = *jacobian;
-  J = ModelJacobian{};
   const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]}, {0.0, 1.0, 0.0, image[1], 0.0}};
   for (int r = 0; r < 2; ++r) {
     const double u0 = lens.byPoint[r][0], u1 = lens.byPoint[r][1];
@@ -24,6 +23,7 @@ std::int32_t positionAtZ1FromImage(const CameraIntrinsics& v, const double image
       J.byIntrinsics[r][kLensValue0 + c] = lens.byValues[r][c];
     J.byPoint[r][0] = u0 * v.sx;
     J.byPoint[r][1] = u0 * v.skew + u1 * v.sy;
+    J.byPoint[r][2] = 0.0;
   }
   return 0;
 }

@@ -11,8 +11,8 @@
 // Intrinsic values, in the order of every byIntrinsics row:
 //   0 tx, 1 ty, 2 sx, 3 sy, 4 skew (L), 5 cx, 6 cy (centre of expansion), 7.. the lens values
 //   (1 radial, 4 sine-tangent; the columns past the model's count stay 0).
-// The solvers' camera block (ccal/problem/parameter_layout.h) holds them at offsets 0..4 and 11.. (the
-// pose sits at 5..10): intrinsicBlockOffset() maps one to the other.
+// The solvers' camera block (ccal/problem/parameter_layout.h) holds them at offsets 0..4 and 11..
+// (the pose sits at 5..10): intrinsicBlockOffset() maps one to the other.
 //
 // Values: the lens stage comes from the procedural kernels and L⁻¹ is the inverse transform of
 // tkXform (tkMatrix::inverse), so every value equals what tkPhysicalAtZEquals1FromImageParams
@@ -51,7 +51,9 @@ enum IntrinsicIndex : int {
 };
 
 // Offset of intrinsic value i in the solvers' camera block.
-constexpr int intrinsicBlockOffset(int i) { return i < kCx ? i : i + 6; }
+constexpr int intrinsicBlockOffset(int i) {
+  return i < kCx ? i : i + 6;
+}
 
 // The intrinsic values of one camera.
 struct CameraIntrinsics {
@@ -84,7 +86,8 @@ enum class ProjectionStatus { kOk, kNotInFront, kAtDepthZero, kSingularLinearMap
 class CameraModel {
  public:
   CameraModel() : CameraModel(CameraIntrinsics()) {}
-  explicit CameraModel(const CameraIntrinsics& intrinsics) : intrinsics_(intrinsics) {
+  explicit CameraModel(const CameraIntrinsics& intrinsics)
+      : intrinsics_(intrinsics), inverseSx_(1.0 / intrinsics.sx), inverseSy_(1.0 / intrinsics.sy) {
     const tk2XformLinear distortedFromImage(
         tkMatrix<2>(intrinsics.sx, intrinsics.skew, 0.0, intrinsics.sy),
         tkVector<2>(intrinsics.tx, intrinsics.ty));
@@ -94,6 +97,9 @@ class CameraModel {
   }
 
   const CameraIntrinsics& intrinsics() const { return intrinsics_; }
+  // 1/sx and 1/sy (infinite for a zero scale).
+  double inverseSx() const { return inverseSx_; }
+  double inverseSy() const { return inverseSy_; }
   // True when L is singular (tkMatrix::isSingular).
   bool singular() const { return singular_; }
   // L⁻¹ (the identity when singular()).
@@ -118,6 +124,7 @@ class CameraModel {
 
  private:
   CameraIntrinsics intrinsics_;
+  double inverseSx_ = 1.0, inverseSy_ = 1.0;
   bool singular_ = false;
   tk2XformLinear imageFromDistorted_;
 };

@@ -71,26 +71,31 @@ inline bool cameraPointOrClear(const Pose& camera, const Pose* placement, const 
 // byCamera and byPlacement of J from d r/d Pc.
 inline void chainPoses(const double byPc[2][3], const Pose& camera, const Pose* placement,
                        const PointJacobian& point, ResidualJacobian& J) {
+  const int placementValues = placement != nullptr ? placement->valueCount : 0;
   for (int r = 0; r < 2; ++r) {
-    for (int c = 0; c < kMaxPoseValues; ++c) {
-      J.byCamera[r][c] = 0.0;
-      J.byPlacement[r][c] = 0.0;
+    if (camera.valueCount == kMaxPoseValues) {
+      for (int c = 0; c < kMaxPoseValues; ++c)
+        J.byCamera[r][c] = byPc[r][0] * point.byCamera[0][c] + byPc[r][1] * point.byCamera[1][c] +
+                           byPc[r][2] * point.byCamera[2][c];
+    } else {
+      for (int c = 0; c < kMaxPoseValues; ++c)
+        J.byCamera[r][c] = c < camera.valueCount ? byPc[r][0] * point.byCamera[0][c] +
+                                                       byPc[r][1] * point.byCamera[1][c] +
+                                                       byPc[r][2] * point.byCamera[2][c]
+                                                 : 0.0;
     }
-    for (int c = 0; c < camera.valueCount; ++c)
-      J.byCamera[r][c] = byPc[r][0] * point.byCamera[0][c] + byPc[r][1] * point.byCamera[1][c] +
-                         byPc[r][2] * point.byCamera[2][c];
-    if (placement != nullptr)
-      for (int c = 0; c < placement->valueCount; ++c)
-        J.byPlacement[r][c] = byPc[r][0] * point.byPlacement[0][c] +
-                              byPc[r][1] * point.byPlacement[1][c] +
-                              byPc[r][2] * point.byPlacement[2][c];
+    for (int c = 0; c < placementValues; ++c)
+      J.byPlacement[r][c] = byPc[r][0] * point.byPlacement[0][c] +
+                            byPc[r][1] * point.byPlacement[1][c] +
+                            byPc[r][2] * point.byPlacement[2][c];
+    for (int c = placementValues; c < kMaxPoseValues; ++c)
+      J.byPlacement[r][c] = 0.0;
   }
 }
 
-// d q/d Pc at Pc for q = (Pc.x/Pc.z, Pc.y/Pc.z), chained after d r/d q.
-inline void chainDivision(const double byQ[2][2], const double pc[3], const double q[2],
+// d q/d Pc at Pc for q = (Pc.x/Pc.z, Pc.y/Pc.z) (inverseZ = 1/Pc.z), chained after d r/d q.
+inline void chainDivision(const double byQ[2][2], double inverseZ, const double q[2],
                           double byPc[2][3]) {
-  const double inverseZ = 1.0 / pc[2];
   for (int r = 0; r < 2; ++r) {
     byPc[r][0] = byQ[r][0] * inverseZ;
     byPc[r][1] = byQ[r][1] * inverseZ;
@@ -101,8 +106,8 @@ inline void chainDivision(const double byQ[2][2], const double pc[3], const doub
 }  // namespace residual_internal
 
 inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera,
-                                    const Pose* placement, const double image[2],
-                                    const double P[3], double r[2], ResidualJacobian* jacobian) {
+                                    const Pose* placement, const double image[2], const double P[3],
+                                    double r[2], ResidualJacobian* jacobian) {
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
@@ -131,24 +136,26 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
                             const double image[2], const double pc[3], const PointJacobian& point,
                             const double W[2], const ModelJacobian& wj, double r[2],
                             ResidualJacobian* jacobian) {
-  const double q[2] = {pc[0] / pc[2], pc[1] / pc[2]};
+  const double inverseZ = 1.0 / pc[2];
+  const double q[2] = {pc[0] * inverseZ, pc[1] * inverseZ};
   const CameraIntrinsics& v = model.intrinsics();
   double byQ[2][2];
   if (v.lens.model != CCAL_DISTORTION_SINE_TAN) {
-    r[0] = (W[0] - q[0]) / v.sx;
-    r[1] = (W[1] - q[1]) / v.sy;
+    const double inverseSx = model.inverseSx(), inverseSy = model.inverseSy();
+    r[0] = (W[0] - q[0]) * inverseSx;
+    r[1] = (W[1] - q[1]) * inverseSy;
     if (jacobian == nullptr)
       return;
     for (int i = 0; i < kIntrinsicValues; ++i) {
-      jacobian->byIntrinsics[0][i] = wj.byIntrinsics[0][i] / v.sx;
-      jacobian->byIntrinsics[1][i] = wj.byIntrinsics[1][i] / v.sy;
+      jacobian->byIntrinsics[0][i] = wj.byIntrinsics[0][i] * inverseSx;
+      jacobian->byIntrinsics[1][i] = wj.byIntrinsics[1][i] * inverseSy;
     }
-    jacobian->byIntrinsics[0][kSx] -= r[0] / v.sx;
-    jacobian->byIntrinsics[1][kSy] -= r[1] / v.sy;
-    byQ[0][0] = -1.0 / v.sx;
+    jacobian->byIntrinsics[0][kSx] -= r[0] * inverseSx;
+    jacobian->byIntrinsics[1][kSy] -= r[1] * inverseSy;
+    byQ[0][0] = -inverseSx;
     byQ[0][1] = 0.0;
     byQ[1][0] = 0.0;
-    byQ[1][1] = -1.0 / v.sy;
+    byQ[1][1] = -inverseSy;
   } else {
     const double* p = v.lens.values;
     const double ex = q[0] - v.lens.cx;
@@ -166,8 +173,7 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
     if (jacobian == nullptr)
       return;
     double(&J)[2][kIntrinsicValues] = jacobian->byIntrinsics;
-    const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]},
-                              {0.0, 1.0, 0.0, image[1], 0.0}};
+    const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]}, {0.0, 1.0, 0.0, image[1], 0.0}};
     for (int row = 0; row < 2; ++row) {
       for (int i = 0; i < 5; ++i)
         J[row][i] = -rho * byL[row][i];
@@ -180,7 +186,7 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
     }
   }
   double byPc[2][3];
-  chainDivision(byQ, pc, q, byPc);
+  chainDivision(byQ, inverseZ, q, byPc);
   chainPoses(byPc, camera, placement, point, *jacobian);
 }
 
@@ -189,16 +195,17 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
 inline void poseTermAt(const Pose& camera, const Pose* placement, const double pc[3],
                        const PointJacobian& point, const double m[2], const ModelJacobian& mj,
                        double r[2], ResidualJacobian* jacobian) {
-  const double z0 = pc[2];
-  r[0] = (pc[0] - m[0] * pc[2]) / z0;
-  r[1] = (pc[1] - m[1] * pc[2]) / z0;
+  const double inverseZ0 = 1.0 / pc[2];
+  r[0] = (pc[0] - m[0] * pc[2]) * inverseZ0;
+  r[1] = (pc[1] - m[1] * pc[2]) * inverseZ0;
   if (jacobian == nullptr)
     return;
   // d r/d m = −(Pc.z/z0)·I = −I at the current pose.
   for (int row = 0; row < 2; ++row)
     for (int i = 0; i < kIntrinsicValues; ++i)
       jacobian->byIntrinsics[row][i] = -mj.byIntrinsics[row][i];
-  const double byPc[2][3] = {{1.0 / z0, 0.0, -m[0] / z0}, {0.0, 1.0 / z0, -m[1] / z0}};
+  const double byPc[2][3] = {{inverseZ0, 0.0, -m[0] * inverseZ0},
+                             {0.0, inverseZ0, -m[1] * inverseZ0}};
   chainPoses(byPc, camera, placement, point, *jacobian);
 }
 
@@ -223,8 +230,7 @@ inline ResidualStatus intrinsicTermResidual(const CameraModel& model, const Pose
 
 inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& camera,
                                        const Pose* placement, const double image[2],
-                                       const double P[3], double r[2],
-                                       ResidualJacobian* jacobian) {
+                                       const double P[3], double r[2], ResidualJacobian* jacobian) {
   using namespace residual_internal;
   double pc[3];
   PointJacobian point;
