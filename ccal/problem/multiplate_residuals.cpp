@@ -140,14 +140,17 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
   // Row offsets of the kinds: the first kind's rows of point k are 2k, 2k + 1.
   const std::size_t kindRows = 2 * count_;
   const std::size_t kinds = at(rowsPerPoint(form_) / 2);
-  // Writes the Jacobian rows of one residual kind of point k.
+  // Writes the Jacobian rows of one residual kind of point k. The camera block holds the
+  // intrinsic values 0 .. kCx − 1, the pose, then the rest (intrinsicBlockOffset).
+  const int leading = std::min(intrinsicValues, static_cast<int>(kCx));
   const auto write = [&](const ResidualJacobian& J, std::size_t row0) {
     for (int row = 0; row < 2; ++row) {
       double* out = jacobians[0] + (row0 + at(row)) * at(cameraBlock);
-      for (int i = 0; i < intrinsicValues; ++i)
-        out[intrinsicBlockOffset(i)] = J.byIntrinsics[row][i];
-      for (int c = 0; c < kMaxPoseValues; ++c)
-        out[poseOffset + c] = J.byCamera[row][c];
+      const double* intrinsic = J.byIntrinsics[row];
+      std::copy(intrinsic, intrinsic + leading, out);
+      std::copy(J.byCamera[row], J.byCamera[row] + kMaxPoseValues, out + poseOffset);
+      if (intrinsicValues > leading)
+        std::copy(intrinsic + kCx, intrinsic + intrinsicValues, out + intrinsicBlockOffset(kCx));
       if (placement != nullptr)
         std::copy(J.byPlacement[row], J.byPlacement[row] + placementValues,
                   jacobians[1] + (row0 + at(row)) * at(placementValues));

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+
+#include <unistd.h>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -86,7 +88,7 @@ void readAs(tkArchive& ar) {
 }
 
 std::string tempPath(const char* name) {
-  return ::testing::TempDir() + name;
+  return ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
 }
 
 }  // namespace

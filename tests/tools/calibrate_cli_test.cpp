@@ -50,7 +50,7 @@ class CalibrateCli : public ::testing::Test {
     GTEST_SKIP() << "ccal-calibrate is not built (CCAL_BUILD_TOOLS=OFF)";
 #endif
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = ::testing::TempDir() + "ccal_cli_" + info->name();
+    dir_ = ::testing::TempDir() + "ccal_cli_" + info->name() + "_" + std::to_string(getpid());
     std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str());
   }
 

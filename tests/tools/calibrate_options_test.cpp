@@ -7,6 +7,8 @@
 
 #include <fstream>
 #include <string>
+
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -61,7 +63,8 @@ TEST(CalibrateOptions, UsageErrorsSayWhatIsWrong) {
 }
 
 TEST(CalibrateOptions, KnownIntrinsicsNameTheFileAndTheField) {
-  const std::string path = ::testing::TempDir() + "ccal_known.json";
+  const std::string path =
+      ::testing::TempDir() + "ccal_known_" + std::to_string(getpid()) + ".json";
   const auto faultOf = [&](const std::string& text) -> std::string {
     std::ofstream(path) << text;
     try {

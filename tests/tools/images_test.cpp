@@ -34,6 +34,8 @@
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 #ifndef CCAL_CALIBRATE_EXE
 #define CCAL_CALIBRATE_EXE ""
 #endif
@@ -42,7 +44,8 @@ namespace {
 
 std::string scratchDir() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::string dir = ::testing::TempDir() + "ccal_images_" + info->name();
+  const std::string dir =
+      ::testing::TempDir() + "ccal_images_" + info->name() + "_" + std::to_string(getpid());
   std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
   return dir;
 }

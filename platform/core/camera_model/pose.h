@@ -28,8 +28,8 @@ constexpr int kMaxPoseValues = 6;
 // form, |u|² = 1/unit[held]² and
 //   dR/dv_k = (∂M/∂u_m − 2·u_m·R)/|u|² = unit[held]·(∂M/∂q_m(unit) − 2·unit[m]·R),
 // M the quadratic rotation matrix of <tk/quaternion.h>, m the k-th index other than held.
-void quaternionRotationDerivatives(const tk3Quaternion& unit, int held,
-                                   const tkMatrix<3>& rotation, tkMatrix<3> derivatives[3]);
+void quaternionRotationDerivatives(const tk3Quaternion& unit, int held, const tkMatrix<3>& rotation,
+                                   tkMatrix<3> derivatives[3]);
 
 // One pose with its rotation derivatives, prepared once for many points.
 struct Pose {
@@ -84,11 +84,10 @@ inline void mapPoint(const Pose& pose, const double P[3], double X[3], double (*
         byPoint[r][c] = pose.rotation.element(r, c);
 }
 
-// Derivatives of a camera-frame point.
+// Derivatives of a camera-frame point with respect to the poses.
 struct PointJacobian {
   double byCamera[3][6];
   double byPlacement[3][6];  // valueCount columns of the placement (none without one)
-  double byPoint[3][3];      // d Pc/d P (P in the placement's frame when there is one)
 };
 
 // Pc = camera(placement(P)) (placement null: Pc = camera(P)), with derivatives when jacobian is
@@ -96,29 +95,21 @@ struct PointJacobian {
 inline void cameraPointOf(const Pose& camera, const Pose* placement, const double P[3],
                           double Pc[3], PointJacobian* jacobian) {
   if (placement == nullptr) {
-    mapPoint(camera, P, Pc, jacobian != nullptr ? jacobian->byCamera : nullptr,
-             jacobian != nullptr ? jacobian->byPoint : nullptr);
+    mapPoint(camera, P, Pc, jacobian != nullptr ? jacobian->byCamera : nullptr, nullptr);
     return;
   }
   double X[3];
   double byPlacement[3][6];
-  double placementByPoint[3][3];
-  mapPoint(*placement, P, X, jacobian != nullptr ? byPlacement : nullptr,
-           jacobian != nullptr ? placementByPoint : nullptr);
+  mapPoint(*placement, P, X, jacobian != nullptr ? byPlacement : nullptr, nullptr);
   mapPoint(camera, X, Pc, jacobian != nullptr ? jacobian->byCamera : nullptr, nullptr);
   if (jacobian == nullptr)
     return;
   const tkMatrix<3>& Rc = camera.rotation;
-  for (int r = 0; r < 3; ++r) {
+  for (int r = 0; r < 3; ++r)
     for (int c = 0; c < placement->valueCount; ++c)
       jacobian->byPlacement[r][c] = Rc.element(r, 0) * byPlacement[0][c] +
                                     Rc.element(r, 1) * byPlacement[1][c] +
                                     Rc.element(r, 2) * byPlacement[2][c];
-    for (int c = 0; c < 3; ++c)
-      jacobian->byPoint[r][c] = Rc.element(r, 0) * placementByPoint[0][c] +
-                                Rc.element(r, 1) * placementByPoint[1][c] +
-                                Rc.element(r, 2) * placementByPoint[2][c];
-  }
 }
 
 }  // namespace ccal::detail
