@@ -88,21 +88,9 @@ TEST(IntrinsicModelFields, UnsupportedModelsAreReportedAsBrokenInvariants) {
 
 // ---- warpPoint / invWarpPoint ----------------------------------------------------------------
 
-TEST(IntrinsicModelWarp, RoundTripsUnderEveryModel) {
-  for (Model m : scenes::areaScanModels()) {
-    const tkPhysicalAtZEquals1FromImageParams model = sceneModel(m);
-    for (const tkVector<2>& p : imageGrid()) {
-      const tkVector<2> q = model.warpPoint(p);
-      EXPECT_TRUE(VectorsNear(model.invWarpPoint(q), p, 1e-9)) << "model " << m;
-      EXPECT_TRUE(VectorsNear(model.warpPoint(model.invWarpPoint(q)), q, 1e-14)) << "model " << m;
-    }
-  }
-  // Pincushion (k < 0) inside the monotonic range of x + k*x^3.
-  tkPhysicalAtZEquals1FromImageParams pincushion = sceneModel(Defs::eRadial);
-  pincushion.k(-0.15);
-  for (const tkVector<2>& p : imageGrid())
-    EXPECT_TRUE(VectorsNear(pincushion.invWarpPoint(pincushion.warpPoint(p)), p, 1e-9));
-}
+// The round trip warpPoint / invWarpPoint: the lens kernel's (proc/lens_distortion_test), and
+// the model against the calibrated transform that round-trips (below and
+// camera_calibration_params_test).
 
 TEST(IntrinsicModelWarp, RadialBeyondTheTurningPointGivesTheTurningPoint) {
   // x - x^3 never exceeds 0.385 (at x = 1/sqrt(3)): a radius of 2 is no value of it, and the

@@ -1,5 +1,6 @@
 // The damped least-squares solver: convergence on exact and noisy problems, the stopping rules,
-// the Func/FuncI contract, the extension hooks and the validation of settings.
+// the Func/FuncI contract, the extension hooks and the validation of settings. The minimisation
+// loop it shares with the other solvers (steps, acceptance, flat band): step_solver_test.
 #include <gtest/gtest.h>
 #include <tk/exception.h>
 #include <tk/levmar_solve.h>
@@ -49,13 +50,6 @@ tkNMMatrix columnOf(const std::vector<double>& values) {
 long rosenbrock(const tkNMMatrix& x, tkNMMatrix& f) {
   f(0, 0) = 10.0 * (x(1, 0) - x(0, 0) * x(0, 0));
   f(1, 0) = 1.0 - x(0, 0);
-  return 0;
-}
-
-// F = (a^2 + b^2 - 2, a - b): a regular root at (1, 1).
-long circleAndLine(const tkNMMatrix& x, tkNMMatrix& f) {
-  f(0, 0) = x(0, 0) * x(0, 0) + x(1, 0) * x(1, 0) - 2.0;
-  f(1, 0) = x(0, 0) - x(1, 0);
   return 0;
 }
 
@@ -154,35 +148,6 @@ double maxDeviation(const tkNMMatrix& a, const tkNMMatrix& b) {
 }  // namespace
 
 // ---- convergence -------------------------------------------------------------------------------
-
-TEST(LevMarConvergence, RosenbrockFromClassicAndFarStarts) {
-  for (const auto& start : std::vector<std::vector<double>>{{-1.2, 1.0}, {-30, 50}, {12, -40}}) {
-    FunctionSolver solver(2, 2, rosenbrock, tightSettings());
-    solver.setX(columnOf(start));
-    EXPECT_LT(solver.minimize(), 1e-25);
-    EXPECT_LT(distanceTo(solver.getX(), 1.0, 1.0), 1e-12)
-        << "from (" << start[0] << ", " << start[1] << "), stopped with " << solver.termination()
-        << " after " << solver.iterationsDone();
-  }
-}
-
-TEST(LevMarConvergence, QuadraticNearARegularRoot) {
-  // Run 1, 2, ... iterations from the same start and watch the error square each time.
-  tkLevMarSettings settings = tightSettings();
-  settings.lambda0 = 1e-12;
-  std::vector<double> errors = {distanceTo(columnOf({1.1, 0.95}), 1.0, 1.0)};
-  for (long iterations = 1; iterations <= 5; ++iterations) {
-    settings.maxIterations = iterations;
-    FunctionSolver solver(2, 2, circleAndLine, settings);
-    solver.setX(columnOf({1.1, 0.95}));
-    solver.minimize();
-    errors.push_back(distanceTo(solver.getX(), 1.0, 1.0));
-  }
-  for (size_t k = 0; k + 1 < errors.size() && errors[k] > 1e-14; ++k)
-    EXPECT_LE(errors[k + 1], 2.0 * errors[k] * errors[k] + 1e-7 * errors[k] + 1e-15)
-        << "iteration " << k + 1 << " is not quadratic";
-  EXPECT_LT(errors.back(), 1e-15);
-}
 
 TEST(LevMarConvergence, TwentyParameterCurveFitOnExactAndNoisyData) {
   tkNMMatrix x;

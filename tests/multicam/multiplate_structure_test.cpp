@@ -77,36 +77,28 @@ void expectStructuredEqualsDense(long n, Fill fill) {
 
 class MultiplateStructure : public ::testing::TestWithParam<Model> {};
 
-TEST_P(MultiplateStructure, RigSolverStructuredEqualsDense) {
-  const Scene s = makeScene(GetParam());
-  ParameterLayout problem = tfRigLayout(s.truth, false);
+// The rig solver and the pose-only one, on the same scene and the same filling.
+template <class Solver>
+void expectRigSolverStructuredEqualsDense(Model model, bool poseOnly) {
+  const Scene s = makeScene(model);
+  ParameterLayout problem = tfRigLayout(s.truth, poseOnly);
   const tkNMMatrix x0 = perturbedStart(s.truth, problem);
-  expectStructuredEqualsDense<tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver>(
-      problem.size(), [&](auto& solver) {
-        solver.cameraUnitValIndices(problem.cameraUnitValIndices());
-        solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
-        solver.setX(x0);
-        solver.startingParams(s.truth);
-        solver.zRotationData(s.zData);
-        solver.arbitraryData(s.aData);
-        solver.recomputeYVals(problem.blockStartFlags());
-      });
+  expectStructuredEqualsDense<Solver>(problem.size(), [&](auto& solver) {
+    solver.cameraUnitValIndices(problem.cameraUnitValIndices());
+    solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
+    solver.setX(x0);
+    solver.startingParams(s.truth);
+    solver.zRotationData(s.zData);
+    solver.arbitraryData(s.aData);
+    solver.recomputeYVals(problem.blockStartFlags());
+  });
 }
 
-TEST_P(MultiplateStructure, PoseSolverStructuredEqualsDense) {
-  const Scene s = makeScene(GetParam());
-  ParameterLayout problem = tfRigLayout(s.truth, true);
-  const tkNMMatrix x0 = perturbedStart(s.truth, problem);
-  expectStructuredEqualsDense<tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver>(
-      problem.size(), [&](auto& solver) {
-        solver.cameraUnitValIndices(problem.cameraUnitValIndices());
-        solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
-        solver.setX(x0);
-        solver.startingParams(s.truth);
-        solver.zRotationData(s.zData);
-        solver.arbitraryData(s.aData);
-        solver.recomputeYVals(problem.blockStartFlags());
-      });
+TEST_P(MultiplateStructure, RigAndPoseSolversStructuredEqualDense) {
+  expectRigSolverStructuredEqualsDense<
+      tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver>(GetParam(), false);
+  expectRigSolverStructuredEqualsDense<tk3DPoseMultiplateMulticameraZRotationAndArbitrarySolver>(
+      GetParam(), true);
 }
 
 TEST_P(MultiplateStructure, SingleCameraSolverStructuredEqualsDense) {

@@ -171,6 +171,41 @@ inline void tfExpectRigNear(
                      "arbitrary placement " + std::to_string(j));
 }
 
+// The image distances between the projections of two rigs over every correspondence's plate
+// point (each rig with its own placement poses): the largest and the RMS.
+struct tkProjectionDifference {
+  double largest = 0.0, rms = 0.0;
+};
+
+inline tkProjectionDifference tfProjectionDifference(
+    const tkRigDataSet& set,
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& a,
+    const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& b) {
+  tkProjectionDifference out;
+  double sum = 0.0, count = 0.0;
+  const auto over = [&](const std::vector<tk_CrspList>& lists, const tkXform<3>& poseA,
+                        const tkXform<3>& poseB) {
+    for (std::size_t c = 0; c < lists.size(); ++c)
+      for (const auto& k : lists[c]) {
+        const long camera = static_cast<long>(c);
+        const double d = (a.invWarpPoint(poseA.mapPoint(k.second), camera) -
+                          b.invWarpPoint(poseB.mapPoint(k.second), camera))
+                             .length();
+        out.largest = std::max(out.largest, d);
+        sum += d * d;
+        count += 1.0;
+      }
+  };
+  for (std::size_t j = 0; j < set.zData.size(); ++j)
+    over(set.zData[j].first, a.calibrationPlatePoses()[j].xform(),
+         b.calibrationPlatePoses()[j].xform());
+  for (std::size_t j = 0; j < set.aData.size(); ++j)
+    over(set.aData[j], a.arbitraryCalibrationPlatePoses()[j].xform(),
+         b.arbitraryCalibrationPlatePoses()[j].xform());
+  out.rms = std::sqrt(sum / count);
+  return out;
+}
+
 // Every value of two results equal bit for bit (poses through their transforms).
 inline void tfExpectSameBits(
     const tkCameraCalibrationMultiplateMulticameraZRotationAndArbitraryParams& a,

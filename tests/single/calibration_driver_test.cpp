@@ -1,12 +1,9 @@
 // The single-camera calibration driver on the synthetic single-camera data sets (plate points
 // mapped into the world frame with the sets' ground-truth placement poses, plate views passed) and
-// on generated scenes: recovery of the ground truth, agreement with the noise, repeatability,
-// estimate-only mode and abort.
-#include <ccal/camera_calibration_coarse.h>
-#include <ccal/camera_calibration_refine.h>
+// on a generated scene: recovery of the ground truth, agreement with the noise and the
+// estimate-only mode (repeatability and abort: tests/reliability).
 #include <ccal/single_camera_calibration.h>
 #include <gtest/gtest.h>
-#include <tk/attention.h>
 #include <tk/exception.h>
 #include <tk/progress.h>
 
@@ -17,13 +14,11 @@
 
 #include <Eigen/Dense>
 
-#include <chrono>
 #include <cmath>
 #include <iostream>
 #include <map>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 using ccal::detail::CameraOffset;
@@ -232,53 +227,12 @@ INSTANTIATE_TEST_SUITE_P(DataSets, DriverParameters,
 
 // ---- behaviour ----------------------------------------------------------------------------------
 
-// Generated scenes of 400 points: more than the 333 of the distortion search, so the random
-// subset is exercised, and small enough to run again.
+// A generated scene of 400 points: more than the 333 of the distortion search.
 class DriverBehaviour : public ::testing::Test {
  protected:
-  static tkCameraCalibrationParams Calibrate(Model model, const scene::Correspondences& data) {
-    tkCameraCalibrationParams result;
-    tfComputeCalibrationSingleCamera_internal(model, data, {}, {}, result);
-    return result;
-  }
-  const Model radial_ = tk2XformCalib2Defs::eRadial, none_ = tk2XformCalib2Defs::eNoDistortion;
+  const Model radial_ = tk2XformCalib2Defs::eRadial;
   const scene::Correspondences data_ = scene::Observe(scene::Camera(radial_), 400, 0.2, 11);
-  const scene::Correspondences pinholeData_ = scene::Observe(scene::Camera(none_), 400, 0.2, 12);
 };
-
-TEST_F(DriverBehaviour, RepeatRunsAreBitIdentical) {
-  const tkCameraCalibrationParams first = Calibrate(radial_, data_);
-  EXPECT_EQ(Pack(Calibrate(radial_, data_), 0), Pack(first, 0));
-  EXPECT_LT(tfWeightedRmsError(first, data_), 0.3) << "a sound fit (σ = 0.2 px)";
-}
-
-// eNoDistortion skips the search: the coarse estimate refined on all points.
-TEST_F(DriverBehaviour, NoDistortionIsTheCoarseEstimateThenTheFullRefinement) {
-  std::vector<std::pair<tkVector<2>, tkVector<3>>> pairs;
-  for (const auto& c : pinholeData_)
-    pairs.push_back(c.first);
-  tkCameraCalibrationParams coarse, refined;
-  tfCameraCalibrationParamsCoarse(none_, pairs, coarse);
-  tfRefineCameraCalibrationParams(pinholeData_, coarse, refined);
-  // The driver first scales the physical frame, which changes only the rounding.
-  const tkCameraCalibrationParams driven = Calibrate(none_, pinholeData_);
-  for (const auto& c : pinholeData_)
-    EXPECT_LT((driven.invWarpPoint(c.first.second) - refined.invWarpPoint(c.first.second)).length(),
-              1e-6);
-}
-
-TEST_F(DriverBehaviour, ScalingThePhysicalFrameScalesOnlyThePoseTranslation) {
-  scene::Correspondences inches = pinholeData_;
-  for (auto& c : inches)
-    c.first.second = c.first.second / 25.4;
-  const tkCameraCalibrationParams reference = Calibrate(none_, pinholeData_);
-  tkCameraCalibrationParams scaled = Calibrate(none_, inches);
-  scaled.cameraPoseInverse(tk3QuaternionXform(scaled.cameraPoseInverse().quat(),
-                                              scaled.cameraPoseInverse().trans() * 25.4));
-  const Packed a = Pack(scaled, 0), b = Pack(reference, 0);
-  for (std::size_t i = 0; i < a.size(); ++i)
-    EXPECT_NEAR(a[i], b[i], 1e-9 * std::fmax(std::fabs(b[i]), 1e-3)) << "parameter " << i;
-}
 
 TEST_F(DriverBehaviour, EstimateOnlyReportsTheWorkAndLeavesTheResult) {
   const tkCameraCalibrationParams untouched = scene::Camera(radial_);
@@ -286,41 +240,7 @@ TEST_F(DriverBehaviour, EstimateOnlyReportsTheWorkAndLeavesTheResult) {
   tkProgressScope scope(nullptr, true);
   tfComputeCalibrationSingleCamera_internal(radial_, data_, {}, {}, result);
   EXPECT_NEAR(scope.reportedWork(), 100.0 * std::log(10000.0) / std::log(std::sqrt(1.4)), 1e-9);
-  EXPECT_NEAR(scope.reportedWork(), 5474.65, 0.01);
   EXPECT_EQ(Pack(result, 0), Pack(untouched, 0));
-}
-
-// An abort requested from another thread while the sine-tangent search runs (about 10 s of work
-// on a loaded machine) ends the call within a few steps: without plate views it returns the model
-// reached; with them the planar calibration sees the request and throws.
-TEST_F(DriverBehaviour, AbortFromAnotherThreadEndsTheCallPromptly) {
-  const SingleCameraDataSet set = LoadSingleCameraDataSet("single-sinetan-exact.json");
-  const Model sineTan = tk2XformCalib2Defs::eSineTan;
-  const auto abortSoon = [](tkAbortToken& token) {
-    return std::thread([&token] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      token.requestAbort();
-    });
-  };
-  {
-    tkAbortToken token;
-    tkAttentionScope attention(token);
-    std::thread requester = abortSoon(token);
-    const auto start = std::chrono::steady_clock::now();
-    tkCameraCalibrationParams result;
-    tfComputeCalibrationSingleCamera_internal(sineTan, set.correspondences, {}, {}, result);
-    requester.join();
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
-    EXPECT_TRUE(std::isfinite(tfWeightedRmsError(result, set.correspondences)));
-  }
-  tkAbortToken token;
-  tkAttentionScope attention(token);
-  std::thread requester = abortSoon(token);
-  tkCameraCalibrationParams result;
-  EXPECT_THROW(tfComputeCalibrationSingleCamera_internal(sineTan, set.correspondences,
-                                                         set.plateViews, set.platePoses, result),
-               tkAttention::Aborted);
-  requester.join();
 }
 
 TEST_F(DriverBehaviour, PlatePosesMustMatchThePlateViews) {

@@ -97,12 +97,4 @@ TEST_F(CoarseEstimate, NegativeDeterminantIsTurnedIntoTheSameProperPose) {
   EXPECT_EQ(a.c, b.c);
 }
 
-TEST(CoarseEstimateInput, NonFiniteCoordinateIsRejected) {
-  Pairs pairs(8, {tkVector<2>(1.0, 2.0), tkVector<3>(1.0, 2.0, 3.0)});
-  pairs[2].second = tkVector<3>(1.0, NAN, 3.0);
-  tkCameraCalibrationParams result;
-  EXPECT_THROW(tfCameraCalibrationParamsCoarse(tk2XformCalib2Defs::eRadial, pairs, result),
-               tkInvariantFailure);
-}
-
 }  // namespace

@@ -1,4 +1,5 @@
 #include "support/area_scan_truth.h"
+#include "support/json_rows.h"
 
 #include <nlohmann/json.hpp>
 
@@ -6,7 +7,13 @@
 
 namespace {
 
-tkXform<3> xformFromRows(const nlohmann::json& rows) {
+tkVector<2> vector2(const nlohmann::json& values) {
+  return tkVector<2>(values.at(0).get<double>(), values.at(1).get<double>());
+}
+
+}  // namespace
+
+tkXform<3> tfXformFromRows(const nlohmann::json& rows) {
   tkMatrix<3> m;
   tkVector<3> t;
   for (int r = 0; r < 3; ++r) {
@@ -16,12 +23,6 @@ tkXform<3> xformFromRows(const nlohmann::json& rows) {
   }
   return tkXform<3>(m, t);
 }
-
-tkVector<2> vector2(const nlohmann::json& values) {
-  return tkVector<2>(values.at(0).get<double>(), values.at(1).get<double>());
-}
-
-}  // namespace
 
 tkXform<2> tkAreaScanCameraTruth::imageFromDistorted() const {
   const tkXform<2> linear(tkMatrix<2>(scale.x(), skew, 0.0, scale.y()), translation);
@@ -55,11 +56,11 @@ tkAreaScanTruth tfParseAreaScanTruth(const tkPointFile& file) {
     c.centerOfExpansion = vector2(camera.at("centerOfExpansion"));
     c.distModel = camera.at("distModel").get<std::string>();
     c.lensDistParams = camera.at("lensDistParams").get<std::vector<double>>();
-    c.worldToCamera = xformFromRows(camera.at("pose"));
+    c.worldToCamera = tfXformFromRows(camera.at("pose"));
     out.cameras.push_back(c);
   }
   for (const auto& placement : truth.at("placements"))
-    out.plateToWorld.push_back(xformFromRows(placement.at("pose")));
+    out.plateToWorld.push_back(tfXformFromRows(placement.at("pose")));
   return out;
 }
 

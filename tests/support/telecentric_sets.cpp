@@ -1,25 +1,11 @@
 #include "support/telecentric_sets.h"
 
 #include "support/data_sets.h"
+#include "support/json_rows.h"
 
 #include <nlohmann/json.hpp>
 
 #include <stdexcept>
-
-namespace {
-
-tkXform<3> xformOf3x4(const nlohmann::json& rows) {
-  tkMatrix<3> m;
-  tkVector<3> t;
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c)
-      m.element(r, c, rows.at(r).at(c).get<double>());
-    t[r] = rows.at(r).at(3).get<double>();
-  }
-  return tkXform<3>(m, t);
-}
-
-}  // namespace
 
 tkVector<2> tkTelecentricTruth::image(const tkVector<3>& home) const {
   const tkVector<3> Q = cameraFromHome.mapPoint(home);
@@ -51,7 +37,7 @@ tkTelecentricSet loadTelecentricSet(const std::string& fileName) {
       tkVector<2>(camera.at("translation").at(0).get<double>(),
                   camera.at("translation").at(1).get<double>()),
       tk2XformCalib2Defs::eTelecentric, {});
-  set.truth.cameraFromHome = xformOf3x4(camera.at("extrinsic"));
+  set.truth.cameraFromHome = tfXformFromRows(camera.at("extrinsic"));
   return set;
 }
 

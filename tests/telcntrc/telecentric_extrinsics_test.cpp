@@ -2,7 +2,6 @@
 // estimate and the extrinsics solver. The affine estimate and its factorisation make up the
 // closed-form calibration, whose exact-data test (telecentric_calibration_test) checks them.
 #include <gtest/gtest.h>
-#include <tk/attention.h>
 #include <tk/quaternion_xform.h>
 
 #include "ccal/telcntrc/telecentric_extrinsics_solver.h"
@@ -137,14 +136,4 @@ TEST_F(TelecentricNumerics, SolverFunctionIsTwiceTheGradientAndKItsJacobianAtThe
     for (long i = 0; i < 5; ++i)
       EXPECT_NEAR(K(i, k), (fAbove(i, 0) - fBelow(i, 0)) / 2e-6, 1e-6 * std::abs(K(k, k))) << i;
   }
-}
-
-TEST_F(TelecentricNumerics, SolverFunctionStopsOnAbort) {
-  tk3DTelecentricExtrinsicsSolver solver(5, 5, 1e-12, 1e-12, 300, 15, 0.01, 1e-8, 1e20, false);
-  solver.pairs(cameraPlanePairs());
-  tkAbortToken token;
-  token.requestAbort();
-  tkAttentionScope scope(token);
-  tkNMMatrix f(5, 1), x(5, 1);
-  EXPECT_THROW(solver.Func(x, f), tkAttention::Aborted);
 }

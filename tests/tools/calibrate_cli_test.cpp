@@ -136,19 +136,8 @@ TEST_P(CalibrateEveryDataSet, ReportsJsonAndPlotAgree) {
   char text[64];
   std::snprintf(text, sizeof text, "RMS %.4g px, largest", rms);
   EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
-  // The residual rows round-trip into the figures: sqrt(sum w d^2 / sum w), largest |d|.
-  double weighted = 0, weights = 0, largest = 0;
-  for (const json& row : result["residuals"]) {
-    const double d = std::hypot(row[5].get<double>(), row[6].get<double>());
-    weighted += row[7].get<double>() * d * d;
-    weights += row[7].get<double>();
-    largest = std::max(largest, d);
-  }
-  EXPECT_DOUBLE_EQ(std::sqrt(weighted / weights), rms);
-  EXPECT_DOUBLE_EQ(largest, result["figures"]["max_px"].get<double>());
+  // The figures from the rows: tfComputeFigures on a hand-made result (calibrate_output_test).
   EXPECT_EQ(result["residuals"].size(), result["figures"]["points"].get<size_t>());
-  // Dumped and parsed again, the JSON holds the same numbers.
-  EXPECT_EQ(json::parse(result.dump()), result);
 
   // The archive holds the cameras of the JSON, number for number.
   const std::vector<tk2XformCalib2> archive = tfReadCalibrationArchive(file("r.ccal"));
