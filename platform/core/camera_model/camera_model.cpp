@@ -1,6 +1,30 @@
 #include "platform/core/camera_model/camera_model.h"
 
+#include "platform/core/invalid_argument.h"
+
 namespace ccal::detail {
+
+CameraModel CameraModel::fromImageFromDistorted(const tk2XformLinear& imageFromDistorted,
+                                                const Lens& lens) {
+  const tkMatrix<2>& A = imageFromDistorted.matrix();
+  if (A.element(1, 0) != 0.0)
+    tk_throwInvalidArgument("camera model: the forward linear map must be upper triangular");
+  CameraModel model;
+  model.intrinsics_.lens = lens;
+  model.singular_ = A.isSingular();
+  if (!model.singular_) {
+    model.imageFromDistorted_ = imageFromDistorted;
+    const tk2XformLinear L = imageFromDistorted.inverse();
+    model.intrinsics_.sx = L.matrix().element(0, 0);
+    model.intrinsics_.skew = L.matrix().element(0, 1);
+    model.intrinsics_.sy = L.matrix().element(1, 1);
+    model.intrinsics_.tx = L.trans().x();
+    model.intrinsics_.ty = L.trans().y();
+    model.inverseSx_ = 1.0 / model.intrinsics_.sx;
+    model.inverseSy_ = 1.0 / model.intrinsics_.sy;
+  }
+  return model;
+}
 
 std::int32_t positionAtZ1FromImage(const CameraIntrinsics& v, const double image[2], double q[2],
                                    ModelJacobian* jacobian) {
