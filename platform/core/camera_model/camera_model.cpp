@@ -6,24 +6,25 @@ namespace ccal::detail {
 
 CameraModel CameraModel::fromImageFromDistorted(const tk2XformLinear& imageFromDistorted,
                                                 const Lens& lens) {
-  const tkMatrix<2>& A = imageFromDistorted.matrix();
-  if (A.element(1, 0) != 0.0)
+  if (imageFromDistorted.matrix().element(1, 0) != 0.0)
     tk_throwInvalidArgument("camera model: the forward linear map must be upper triangular");
-  CameraModel model;
-  model.intrinsics_.lens = lens;
-  model.singular_ = A.isSingular();
-  if (!model.singular_) {
-    model.imageFromDistorted_ = imageFromDistorted;
-    const tk2XformLinear L = imageFromDistorted.inverse();
-    model.intrinsics_.sx = L.matrix().element(0, 0);
-    model.intrinsics_.skew = L.matrix().element(0, 1);
-    model.intrinsics_.sy = L.matrix().element(1, 1);
-    model.intrinsics_.tx = L.trans().x();
-    model.intrinsics_.ty = L.trans().y();
-    model.inverseSx_ = 1.0 / model.intrinsics_.sx;
-    model.inverseSy_ = 1.0 / model.intrinsics_.sy;
-  }
-  return model;
+  return CameraModel(imageFromDistorted, lens);
+}
+
+CameraModel::CameraModel(const tk2XformLinear& imageFromDistorted, const Lens& lens)
+    : singular_(imageFromDistorted.matrix().isSingular()) {
+  intrinsics_.lens = lens;
+  if (singular_)
+    return;
+  imageFromDistorted_ = imageFromDistorted;
+  const tk2XformLinear L = imageFromDistorted.inverse();
+  intrinsics_.sx = L.matrix().element(0, 0);
+  intrinsics_.skew = L.matrix().element(0, 1);
+  intrinsics_.sy = L.matrix().element(1, 1);
+  intrinsics_.tx = L.trans().x();
+  intrinsics_.ty = L.trans().y();
+  inverseSx_ = 1.0 / intrinsics_.sx;
+  inverseSy_ = 1.0 / intrinsics_.sy;
 }
 
 std::int32_t positionAtZ1FromImage(const CameraIntrinsics& v, const double image[2], double q[2],

@@ -148,6 +148,8 @@ class CameraModel {
   }
 
  private:
+  CameraModel(const tk2XformLinear& imageFromDistorted, const Lens& lens);
+
   CameraIntrinsics intrinsics_;
   double inverseSx_ = 1.0, inverseSy_ = 1.0;
   bool singular_ = false;
