@@ -251,7 +251,8 @@ double tk_PlanarCalibrationSolver::merit(const tkNMMatrix& x) const {
       const double P[3] = {o.plate.x(), o.plate.y(), 0.0};
       double pc[3], image[2];
       ccal::detail::mapPoint(pose, P, pc, nullptr, nullptr);
-      if (camera.project(pc, image, nullptr) != ccal::detail::ProjectionStatus::kOk)
+      if (camera.project<ccal::detail::LinearValues::kImageFromDistorted>(pc, image, nullptr) !=
+          ccal::detail::ProjectionStatus::kOk)
         return std::numeric_limits<double>::quiet_NaN();
       const double ex = image[0] - o.image.x(), ey = image[1] - o.image.y();
       sum += ex * ex + ey * ey;

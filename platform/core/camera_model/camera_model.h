@@ -95,7 +95,11 @@ std::int32_t positionAtZ1FromImage(const CameraIntrinsics& intrinsics, const dou
 enum class ProjectionStatus { kOk, kNotInFront, kAtDepthZero, kSingularLinearMap };
 
 // Which values of the linear stage the columns kTx..kSkew of a forward derivative refer to: those
-// of L (the solvers' camera block) or those of the forward map (A, t).
+// of L (the solvers' camera block) or those of the forward map (A, t). The choice also fixes the
+// rounding of the perspective division in project(): q = Pc.xy / Pc.z under kDistortedFromImage
+// (bit for bit the calibrated transform's), q = Pc.xy · (1 / Pc.z) under kImageFromDistorted (the
+// planar calibration's and the pose refinement's arithmetic, on which their stopping at the
+// rounding floor of the merit depends).
 enum class LinearValues { kDistortedFromImage, kImageFromDistorted };
 
 // One camera's intrinsics prepared for projecting many points (L⁻¹ held). Copyable, no
@@ -212,7 +216,15 @@ inline ProjectionStatus CameraModel::project(const double pc[3], double image[2]
                                              ModelJacobian* jacobian) const {
   if (pc[2] == 0.0)
     return ProjectionStatus::kAtDepthZero;
-  const double q[2] = {pc[0] / pc[2], pc[1] / pc[2]};
+  double q[2];
+  if constexpr (kLinear == LinearValues::kDistortedFromImage) {
+    q[0] = pc[0] / pc[2];
+    q[1] = pc[1] / pc[2];
+  } else {
+    const double inverseZ = 1.0 / pc[2];
+    q[0] = pc[0] * inverseZ;
+    q[1] = pc[1] * inverseZ;
+  }
   if (!imageFromPositionAtZ1<kLinear>(q, image, jacobian))
     return ProjectionStatus::kSingularLinearMap;
   if (jacobian != nullptr) {

@@ -14,6 +14,10 @@
 
 namespace {
 
+// The camera's values are those of its forward map; projecting in that form keeps the arithmetic
+// of the planar calibration (only the derivatives by the point are used here).
+constexpr ccal::detail::LinearValues kForward = ccal::detail::LinearValues::kImageFromDistorted;
+
 // Levenberg-Marquardt settings of the pose refinement (parameters in the normalised frame).
 tkLevMarSettings poseSettings(long maxIterations) {
   tkLevMarSettings settings;
@@ -52,7 +56,7 @@ class PoseSolver : public tkLevMarSolve {
       const double P[3] = {points_[i].x(), points_[i].y(), points_[i].z()};
       double pc[3], image[2];
       ccal::detail::mapPoint(pose, P, pc, nullptr, nullptr);
-      if (camera_.project(pc, image, nullptr) != ccal::detail::ProjectionStatus::kOk) {
+      if (camera_.project<kForward>(pc, image, nullptr) != ccal::detail::ProjectionStatus::kOk) {
         out[2 * i] = out[2 * i + 1] = std::numeric_limits<double>::quiet_NaN();
         continue;
       }
@@ -72,7 +76,8 @@ class PoseSolver : public tkLevMarSolve {
       ccal::detail::mapPoint(pose, P, pc, byPose, nullptr);
       ccal::detail::ModelJacobian d;
       const long row0 = 2 * static_cast<long>(i);
-      const bool projected = camera_.project(pc, image, &d) == ccal::detail::ProjectionStatus::kOk;
+      const bool projected =
+          camera_.project<kForward>(pc, image, &d) == ccal::detail::ProjectionStatus::kOk;
       for (int c = 0; c < 6; ++c)
         for (int r = 0; r < 2; ++r)
           J[row0 + r + c * rows] = projected ? d.byPoint[r][0] * byPose[0][c] +
@@ -110,7 +115,7 @@ void tk_poseResiduals(const tk_CameraIntrinsics& camera,
     const tkVector<3> cameraPoint = pose.mapPoint(physicalPoints[i]);
     const double pc[3] = {cameraPoint.x(), cameraPoint.y(), cameraPoint.z()};
     double image[2];
-    if (model.project(pc, image, nullptr) != ccal::detail::ProjectionStatus::kOk) {
+    if (model.project<kForward>(pc, image, nullptr) != ccal::detail::ProjectionStatus::kOk) {
       rms = largest = std::numeric_limits<double>::infinity();
       return;
     }
