@@ -1,9 +1,11 @@
 // Every analytic derivative of the camera model against central differences, table-driven (in
 // the manner of Ceres' GradientChecker and mrcal's gradient tests): each row is a lens model, a
-// function (projection, back direction, the three residuals), a placement form and a spot of the
-// field (at or near the centre of expansion, mid field, near the edge of the lens's reach). Every
-// parameter of every block the function depends on is moved by ±h.
+// function (projection by L or by the forward map (A, t), back direction, the three residuals),
+// a placement form and a spot of the field (at or near the centre of expansion, mid field, near
+// the edge of the lens's reach). Every parameter of every block the function depends on is moved
+// by ±h.
 #include <gtest/gtest.h>
+#include <tk/exception.h>
 #include <tk/quaternion.h>
 #include <tk/xform.h>
 
@@ -19,7 +21,12 @@ namespace {
 using namespace ccal::detail;
 
 // kMixedIntrinsic, kMixedPose: the intrinsic and pose terms as mixedTermResiduals returns them.
-enum class Kind { kProject, kBack, kImage, kIntrinsicTerm, kPoseTerm, kMixedIntrinsic, kMixedPose };
+// kProjectForward: the model built from the forward map (A, t), whose values the linear columns
+// then hold (t.x, t.y, a00, a11, a01), and its derivatives by them.
+enum class Kind {
+  kProject, kProjectForward, kBack, kImage, kIntrinsicTerm, kPoseTerm, kMixedIntrinsic, kMixedPose
+};
+bool isProjection(Kind k) { return k == Kind::kProject || k == Kind::kProjectForward; }
 enum class Placement { kNone, kQuaternion, kZRotation };
 enum class Spot { kCentre, kMid, kEdge };
 
@@ -57,6 +64,14 @@ CameraIntrinsics intrinsicsOf(std::int32_t model, const std::vector<double>& x) 
   return v;
 }
 
+CameraModel modelOf(const Case& c, const std::vector<double>& x) {
+  const CameraIntrinsics v = intrinsicsOf(c.model, x);
+  if (c.kind != Kind::kProjectForward)
+    return CameraModel(v);
+  return CameraModel::fromImageFromDistorted(
+      tk2XformLinear(tkMatrix<2>(v.sx, v.skew, 0.0, v.sy), tkVector<2>(v.tx, v.ty)), v.lens);
+}
+
 Pose placementOf(const Case& c, const std::vector<double>& x) {
   return c.placement == Placement::kZRotation ? zRotationPose(&x[kPlace], kHeight)
                                               : quaternionPose(placementHeld(c), &x[kPlace]);
@@ -67,13 +82,16 @@ Pose placementOf(const Case& c, const std::vector<double>& x) {
 // analytic Jacobian.
 void evaluate(const Case& c, const std::vector<double>& x, const std::vector<double>& x0,
               const double image[2], double out[2], double jacobian[2][kColumns]) {
-  const CameraModel model(intrinsicsOf(c.model, x));
+  const CameraModel model = modelOf(c, x);
   for (int r = 0; r < 2; ++r)
     std::fill(jacobian[r], jacobian[r] + kColumns, 0.0);
-  if (c.kind == Kind::kProject || c.kind == Kind::kBack) {
+  if (isProjection(c.kind) || c.kind == Kind::kBack) {
     ModelJacobian J;
     if (c.kind == Kind::kProject) {
       ASSERT_EQ(model.project(&x[kPoint], out, &J), ProjectionStatus::kOk);
+    } else if (c.kind == Kind::kProjectForward) {
+      ASSERT_EQ(model.project<LinearValues::kImageFromDistorted>(&x[kPoint], out, &J),
+                ProjectionStatus::kOk);
     } else {
       ASSERT_EQ(model.positionAtZ1FromImage(&x[kPoint], out, &J), 0);
     }
@@ -149,11 +167,12 @@ struct Start {
 Start startOf(const Case& c) {
   Start s;
   std::vector<double>& x = s.x;
-  x[kTx] = -0.41;
-  x[kTy] = -0.29;
-  x[kSx] = 1.0 / 800.0;
-  x[kSy] = 1.0 / 790.0;
-  x[kSkew] = 2e-6;
+  const bool forward = c.kind == Kind::kProjectForward;
+  x[kTx] = forward ? 330.0 : -0.41;
+  x[kTy] = forward ? 230.0 : -0.29;
+  x[kSx] = forward ? 800.0 : 1.0 / 800.0;
+  x[kSy] = forward ? 790.0 : 1.0 / 790.0;
+  x[kSkew] = forward ? -1.6 : 2e-6;
   if (c.model != CCAL_DISTORTION_NONE) {
     x[kCx] = 0.013;
     x[kCy] = -0.021;
@@ -177,7 +196,7 @@ Start startOf(const Case& c) {
   // Offset of the position at Z = 1 from the centre. The residuals cannot hit the centre
   // exactly through a pose, so there "centre" is a point 1e-4 away.
   double offset[2] = {0.0, 0.0};
-  const bool exact = c.kind == Kind::kProject || c.kind == Kind::kBack;
+  const bool exact = isProjection(c.kind) || c.kind == Kind::kBack;
   if (c.spot == Spot::kCentre && !exact) {
     offset[0] = 1e-4;
     offset[1] = -2e-4;
@@ -195,10 +214,10 @@ Start startOf(const Case& c) {
   }
   const double depth = 4.0;  // a power of 2: q = Pc.xy / Pc.z is exact
   const double pc[3] = {(x[kCx] + offset[0]) * depth, (x[kCy] + offset[1]) * depth, depth};
-  const CameraModel model(intrinsicsOf(c.model, x));
+  const CameraModel model = modelOf(c, x);
   double projected[2];
   EXPECT_EQ(model.project(pc, projected, nullptr), ProjectionStatus::kOk);
-  if (c.kind == Kind::kProject) {
+  if (isProjection(c.kind)) {
     std::copy(pc, pc + 3, &x[kPoint]);
     return s;
   }
@@ -233,14 +252,14 @@ bool movable(const Case& c, int column) {
   const int lensCount = lensValueCount(c.model);
   if (column < kIntrinsicValues)
     return column < kCx || (lensCount > 0 && column < kLensValue0 + lensCount);
-  const bool residual = c.kind != Kind::kProject && c.kind != Kind::kBack;
+  const bool residual = !isProjection(c.kind) && c.kind != Kind::kBack;
   if (column < kPlace)
     return residual;
   if (column < kPoint)
     return residual && (c.placement == Placement::kQuaternion ||
                         (c.placement == Placement::kZRotation && column < kPlace + 3));
   // The residuals' Jacobians stop at the poses (d Pc/d P is the pose's rotation).
-  return c.kind == Kind::kProject || (c.kind == Kind::kBack && column < kPoint + 2);
+  return isProjection(c.kind) || (c.kind == Kind::kBack && column < kPoint + 2);
 }
 
 std::string nameOf(const ::testing::TestParamInfo<Case>& info) {
@@ -248,8 +267,8 @@ std::string nameOf(const ::testing::TestParamInfo<Case>& info) {
   const char* model = c.model == CCAL_DISTORTION_NONE     ? "None"
                       : c.model == CCAL_DISTORTION_RADIAL ? "Radial"
                                                           : "SineTan";
-  const char* kinds[] = {"Project",  "Back",           "Image",    "IntrinsicTerm",
-                         "PoseTerm", "MixedIntrinsic", "MixedPose"};
+  const char* kinds[] = {"Project",       "ProjectForward", "Back",           "Image",
+                         "IntrinsicTerm", "PoseTerm",       "MixedIntrinsic", "MixedPose"};
   const char* placements[] = {"", "OnQuaternionPlacement", "OnZRotationPlacement"};
   const char* spots[] = {"Centre", "Mid", "Edge"};
   return std::string(model) + kinds[static_cast<int>(c.kind)] +
@@ -259,11 +278,12 @@ std::string nameOf(const ::testing::TestParamInfo<Case>& info) {
 std::vector<Case> allCases() {
   std::vector<Case> cases;
   for (std::int32_t model : {CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL, CCAL_DISTORTION_SINE_TAN})
-    for (Kind kind : {Kind::kProject, Kind::kBack, Kind::kImage, Kind::kIntrinsicTerm,
-                      Kind::kPoseTerm, Kind::kMixedIntrinsic, Kind::kMixedPose})
+    for (Kind kind :
+         {Kind::kProject, Kind::kProjectForward, Kind::kBack, Kind::kImage, Kind::kIntrinsicTerm,
+          Kind::kPoseTerm, Kind::kMixedIntrinsic, Kind::kMixedPose})
       for (Placement placement : {Placement::kNone, Placement::kQuaternion, Placement::kZRotation})
         for (Spot spot : {Spot::kCentre, Spot::kMid, Spot::kEdge}) {
-          const bool residual = kind != Kind::kProject && kind != Kind::kBack;
+          const bool residual = !isProjection(kind) && kind != Kind::kBack;
           if (residual || placement == Placement::kNone)
             cases.push_back({model, kind, placement, spot});
         }
@@ -372,6 +392,40 @@ TEST(CameraModelDegenerateSpots, AreReportedOrTakeTheirLimits) {
   EXPECT_EQ(poseTermResidual(model, identity, nullptr, far, inFront, r, &RJ),
             ResidualStatus::kNoRay);
   EXPECT_EQ(RJ.byCamera[0][0], 0.0);
+}
+
+}  // namespace
+
+namespace {
+
+// A model built from the forward map holds it as given and inverts it for the back direction;
+// a map that is singular or not of the triangular form is refused.
+TEST(CameraModelFromForwardMap, InvertsItForTheBackDirectionAndRefusesBadMaps) {
+  Lens lens;
+  lens.model = CCAL_DISTORTION_SINE_TAN;
+  lens.cx = 0.01;
+  lens.cy = -0.02;
+  const double values[4] = {0.9, 1.2, 0.08, 1.1};
+  std::copy(values, values + 4, lens.values);
+  const tk2XformLinear forward(tkMatrix<2>(800.0, -1.6, 0.0, 790.0), tkVector<2>(330.0, 230.0));
+  const CameraModel model = CameraModel::fromImageFromDistorted(forward, lens);
+  ASSERT_FALSE(model.singular());
+  EXPECT_EQ(model.imageFromDistorted(), forward);
+
+  const double pc[3] = {0.7, -0.45, 1.5};
+  double image[2], q[2];
+  ASSERT_EQ(model.project(pc, image, nullptr), ProjectionStatus::kOk);
+  ASSERT_EQ(model.positionAtZ1FromImage(image, q, nullptr), 0);
+  EXPECT_NEAR(q[0], pc[0] / pc[2], 1e-13);
+  EXPECT_NEAR(q[1], pc[1] / pc[2], 1e-13);
+
+  const CameraModel flat = CameraModel::fromImageFromDistorted(
+      tk2XformLinear(tkMatrix<2>(800.0, -1.6, 0.0, 0.0), tkVector<2>()), lens);
+  EXPECT_TRUE(flat.singular());
+  EXPECT_EQ(flat.project(pc, image, nullptr), ProjectionStatus::kSingularLinearMap);
+  EXPECT_THROW(CameraModel::fromImageFromDistorted(
+                   tk2XformLinear(tkMatrix<2>(800.0, 0.0, 0.5, 790.0), tkVector<2>()), lens),
+               tkInvariantFailure);
 }
 
 }  // namespace

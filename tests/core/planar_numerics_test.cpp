@@ -40,10 +40,10 @@ tk_CameraIntrinsics cameraWith(int32_t model) {
   return c;
 }
 
-// Image point of pc under camera (both perturbable).
+// Image point of pc under camera.
 tkVector<2> project(const tk_CameraIntrinsics& camera, const double pc[3]) {
-  double image[2];
-  EXPECT_TRUE(tk_projectCameraPoint(camera, pc, image, nullptr));
+  double image[2] = {0.0, 0.0};
+  EXPECT_EQ(camera.cameraModel().project(pc, image, nullptr), ccal::detail::ProjectionStatus::kOk);
   return tkVector<2>(image[0], image[1]);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/core/calib2/camera_intrinsics.h"
 
-#include "platform/core/camera_model/lens.h"
+#include <proc/cmath_xformLinear.h>
+
 #include "platform/core/invalid_argument.h"
 
 #include <cmath>
@@ -24,20 +25,27 @@ int tk_CameraIntrinsics::lensValueCount(int32_t model) {
   return ccal::detail::lensValueCount(model);
 }
 
+ccal::detail::CameraModel tk_CameraIntrinsics::cameraModel() const {
+  return ccal::detail::CameraModel::fromImageFromDistorted(
+      tk2XformLinear(tkMatrix<2>(scaleX, skew, 0.0, scaleY), tkVector<2>(transX, transY)),
+      lensOf(*this));
+}
+
 tkVector<2> tk_CameraIntrinsics::imageFromPositionAtZ1(const tkVector<2>& positionAtZ1) const {
   const double q[2] = {positionAtZ1.x(), positionAtZ1.y()};
-  double d[2];
-  ccal::detail::distort(lensOf(*this), q, d, nullptr);
-  return tkVector<2>(scaleX * d[0] + skew * d[1] + transX, scaleY * d[1] + transY);
+  double image[2];
+  cameraModel().imageFromPositionAtZ1(q, image, nullptr);
+  return tkVector<2>(image[0], image[1]);
 }
 
 int32_t tk_CameraIntrinsics::positionAtZ1FromImage(const tkVector<2>& imagePoint,
                                                    tkVector<2>& positionAtZ1) const {
-  const double dy = (imagePoint.y() - transY) / scaleY;
-  const double dx = (imagePoint.x() - transX - skew * dy) / scaleX;
-  const double d[2] = {dx, dy};
+  const ccal::detail::CameraModel camera = cameraModel();
+  if (camera.singular())
+    return CMATH_STATUS_SINGULAR;
+  const double image[2] = {imagePoint.x(), imagePoint.y()};
   double q[2];
-  const int32_t status = ccal::detail::undistort(lensOf(*this), d, q, nullptr);
+  const int32_t status = camera.positionAtZ1FromImage(image, q, nullptr);
   if (status < 0)
     return status;
   positionAtZ1 = tkVector<2>(q[0], q[1]);
@@ -87,40 +95,4 @@ tkCalib2ParamsIntrinsic tk_calib2IntrinsicOf(const tk_CameraIntrinsics& camera) 
       tkVector<2>(camera.scaleX, camera.scaleY), camera.skew,
       tkVector<2>(camera.transX, camera.transY),
       static_cast<tk2XformCalib2Defs::tkCalib2DistortionModel>(camera.model), list);
-}
-
-bool tk_projectCameraPoint(const tk_CameraIntrinsics& camera, const double pc[3], double image[2],
-                           tk_ProjectionDerivatives* derivatives) {
-  if (!(pc[2] > 0.0))
-    return false;
-  const double inverseZ = 1.0 / pc[2];
-  const double q[2] = {pc[0] * inverseZ, pc[1] * inverseZ};
-  double d[2];
-  ccal::detail::LensJacobian lens;
-  ccal::detail::distort(lensOf(camera), q, d, derivatives != nullptr ? &lens : nullptr);
-  image[0] = camera.scaleX * d[0] + camera.skew * d[1] + camera.transX;
-  image[1] = camera.scaleY * d[1] + camera.transY;
-  if (derivatives == nullptr)
-    return true;
-
-  // image = A d + t, A = [[scaleX, skew], [0, scaleY]].
-  const double A[2][2] = {{camera.scaleX, camera.skew}, {0.0, camera.scaleY}};
-  for (int row = 0; row < 2; ++row) {
-    double byQ[2];
-    for (int c = 0; c < 2; ++c) {
-      byQ[c] = A[row][0] * lens.byPoint[0][c] + A[row][1] * lens.byPoint[1][c];
-      derivatives->byCentre[row][c] =
-          A[row][0] * lens.byCentre[0][c] + A[row][1] * lens.byCentre[1][c];
-    }
-    derivatives->byCameraPoint[row][0] = byQ[0] * inverseZ;
-    derivatives->byCameraPoint[row][1] = byQ[1] * inverseZ;
-    derivatives->byCameraPoint[row][2] = -(byQ[0] * q[0] + byQ[1] * q[1]) * inverseZ;
-    for (int i = 0; i < 4; ++i)
-      derivatives->byLens[row][i] = A[row][0] * lens.byValues[0][i] + A[row][1] * lens.byValues[1][i];
-  }
-  const double byLinear[2][5] = {{d[0], 0.0, d[1], 1.0, 0.0}, {0.0, d[1], 0.0, 0.0, 1.0}};
-  for (int row = 0; row < 2; ++row)
-    for (int i = 0; i < 5; ++i)
-      derivatives->byLinearMap[row][i] = byLinear[row][i];
-  return true;
 }

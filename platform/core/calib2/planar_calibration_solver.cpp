@@ -11,6 +11,15 @@
 
 namespace {
 
+using ccal::detail::kCx;
+using ccal::detail::kCy;
+using ccal::detail::kLensValue0;
+using ccal::detail::kSkew;
+using ccal::detail::kSx;
+using ccal::detail::kSy;
+using ccal::detail::kTx;
+using ccal::detail::kTy;
+
 // Damped Newton settings: tolerances for parameters of order 1 (normalised frames); F is the
 // exact gradient of the merit, so little starting damping.
 tkLevMarSettings planarSettings(long maxIterations) {
@@ -232,7 +241,7 @@ bool tk_PlanarCalibrationSolver::viewPose(const double* x, std::size_t v,
 }
 
 double tk_PlanarCalibrationSolver::merit(const tkNMMatrix& x) const {
-  const tk_CameraIntrinsics camera = cameraOf(x.data());
+  const ccal::detail::CameraModel camera = cameraOf(x.data()).cameraModel();
   double sum = 0.0;
   for (std::size_t v = 0; v < views_.size(); ++v) {
     ccal::detail::Pose pose;
@@ -242,7 +251,8 @@ double tk_PlanarCalibrationSolver::merit(const tkNMMatrix& x) const {
       const double P[3] = {o.plate.x(), o.plate.y(), 0.0};
       double pc[3], image[2];
       ccal::detail::mapPoint(pose, P, pc, nullptr, nullptr);
-      if (!tk_projectCameraPoint(camera, pc, image, nullptr))
+      if (camera.project<ccal::detail::LinearValues::kImageFromDistorted>(pc, image, nullptr) !=
+          ccal::detail::ProjectionStatus::kOk)
         return std::numeric_limits<double>::quiet_NaN();
       const double ex = image[0] - o.image.x(), ey = image[1] - o.image.y();
       sum += ex * ex + ey * ey;
@@ -272,6 +282,7 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
   const long n = getSize();
   const long nSlots = static_cast<long>(slots_.size());
   const tk_CameraIntrinsics camera = cameraOf(x);
+  const ccal::detail::CameraModel model = camera.cameraModel();
   if (F)
     std::fill(F, F + n, 0.0);
   if (K) {
@@ -309,8 +320,10 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
       const double P[3] = {o.plate.x(), o.plate.y(), 0.0};
       double pc[3], byPose[3][6], image[2];
       ccal::detail::mapPoint(pose, P, pc, byPose, nullptr);
-      tk_ProjectionDerivatives d;
-      if (!tk_projectCameraPoint(camera, pc, image, &d)) {
+      // Derivatives by the values the slots hold: the forward map (A, t) = K.
+      ccal::detail::ModelJacobian d;
+      if (model.project<ccal::detail::LinearValues::kImageFromDistorted>(pc, image, &d) !=
+          ccal::detail::ProjectionStatus::kOk) {
         if (F)
           F[0] = std::numeric_limits<double>::quiet_NaN();  // no gradient at this x
         continue;
@@ -323,48 +336,48 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
           double value = 0.0;
           switch (slots_[s]) {
             case eScaleX:
-              value = d.byLinearMap[r][0];
+              value = d.byIntrinsics[r][kSx];
               break;
             case eScaleY:
-              value = d.byLinearMap[r][1];
+              value = d.byIntrinsics[r][kSy];
               break;
             case eSquareScale:
-              value = d.byLinearMap[r][0] + d.byLinearMap[r][1];
+              value = d.byIntrinsics[r][kSx] + d.byIntrinsics[r][kSy];
               break;
             case eSkew:
-              value = d.byLinearMap[r][2];
+              value = d.byIntrinsics[r][kSkew];
               break;
             case eTransX:
-              value = d.byLinearMap[r][3];
+              value = d.byIntrinsics[r][kTx];
               break;
             case eTransY:
-              value = d.byLinearMap[r][4];
+              value = d.byIntrinsics[r][kTy];
               break;
             case eRadialK:
-              value = d.byLens[r][0];
+              value = d.byIntrinsics[r][kLensValue0];
               break;
             case eSineTanP1:
-              value = d.byLens[r][1] + d.byLens[r][0] * p0ByP1;
+              value = d.byIntrinsics[r][kLensValue0 + 1] + d.byIntrinsics[r][kLensValue0] * p0ByP1;
               break;
             case eSineTanP2:
-              value = d.byLens[r][2] + d.byLens[r][0] * p0ByP2;
+              value = d.byIntrinsics[r][kLensValue0 + 2] + d.byIntrinsics[r][kLensValue0] * p0ByP2;
               break;
             case eSineTanP3:
-              value = d.byLens[r][3] + d.byLens[r][0] * p0ByP3;
+              value = d.byIntrinsics[r][kLensValue0 + 3] + d.byIntrinsics[r][kLensValue0] * p0ByP3;
               break;
             case eCentreX:
-              value = d.byCentre[r][0];
+              value = d.byIntrinsics[r][kCx];
               break;
             case eCentreY:
-              value = d.byCentre[r][1];
+              value = d.byIntrinsics[r][kCy];
               break;
           }
           g[s] = value;
         }
         double* gView = g + nSlots;
         for (int k = 0; k < 6; ++k)
-          gView[k] = d.byCameraPoint[r][0] * byPose[0][k] + d.byCameraPoint[r][1] * byPose[1][k] +
-                     d.byCameraPoint[r][2] * byPose[2][k];
+          gView[k] = d.byPoint[r][0] * byPose[0][k] + d.byPoint[r][1] * byPose[1][k] +
+                     d.byPoint[r][2] * byPose[2][k];
 
         // F = 2·Σ gᵀ·residual, K = 2·Σ gᵀ·g on the declared blocks.
         if (F)

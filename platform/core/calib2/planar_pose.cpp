@@ -37,6 +37,9 @@ tkXform<3> tk_planarPose(const tk_CameraIntrinsics& camera,
     tk_throwInvalidArgument(
         "planar pose: the camera is not an area-scan camera with finite values");
 
+  const ccal::detail::CameraModel model = camera.cameraModel();
+  if (model.singular())
+    throw tkMathError::Singular();
   std::vector<tkVector<2>> platePoints(pairs.size());
   std::vector<tkVector<2>> positionsAtZ1(pairs.size());
   std::vector<tkVector<2>> imagePoints(pairs.size());
@@ -45,9 +48,12 @@ tkXform<3> tk_planarPose(const tk_CameraIntrinsics& camera,
     imagePoints[i] = pairs[i].first;
     platePoints[i] = pairs[i].second;
     physicalPoints[i] = tkVector<3>(pairs[i].second.x(), pairs[i].second.y(), 0.0);
-    const int32_t status = camera.positionAtZ1FromImage(pairs[i].first, positionsAtZ1[i]);
+    const double image[2] = {pairs[i].first.x(), pairs[i].first.y()};
+    double q[2];
+    const int32_t status = model.positionAtZ1FromImage(image, q, nullptr);
     if (status < 0)
       tfThrowExceptionOnFailure(status);
+    positionsAtZ1[i] = tkVector<2>(q[0], q[1]);
   }
   tkVector<2> plateCentroid;
   for (const tkVector<2>& p : platePoints)

@@ -1,6 +1,31 @@
 #include "platform/core/camera_model/camera_model.h"
 
+#include "platform/core/invalid_argument.h"
+
 namespace ccal::detail {
+
+CameraModel CameraModel::fromImageFromDistorted(const tk2XformLinear& imageFromDistorted,
+                                                const Lens& lens) {
+  if (imageFromDistorted.matrix().element(1, 0) != 0.0)
+    tk_throwInvalidArgument("camera model: the forward linear map must be upper triangular");
+  return CameraModel(imageFromDistorted, lens);
+}
+
+CameraModel::CameraModel(const tk2XformLinear& imageFromDistorted, const Lens& lens)
+    : singular_(imageFromDistorted.matrix().isSingular()) {
+  intrinsics_.lens = lens;
+  if (singular_)
+    return;
+  imageFromDistorted_ = imageFromDistorted;
+  const tk2XformLinear L = imageFromDistorted.inverse();
+  intrinsics_.sx = L.matrix().element(0, 0);
+  intrinsics_.skew = L.matrix().element(0, 1);
+  intrinsics_.sy = L.matrix().element(1, 1);
+  intrinsics_.tx = L.trans().x();
+  intrinsics_.ty = L.trans().y();
+  inverseSx_ = 1.0 / intrinsics_.sx;
+  inverseSy_ = 1.0 / intrinsics_.sy;
+}
 
 std::int32_t positionAtZ1FromImage(const CameraIntrinsics& v, const double image[2], double q[2],
                                    ModelJacobian* jacobian) {

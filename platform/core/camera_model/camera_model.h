@@ -8,19 +8,32 @@
 //        d.x = sx·p.x + skew·p.y + tx,   d.y = sy·p.y + ty.
 // The back direction is p -> d = L(p) -> q (undistortion).
 //
+// Two ways to hold the linear stage, one projection:
+// - from L (the constructor): the forward direction applies L⁻¹ = tkXform's inverse of L;
+// - from its inverse, the forward map p = A·d + t with A = [[a00, a01], [0, a11]]
+//   (fromImageFromDistorted()): the forward direction applies (A, t) exactly as given and L is
+//   their inverse, for the back direction. The planar calibration optimises (A, t) this way.
+// Either way the derivatives of the forward direction with respect to the linear stage come in
+// either parameterisation (LinearValues), chosen by the caller at compile time.
+//
 // Intrinsic values, in the order of every byIntrinsics row:
 //   0 tx, 1 ty, 2 sx, 3 sy, 4 skew (L), 5 cx, 6 cy (centre of expansion), 7.. the lens values
 //   (1 radial, 4 sine-tangent; the columns past the model's count stay 0).
+//   Under LinearValues::kImageFromDistorted columns 0..4 are instead t.x, t.y, a00, a11, a01 of
+//   the forward map (A, t); the other columns do not depend on the choice.
 // The solvers' camera block (ccal/problem/parameter_layout.h) holds them at offsets 0..4 and 11..
 // (the pose sits at 5..10): intrinsicBlockOffset() maps one to the other.
 //
 // Values: the lens stage comes from the procedural kernels and L⁻¹ is the inverse transform of
 // tkXform (tkMatrix::inverse), so every value equals what tkPhysicalAtZEquals1FromImageParams
-// and the calibrated transform compute, bit for bit.
+// and the calibrated transform compute, bit for bit. A model built from (A, t) evaluates
+// p.x = (a00·d.x + a01·d.y) + t.x, p.y = a11·d.y + t.y (the products and sums of tkXform).
 //
 // Degenerate spots:
 // - singular L: the forward direction gives the image point (0, 0) with zero derivatives and
 //   reports it (the back direction does not need L⁻¹ and is unaffected);
+// - singular A (fromImageFromDistorted()): the same in the forward direction; no L exists, the
+//   model holds the identity there and the back direction must not be used (check singular());
 // - Pc.z not positive: project() still evaluates the formula when Pc.z ≠ 0 (a point behind the
 //   camera maps through the centre) and reports kNotInFront; at Pc.z = 0 the outputs are left
 //   untouched and kAtDepthZero is reported;
@@ -81,6 +94,14 @@ std::int32_t positionAtZ1FromImage(const CameraIntrinsics& intrinsics, const dou
 
 enum class ProjectionStatus { kOk, kNotInFront, kAtDepthZero, kSingularLinearMap };
 
+// Which values of the linear stage the columns kTx..kSkew of a forward derivative refer to: those
+// of L (the solvers' camera block) or those of the forward map (A, t). The choice also fixes the
+// rounding of the perspective division in project(): q = Pc.xy / Pc.z under kDistortedFromImage
+// (bit for bit the calibrated transform's), q = Pc.xy · (1 / Pc.z) under kImageFromDistorted (the
+// planar calibration's and the pose refinement's arithmetic, on which their stopping at the
+// rounding floor of the merit depends).
+enum class LinearValues { kDistortedFromImage, kImageFromDistorted };
+
 // One camera's intrinsics prepared for projecting many points (L⁻¹ held). Copyable, no
 // allocation, no virtual call.
 class CameraModel {
@@ -96,13 +117,19 @@ class CameraModel {
       imageFromDistorted_ = distortedFromImage.inverse();
   }
 
+  // The model whose forward linear stage is imageFromDistorted (p = A·d + t), held exactly;
+  // L = its inverse. Throws tkInvariantFailure when A's lower-left entry is not 0 (L would not
+  // have the form above).
+  static CameraModel fromImageFromDistorted(const tk2XformLinear& imageFromDistorted,
+                                            const Lens& lens);
+
   const CameraIntrinsics& intrinsics() const { return intrinsics_; }
   // 1/sx and 1/sy (infinite for a zero scale).
   double inverseSx() const { return inverseSx_; }
   double inverseSy() const { return inverseSy_; }
-  // True when L is singular (tkMatrix::isSingular).
+  // True when the linear stage is singular (tkMatrix::isSingular of L, or of A when built from it).
   bool singular() const { return singular_; }
-  // L⁻¹ (the identity when singular()).
+  // L⁻¹, or the map given to fromImageFromDistorted() (the identity when singular()).
   const tk2XformLinear& imageFromDistorted() const { return imageFromDistorted_; }
 
   // d = L(p).
@@ -110,10 +137,12 @@ class CameraModel {
     ccal::detail::distortedFromImage(intrinsics_, p, d);
   }
 
-  // Position at Z = 1 -> image point. false (image (0, 0), zero derivatives) when L is singular.
+  // Position at Z = 1 -> image point. false (image (0, 0), zero derivatives) when singular().
+  template <LinearValues kLinear = LinearValues::kDistortedFromImage>
   bool imageFromPositionAtZ1(const double q[2], double image[2], ModelJacobian* jacobian) const;
 
   // Camera-frame point -> image point (see the top of this file for the statuses).
+  template <LinearValues kLinear = LinearValues::kDistortedFromImage>
   ProjectionStatus project(const double pc[3], double image[2], ModelJacobian* jacobian) const;
 
   // Image point -> position at Z = 1 (the free function of that name).
@@ -123,6 +152,8 @@ class CameraModel {
   }
 
  private:
+  CameraModel(const tk2XformLinear& imageFromDistorted, const Lens& lens);
+
   CameraIntrinsics intrinsics_;
   double inverseSx_ = 1.0, inverseSy_ = 1.0;
   bool singular_ = false;
@@ -131,6 +162,7 @@ class CameraModel {
 
 // ---- implementation ------------------------------------------------------------------------
 
+template <LinearValues kLinear>
 inline bool CameraModel::imageFromPositionAtZ1(const double q[2], double image[2],
                                                ModelJacobian* jacobian) const {
   LensJacobian lens;
@@ -147,15 +179,24 @@ inline bool CameraModel::imageFromPositionAtZ1(const double q[2], double image[2
   image[1] = p.y();
   if (jacobian == nullptr)
     return true;
-  // p = L⁻¹(d): d p/d d = A⁻¹; for an L value θ, with d fixed, A·dp + (∂L/∂θ)(p) = 0.
+  // p = L⁻¹(d) = A·d + t: d p/d d = A; for an L value θ, with d fixed, L's matrix·dp +
+  // (∂L/∂θ)(p) = 0; for a value of (A, t) the derivative is that of A·d + t.
   const tkMatrix<2>& Ai = imageFromDistorted_.matrix();
   const double a00 = Ai.element(0, 0), a01 = Ai.element(0, 1);
   const double a10 = Ai.element(1, 0), a11 = Ai.element(1, 1);
   ModelJacobian& J = *jacobian;
-  const double byL[2][5] = {{1.0, 0.0, p.x(), 0.0, p.y()}, {0.0, 1.0, 0.0, p.y(), 0.0}};
-  for (int i = 0; i < 5; ++i) {
-    J.byIntrinsics[0][i] = -(a00 * byL[0][i] + a01 * byL[1][i]);
-    J.byIntrinsics[1][i] = -(a10 * byL[0][i] + a11 * byL[1][i]);
+  if constexpr (kLinear == LinearValues::kDistortedFromImage) {
+    const double byL[2][5] = {{1.0, 0.0, p.x(), 0.0, p.y()}, {0.0, 1.0, 0.0, p.y(), 0.0}};
+    for (int i = 0; i < 5; ++i) {
+      J.byIntrinsics[0][i] = -(a00 * byL[0][i] + a01 * byL[1][i]);
+      J.byIntrinsics[1][i] = -(a10 * byL[0][i] + a11 * byL[1][i]);
+    }
+  } else {
+    J.byIntrinsics[0][kTx] = 1.0;
+    J.byIntrinsics[1][kTy] = 1.0;
+    J.byIntrinsics[0][kSx] = d[0];
+    J.byIntrinsics[1][kSy] = d[1];
+    J.byIntrinsics[0][kSkew] = d[1];
   }
   for (int c = 0; c < 2; ++c) {
     J.byIntrinsics[0][kCx + c] = a00 * lens.byCentre[0][c] + a01 * lens.byCentre[1][c];
@@ -170,12 +211,21 @@ inline bool CameraModel::imageFromPositionAtZ1(const double q[2], double image[2
   return true;
 }
 
+template <LinearValues kLinear>
 inline ProjectionStatus CameraModel::project(const double pc[3], double image[2],
                                              ModelJacobian* jacobian) const {
   if (pc[2] == 0.0)
     return ProjectionStatus::kAtDepthZero;
-  const double q[2] = {pc[0] / pc[2], pc[1] / pc[2]};
-  if (!imageFromPositionAtZ1(q, image, jacobian))
+  double q[2];
+  if constexpr (kLinear == LinearValues::kDistortedFromImage) {
+    q[0] = pc[0] / pc[2];
+    q[1] = pc[1] / pc[2];
+  } else {
+    const double inverseZ = 1.0 / pc[2];
+    q[0] = pc[0] * inverseZ;
+    q[1] = pc[1] * inverseZ;
+  }
+  if (!imageFromPositionAtZ1<kLinear>(q, image, jacobian))
     return ProjectionStatus::kSingularLinearMap;
   if (jacobian != nullptr) {
     // d q/d Pc = [[1/z, 0, −q.x/z], [0, 1/z, −q.y/z]].

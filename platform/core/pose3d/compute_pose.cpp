@@ -34,6 +34,9 @@ void tf3DComputePose(const std::vector<std::pair<tkVector<2>, tkVector<3>>>& pai
   if (tk_CameraIntrinsics::lensValueCount(intrinsics.model) < 0)
     tk_throwInvalidArgument("tf3DComputePose: the camera is not an area-scan camera");
 
+  const ccal::detail::CameraModel model = intrinsics.cameraModel();
+  if (model.singular())
+    throw tkMathError::Singular();
   std::vector<tkVector<2>> imagePoints(pairs.size()), positionsAtZ1(pairs.size());
   std::vector<tkVector<3>> physicalPoints(pairs.size());
   for (std::size_t i = 0; i < pairs.size(); ++i) {
@@ -41,9 +44,12 @@ void tf3DComputePose(const std::vector<std::pair<tkVector<2>, tkVector<3>>>& pai
       tk_throwInvalidArgument("tf3DComputePose: a coordinate is not finite");
     imagePoints[i] = pairs[i].first;
     physicalPoints[i] = pairs[i].second;
-    const int32_t status = intrinsics.positionAtZ1FromImage(pairs[i].first, positionsAtZ1[i]);
+    const double image[2] = {pairs[i].first.x(), pairs[i].first.y()};
+    double q[2];
+    const int32_t status = model.positionAtZ1FromImage(image, q, nullptr);
     if (status < 0)
       tfThrowExceptionOnFailure(status);
+    positionsAtZ1[i] = tkVector<2>(q[0], q[1]);
   }
   const tk_PointSpread spread = tk_pointSpread(physicalPoints);
   if (!(spread.spread[1] > kCollinearRatio * spread.spread[0]))

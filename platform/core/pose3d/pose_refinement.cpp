@@ -14,6 +14,10 @@
 
 namespace {
 
+// The camera's values are those of its forward map; projecting in that form keeps the arithmetic
+// of the planar calibration (only the derivatives by the point are used here).
+constexpr ccal::detail::LinearValues kForward = ccal::detail::LinearValues::kImageFromDistorted;
+
 // Levenberg-Marquardt settings of the pose refinement (parameters in the normalised frame).
 tkLevMarSettings poseSettings(long maxIterations) {
   tkLevMarSettings settings;
@@ -33,7 +37,7 @@ class PoseSolver : public tkLevMarSolve {
   PoseSolver(const tk_CameraIntrinsics& camera, const std::vector<tkVector<2>>& imagePoints,
              const std::vector<tkVector<3>>& scaledPoints, int heldIndex, long maxIterations)
       : tkLevMarSolve(6, 2 * static_cast<long>(imagePoints.size()), poseSettings(maxIterations)),
-        camera_(camera),
+        camera_(camera.cameraModel()),
         imagePoints_(imagePoints),
         points_(scaledPoints),
         heldIndex_(heldIndex) {}
@@ -52,7 +56,7 @@ class PoseSolver : public tkLevMarSolve {
       const double P[3] = {points_[i].x(), points_[i].y(), points_[i].z()};
       double pc[3], image[2];
       ccal::detail::mapPoint(pose, P, pc, nullptr, nullptr);
-      if (!tk_projectCameraPoint(camera_, pc, image, nullptr)) {
+      if (camera_.project<kForward>(pc, image, nullptr) != ccal::detail::ProjectionStatus::kOk) {
         out[2 * i] = out[2 * i + 1] = std::numeric_limits<double>::quiet_NaN();
         continue;
       }
@@ -70,14 +74,15 @@ class PoseSolver : public tkLevMarSolve {
       const double P[3] = {points_[i].x(), points_[i].y(), points_[i].z()};
       double pc[3], byPose[3][6], image[2];
       ccal::detail::mapPoint(pose, P, pc, byPose, nullptr);
-      tk_ProjectionDerivatives d;
+      ccal::detail::ModelJacobian d;
       const long row0 = 2 * static_cast<long>(i);
-      const bool projected = tk_projectCameraPoint(camera_, pc, image, &d);
+      const bool projected =
+          camera_.project<kForward>(pc, image, &d) == ccal::detail::ProjectionStatus::kOk;
       for (int c = 0; c < 6; ++c)
         for (int r = 0; r < 2; ++r)
-          J[row0 + r + c * rows] = projected ? d.byCameraPoint[r][0] * byPose[0][c] +
-                                                   d.byCameraPoint[r][1] * byPose[1][c] +
-                                                   d.byCameraPoint[r][2] * byPose[2][c]
+          J[row0 + r + c * rows] = projected ? d.byPoint[r][0] * byPose[0][c] +
+                                                   d.byPoint[r][1] * byPose[1][c] +
+                                                   d.byPoint[r][2] * byPose[2][c]
                                              : 0.0;
     }
     return 0;
@@ -91,7 +96,7 @@ class PoseSolver : public tkLevMarSolve {
     return true;
   }
 
-  const tk_CameraIntrinsics& camera_;
+  const ccal::detail::CameraModel camera_;
   const std::vector<tkVector<2>>& imagePoints_;
   const std::vector<tkVector<3>>& points_;
   int heldIndex_;
@@ -103,13 +108,14 @@ void tk_poseResiduals(const tk_CameraIntrinsics& camera,
                       const std::vector<tkVector<2>>& imagePoints,
                       const std::vector<tkVector<3>>& physicalPoints, const tkXform<3>& pose,
                       double& rms, double& largest) {
+  const ccal::detail::CameraModel model = camera.cameraModel();
   double sum = 0.0;
   largest = 0.0;
   for (std::size_t i = 0; i < imagePoints.size(); ++i) {
     const tkVector<3> cameraPoint = pose.mapPoint(physicalPoints[i]);
     const double pc[3] = {cameraPoint.x(), cameraPoint.y(), cameraPoint.z()};
     double image[2];
-    if (!tk_projectCameraPoint(camera, pc, image, nullptr)) {
+    if (model.project<kForward>(pc, image, nullptr) != ccal::detail::ProjectionStatus::kOk) {
       rms = largest = std::numeric_limits<double>::infinity();
       return;
     }

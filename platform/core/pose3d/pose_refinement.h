@@ -27,7 +27,7 @@ tkXform<3> tk_refinePose(const tk_CameraIntrinsics& camera,
                          double* rms, double* largest, long maxIterations = 100);
 
 // Root-mean-square and largest image residual (pixels) of `pose` (camera from physical);
-// +infinity for both when a point is not in front of the camera.
+// +infinity for both when a point is not in front of the camera or the camera's K is singular.
 void tk_poseResiduals(const tk_CameraIntrinsics& camera,
                       const std::vector<tkVector<2>>& imagePoints,
                       const std::vector<tkVector<3>>& physicalPoints, const tkXform<3>& pose,
