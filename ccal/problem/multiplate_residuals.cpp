@@ -55,6 +55,16 @@ std::vector<double> weightsOf(Form form, const tk_MultiplateList& list) {
   return weights;
 }
 
+// The camera block's values a mixed-term group feeds: the pose values (pose term) or all the
+// others (intrinsic term).
+std::vector<bool> cameraValuesFed(const ParameterLayout& layout, bool pose) {
+  std::vector<bool> fed(at(layout.cameraBlockSize()));
+  for (std::size_t a = 0; a < fed.size(); ++a)
+    fed[a] = (static_cast<long>(a) >= Offset::kQuatVar1 &&
+              static_cast<long>(a) < Offset::kCenterX) == pose;
+  return fed;
+}
+
 // The row groups of the stacked forms: [intrinsic term,] pose term, image residual.
 std::vector<ResidualBlock::RowGroup> groupsOf(Form form, const ParameterLayout& layout,
                                               std::size_t blocks, long rows) {
@@ -66,9 +76,7 @@ std::vector<ResidualBlock::RowGroup> groupsOf(Form form, const ParameterLayout& 
     intrinsic.feeds.assign(blocks, false);
     intrinsic.feeds[0] = true;  // no placement rows
     intrinsic.feedValues.resize(blocks);
-    intrinsic.feedValues[0].assign(at(layout.cameraBlockSize()), true);
-    for (long a = Offset::kQuatVar1; a < Offset::kCenterX; ++a)
-      intrinsic.feedValues[0][at(a)] = false;
+    intrinsic.feedValues[0] = cameraValuesFed(layout, false);
     intrinsic.countsInCost = false;
     groups.push_back(intrinsic);
   }
@@ -77,9 +85,7 @@ std::vector<ResidualBlock::RowGroup> groupsOf(Form form, const ParameterLayout& 
   pose.feeds.assign(blocks, true);
   if (form == Form::kMixedTerms) {
     pose.feedValues.resize(blocks);
-    pose.feedValues[0].assign(at(layout.cameraBlockSize()), false);
-    for (long a = Offset::kQuatVar1; a < Offset::kCenterX; ++a)
-      pose.feedValues[0][at(a)] = true;
+    pose.feedValues[0] = cameraValuesFed(layout, true);
   }
   pose.countsInCost = false;
   groups.push_back(pose);

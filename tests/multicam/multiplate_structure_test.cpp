@@ -77,6 +77,18 @@ void expectStructuredEqualsDense(long n, Fill fill) {
 
 class MultiplateStructure : public ::testing::TestWithParam<Model> {};
 
+// Gives a rig or pose-only solver the scene, its layout's held indices and the start x0.
+template <class Solver>
+void fillRigSolver(Solver& solver, const Scene& s, const ParameterLayout& problem,
+                   const tkNMMatrix& x0) {
+  solver.cameraUnitValIndices(problem.cameraUnitValIndices());
+  solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
+  solver.setX(x0);
+  solver.startingParams(s.truth);
+  solver.zRotationData(s.zData);
+  solver.arbitraryData(s.aData);
+}
+
 // The rig solver and the pose-only one, on the same scene and the same filling.
 template <class Solver>
 void expectRigSolverStructuredEqualsDense(Model model, bool poseOnly) {
@@ -84,12 +96,7 @@ void expectRigSolverStructuredEqualsDense(Model model, bool poseOnly) {
   ParameterLayout problem = tfRigLayout(s.truth, poseOnly);
   const tkNMMatrix x0 = perturbedStart(s.truth, problem);
   expectStructuredEqualsDense<Solver>(problem.size(), [&](auto& solver) {
-    solver.cameraUnitValIndices(problem.cameraUnitValIndices());
-    solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
-    solver.setX(x0);
-    solver.startingParams(s.truth);
-    solver.zRotationData(s.zData);
-    solver.arbitraryData(s.aData);
+    fillRigSolver(solver, s, problem, x0);
     solver.recomputeYVals(problem.blockStartFlags());
   });
 }
@@ -141,12 +148,7 @@ TEST(MultiplateStructureDeclaration, PlacementsCoupleWithTheCamerasThatSawThem) 
   ParameterLayout problem = tfRigLayout(s.truth, false);
   const tkNMMatrix x0 = perturbedStart(s.truth, problem);
   tk3DCalibrationMultiplateMulticameraZRotationAndArbitrarySolver solver(problem.size());
-  solver.cameraUnitValIndices(problem.cameraUnitValIndices());
-  solver.arbitraryUnitValIndices(problem.arbitraryUnitValIndices());
-  solver.setX(x0);
-  solver.startingParams(s.truth);
-  solver.zRotationData(s.zData);
-  solver.arbitraryData(s.aData);
+  fillRigSolver(solver, s, problem, x0);
   const tkJacobianStructure& st = solver.jacobianStructure();
   // 3 cameras, Z-rotation placement 1, arbitrary placements 0 .. 4.
   ASSERT_EQ(st.parameterBlocks(), 3 + 1 + 5);
