@@ -1,7 +1,8 @@
 #include "ccal/problem/multiplate_residuals.h"
 
-#include "platform/core/camera_model/pose.h"
 #include "platform/core/camera_model/residuals.h"
+
+#include <tk/exception.h>
 
 #include <algorithm>
 #include <cstring>
@@ -138,29 +139,73 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
     placement = &placementPose;
   }
 
-  const long cameraBlock = layout.cameraBlockSize();
-  const long poseOffset = layout.cameraPoseOffset();
   const int intrinsicValues =
-      layout.poseOnly() ? 0 : static_cast<int>(cameraBlock - kMaxPoseValues);
+      layout.poseOnly() ? 0 : static_cast<int>(layout.cameraBlockSize() - kMaxPoseValues);
+  // One loop per count of intrinsic values, so that the row copies have fixed lengths.
+  switch (intrinsicValues) {
+    case 0:
+      evaluatePoints<0>(model, camera, placement, residuals, jacobians);
+      break;
+    case kCx:  // eNoDistortion: no centre
+      evaluatePoints<kCx>(model, camera, placement, residuals, jacobians);
+      break;
+    case kLensValue0 + 1:
+      evaluatePoints<kLensValue0 + 1>(model, camera, placement, residuals, jacobians);
+      break;
+    case kIntrinsicValues:
+      evaluatePoints<kIntrinsicValues>(model, camera, placement, residuals, jacobians);
+      break;
+    default:
+      throw tkInvariantFailure(L"MultiplateListResidual: a camera block of unknown size");
+  }
+  return true;
+}
+
+namespace {
+
+// Writes rows row0 and row0 + 1 of one residual kind from J: the camera block holds the first
+// intrinsic values (up to kCx), the pose, then the others (intrinsicBlockOffset; the pose-only
+// block: the pose alone); the placement block its placementValues values (3 or 6).
+template <int kIntrinsic>
+void writeRows(const ResidualJacobian& J, std::size_t row0, double* cameraRows,
+               double* placementRows, int placementValues) {
+  constexpr int kLeading = kIntrinsic < kCx ? kIntrinsic : kCx;  // also the pose's offset
+  constexpr std::size_t kCameraBlock = kIntrinsic + kMaxPoseValues;
+  for (std::size_t row = 0; row < 2; ++row) {
+    double* out = cameraRows + (row0 + row) * kCameraBlock;
+    const double* intrinsic = J.byIntrinsics[row];
+    for (int i = 0; i < kLeading; ++i)
+      out[i] = intrinsic[i];
+    for (int i = 0; i < kMaxPoseValues; ++i)
+      out[kLeading + i] = J.byCamera[row][i];
+    for (int i = kCx; i < kIntrinsic; ++i)
+      out[intrinsicBlockOffset(i)] = intrinsic[i];
+    if (placementRows == nullptr)
+      continue;
+    double* place = placementRows + (row0 + row) * at(placementValues);
+    if (placementValues == kMaxPoseValues)
+      for (int i = 0; i < kMaxPoseValues; ++i)
+        place[i] = J.byPlacement[row][i];
+    else
+      for (int i = 0; i < 3; ++i)
+        place[i] = J.byPlacement[row][i];
+  }
+}
+
+}  // namespace
+
+template <int kIntrinsic>
+void MultiplateListResidual::evaluatePoints(const CameraModel& model, const Pose& camera,
+                                            const Pose* placement, double* residuals,
+                                            double** jacobians) const {
+  constexpr std::size_t kCameraBlock = kIntrinsic + kMaxPoseValues;
   const int placementValues = placement != nullptr ? placement->valueCount : 0;
   // Row offsets of the kinds: the first kind's rows of point k are 2k, 2k + 1.
   const std::size_t kindRows = 2 * count_;
   const std::size_t kinds = at(rowsPerPoint(form_) / 2);
-  // Writes the Jacobian rows of one residual kind of point k. The camera block holds the
-  // intrinsic values 0 .. kCx − 1, the pose, then the rest (intrinsicBlockOffset).
-  const int leading = std::min(intrinsicValues, static_cast<int>(kCx));
+  double* placementRows = jacobians != nullptr && placement != nullptr ? jacobians[1] : nullptr;
   const auto write = [&](const ResidualJacobian& J, std::size_t row0) {
-    for (int row = 0; row < 2; ++row) {
-      double* out = jacobians[0] + (row0 + at(row)) * at(cameraBlock);
-      const double* intrinsic = J.byIntrinsics[row];
-      std::copy(intrinsic, intrinsic + leading, out);
-      std::copy(J.byCamera[row], J.byCamera[row] + kMaxPoseValues, out + poseOffset);
-      if (intrinsicValues > leading)
-        std::copy(intrinsic + kCx, intrinsic + intrinsicValues, out + intrinsicBlockOffset(kCx));
-      if (placement != nullptr)
-        std::copy(J.byPlacement[row], J.byPlacement[row] + placementValues,
-                  jacobians[1] + (row0 + at(row)) * at(placementValues));
-    }
+    writeRows<kIntrinsic>(J, row0, jacobians[0], placementRows, placementValues);
   };
   ResidualJacobian J, poseJ;
   for (std::size_t k = 0; k < count_; ++k) {
@@ -170,8 +215,8 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
         const std::size_t row0 = g * kindRows + 2 * k;
         residuals[row0] = residuals[row0 + 1] = 0.0;
         if (jacobians != nullptr && (form_ == Form::kImage || g + 1 < kinds)) {  // fed rows
-          std::fill(jacobians[0] + row0 * at(cameraBlock),
-                    jacobians[0] + (row0 + 2) * at(cameraBlock), 0.0);
+          std::fill(jacobians[0] + row0 * kCameraBlock, jacobians[0] + (row0 + 2) * kCameraBlock,
+                    0.0);
           if (placement != nullptr)
             std::fill(jacobians[1] + row0 * at(placementValues),
                       jacobians[1] + (row0 + 2) * at(placementValues), 0.0);
@@ -221,7 +266,6 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
         break;
     }
   }
-  return true;
 }
 
 void MultiplateEvaluation::reset(const tk_MultiplateProblem& problem) {

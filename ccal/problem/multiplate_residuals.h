@@ -26,6 +26,7 @@
 #include "ccal/problem/multiplate_problem.h"
 #include "ccal/problem/residual_block.h"
 #include "platform/core/camera_model/camera_model.h"
+#include "platform/core/camera_model/pose.h"
 
 #include <tk/nm_matrix.h>
 
@@ -60,6 +61,11 @@ class MultiplateListResidual final : public ResidualBlock {
                 double** jacobians) const override;
 
  private:
+  // Evaluate's loop over the points for a camera block of kIntrinsic intrinsic values.
+  template <int kIntrinsic>
+  void evaluatePoints(const CameraModel& model, const Pose& camera, const Pose* placement,
+                      double* residuals, double** jacobians) const;
+
   Form form_;
   const tk_MultiplateProblem* problem_;
   long camera_;

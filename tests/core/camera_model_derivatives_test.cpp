@@ -24,9 +24,18 @@ using namespace ccal::detail;
 // kProjectForward: the model built from the forward map (A, t), whose values the linear columns
 // then hold (t.x, t.y, a00, a11, a01), and its derivatives by them.
 enum class Kind {
-  kProject, kProjectForward, kBack, kImage, kIntrinsicTerm, kPoseTerm, kMixedIntrinsic, kMixedPose
+  kProject,
+  kProjectForward,
+  kBack,
+  kImage,
+  kIntrinsicTerm,
+  kPoseTerm,
+  kMixedIntrinsic,
+  kMixedPose
 };
-bool isProjection(Kind k) { return k == Kind::kProject || k == Kind::kProjectForward; }
+bool isProjection(Kind k) {
+  return k == Kind::kProject || k == Kind::kProjectForward;
+}
 enum class Placement { kNone, kQuaternion, kZRotation };
 enum class Spot { kCentre, kMid, kEdge };
 
@@ -45,8 +54,12 @@ constexpr int kPoint = kPlace + 6;
 constexpr int kColumns = kPoint + 3;
 
 // The held quaternion indices vary with the spot, so that the table covers all four.
-int cameraHeld(const Case& c) { return (static_cast<int>(c.spot) + 1) % 4; }
-int placementHeld(const Case& c) { return static_cast<int>(c.spot); }
+int cameraHeld(const Case& c) {
+  return (static_cast<int>(c.spot) + 1) % 4;
+}
+int placementHeld(const Case& c) {
+  return static_cast<int>(c.spot);
+}
 constexpr double kHeight = 0.25;
 
 CameraIntrinsics intrinsicsOf(std::int32_t model, const std::vector<double>& x) {
@@ -104,7 +117,7 @@ void evaluate(const Case& c, const std::vector<double>& x, const std::vector<dou
   const Pose camera = quaternionPose(cameraHeld(c), &x[kCam]);
   const Pose placement = placementOf(c, x);
   const Pose* placementPtr = c.placement == Placement::kNone ? nullptr : &placement;
-  ResidualJacobian J;
+  ResidualJacobian J{};  // byPlacement stays 0 without a placement
   ResidualStatus status = ResidualStatus::kOk;
   if (c.kind == Kind::kImage)
     status = imageResidual(model, camera, placementPtr, image, &x[kPoint], out, &J);
@@ -277,7 +290,8 @@ std::string nameOf(const ::testing::TestParamInfo<Case>& info) {
 
 std::vector<Case> allCases() {
   std::vector<Case> cases;
-  for (std::int32_t model : {CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL, CCAL_DISTORTION_SINE_TAN})
+  for (std::int32_t model :
+       {CCAL_DISTORTION_NONE, CCAL_DISTORTION_RADIAL, CCAL_DISTORTION_SINE_TAN})
     for (Kind kind :
          {Kind::kProject, Kind::kProjectForward, Kind::kBack, Kind::kImage, Kind::kIntrinsicTerm,
           Kind::kPoseTerm, Kind::kMixedIntrinsic, Kind::kMixedPose})
@@ -300,9 +314,8 @@ TEST_P(CameraModelDerivatives, MatchCentralDifferences) {
   evaluate(c, s.x, s.x, s.image, value, analytic);
   // Rounding of the differences scales with the largest quantity formed on the way: the output
   // or the image point.
-  const double outputScale =
-      std::max({1.0, std::fabs(value[0]), std::fabs(value[1]), std::fabs(s.image[0]),
-                std::fabs(s.image[1])});
+  const double outputScale = std::max({1.0, std::fabs(value[0]), std::fabs(value[1]),
+                                       std::fabs(s.image[0]), std::fabs(s.image[1])});
   for (int j = 0; j < kColumns; ++j) {
     if (!movable(c, j))
       continue;

@@ -59,17 +59,19 @@ SineTanRadius sineTanRadius(const double* p, double theta) {
 }  // namespace
 
 void distort(const Lens& lens, const double q[2], double d[2], LensJacobian* jacobian) {
+  if (jacobian == nullptr) {
+    ccal_lensDistortion_distort(lens.model, lens.values, lens.cx, lens.cy, q[0], q[1], &d[0],
+                                &d[1]);
+    return;
+  }
   const double ex = q[0] - lens.cx;
   const double ey = q[1] - lens.cy;
   const double r = std::sqrt(ex * ex + ey * ey);
   const bool sineTanOffCentre =
       lens.model == CCAL_DISTORTION_SINE_TAN && !(std::fabs(r) < kSineTanCentreRadius);
-  if (jacobian == nullptr || !(lens.model == CCAL_DISTORTION_RADIAL || sineTanOffCentre)) {
+  if (!(lens.model == CCAL_DISTORTION_RADIAL || sineTanOffCentre))
     ccal_lensDistortion_distort(lens.model, lens.values, lens.cx, lens.cy, q[0], q[1], &d[0],
                                 &d[1]);
-    if (jacobian == nullptr)
-      return;
-  }
   // With derivatives, the radius function is evaluated once for both: d by the kernel's formula.
   LensJacobian& j = *jacobian;
   clear(j);
@@ -110,8 +112,8 @@ void distort(const Lens& lens, const double q[2], double d[2], LensJacobian* jac
 
 std::int32_t undistort(const Lens& lens, const double d[2], double q[2], LensJacobian* jacobian) {
   double qx = 0.0, qy = 0.0;
-  const std::int32_t status =
-      ccal_lensDistortion_undistort(lens.model, lens.values, lens.cx, lens.cy, d[0], d[1], &qx, &qy);
+  const std::int32_t status = ccal_lensDistortion_undistort(lens.model, lens.values, lens.cx,
+                                                            lens.cy, d[0], d[1], &qx, &qy);
   if (status < 0)
     return status;
   if (jacobian != nullptr) {

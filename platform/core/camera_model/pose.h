@@ -58,8 +58,29 @@ int packQuaternionPose(const tkXform<3>& pose, double values[6]);
 // quaternionPose gives it. Throws as quaternionPose.
 tkXform<3> quaternionXform(int held, const double values[6]);
 
-// X = R·P + t with d X/d pose values (valueCount columns; the rest untouched) and, when
-// byPoint is not null, d X/d P = R.
+namespace pose_internal {
+
+// d X/d pose values of X = R·P + t for a pose of kRotationValues rotation values and kValues
+// values in all (the columns past kValues 0).
+template <int kRotationValues, int kValues>
+inline void pointByPose(const Pose& pose, const tkVector<3>& p, double (*byPose)[6]) {
+  for (int k = 0; k < kRotationValues; ++k) {
+    const tkVector<3> dx = pose.byRotationValue[k] * p;
+    for (int r = 0; r < 3; ++r)
+      byPose[r][k] = dx[r];
+  }
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < kValues - kRotationValues; ++c)
+      byPose[r][kRotationValues + c] = r == c ? 1.0 : 0.0;
+    for (int c = kValues; c < 6; ++c)
+      byPose[r][c] = 0.0;
+  }
+}
+
+}  // namespace pose_internal
+
+// X = R·P + t with d X/d pose values (valueCount columns, the rest 0) and, when byPoint is not
+// null, d X/d P = R.
 inline void mapPoint(const Pose& pose, const double P[3], double X[3], double (*byPose)[6],
                      double (*byPoint)[3]) {
   const tkVector<3> p(P[0], P[1], P[2]);
@@ -68,15 +89,10 @@ inline void mapPoint(const Pose& pose, const double P[3], double X[3], double (*
   X[1] = x.y();
   X[2] = x.z();
   if (byPose != nullptr) {
-    for (int k = 0; k < pose.rotationValues; ++k) {
-      const tkVector<3> dx = pose.byRotationValue[k] * p;
-      for (int r = 0; r < 3; ++r)
-        byPose[r][k] = dx[r];
-    }
-    const int translations = pose.valueCount - pose.rotationValues;
-    for (int r = 0; r < 3; ++r)
-      for (int c = 0; c < translations; ++c)
-        byPose[r][pose.rotationValues + c] = r == c ? 1.0 : 0.0;
+    if (pose.rotationValues == 3)
+      pose_internal::pointByPose<3, 6>(pose, p, byPose);
+    else
+      pose_internal::pointByPose<1, 3>(pose, p, byPose);
   }
   if (byPoint != nullptr)
     for (int r = 0; r < 3; ++r)
@@ -87,7 +103,7 @@ inline void mapPoint(const Pose& pose, const double P[3], double X[3], double (*
 // Derivatives of a camera-frame point with respect to the poses.
 struct PointJacobian {
   double byCamera[3][6];
-  double byPlacement[3][6];  // valueCount columns of the placement (none without one)
+  double byPlacement[3][6];  // the placement's valueCount columns, the rest 0 (none without one)
 };
 
 // Pc = camera(placement(P)) (placement null: Pc = camera(P)), with derivatives when jacobian is
@@ -106,7 +122,7 @@ inline void cameraPointOf(const Pose& camera, const Pose* placement, const doubl
     return;
   const tkMatrix<3>& Rc = camera.rotation;
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < placement->valueCount; ++c)
+    for (int c = 0; c < 6; ++c)
       jacobian->byPlacement[r][c] = Rc.element(r, 0) * byPlacement[0][c] +
                                     Rc.element(r, 1) * byPlacement[1][c] +
                                     Rc.element(r, 2) * byPlacement[2][c];

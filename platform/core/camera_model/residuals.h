@@ -21,7 +21,8 @@
 //
 // Jacobian blocks: intrinsic values in the order of camera_model.h (0 tx ... 4 skew, 5 cx,
 // 6 cy, 7.. lens values), the camera pose's and the placement's values in the order of pose.h.
-// Columns past a model's lens count or a pose's value count are 0.
+// Columns past a model's lens count or a pose's value count are 0; without a placement
+// byPlacement is not written.
 //
 // Statuses: a point whose depth Pc.z is 0 within 1e-15 contributes nothing (kAtDepthZero, r and
 // J zero), as in the solvers; poseTermResidual reports kNoRay (r and J zero) when the
@@ -33,6 +34,8 @@
 
 #include "platform/core/camera_model/camera_model.h"
 #include "platform/core/camera_model/pose.h"
+
+#include <Eigen/Core>
 
 #include <cmath>
 
@@ -68,29 +71,33 @@ inline bool cameraPointOrClear(const Pose& camera, const Pose* placement, const 
   return false;
 }
 
-// byCamera and byPlacement of J from d r/d Pc.
+// out = byPc · byPose for a pose of kValues values (the columns past them 0).
+template <int kValues>
+inline void chainPose(const double byPc[2][3], const double (&byPose)[3][6], double (&out)[2][6]) {
+  using Row = Eigen::Matrix<double, 1, kValues>;
+  const Eigen::Map<const Row> b0(byPose[0]), b1(byPose[1]), b2(byPose[2]);
+  for (int r = 0; r < 2; ++r) {
+    Eigen::Map<Row> row(out[r]);
+    row = byPc[r][0] * b0 + byPc[r][1] * b1 + byPc[r][2] * b2;
+    for (int v = kValues; v < kMaxPoseValues; ++v)
+      out[r][v] = 0.0;
+  }
+}
+
+// byCamera and, with a placement, byPlacement of J from d r/d Pc (byPlacement is left as it
+// is without one: no column of it exists). A pose has 6 values (quaternion form) or 3.
 inline void chainPoses(const double byPc[2][3], const Pose& camera, const Pose* placement,
                        const PointJacobian& point, ResidualJacobian& J) {
-  const int placementValues = placement != nullptr ? placement->valueCount : 0;
-  for (int r = 0; r < 2; ++r) {
-    if (camera.valueCount == kMaxPoseValues) {
-      for (int c = 0; c < kMaxPoseValues; ++c)
-        J.byCamera[r][c] = byPc[r][0] * point.byCamera[0][c] + byPc[r][1] * point.byCamera[1][c] +
-                           byPc[r][2] * point.byCamera[2][c];
-    } else {
-      for (int c = 0; c < kMaxPoseValues; ++c)
-        J.byCamera[r][c] = c < camera.valueCount ? byPc[r][0] * point.byCamera[0][c] +
-                                                       byPc[r][1] * point.byCamera[1][c] +
-                                                       byPc[r][2] * point.byCamera[2][c]
-                                                 : 0.0;
-    }
-    for (int c = 0; c < placementValues; ++c)
-      J.byPlacement[r][c] = byPc[r][0] * point.byPlacement[0][c] +
-                            byPc[r][1] * point.byPlacement[1][c] +
-                            byPc[r][2] * point.byPlacement[2][c];
-    for (int c = placementValues; c < kMaxPoseValues; ++c)
-      J.byPlacement[r][c] = 0.0;
-  }
+  if (camera.valueCount == kMaxPoseValues)
+    chainPose<kMaxPoseValues>(byPc, point.byCamera, J.byCamera);
+  else
+    chainPose<3>(byPc, point.byCamera, J.byCamera);
+  if (placement == nullptr)
+    return;
+  if (placement->valueCount == kMaxPoseValues)
+    chainPose<kMaxPoseValues>(byPc, point.byPlacement, J.byPlacement);
+  else
+    chainPose<3>(byPc, point.byPlacement, J.byPlacement);
 }
 
 // d q/d Pc at Pc for q = (Pc.x/Pc.z, Pc.y/Pc.z) (inverseZ = 1/Pc.z), chained after d r/d q.
