@@ -139,6 +139,10 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
     placement = &placementPose;
   }
 
+  if (jacobians == nullptr && (form_ == Form::kImage || rows_ == Rows::kImage)) {
+    imageRows(model, camera, placement, residuals);
+    return true;
+  }
   const int intrinsicValues =
       layout.poseOnly() ? 0 : static_cast<int>(layout.cameraBlockSize() - kMaxPoseValues);
   // One loop per count of intrinsic values, so that the row copies have fixed lengths.
@@ -266,6 +270,43 @@ void MultiplateListResidual::evaluatePoints(const CameraModel& model, const Pose
         break;
     }
   }
+}
+
+void MultiplateListResidual::imageRows(const CameraModel& model, const Pose& camera,
+                                       const Pose* placement, double* residuals) const {
+  // The image rows are the last kind's; the others are 0.
+  const std::size_t imageRow0 = (at(rowsPerPoint(form_) / 2) - 1) * 2 * count_;
+  std::fill(residuals, residuals + imageRow0, 0.0);
+  double* out = residuals + imageRow0;
+  const auto single = [&](std::size_t k) {
+    const ccal_crspPair2D3DWeighted& record = records_[k];
+    double* r = out + 2 * k;
+    if (record.w == 0.0) {  // contributes nothing
+      r[0] = r[1] = 0.0;
+      return;
+    }
+    const double image[2] = {record.p.x, record.p.y};
+    const double P[3] = {record.P.x, record.P.y, record.P.z};
+    imageResidual(model, camera, placement, image, P, r, nullptr);
+  };
+  std::size_t k = 0;
+  for (; k + 1 < count_; k += 2) {
+    const ccal_crspPair2D3DWeighted& a = records_[k];
+    const ccal_crspPair2D3DWeighted& b = records_[k + 1];
+    if (a.w != 0.0 && b.w != 0.0) {
+      const double imageA[2] = {a.p.x, a.p.y}, imageB[2] = {b.p.x, b.p.y};
+      const double pointA[3] = {a.P.x, a.P.y, a.P.z}, pointB[3] = {b.P.x, b.P.y, b.P.z};
+      const double* const images[2] = {imageA, imageB};
+      const double* const points[2] = {pointA, pointB};
+      double* const r[2] = {out + 2 * k, out + 2 * k + 2};
+      if (imageResidualPair(model, camera, placement, images, points, r))
+        continue;
+    }
+    single(k);
+    single(k + 1);
+  }
+  if (k < count_)
+    single(k);
 }
 
 void MultiplateEvaluation::reset(const tk_MultiplateProblem& problem) {

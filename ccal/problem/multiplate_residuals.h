@@ -66,6 +66,10 @@ class MultiplateListResidual final : public ResidualBlock {
   void evaluatePoints(const CameraModel& model, const Pose& camera, const Pose* placement,
                       double* residuals, double** jacobians) const;
 
+  // The rows of an evaluation without derivatives that computes the image rows alone.
+  void imageRows(const CameraModel& model, const Pose& camera, const Pose* placement,
+                 double* residuals) const;
+
   Form form_;
   const tk_MultiplateProblem* problem_;
   long camera_;

@@ -1,6 +1,8 @@
 #include <proc/ccal_inv_sin_tan.h>
 #include <proc/ccal_lens_distortion.h>
 
+#include "platform/proc/radial_distortion.h"
+
 #include <cmath>
 
 namespace {
@@ -28,16 +30,11 @@ double ccal_radialCubicInverse(double k, double r) {
   // With f = x + k·x³ − r convex (k > 0) or concave (k < 0) on the branch, the steps approach
   // the root from one side; once a step is below 1e-8 of x the next error is below rounding.
   const double u = k * r * r;
-  if (std::fabs(u) <= 0.02) {
-    // Weak distortion, the common case: five terms of the series of the inverse,
-    // x = r·(1 − u + 3u² − 12u³ + 55u⁴ − 273u⁵ …), are within 273·|u|⁵ <= 9e-7 of the root, and
-    // one Halley step cubes that error (times about |u|): below rounding, with one division.
-    const double x = r * (1.0 - u * (1.0 - u * (3.0 - u * (12.0 - 55.0 * u))));
-    const double kx2 = k * x * x;
-    const double f = x + kx2 * x - r;
-    const double f1 = 1.0 + 3.0 * kx2;
-    const double f2 = 6.0 * k * x;
-    return x - 2.0 * f * f1 / (2.0 * f1 * f1 - f * f2);
+  if (std::fabs(u) <= ccal::detail::kRadialWeakLimit) {
+    // Weak distortion, the common case.
+    double x = 0.0;
+    ccal::detail::radialWeakRoot(k, r, u, x);
+    return x;
   }
   if (std::fabs(u) <= 0.1) {
     double x = r * (1.0 - u * (1.0 - 3.0 * u));
@@ -126,8 +123,7 @@ void ccal_lensDistortion_distort(int32_t model, const double* params, double cx,
   if (model == CCAL_DISTORTION_RADIAL) {
     const double x = ccal_radialCubicInverse(params[0], r);
     const double rSafe = r == 0.0 ? 1.0 : r;
-    *dx = cx + ex * (x / rSafe);
-    *dy = cy + ey * (x / rSafe);
+    ccal::detail::radialDistortedPoint(cx, cy, ex, ey, x, rSafe, *dx, *dy);
   } else if (model == CCAL_DISTORTION_SINE_TAN) {
     if (std::fabs(r) < 1e-15) {
       *dx = cx;

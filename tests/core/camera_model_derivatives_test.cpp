@@ -10,9 +10,12 @@
 #include <tk/xform.h>
 
 #include "platform/core/camera_model/residuals.h"
+#include "platform/proc/radial_distortion.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -439,6 +442,86 @@ TEST(CameraModelFromForwardMap, InvertsItForTheBackDirectionAndRefusesBadMaps) {
   EXPECT_THROW(CameraModel::fromImageFromDistorted(
                    tk2XformLinear(tkMatrix<2>(800.0, 0.0, 0.5, 790.0), tkVector<2>()), lens),
                tkInvariantFailure);
+}
+
+}  // namespace
+
+namespace {
+
+// The two-point projection gives project()'s bits wherever it takes the points, and declines
+// exactly where it says it does.
+TEST(CameraModelLanes, ProjectTwoPointsAsProjectDoesOrDecline) {
+  const auto bitsEqual = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+  CameraIntrinsics v;
+  v.tx = 0.3;
+  v.ty = -0.2;
+  v.sx = 1.7e-3;
+  v.sy = 1.6e-3;
+  v.skew = 2e-6;
+  v.lens.cx = 0.012;
+  v.lens.cy = -0.021;
+  struct Case {
+    std::int32_t model;
+    double k;
+  };
+  // No distortion, a k that is 0 within 1e-15, a weak k, and a strong one (only the points
+  // near the centre within the weak range).
+  const Case cases[] = {{CCAL_DISTORTION_NONE, 0.0},
+                        {CCAL_DISTORTION_RADIAL, 4e-16},
+                        {CCAL_DISTORTION_RADIAL, -0.08},
+                        {CCAL_DISTORTION_RADIAL, 3.0}};
+  std::vector<std::array<double, 3>> points = {{0.012 * 2.0, -0.021 * 2.0, 2.0},  // the centre
+                                               {0.3, -0.2, -1.5}};                // behind
+  for (int i = 0; i < 40; ++i)
+    points.push_back({0.04 * (i % 7) - 0.12, 0.03 * (i % 5) - 0.06, 1.0 + 0.1 * i});
+  for (const Case& c : cases) {
+    v.lens.model = c.model;
+    v.lens.values[0] = c.k;
+    const CameraModel model(v);
+    int taken = 0, declined = 0;
+    for (std::size_t a = 0; a + 1 < points.size(); ++a) {
+      const double* p0 = points[a].data();
+      const double* p1 = points[a + 1].data();
+      LanePair x = {0.0, 0.0}, y = {0.0, 0.0};
+      const bool lanes = model.projectLanes(LanePair{p0[0], p1[0]}, LanePair{p0[1], p1[1]},
+                                            LanePair{p0[2], p1[2]}, x, y);
+      double expected[2][2];
+      model.project(p0, expected[0], nullptr);
+      model.project(p1, expected[1], nullptr);
+      bool weak = true;
+      for (const double* p : {p0, p1}) {
+        const double ex = p[0] / p[2] - v.lens.cx, ey = p[1] / p[2] - v.lens.cy;
+        weak = weak && std::fabs(c.k * (ex * ex + ey * ey)) <= kRadialWeakLimit;
+      }
+      ASSERT_EQ(lanes, c.model == CCAL_DISTORTION_NONE || std::fabs(c.k) <= 1e-15 || weak)
+          << "model " << c.model << " k " << c.k << " pair " << a;
+      if (!lanes) {
+        EXPECT_EQ(x[0], 0.0);  // untouched
+        ++declined;
+        continue;
+      }
+      ++taken;
+      for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(bitsEqual(x[i], expected[i][0]) && bitsEqual(y[i], expected[i][1]))
+            << "model " << c.model << " k " << c.k << " pair " << a << " lane " << i;
+    }
+    EXPECT_GT(taken, 0);
+    if (c.k == 3.0) {
+      EXPECT_GT(declined, 0);
+    }
+  }
+  // Declined: the sine-tangent lens, a singular linear stage, a depth of 0.
+  LanePair x, y;
+  const LanePair one = {1.0, 1.0}, depth = {2.0, 0.0};
+  v.lens.model = CCAL_DISTORTION_NONE;
+  EXPECT_FALSE(CameraModel(v).projectLanes(one, one, depth, x, y));
+  CameraIntrinsics flat = v;
+  flat.sy = 0.0;
+  EXPECT_FALSE(CameraModel(flat).projectLanes(one, one, one, x, y));
+  v.lens.model = CCAL_DISTORTION_SINE_TAN;
+  const double lens[4] = {0.9, 1.2, 0.08, 1.1};
+  std::copy(lens, lens + 4, v.lens.values);
+  EXPECT_FALSE(CameraModel(v).projectLanes(one, one, one, x, y));
 }
 
 }  // namespace

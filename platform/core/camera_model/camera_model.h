@@ -94,6 +94,10 @@ std::int32_t positionAtZ1FromImage(const CameraIntrinsics& intrinsics, const dou
 
 enum class ProjectionStatus { kOk, kNotInFront, kAtDepthZero, kSingularLinearMap };
 
+// Two doubles in lanes (the GCC/Clang vector extension): the operations act on both at once,
+// each rounded as the scalar operation.
+typedef double LanePair __attribute__((vector_size(2 * sizeof(double))));
+
 // Which values of the linear stage the columns kTx..kSkew of a forward derivative refer to: those
 // of L (the solvers' camera block) or those of the forward map (A, t). The choice also fixes the
 // rounding of the perspective division in project(): q = Pc.xy / Pc.z under kDistortedFromImage
@@ -144,6 +148,13 @@ class CameraModel {
   // Camera-frame point -> image point (see the top of this file for the statuses).
   template <LinearValues kLinear = LinearValues::kDistortedFromImage>
   ProjectionStatus project(const double pc[3], double image[2], ModelJacobian* jacobian) const;
+
+  // project() (kDistortedFromImage, without derivatives) of two camera-frame points at once,
+  // their coordinates in lanes, bit for bit. False, with the outputs untouched, where a point
+  // needs the one-point form: a lens other than none and radial, a singular linear stage, a
+  // depth of 0, a radial distortion beyond the weak range of radial_distortion.h.
+  bool projectLanes(const LanePair& x, const LanePair& y, const LanePair& z, LanePair& imageX,
+                    LanePair& imageY) const;
 
   // Image point -> position at Z = 1 (the free function of that name).
   std::int32_t positionAtZ1FromImage(const double image[2], double q[2],

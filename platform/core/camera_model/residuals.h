@@ -134,6 +134,30 @@ inline ResidualStatus imageResidual(const CameraModel& model, const Pose& camera
   return ResidualStatus::kOk;
 }
 
+// imageResidual without derivatives of two observations at once (images[i], points[i] ->
+// r[i]), bit for bit. False, with r untouched, where one of them needs the one-point form (a
+// depth of 0, or a projection CameraModel::projectLanes declines).
+inline bool imageResidualPair(const CameraModel& model, const Pose& camera, const Pose* placement,
+                              const double* const images[2], const double* const points[2],
+                              double* const r[2]) {
+  using namespace residual_internal;
+  double pc[2][3];
+  for (int i = 0; i < 2; ++i) {
+    cameraPointOf(camera, placement, points[i], pc[i], nullptr);
+    if (!(std::fabs(pc[i][2]) > kZeroDepth))
+      return false;
+  }
+  LanePair x, y;
+  if (!model.projectLanes(LanePair{pc[0][0], pc[1][0]}, LanePair{pc[0][1], pc[1][1]},
+                          LanePair{pc[0][2], pc[1][2]}, x, y))
+    return false;
+  for (int i = 0; i < 2; ++i) {
+    r[i][0] = x[i] - images[i][0];
+    r[i][1] = y[i] - images[i][1];
+  }
+  return true;
+}
+
 namespace residual_internal {
 
 // The intrinsic term at the camera point pc (depth checked by the caller) with its pose
