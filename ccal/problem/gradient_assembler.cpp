@@ -106,8 +106,7 @@ void GradientAssembler::add(const ResidualBlock& block) {
   }
   for (std::size_t k = 0; k < parameters.size(); ++k) {
     const std::size_t size = m * at(layout_->blockSize(parameters[k]));
-    if (jacobians_[k].size() < size)
-      jacobians_[k].resize(size);
+    jacobians_[k].grow(size);
   }
 }
 

@@ -27,10 +27,30 @@
 #include <tk/jacobian_structure.h>
 #include <tk/nm_matrix.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
 namespace ccal::detail {
+
+// Doubles of a work space whose growth leaves them undefined: the Jacobian buffers, which every
+// evaluation writes before it reads them, are not zeroed for each new problem.
+class WorkBuffer {
+ public:
+  std::size_t size() const { return size_; }
+  void grow(std::size_t size) {
+    if (size > size_) {
+      data_.reset(new double[size]);
+      size_ = size;
+    }
+  }
+  double* data() { return data_.get(); }
+  const double* data() const { return data_.get(); }
+
+ private:
+  std::unique_ptr<double[]> data_;
+  std::size_t size_ = 0;
+};
 
 class GradientAssembler {
  public:
@@ -86,7 +106,7 @@ class GradientAssembler {
   // Jacobian over all its values and the fed x values accumulator of K.
   std::vector<double> residuals_;
   std::vector<double> weightedResiduals_;  // 2W·r of one row group (F alone)
-  std::vector<std::vector<double>> jacobians_;
+  std::vector<WorkBuffer> jacobians_;
   std::vector<double> rowValues_;
   std::vector<double> accumulator_;
   std::vector<double*> jacobianPointers_;

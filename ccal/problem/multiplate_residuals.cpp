@@ -274,10 +274,8 @@ void MultiplateListResidual::evaluatePoints(const CameraModel& model, const Pose
 
 void MultiplateListResidual::imageRows(const CameraModel& model, const Pose& camera,
                                        const Pose* placement, double* residuals) const {
-  // The image rows are the last kind's; the others are 0.
-  const std::size_t imageRow0 = (at(rowsPerPoint(form_) / 2) - 1) * 2 * count_;
-  std::fill(residuals, residuals + imageRow0, 0.0);
-  double* out = residuals + imageRow0;
+  // The image rows are the last kind's; the others are not written.
+  double* out = residuals + (at(rowsPerPoint(form_) / 2) - 1) * 2 * count_;
   const auto single = [&](std::size_t k) {
     const ccal_crspPair2D3DWeighted& record = records_[k];
     double* r = out + 2 * k;

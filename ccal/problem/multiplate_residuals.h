@@ -49,9 +49,10 @@ class MultiplateListResidual final : public ResidualBlock {
                          bool imageOnly = false);
 
   long camera() const { return camera_; }
-  // Which rows of the stacked forms Evaluate computes (the others are 0): all of them (the
-  // default), the gradient terms only (an evaluation that needs no cost) or the image rows only
-  // (the cost alone, without derivatives). The kImage form computes its rows under every choice.
+  // Which rows of the stacked forms Evaluate computes: all of them (the default), the gradient
+  // terms only (an evaluation that needs no cost; the image rows are 0) or the image rows only
+  // (the cost alone, without derivatives; the other rows are not written). The kImage form
+  // computes its rows under every choice.
   enum class Rows { kAll, kTerms, kImage };
   void rows(Rows rows) { rows_ = rows; }
   const ParameterLayout::Block& placement() const { return placement_; }
