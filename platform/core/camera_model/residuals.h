@@ -101,13 +101,15 @@ inline void chainPoses(const double byPc[2][3], const Pose& camera, const Pose* 
 }
 
 // d q/d Pc at Pc for q = (Pc.x/Pc.z, Pc.y/Pc.z) (inverseZ = 1/Pc.z), chained after d r/d q.
-inline void chainDivision(const double byQ[2][2], double inverseZ, const double q[2],
-                          double byPc[2][3]) {
-  for (int r = 0; r < 2; ++r) {
-    byPc[r][0] = byQ[r][0] * inverseZ;
-    byPc[r][1] = byQ[r][1] * inverseZ;
-    byPc[r][2] = -(byQ[r][0] * q[0] + byQ[r][1] * q[1]) * inverseZ;
-  }
+// d r/d q comes as values (not an array that was just stored: its elements then load at once).
+inline void chainDivision(double byQ00, double byQ01, double byQ10, double byQ11, double inverseZ,
+                          const double q[2], double byPc[2][3]) {
+  byPc[0][0] = byQ00 * inverseZ;
+  byPc[0][1] = byQ01 * inverseZ;
+  byPc[0][2] = -(byQ00 * q[0] + byQ01 * q[1]) * inverseZ;
+  byPc[1][0] = byQ10 * inverseZ;
+  byPc[1][1] = byQ11 * inverseZ;
+  byPc[1][2] = -(byQ10 * q[0] + byQ11 * q[1]) * inverseZ;
 }
 
 }  // namespace residual_internal
@@ -170,7 +172,7 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
   const double inverseZ = 1.0 / pc[2];
   const double q[2] = {pc[0] * inverseZ, pc[1] * inverseZ};
   const CameraIntrinsics& v = model.intrinsics();
-  double byQ[2][2];
+  double byPc[2][3];
   if (v.lens.model != CCAL_DISTORTION_SINE_TAN) {
     const double inverseSx = model.inverseSx(), inverseSy = model.inverseSy();
     r[0] = (W[0] - q[0]) * inverseSx;
@@ -183,10 +185,7 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
     }
     jacobian->byIntrinsics[0][kSx] -= r[0] * inverseSx;
     jacobian->byIntrinsics[1][kSy] -= r[1] * inverseSy;
-    byQ[0][0] = -inverseSx;
-    byQ[0][1] = 0.0;
-    byQ[1][0] = 0.0;
-    byQ[1][1] = -inverseSy;
+    chainDivision(-inverseSx, 0.0, 0.0, -inverseSy, inverseZ, q, byPc);
   } else {
     const double* p = v.lens.values;
     const double ex = q[0] - v.lens.cx;
@@ -205,6 +204,7 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
       return;
     double(&J)[2][kIntrinsicValues] = jacobian->byIntrinsics;
     const double byL[2][5] = {{1.0, 0.0, image[0], 0.0, image[1]}, {0.0, 1.0, 0.0, image[1], 0.0}};
+    double byQ[2][2];
     for (int row = 0; row < 2; ++row) {
       for (int i = 0; i < 5; ++i)
         J[row][i] = -rho * byL[row][i];
@@ -215,9 +215,8 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
       byQ[row][0] = rho * lens.byPoint[row][0];
       byQ[row][1] = rho * lens.byPoint[row][1];
     }
+    chainDivision(byQ[0][0], byQ[0][1], byQ[1][0], byQ[1][1], inverseZ, q, byPc);
   }
-  double byPc[2][3];
-  chainDivision(byQ, inverseZ, q, byPc);
   chainPoses(byPc, camera, placement, point, *jacobian);
 }
 
