@@ -38,7 +38,7 @@ void tfCheckWeightedCorrespondences(const Correspondences& correspondences, cons
 tkCameraCalibrationParams tfRefineCameraCalibration(const Correspondences& correspondences,
                                                     const tkCameraCalibrationParams& initial,
                                                     long maxIterations, double flatMerit,
-                                                    tk_RefinementReport* report) {
+                                                    double floorRms, tk_RefinementReport* report) {
   tfCheckWeightedCorrespondences(correspondences, "tfRefineCameraCalibrationParams");
   const tk2XformCalib2Defs::tkCalib2DistortionModel model =
       initial.physicalAtZEquals1FromImageParams().distModel();
@@ -73,6 +73,10 @@ tkCameraCalibrationParams tfRefineCameraCalibration(const Correspondences& corre
   solver.correspondences(normalised);
   solver.nIter(maxIterations);
   solver.meritTolerance(flatMerit);
+  double weights = 0.0;
+  for (const auto& c : correspondences)
+    weights += c.second;
+  solver.meritFloor(floorRms * floorRms * weights);
   const double finalCost = solver.minimize();
   const tkCameraCalibrationParams solved = solver.unpack(solver.getX());
 

@@ -29,7 +29,9 @@ struct tk_RefinementReport {
 //   6. the solution with pose translation / s and intrinsic model mapRight(N).
 // flatMerit, in [0, 1): an accepted step that lowers the image cost by no more than this share of
 // it ends the minimisation (tkDampedNewtonSolve::meritTolerance; the default is the solver's own,
-// as in tfRefineCameraCalibrationParams). report, when not null, receives the minimisation's
+// as in tfRefineCameraCalibrationParams). floorRms >= 0: an accepted step that brings the weighted
+// RMS image error in the normalised frame of step 2 to it or below ends the minimisation
+// (tkDampedNewtonSolve::meritFloor; 0: off). report, when not null, receives the minimisation's
 // outcome. Throws as tfRefineCameraCalibrationParams, and tkInvariantFailure for flatMerit
 // outside [0, 1).
 // Throws tkInvariantFailure, naming function and the index, for a correspondence with a
@@ -41,7 +43,7 @@ void tfCheckWeightedCorrespondences(
 tkCameraCalibrationParams tfRefineCameraCalibration(
     const std::vector<std::pair<std::pair<tkVector<2>, tkVector<3>>, double>>& correspondences,
     const tkCameraCalibrationParams& initial, long maxIterations,
-    double flatMerit = tk3DCalibrationDistortionSolver::kFlatMerit,
+    double flatMerit = tk3DCalibrationDistortionSolver::kFlatMerit, double floorRms = 0.0,
     tk_RefinementReport* report = nullptr);
 
 #endif

@@ -64,6 +64,11 @@ bool abortRequested() {
 
 constexpr std::size_t kSampleSize = 333;
 constexpr long kSearchIterations = 50;
+// Weighted RMS image error, in the refinement's normalised image frame (image coordinates of
+// order 1; about 1e-5 px for a frame 3σ of 1,000 px, far below the noise of any measured image
+// point), at which a search refinement has fitted its data: on exact data the steps after it
+// only sharpen a candidate that the final refinement sharpens anyway.
+constexpr double kSearchFloorRms = 1e-12;
 constexpr long kFinalIterations = 300;
 // Under eRadial a search candidate's refinement ends at an accepted step that lowers its image
 // cost by no more than 1 %. The candidates started with a lens value of the wrong sign otherwise
@@ -113,7 +118,7 @@ tkCameraCalibrationParams searchDistortionStart(Model model, const Correspondenc
                                ? kRadialSearchFlatMerit
                                : tk3DCalibrationDistortionSolver::kFlatMerit;
   tkCameraCalibrationParams best =
-      tfRefineCameraCalibration(subset, coarse, kSearchIterations, flatMerit);
+      tfRefineCameraCalibration(subset, coarse, kSearchIterations, flatMerit, kSearchFloorRms);
 
   const tkPhysicalAtZEquals1FromImageParams& base = coarse.physicalAtZEquals1FromImageParams();
   // 2e-7 times the geometric mean of the focal lengths in pixels: √(area of the unit square
@@ -135,8 +140,9 @@ tkCameraCalibrationParams searchDistortionStart(Model model, const Correspondenc
         trial.k(sign * step);
       else
         trial.lensDistParams({sign * step, 1.0, sign * step, 1.0});
-      const tkCameraCalibrationParams candidate = tfRefineCameraCalibration(
-          subset, withIntrinsic(trial, coarse.cameraPoseInverse()), kSearchIterations, flatMerit);
+      const tkCameraCalibrationParams candidate =
+          tfRefineCameraCalibration(subset, withIntrinsic(trial, coarse.cameraPoseInverse()),
+                                    kSearchIterations, flatMerit, kSearchFloorRms);
       const double err = tfWeightedRmsError(candidate, subset);
       if (err <= 2.0 * err0)
         allBad = false;

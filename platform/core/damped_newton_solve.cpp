@@ -7,6 +7,7 @@
 #include "platform/proc/minimizer.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ccal::detail {
 
@@ -71,6 +72,12 @@ void tkDampedNewtonSolve::meritTolerance(double tolerance) {
   meritTolerance_ = tolerance;
 }
 
+void tkDampedNewtonSolve::meritFloor(double floor) {
+  if (!(floor >= 0.0 && std::isfinite(floor)))
+    tk_throwInvalidArgument("tkDampedNewtonSolve: meritFloor must be finite and not negative");
+  meritFloor_ = floor;
+}
+
 void tkDampedNewtonSolve::sufficientDecrease(double fraction) {
   if (!(fraction >= 0.0 && fraction < 1.0))
     tk_throwInvalidArgument("tkDampedNewtonSolve: sufficientDecrease must lie in [0, 1)");
@@ -103,6 +110,7 @@ double tkDampedNewtonSolve::minimize() {
   options.scaleByDiagonal = true;  // D = |diag K| whatever the setting
   options.sufficientDecrease = sufficientDecrease_;
   options.decreaseTolerance = meritTolerance_;
+  options.meritFloor = meritFloor_;
   options.meritFirst = meritFirst_;
   ccal::detail::AttentionCallback attention;
   finalLambda() = lambda0();

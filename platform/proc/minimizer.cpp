@@ -199,7 +199,7 @@ MinimizerSummary Minimizer::run(const MinimizerOptions& options, MinimizerProble
           if (damped)
             lambda = std::max(lambda / kDampingFactor, std::min(lambda, floor));
           accepted = true;
-          stepSmall = small || flat;
+          stepSmall = small || flat || (byMerit && measure <= options.meritFloor);
           break;
         }
         const double band = options.decreaseTolerance * measure;

@@ -27,9 +27,9 @@
 // (|x| + stepTolerance) (kSmallStep, after that step's trial: taken when accepted), or an accepted
 // step that lowered the acceptance measure by no more than decreaseTolerance times its value
 // or (kMerit) a rejected one that raised it by no more than that while the quadratic model
-// promised no more than that decrease (kSmallStep, x unchanged); no accepted step within the damping limits (kNoDecrease). The undamped Newton rule
-// takes every finite step; a step it cannot solve ends with kSingularSystem, a non-finite F at
-// the trial point with kNoDecrease.
+// promised no more than that decrease (kSmallStep, x unchanged); no accepted step within the
+// damping limits (kNoDecrease). The undamped Newton rule takes every finite step; a step it cannot
+// solve ends with kSingularSystem, a non-finite F at the trial point with kNoDecrease.
 //
 // The loop allocates nothing: its work columns are sized by the constructor.
 #ifndef TK_PROC_MINIMIZER_H
@@ -70,6 +70,7 @@ struct MinimizerOptions {
   double dampingFloor = 1e-15;      // smallest λ an accepted step leads to (relative when D = I)
   double sufficientDecrease = 0.0;  // kMerit: share of the predicted decrease, in [0, 1)
   double decreaseTolerance = 0.0;   // relative decrease of the measure that ends the loop
+  double meritFloor = 0.0;          // kMerit: a merit at or below which the loop ends
   bool meritFirst = false;  // kMerit: judge a trial by its merit before F is evaluated there
                             // (for problems whose merit costs less than F); same decisions
 };

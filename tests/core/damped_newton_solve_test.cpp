@@ -105,6 +105,8 @@ TEST(DampedNewtonSolve, RejectsInvalidSettings) {
   GradientSolver solver(2, rosenbrock);
   EXPECT_THROW(solver.sufficientDecrease(1.0), tkInvariantFailure);
   EXPECT_THROW(solver.meritTolerance(-1e-3), tkInvariantFailure);
+  EXPECT_THROW(solver.meritFloor(-1e-3), tkInvariantFailure);
+  EXPECT_THROW(solver.meritFloor(std::nan("")), tkInvariantFailure);
 }
 
 }  // namespace

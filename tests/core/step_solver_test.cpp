@@ -236,6 +236,30 @@ TEST(Minimizer, ARejectedStepWithinTheFlatBandEndsTheLoopOnlyWhenTheModelPromise
   }
 }
 
+TEST(Minimizer, AnAcceptedStepToTheMeritFloorEndsTheLoop) {
+  ccal::detail::DenseNewtonSystem solver(1);
+  ccal::detail::Minimizer minimizer(1, 1);
+  ccal::detail::MinimizerOptions options;
+  options.acceptance = AcceptanceRule::kMerit;
+  options.initialDamping = 1e3;  // short steps at first, lengthening as λ falls
+  double f = 0.0;
+  // merit = 1 + x², F its gradient: the floor 1 + 1e-4 is passed on the way to x = 0.
+  const auto run = [&](double floor, double& x) {
+    options.meritFloor = floor;
+    OneValueProblem problem(2.0, 0.0, 0.0);
+    x = 1.0;
+    return minimizer.run(options, problem, solver, nullptr, &x, &f);
+  };
+  double x = 0.0, free = 0.0;
+  const auto floored = run(1.0 + 1e-4, x);
+  const auto unfloored = run(0.0, free);
+  EXPECT_EQ(floored.termination, ccal::detail::Termination::kSmallStep);
+  EXPECT_LE(x * x, 1e-4);
+  EXPECT_GT(x * x, 1e-12);  // ended at the floor, not at the minimum
+  EXPECT_LT(floored.iterations, unfloored.iterations);
+  EXPECT_LT(std::fabs(free), 1e-6);
+}
+
 // Stops at the n-th trial; counts what it was told.
 class StopAtTrial final : public ccal::detail::MinimizerCallback {
  public:

@@ -11,15 +11,15 @@
 //   3. Accept when merit(x + δ) < merit(x) (false for non-finite values and for a non-finite
 //      F(x + δ)) and, when sufficientDecrease() > 0, the decrease is at least that fraction of
 //      the decrease −(½Fᵀδ + ¼δᵀKδ) a quadratic model predicts for F = 2∇merit: x moves,
-//      λ /= 10 (not below 1e-15 unless lambda0 was). Otherwise λ *= 10 and back to 2, at most maxLambdaSteps times
-//      per iteration and never above lambdaMax.
+//      λ /= 10 (not below 1e-15 unless lambda0 was). Otherwise λ *= 10 and back to 2, at most
+//      maxLambdaSteps times per iteration and never above lambdaMax.
 //   λ starts at lambda0 in every minimize().
 // Stopping rules, in order: |F|² ≤ fTol (eSmallFunction); the iteration limit (eIterationLimit);
 // an abort request (csys_attention_check, asked before every Jacobian and every trial) or a
 // negative status of F (eFunctionStopped, x keeps the last accepted point); |δ| ≤ xTol·(|x| + xTol)
 // (eSmallStep, after that step's trial), or an accepted step that lowered the merit by no more
-// than meritTolerance() times its value (also eSmallStep); no accepted step within the λ limits
-// (eNoDecrease).
+// than meritTolerance() times its value or to meritFloor() (also eSmallStep); no accepted step
+// within the λ limits (eNoDecrease).
 // minimize() returns (1/2)|F|² at the final x, +infinity when F cannot be evaluated at the start
 // (x unchanged; eFunctionStopped or eNonFiniteStart).
 //
@@ -68,6 +68,11 @@ class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
   // residue, and the iteration would otherwise creep on with growing damping.
   void meritTolerance(double tolerance);
   double meritTolerance() const { return meritTolerance_; }
+  // A merit at or below which an accepted step ends the minimisation (also eSmallStep; 0, the
+  // default: off): a level below what the data resolve, where steps only stir rounding.
+  // Throws tkInvariantFailure for a negative or non-finite floor.
+  void meritFloor(double floor);
+  double meritFloor() const { return meritFloor_; }
   // Whether a trial point is judged by its merit before F is evaluated there (false, the
   // default: F first). For solvers whose merit costs much less than F: a rejected trial then
   // costs one merit evaluation. The steps taken are the same either way.
@@ -91,6 +96,7 @@ class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
 
   double sufficientDecrease_ = 0.0;
   double meritTolerance_ = 0.0;
+  double meritFloor_ = 0.0;
   bool meritFirst_ = false;
   // The default step: dense LU, or the structured one when the declaration is block-arrowhead
   // in K (rebuilt when the declaration changed).
