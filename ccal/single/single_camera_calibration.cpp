@@ -65,9 +65,9 @@ bool abortRequested() {
 constexpr std::size_t kSampleSize = 333;
 constexpr long kSearchIterations = 50;
 // Weighted RMS image error, in the refinement's normalised image frame (image coordinates of
-// order 1; about 1e-5 px for a frame 3σ of 1,000 px, far below the noise of any measured image
-// point), at which a search refinement has fitted its data: on exact data the steps after it
-// only sharpen a candidate that the final refinement sharpens anyway.
+// order 1; about 1e-9 px for a frame 3σ of 1,000 px), at which a search refinement has fitted
+// exact data to their rounding: the steps after it only stir rounding (the final refinement
+// has no floor).
 constexpr double kSearchFloorRms = 1e-12;
 constexpr long kFinalIterations = 300;
 // Under eRadial a search candidate's refinement ends at an accepted step that lowers its image
