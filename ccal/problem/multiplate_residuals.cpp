@@ -139,7 +139,9 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
     placement = &placementPose;
   }
 
-  if (jacobians == nullptr && (form_ == Form::kImage || rows_ == Rows::kImage)) {
+  // The image rows alone: every evaluation of the stacked forms under Rows::kImage (no
+  // derivatives), and the kImage form's without derivatives.
+  if (form_ == Form::kImage ? jacobians == nullptr : rows_ == Rows::kImage) {
     imageRows(model, camera, placement, residuals);
     return true;
   }
@@ -238,11 +240,6 @@ void MultiplateListResidual::evaluatePoints(const CameraModel& model, const Pose
           write(J, 2 * k);
         break;
       case Form::kMixedTerms:
-        if (rows_ == Rows::kImage) {
-          r[0] = r[1] = r[kindRows] = r[kindRows + 1] = 0.0;
-          imageResidual(model, camera, placement, image, P, r + 2 * kindRows, nullptr);
-          break;
-        }
         mixedTermResiduals(model, camera, placement, image, P, r,
                            jacobians != nullptr ? &J : nullptr, r + kindRows,
                            jacobians != nullptr ? &poseJ : nullptr,
@@ -255,11 +252,6 @@ void MultiplateListResidual::evaluatePoints(const CameraModel& model, const Pose
         }
         break;
       case Form::kPoseTerms:
-        if (rows_ == Rows::kImage) {
-          r[0] = r[1] = 0.0;
-          imageResidual(model, camera, placement, image, P, r + kindRows, nullptr);
-          break;
-        }
         mixedTermResiduals(model, camera, placement, image, P, nullptr, nullptr, r,
                            jacobians != nullptr ? &poseJ : nullptr,
                            rows_ == Rows::kAll ? r + kindRows : nullptr);

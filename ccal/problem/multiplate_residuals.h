@@ -62,7 +62,8 @@ class MultiplateListResidual final : public ResidualBlock {
                 double** jacobians) const override;
 
  private:
-  // Evaluate's loop over the points for a camera block of kIntrinsic intrinsic values.
+  // Evaluate's loop over the points for a camera block of kIntrinsic intrinsic values (all rows,
+  // or the gradient terms alone).
   template <int kIntrinsic>
   void evaluatePoints(const CameraModel& model, const Pose& camera, const Pose* placement,
                       double* residuals, double** jacobians) const;
