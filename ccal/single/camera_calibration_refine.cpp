@@ -50,8 +50,11 @@ tkCameraCalibrationParams tfRefineCameraCalibration(const Correspondences& corre
 
   // 2.-4. Normalised image frame and the data and start model in the solver's frames.
   tk_ImageNormaliser normaliser;
-  for (const auto& c : correspondences)
+  double weights = 0.0;  // for the merit floor
+  for (const auto& c : correspondences) {
     normaliser.add(c.first.first);
+    weights += c.second;
+  }
   const tk2XformLinear N = normaliser.normalisation();
   const tk2XformLinear Ninverse = N.inverse();
   tkCameraCalibrationParams start;
@@ -73,9 +76,6 @@ tkCameraCalibrationParams tfRefineCameraCalibration(const Correspondences& corre
   solver.correspondences(normalised);
   solver.nIter(maxIterations);
   solver.meritTolerance(flatMerit);
-  double weights = 0.0;
-  for (const auto& c : correspondences)
-    weights += c.second;
   solver.meritFloor(floorRms * floorRms * weights);
   const double finalCost = solver.minimize();
   const tkCameraCalibrationParams solved = solver.unpack(solver.getX());
