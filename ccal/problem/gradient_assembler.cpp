@@ -91,8 +91,6 @@ void GradientAssembler::add(const ResidualBlock& block) {
   groups_.push_back(std::move(groups));
   offsets_.push_back(std::move(offsets));
   columns_.push_back(std::move(columns));
-  if (rowValues_.size() < 2 * total)
-    rowValues_.resize(2 * total);
   // Work space for the largest block seen.
   const std::size_t m = at(block.residualCount());
   if (residuals_.size() < m) {
@@ -135,26 +133,25 @@ void GradientAssembler::copyDeclared(const tkNMMatrix& from, tkNMMatrix& to) con
 
 namespace {
 
-// Adds the rows [begin, end) of one row group to the fed x values accumulator acc (row-major, fed
-// rows of `total` values): acc_f += Σᵢ 2wᵢ·J_i,fed(f)·J_i, two rows at a time. row(i, slot) gives
-// row i of the block's Jacobian over all its values (slot 0 or 1: which of the pair). Total = 0
-// reads the width from `width`; a fixed Total lets the compiler unroll the inner loop.
+// Adds the `count` rows of one row group to the fed values accumulator acc (row-major, fed rows
+// of `total` values): acc_f += Σᵢ 2wᵢ·J_i,fed(f)·J_i, two rows at a time. Row i of the group's
+// Jacobian over all its values is at J + i·total. Total = 0 reads the width from `width`; a
+// fixed Total lets the compiler unroll the inner loop.
 template <int Total>
 struct AccumulateRows {
-  template <typename Row>
-  static void run(long begin, long end, long width, const double* w, const long* fedValues,
-                  long fed, const Row& row, double* __restrict acc) {
+  static void run(long count, long width, const double* w, const long* fedValues, long fed,
+                  const double* J, double* __restrict acc) {
     const long total = Total > 0 ? Total : width;
     constexpr int kRows = Total > 0 ? Total : Eigen::Dynamic;
     using Vector = Eigen::Map<Eigen::Matrix<double, kRows, 1>>;
     using ConstVector = Eigen::Map<const Eigen::Matrix<double, kRows, 1>>;
-    for (long i = begin; i < end; i += 2) {
-      const bool pair = i + 1 < end;  // an odd last row pairs with itself at weight 0
+    for (long i = 0; i < count; i += 2) {
+      const bool pair = i + 1 < count;  // an odd last row pairs with itself at weight 0
       const double s0 = 2.0 * w[i], s1 = pair ? 2.0 * w[i + 1] : 0.0;
       if (s0 == 0.0 && s1 == 0.0)
         continue;
-      const double* __restrict v0 = row(i, 0);
-      const double* __restrict v1 = pair ? row(i + 1, 1) : v0;
+      const double* __restrict v0 = J + i * total;
+      const double* __restrict v1 = pair ? v0 + total : v0;
       for (long f = 0; f < fed; ++f) {
         const double a0 = s0 * v0[fedValues[f]], a1 = s1 * v1[fedValues[f]];
         Vector(acc + f * total, total).noalias() +=
@@ -165,40 +162,92 @@ struct AccumulateRows {
 };
 
 #if CCAL_ASSEMBLER_AVX2
-// The same with 4-wide fused multiply-adds, for processors that have them (wideKernels()).
-template <int Total>
-struct AccumulateRowsAvx2 {
-  template <typename Row>
-  __attribute__((target("avx2,fma"))) static void run(long begin, long end, long width,
-                                                      const double* w, const long* fedValues,
-                                                      long fed, const Row& row,
-                                                      double* __restrict acc) {
-    const long total = Total > 0 ? Total : width;
-    const long wide = total - total % 4;
-    for (long i = begin; i < end; i += 2) {
-      const bool pair = i + 1 < end;
-      const double s0 = 2.0 * w[i], s1 = pair ? 2.0 * w[i + 1] : 0.0;
-      if (s0 == 0.0 && s1 == 0.0)
-        continue;
-      const double* __restrict v0 = row(i, 0);
-      const double* __restrict v1 = pair ? row(i + 1, 1) : v0;
-      for (long f = 0; f < fed; ++f) {
-        const double a0 = s0 * v0[fedValues[f]], a1 = s1 * v1[fedValues[f]];
-        const __m256d a0v = _mm256_set1_pd(a0), a1v = _mm256_set1_pd(a1);
-        double* __restrict out = acc + f * total;
-        long c = 0;
-        for (; c < wide; c += 4) {
-          __m256d sum = _mm256_loadu_pd(out + c);
-          sum = _mm256_fmadd_pd(a0v, _mm256_loadu_pd(v0 + c), sum);
-          sum = _mm256_fmadd_pd(a1v, _mm256_loadu_pd(v1 + c), sum);
-          _mm256_storeu_pd(out + c, sum);
-        }
-        for (; c < total; ++c)
-          out[c] += a0 * v0[c] + a1 * v1[c];
-      }
+// The same sums with 4-wide fused multiply-adds, for processors that have them (wideKernels()),
+// blocked in registers: two fed values' rows of acc over up to 16 columns (kChunks 4-wide
+// chunks, the last one masked to `mask` when the columns end inside it) stay in registers while
+// all the group's rows stream past, instead of acc being loaded and stored for every pair of
+// rows.
+template <int kChunks, bool kMasked>
+__attribute__((target("avx2,fma"))) void accumulateTile(long count, long total, const double* w,
+                                                        const long* fed0, bool two, const double* J,
+                                                        long c0, __m256i mask,
+                                                        double* __restrict out0,
+                                                        double* __restrict out1) {
+  __m256d sum0[kChunks], sum1[kChunks];
+  for (int k = 0; k < kChunks; ++k)
+    sum0[k] = sum1[k] = _mm256_setzero_pd();
+  const long f0 = fed0[0], f1 = two ? fed0[1] : fed0[0];
+  for (long i = 0; i < count; i += 2) {
+    const bool pair = i + 1 < count;  // an odd last row pairs with itself at weight 0
+    const double s0 = 2.0 * w[i], s1 = pair ? 2.0 * w[i + 1] : 0.0;
+    if (s0 == 0.0 && s1 == 0.0)
+      continue;
+    const double* __restrict v0 = J + i * total;
+    const double* __restrict v1 = pair ? v0 + total : v0;
+    const __m256d b00 = _mm256_set1_pd(s0 * v0[f0]), b01 = _mm256_set1_pd(s1 * v1[f0]);
+    const __m256d b10 = _mm256_set1_pd(s0 * v0[f1]), b11 = _mm256_set1_pd(s1 * v1[f1]);
+    for (int k = 0; k < kChunks; ++k) {
+      const bool masked = kMasked && k == kChunks - 1;
+      const __m256d x0 =
+          masked ? _mm256_maskload_pd(c0 + 4 * k + v0, mask) : _mm256_loadu_pd(c0 + 4 * k + v0);
+      const __m256d x1 =
+          masked ? _mm256_maskload_pd(c0 + 4 * k + v1, mask) : _mm256_loadu_pd(c0 + 4 * k + v1);
+      sum0[k] = _mm256_fmadd_pd(b01, x1, _mm256_fmadd_pd(b00, x0, sum0[k]));
+      sum1[k] = _mm256_fmadd_pd(b11, x1, _mm256_fmadd_pd(b10, x0, sum1[k]));
     }
   }
-};
+  for (int k = 0; k < kChunks; ++k) {
+    if (kMasked && k == kChunks - 1) {
+      _mm256_maskstore_pd(out0 + 4 * k, mask, sum0[k]);
+      if (two)
+        _mm256_maskstore_pd(out1 + 4 * k, mask, sum1[k]);
+    } else {
+      _mm256_storeu_pd(out0 + 4 * k, sum0[k]);
+      if (two)
+        _mm256_storeu_pd(out1 + 4 * k, sum1[k]);
+    }
+  }
+}
+
+template <bool kMasked>
+__attribute__((target("avx2,fma"))) void accumulateTiles(long chunks, long count, long total,
+                                                         const double* w, const long* fed0,
+                                                         bool two, const double* J, long c0,
+                                                         __m256i mask, double* out0, double* out1) {
+  switch (chunks) {
+    case 1:
+      return accumulateTile<1, kMasked>(count, total, w, fed0, two, J, c0, mask, out0, out1);
+    case 2:
+      return accumulateTile<2, kMasked>(count, total, w, fed0, two, J, c0, mask, out0, out1);
+    case 3:
+      return accumulateTile<3, kMasked>(count, total, w, fed0, two, J, c0, mask, out0, out1);
+    default:
+      return accumulateTile<4, kMasked>(count, total, w, fed0, two, J, c0, mask, out0, out1);
+  }
+}
+
+__attribute__((target("avx2,fma"))) void accumulateRowsAvx2(long count, long total, const double* w,
+                                                            const long* fedValues, long fed,
+                                                            const double* J, double* acc) {
+  for (long c0 = 0; c0 < total; c0 += 16) {
+    const long columns = std::min<long>(16, total - c0);
+    const long tail = columns % 4;
+    const long chunks = (columns + 3) / 4;
+    const __m256i mask =
+        _mm256_set_epi64x(tail == 0 || tail > 3 ? -1 : 0, tail == 0 || tail > 2 ? -1 : 0,
+                          tail == 0 || tail > 1 ? -1 : 0, -1);
+    for (long f = 0; f < fed; f += 2) {
+      const bool two = f + 1 < fed;
+      double* out0 = acc + f * total + c0;
+      double* out1 = two ? out0 + total : out0;
+      if (tail == 0)
+        accumulateTiles<false>(chunks, count, total, w, fedValues + f, two, J, c0, mask, out0,
+                               out1);
+      else
+        accumulateTiles<true>(chunks, count, total, w, fedValues + f, two, J, c0, mask, out0, out1);
+    }
+  }
+}
 
 std::atomic<bool> gWideAllowed{true};
 
@@ -209,40 +258,33 @@ bool wideKernels() {
 }
 #endif
 
-// Kernel<Total>::run for the usual block widths, Kernel<0>::run for the others: the camera blocks
-// of the three lens models alone (11, 14, 17) and with a Z-rotation (3) or an arbitrary (6)
-// placement's block; the pose-only problems' camera (6) with either.
-template <template <int> class Kernel, typename Row>
-void runByWidth(long begin, long end, long total, const double* w, const long* fedValues, long fed,
-                const Row& row, double* acc) {
-  switch (total) {
-    case 9:
-      return Kernel<9>::run(begin, end, total, w, fedValues, fed, row, acc);
-    case 11:
-      return Kernel<11>::run(begin, end, total, w, fedValues, fed, row, acc);
-    case 12:
-      return Kernel<12>::run(begin, end, total, w, fedValues, fed, row, acc);
-    case 14:
-      return Kernel<14>::run(begin, end, total, w, fedValues, fed, row, acc);
-    case 17:
-      return Kernel<17>::run(begin, end, total, w, fedValues, fed, row, acc);
-    case 20:
-      return Kernel<20>::run(begin, end, total, w, fedValues, fed, row, acc);
-    case 23:
-      return Kernel<23>::run(begin, end, total, w, fedValues, fed, row, acc);
-    default:
-      return Kernel<0>::run(begin, end, total, w, fedValues, fed, row, acc);
-  }
-}
-
-template <typename Row>
-void accumulateRowsOfWidth(long begin, long end, long total, const double* w, const long* fedValues,
-                           long fed, const Row& row, double* acc) {
+// AccumulateRows<Total>::run for the usual block widths, AccumulateRows<0>::run for the others:
+// the camera blocks of the three lens models alone (11, 14, 17) and with a Z-rotation (3) or an
+// arbitrary (6) placement's block; the pose-only problems' camera (6) with either.
+void accumulateRowsOfWidth(long count, long total, const double* w, const long* fedValues, long fed,
+                           const double* J, double* acc) {
 #if CCAL_ASSEMBLER_AVX2
   if (wideKernels())
-    return runByWidth<AccumulateRowsAvx2>(begin, end, total, w, fedValues, fed, row, acc);
+    return accumulateRowsAvx2(count, total, w, fedValues, fed, J, acc);
 #endif
-  runByWidth<AccumulateRows>(begin, end, total, w, fedValues, fed, row, acc);
+  switch (total) {
+    case 9:
+      return AccumulateRows<9>::run(count, total, w, fedValues, fed, J, acc);
+    case 11:
+      return AccumulateRows<11>::run(count, total, w, fedValues, fed, J, acc);
+    case 12:
+      return AccumulateRows<12>::run(count, total, w, fedValues, fed, J, acc);
+    case 14:
+      return AccumulateRows<14>::run(count, total, w, fedValues, fed, J, acc);
+    case 17:
+      return AccumulateRows<17>::run(count, total, w, fedValues, fed, J, acc);
+    case 20:
+      return AccumulateRows<20>::run(count, total, w, fedValues, fed, J, acc);
+    case 23:
+      return AccumulateRows<23>::run(count, total, w, fedValues, fed, J, acc);
+    default:
+      return AccumulateRows<0>::run(count, total, w, fedValues, fed, J, acc);
+  }
 }
 
 }  // namespace
@@ -258,25 +300,21 @@ void GradientAssembler::accumulate(std::size_t b, const Group& group, const doub
   const long fed = static_cast<long>(group.fedValues.size());
   double* acc = accumulator_.data();
   std::fill(acc, acc + fed * total, 0.0);
-  const long begin = group.begin, end = group.begin + group.rows;
-  if (parameters.size() == 1) {
-    const double* J = jacobians_[0].data();
-    const auto row = [J, total](long i, int) { return J + i * total; };
-    accumulateRowsOfWidth(begin, end, total, w, group.fedValues.data(), fed, row, acc);
-  } else {
-    // Rows gathered over the parameter blocks into two work rows.
-    const auto row = [&](long i, int slot) {
-      double* out = rowValues_.data() + slot * total;
+  const long begin = group.begin, count = group.rows;
+  const double* J = jacobians_[0].data() + begin * total;
+  if (parameters.size() > 1) {
+    // The group's rows gathered over the parameter blocks.
+    gathered_.grow(static_cast<std::size_t>(count * total));
+    double* out = gathered_.data();
+    for (long i = begin; i < begin + count; ++i, out += total)
       for (std::size_t q = 0; q < parameters.size(); ++q) {
         const long size = offsets[q + 1] - offsets[q];
-        const double* in = jacobians_[q].data() + i * size;
-        for (long a = 0; a < size; ++a)
-          out[offsets[q] + a] = in[a];
+        std::copy(jacobians_[q].data() + i * size, jacobians_[q].data() + (i + 1) * size,
+                  out + offsets[q]);
       }
-      return static_cast<const double*>(out);
-    };
-    accumulateRowsOfWidth(begin, end, total, w, group.fedValues.data(), fed, row, acc);
+    J = gathered_.data();
   }
+  accumulateRowsOfWidth(count, total, w + begin, group.fedValues.data(), fed, J, acc);
   const long n = layout_->size();
   const long* columns = columns_[b].data();
   for (long fi = 0; fi < fed; ++fi) {

@@ -102,12 +102,13 @@ class GradientAssembler {
   std::vector<std::vector<long>> offsets_;       // [block]: first of each parameter block's values
   std::vector<std::vector<long>> columns_;       // [block]: the K column of each of its values
   std::vector<std::pair<long, long>> declared_;  // (row block, column block), distinct
-  // Work space: residuals, per parameter block slot a Jacobian buffer, two rows of one block's
-  // Jacobian over all its values and the fed x values accumulator of K.
+  // Work space: residuals, per parameter block slot a Jacobian buffer, one row group's rows of a
+  // block's Jacobian over all its values (blocks of several parameter blocks) and the fed x
+  // values accumulator of K.
   std::vector<double> residuals_;
   std::vector<double> weightedResiduals_;  // 2W·r of one row group (F alone)
   std::vector<WorkBuffer> jacobians_;
-  std::vector<double> rowValues_;
+  WorkBuffer gathered_;
   std::vector<double> accumulator_;
   std::vector<double*> jacobianPointers_;
   std::vector<const double*> parameterPointers_;
