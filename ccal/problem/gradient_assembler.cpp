@@ -249,6 +249,68 @@ __attribute__((target("avx2,fma"))) void accumulateRowsAvx2(long count, long tot
   }
 }
 
+// out[a] += Σᵢ wr[i]·J[i·stride + a] for a < `length` (at most 16, kChunks 4-wide chunks, the last
+// one masked to `mask` when the values end inside it), the sums in registers over all rows.
+template <int kChunks, bool kMasked>
+__attribute__((target("avx2,fma"))) void gradientRun(long count, long stride, const double* wr,
+                                                     const double* J, __m256i mask, double* out) {
+  __m256d sum[kChunks];
+  for (int k = 0; k < kChunks; ++k)
+    sum[k] = _mm256_setzero_pd();
+  for (long i = 0; i < count; ++i) {
+    const __m256d s = _mm256_set1_pd(wr[i]);
+    const double* row = J + i * stride;
+    for (int k = 0; k < kChunks; ++k) {
+      const bool masked = kMasked && k == kChunks - 1;
+      const __m256d x =
+          masked ? _mm256_maskload_pd(row + 4 * k, mask) : _mm256_loadu_pd(row + 4 * k);
+      sum[k] = _mm256_fmadd_pd(s, x, sum[k]);
+    }
+  }
+  for (int k = 0; k < kChunks; ++k) {
+    const bool masked = kMasked && k == kChunks - 1;
+    const __m256d total = _mm256_add_pd(
+        masked ? _mm256_maskload_pd(out + 4 * k, mask) : _mm256_loadu_pd(out + 4 * k), sum[k]);
+    if (masked)
+      _mm256_maskstore_pd(out + 4 * k, mask, total);
+    else
+      _mm256_storeu_pd(out + 4 * k, total);
+  }
+}
+
+template <bool kMasked>
+__attribute__((target("avx2,fma"))) void gradientRunOf(long chunks, long count, long stride,
+                                                       const double* wr, const double* J,
+                                                       __m256i mask, double* out) {
+  switch (chunks) {
+    case 1:
+      return gradientRun<1, kMasked>(count, stride, wr, J, mask, out);
+    case 2:
+      return gradientRun<2, kMasked>(count, stride, wr, J, mask, out);
+    case 3:
+      return gradientRun<3, kMasked>(count, stride, wr, J, mask, out);
+    default:
+      return gradientRun<4, kMasked>(count, stride, wr, J, mask, out);
+  }
+}
+
+// F's values a0 .. a0 + length of one run: out[a] += Σᵢ wr[i]·J[i·stride + a0 + a].
+__attribute__((target("avx2,fma"))) void gradientRunAvx2(long count, long stride, const double* wr,
+                                                         const double* J, long length,
+                                                         double* out) {
+  for (long a = 0; a < length; a += 16) {
+    const long values = std::min<long>(16, length - a);
+    const long tail = values % 4;
+    const __m256i mask =
+        _mm256_set_epi64x(tail == 0 || tail > 3 ? -1 : 0, tail == 0 || tail > 2 ? -1 : 0,
+                          tail == 0 || tail > 1 ? -1 : 0, -1);
+    if (tail == 0)
+      gradientRunOf<false>((values + 3) / 4, count, stride, wr, J + a, mask, out + a);
+    else
+      gradientRunOf<true>((values + 3) / 4, count, stride, wr, J + a, mask, out + a);
+  }
+}
+
 std::atomic<bool> gWideAllowed{true};
 
 // Whether the wide kernels run: allowed, and this processor has them (asked once).
@@ -381,18 +443,26 @@ bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, doub
         accumulate(b, group, w, kData);
       if (f == nullptr)
         continue;
-      // F: one matrix-vector product per run of fed values (blocked sums: F decides where the
-      // solvers stop, so its rounding matters more than K's).
+      // F: per run of fed values Σᵢ 2wᵢrᵢ·J_i,run, the wide kernel's sums running over the rows
+      // in registers, the portable code's a matrix-vector product.
       double* wr = weightedResiduals_.data();
       for (long i = 0; i < gm; ++i)
         wr[i] = 2.0 * w[g0 + i] * r[g0 + i];
       const Eigen::Map<const Eigen::VectorXd> weightedR(wr, gm);
       for (std::size_t p = 0; p < count; ++p) {
         const long size = layout_->blockSize(parameters[p]);
-        const ConstRows Jp(jacobians_[p].data() + g0 * size, gm, size);
-        for (const auto& [a0, length] : group.runs[p])
-          Eigen::Map<Eigen::VectorXd>(f + layout_->blockStart(parameters[p]) + a0, length)
-              .noalias() += Jp.middleCols(a0, length).transpose() * weightedR;
+        const double* J = jacobians_[p].data() + g0 * size;
+        for (const auto& [a0, length] : group.runs[p]) {
+          double* out = f + layout_->blockStart(parameters[p]) + a0;
+#if CCAL_ASSEMBLER_AVX2
+          if (wideKernels()) {
+            gradientRunAvx2(gm, size, wr, J + a0, length, out);
+            continue;
+          }
+#endif
+          Eigen::Map<Eigen::VectorXd>(out, length).noalias() +=
+              ConstRows(J, gm, size).middleCols(a0, length).transpose() * weightedR;
+        }
       }
     }
   }
