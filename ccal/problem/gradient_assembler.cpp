@@ -4,15 +4,13 @@
 
 #include <Eigen/Core>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define CCAL_ASSEMBLER_AVX2 1
+#include "ccal/problem/wide_kernels.h"
+
+#if CCAL_WIDE_KERNELS
 #include <immintrin.h>
-#else
-#define CCAL_ASSEMBLER_AVX2 0
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 
@@ -161,18 +159,16 @@ struct AccumulateRows {
   }
 };
 
-#if CCAL_ASSEMBLER_AVX2
+#if CCAL_WIDE_KERNELS
 // The same sums with 4-wide fused multiply-adds, for processors that have them (wideKernels()),
 // blocked in registers: two fed values' rows of acc over up to 16 columns (kChunks 4-wide
 // chunks, the last one masked to `mask` when the columns end inside it) stay in registers while
 // all the group's rows stream past, instead of acc being loaded and stored for every pair of
 // rows.
 template <int kChunks, bool kMasked>
-__attribute__((target("avx2,fma"))) void accumulateTile(long count, long total, const double* w,
-                                                        const long* fed0, bool two, const double* J,
-                                                        long c0, __m256i mask,
-                                                        double* __restrict out0,
-                                                        double* __restrict out1) {
+CCAL_WIDE_TARGET void accumulateTile(long count, long total, const double* w, const long* fed0,
+                                     bool two, const double* J, long c0, __m256i mask,
+                                     double* __restrict out0, double* __restrict out1) {
   __m256d sum0[kChunks], sum1[kChunks];
   for (int k = 0; k < kChunks; ++k)
     sum0[k] = sum1[k] = _mm256_setzero_pd();
@@ -210,10 +206,9 @@ __attribute__((target("avx2,fma"))) void accumulateTile(long count, long total, 
 }
 
 template <bool kMasked>
-__attribute__((target("avx2,fma"))) void accumulateTiles(long chunks, long count, long total,
-                                                         const double* w, const long* fed0,
-                                                         bool two, const double* J, long c0,
-                                                         __m256i mask, double* out0, double* out1) {
+CCAL_WIDE_TARGET void accumulateTiles(long chunks, long count, long total, const double* w,
+                                      const long* fed0, bool two, const double* J, long c0,
+                                      __m256i mask, double* out0, double* out1) {
   switch (chunks) {
     case 1:
       return accumulateTile<1, kMasked>(count, total, w, fed0, two, J, c0, mask, out0, out1);
@@ -226,9 +221,9 @@ __attribute__((target("avx2,fma"))) void accumulateTiles(long chunks, long count
   }
 }
 
-__attribute__((target("avx2,fma"))) void accumulateRowsAvx2(long count, long total, const double* w,
-                                                            const long* fedValues, long fed,
-                                                            const double* J, double* acc) {
+CCAL_WIDE_TARGET void accumulateRowsAvx2(long count, long total, const double* w,
+                                         const long* fedValues, long fed, const double* J,
+                                         double* acc) {
   for (long c0 = 0; c0 < total; c0 += 16) {
     const long columns = std::min<long>(16, total - c0);
     const long tail = columns % 4;
@@ -252,8 +247,8 @@ __attribute__((target("avx2,fma"))) void accumulateRowsAvx2(long count, long tot
 // out[a] += Σᵢ wr[i]·J[i·stride + a] for a < `length` (at most 16, kChunks 4-wide chunks, the last
 // one masked to `mask` when the values end inside it), the sums in registers over all rows.
 template <int kChunks, bool kMasked>
-__attribute__((target("avx2,fma"))) void gradientRun(long count, long stride, const double* wr,
-                                                     const double* J, __m256i mask, double* out) {
+CCAL_WIDE_TARGET void gradientRun(long count, long stride, const double* wr, const double* J,
+                                  __m256i mask, double* out) {
   __m256d sum[kChunks];
   for (int k = 0; k < kChunks; ++k)
     sum[k] = _mm256_setzero_pd();
@@ -279,9 +274,8 @@ __attribute__((target("avx2,fma"))) void gradientRun(long count, long stride, co
 }
 
 template <bool kMasked>
-__attribute__((target("avx2,fma"))) void gradientRunOf(long chunks, long count, long stride,
-                                                       const double* wr, const double* J,
-                                                       __m256i mask, double* out) {
+CCAL_WIDE_TARGET void gradientRunOf(long chunks, long count, long stride, const double* wr,
+                                    const double* J, __m256i mask, double* out) {
   switch (chunks) {
     case 1:
       return gradientRun<1, kMasked>(count, stride, wr, J, mask, out);
@@ -295,9 +289,8 @@ __attribute__((target("avx2,fma"))) void gradientRunOf(long chunks, long count, 
 }
 
 // F's values a0 .. a0 + length of one run: out[a] += Σᵢ wr[i]·J[i·stride + a0 + a].
-__attribute__((target("avx2,fma"))) void gradientRunAvx2(long count, long stride, const double* wr,
-                                                         const double* J, long length,
-                                                         double* out) {
+CCAL_WIDE_TARGET void gradientRunAvx2(long count, long stride, const double* wr, const double* J,
+                                      long length, double* out) {
   for (long a = 0; a < length; a += 16) {
     const long values = std::min<long>(16, length - a);
     const long tail = values % 4;
@@ -311,13 +304,6 @@ __attribute__((target("avx2,fma"))) void gradientRunAvx2(long count, long stride
   }
 }
 
-std::atomic<bool> gWideAllowed{true};
-
-// Whether the wide kernels run: allowed, and this processor has them (asked once).
-bool wideKernels() {
-  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return wide && gWideAllowed.load(std::memory_order_relaxed);
-}
 #endif
 
 // AccumulateRows<Total>::run for the usual block widths, AccumulateRows<0>::run for the others:
@@ -325,7 +311,7 @@ bool wideKernels() {
 // arbitrary (6) placement's block; the pose-only problems' camera (6) with either.
 void accumulateRowsOfWidth(long count, long total, const double* w, const long* fedValues, long fed,
                            const double* J, double* acc) {
-#if CCAL_ASSEMBLER_AVX2
+#if CCAL_WIDE_KERNELS
   if (wideKernels())
     return accumulateRowsAvx2(count, total, w, fedValues, fed, J, acc);
 #endif
@@ -387,14 +373,6 @@ void GradientAssembler::accumulate(std::size_t b, const Group& group, const doub
   }
 }
 
-void GradientAssembler::allowWideKernels(bool allowed) {
-#if CCAL_ASSEMBLER_AVX2
-  gWideAllowed.store(allowed, std::memory_order_relaxed);
-#else
-  (void)allowed;
-#endif
-}
-
 bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, double* cost,
                                  const std::vector<bool>* active) {
   const long n = layout_->size();
@@ -454,7 +432,7 @@ bool GradientAssembler::assemble(const double* x, double* f, tkNMMatrix* k, doub
         const double* J = jacobians_[p].data() + g0 * size;
         for (const auto& [a0, length] : group.runs[p]) {
           double* out = f + layout_->blockStart(parameters[p]) + a0;
-#if CCAL_ASSEMBLER_AVX2
+#if CCAL_WIDE_KERNELS
           if (wideKernels()) {
             gradientRunAvx2(gm, size, wr, J + a0, length, out);
             continue;

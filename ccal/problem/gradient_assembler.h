@@ -73,10 +73,7 @@ class GradientAssembler {
   bool assemble(const double* x, double* f, tkNMMatrix* k, double* cost,
                 const std::vector<bool>* active = nullptr);
 
-  // K's products use 4-wide fused multiply-adds where the processor has them (x86-64 with AVX2
-  // and FMA), else portable code; the two differ in rounding only. false forces the portable code
-  // in every assembler of the process (for tests), true restores the choice.
-  static void allowWideKernels(bool allowed);
+  // K's and F's sums run in the wide code where it runs (wide_kernels.h).
 
   // Copies the declared blocks of K from one n x n matrix into another (resized and zero-filled
   // first when its shape differs): a K kept from an earlier assemble at the same x.

@@ -164,6 +164,15 @@ bool MultiplateListResidual::Evaluate(const double* const* parameters, double* r
     default:
       throw tkInvariantFailure(L"MultiplateListResidual: a camera block of unknown size");
   }
+  // The stacked forms' image rows come from the one loop of the image rows alone.
+  if (form_ != Form::kImage) {
+    if (rows_ == Rows::kAll) {
+      imageRows(model, camera, placement, residuals);
+    } else {
+      double* image = residuals + (at(rowsPerPoint(form_) / 2) - 1) * 2 * count_;
+      std::fill(image, image + 2 * count_, 0.0);
+    }
+  }
   return true;
 }
 
@@ -173,8 +182,8 @@ namespace {
 // intrinsic values (up to kCx), the pose, then the others (intrinsicBlockOffset; the pose-only
 // block: the pose alone); the placement block its placementValues values (3 or 6).
 template <int kIntrinsic>
-void writeRows(const ResidualJacobian& J, std::size_t row0, double* cameraRows,
-               double* placementRows, int placementValues) {
+CCAL_FORCE_INLINE void writeRows(const ResidualJacobian& J, std::size_t row0, double* cameraRows,
+                                 double* placementRows, int placementValues) {
   constexpr int kLeading = kIntrinsic < kCx ? kIntrinsic : kCx;  // also the pose's offset
   constexpr std::size_t kCameraBlock = kIntrinsic + kMaxPoseValues;
   for (std::size_t row = 0; row < 2; ++row) {
@@ -204,13 +213,37 @@ template <int kIntrinsic>
 void MultiplateListResidual::evaluatePoints(const CameraModel& model, const Pose& camera,
                                             const Pose* placement, double* residuals,
                                             double** jacobians) const {
+#if CCAL_WIDE_KERNELS
+  if (form_ != Form::kImage && wideKernels())
+    return evaluatePointsWide<kIntrinsic>(model, camera, placement, residuals, jacobians);
+#endif
+  evaluatePointsWith<kIntrinsic>(model, camera, placement, residuals, jacobians);
+}
+
+#if CCAL_WIDE_KERNELS
+template <int kIntrinsic>
+CCAL_WIDE_TARGET void MultiplateListResidual::evaluatePointsWide(const CameraModel& model,
+                                                                 const Pose& camera,
+                                                                 const Pose* placement,
+                                                                 double* residuals,
+                                                                 double** jacobians) const {
+  evaluatePointsWith<kIntrinsic>(model, camera, placement, residuals, jacobians);
+}
+#endif
+
+template <int kIntrinsic>
+CCAL_FORCE_INLINE void MultiplateListResidual::evaluatePointsWith(const CameraModel& model,
+                                                                  const Pose& camera,
+                                                                  const Pose* placement,
+                                                                  double* residuals,
+                                                                  double** jacobians) const {
   constexpr std::size_t kCameraBlock = kIntrinsic + kMaxPoseValues;
   const int placementValues = placement != nullptr ? placement->valueCount : 0;
   // Row offsets of the kinds: the first kind's rows of point k are 2k, 2k + 1.
   const std::size_t kindRows = 2 * count_;
   const std::size_t kinds = at(rowsPerPoint(form_) / 2);
   double* placementRows = jacobians != nullptr && placement != nullptr ? jacobians[1] : nullptr;
-  const auto write = [&](const ResidualJacobian& J, std::size_t row0) {
+  const auto write = [&](const ResidualJacobian& J, std::size_t row0) CCAL_FORCE_INLINE_LAMBDA {
     writeRows<kIntrinsic>(J, row0, jacobians[0], placementRows, placementValues);
   };
   ResidualJacobian J, poseJ;
@@ -242,10 +275,7 @@ void MultiplateListResidual::evaluatePoints(const CameraModel& model, const Pose
       case Form::kMixedTerms:
         mixedTermResiduals(model, camera, placement, image, P, r,
                            jacobians != nullptr ? &J : nullptr, r + kindRows,
-                           jacobians != nullptr ? &poseJ : nullptr,
-                           rows_ == Rows::kAll ? r + 2 * kindRows : nullptr);
-        if (rows_ != Rows::kAll)
-          r[2 * kindRows] = r[2 * kindRows + 1] = 0.0;
+                           jacobians != nullptr ? &poseJ : nullptr, nullptr);
         if (jacobians != nullptr) {
           write(J, 2 * k);
           write(poseJ, kindRows + 2 * k);
@@ -253,10 +283,7 @@ void MultiplateListResidual::evaluatePoints(const CameraModel& model, const Pose
         break;
       case Form::kPoseTerms:
         mixedTermResiduals(model, camera, placement, image, P, nullptr, nullptr, r,
-                           jacobians != nullptr ? &poseJ : nullptr,
-                           rows_ == Rows::kAll ? r + kindRows : nullptr);
-        if (rows_ != Rows::kAll)
-          r[kindRows] = r[kindRows + 1] = 0.0;
+                           jacobians != nullptr ? &poseJ : nullptr, nullptr);
         if (jacobians != nullptr)
           write(poseJ, 2 * k);
         break;

@@ -25,6 +25,7 @@
 #include "ccal/problem/gradient_assembler.h"
 #include "ccal/problem/multiplate_problem.h"
 #include "ccal/problem/residual_block.h"
+#include "ccal/problem/wide_kernels.h"
 #include "platform/core/camera_model/camera_model.h"
 #include "platform/core/camera_model/pose.h"
 
@@ -67,6 +68,17 @@ class MultiplateListResidual final : public ResidualBlock {
   template <int kIntrinsic>
   void evaluatePoints(const CameraModel& model, const Pose& camera, const Pose* placement,
                       double* residuals, double** jacobians) const;
+  // The loop itself, inlined into evaluatePoints and, for the stacked forms, compiled a second
+  // time as the wide code (wide_kernels.h), which runs where the processor has it. The image
+  // form's loop (the sine-tangent least squares) is portable code only.
+  template <int kIntrinsic>
+  void evaluatePointsWith(const CameraModel& model, const Pose& camera, const Pose* placement,
+                          double* residuals, double** jacobians) const;
+#if CCAL_WIDE_KERNELS
+  template <int kIntrinsic>
+  void evaluatePointsWide(const CameraModel& model, const Pose& camera, const Pose* placement,
+                          double* residuals, double** jacobians) const;
+#endif
 
   // The rows of an evaluation without derivatives that computes the image rows alone.
   void imageRows(const CameraModel& model, const Pose& camera, const Pose* placement,

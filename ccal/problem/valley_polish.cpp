@@ -19,11 +19,15 @@ constexpr long kProjections = 4;
 constexpr int kHalvings = 4;
 constexpr double kSettled = 1e-6;
 
-std::size_t at(long i) { return static_cast<std::size_t>(i); }
+std::size_t at(long i) {
+  return static_cast<std::size_t>(i);
+}
 
 }  // namespace
 
-bool ValleyPolishProblem::complete(double* /*step*/) { return true; }
+bool ValleyPolishProblem::complete(double* /*step*/) {
+  return true;
+}
 
 ValleyPolish::ValleyPolish(long n)
     : n_(n),

@@ -1,6 +1,7 @@
 // The residual-block assembler on a toy problem whose F, K and cost are known in closed form:
 // residuals r = Σ_k A_k·x_k + (Σ_k B_k·x_k)² − t per row, over the blocks of a small rig layout.
 #include "ccal/problem/gradient_assembler.h"
+#include "ccal/problem/wide_kernels.h"
 
 #include <tk/exception.h>
 
@@ -207,7 +208,7 @@ TEST(GradientAssembler, AssemblesFKAndCostOfMixedFeedingExactly) {
   for (const bool wide : {true, false})
     for (double quadratic : {0.0, 0.3}) {
       SCOPED_TRACE(testing::Message() << "quadratic " << quadratic << (wide ? "" : ", portable K"));
-      GradientAssembler::allowWideKernels(wide);
+      ccal::detail::allowWideKernels(wide);
       const auto blocks = mixedBlocks(layout, quadratic);
       GradientAssembler assembler(layout);
       for (const auto& block : blocks)
@@ -235,7 +236,7 @@ TEST(GradientAssembler, AssemblesFKAndCostOfMixedFeedingExactly) {
       for (long i = layout.blockStart(2); i < layout.blockStart(3); ++i)
         EXPECT_EQ(f[static_cast<std::size_t>(i)], 0.0);
     }
-  GradientAssembler::allowWideKernels(true);
+  ccal::detail::allowWideKernels(true);
 }
 
 // K is zero outside the declared structure, the structured solve works on it as written, and an

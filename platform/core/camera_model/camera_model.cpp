@@ -46,51 +46,6 @@ CameraModel::CameraModel(const tk2XformLinear& imageFromDistorted, const Lens& l
   inverseSy_ = 1.0 / intrinsics_.sy;
 }
 
-namespace {
-
-// positionAtZ1FromImage under eNoDistortion and eRadial with derivatives, in closed form: q = d +
-// k·r²·e with d = L(p), e = d − c, r² = |e|² (k = 0 without distortion), the values as the lens
-// kernel computes them. d q/d d = (1 + k·r²)·I + 2k·e·eᵀ = U, d q/d c = I − U, d q/d k = r²·e.
-void radialPositionAtZ1(const CameraIntrinsics& v, const double image[2], double q[2],
-                        ModelJacobian& J) {
-  double d[2];
-  distortedFromImage(v, image, d);
-  const bool radial = v.lens.model == CCAL_DISTORTION_RADIAL;
-  const double k = radial ? v.lens.values[0] : 0.0;
-  const double ex = d[0] - v.lens.cx;
-  const double ey = d[1] - v.lens.cy;
-  const double r2 = ex * ex + ey * ey;
-  if (radial) {
-    const double scale = k * r2;
-    q[0] = d[0] + scale * ex;
-    q[1] = d[1] + scale * ey;
-  } else {
-    q[0] = d[0];
-    q[1] = d[1];
-  }
-  const double h = 1.0 + k * r2, cross = 2.0 * k;
-  const double u[2][2] = {{h + cross * ex * ex, cross * ex * ey},
-                          {cross * ey * ex, h + cross * ey * ey}};
-  for (int r = 0; r < 2; ++r) {
-    const double u0 = u[r][0], u1 = u[r][1];
-    J.byIntrinsics[r][kTx] = u0;
-    J.byIntrinsics[r][kTy] = u1;
-    J.byIntrinsics[r][kSx] = u0 * image[0];
-    J.byIntrinsics[r][kSy] = u1 * image[1];
-    J.byIntrinsics[r][kSkew] = u0 * image[1];
-    J.byIntrinsics[r][kCx] = (r == 0 ? 1.0 : 0.0) - u0;
-    J.byIntrinsics[r][kCy] = (r == 1 ? 1.0 : 0.0) - u1;
-    J.byIntrinsics[r][kLensValue0] = radial ? r2 * (r == 0 ? ex : ey) : 0.0;
-    for (int c = 1; c < 4; ++c)
-      J.byIntrinsics[r][kLensValue0 + c] = 0.0;
-    J.byPoint[r][0] = u0 * v.sx;
-    J.byPoint[r][1] = u0 * v.skew + u1 * v.sy;
-    J.byPoint[r][2] = 0.0;
-  }
-}
-
-}  // namespace
-
 std::int32_t positionAtZ1FromImage(const CameraIntrinsics& v, const double image[2], double q[2],
                                    ModelJacobian* jacobian) {
   if (jacobian != nullptr &&

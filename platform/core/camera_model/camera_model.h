@@ -42,6 +42,7 @@
 #define CCAL_CORE_CAMERA_MODEL_CAMERA_MODEL_H
 
 #include "platform/core/camera_model/lens.h"
+#include "platform/core/force_inline.h"
 
 #include <tk/matrix.h>
 #include <tk/vector.h>
@@ -85,6 +86,47 @@ struct ModelJacobian {
 inline void distortedFromImage(const CameraIntrinsics& v, const double p[2], double d[2]) {
   d[0] = v.sx * p[0] + v.skew * p[1] + v.tx;
   d[1] = v.sy * p[1] + v.ty;
+}
+
+// positionAtZ1FromImage under eNoDistortion and eRadial with derivatives, in closed form: q = d +
+// k·r²·e with d = L(p), e = d − c, r² = |e|² (k = 0 without distortion), the values as the lens
+// kernel computes them. d q/d d = (1 + k·r²)·I + 2k·e·eᵀ = U, d q/d c = I − U, d q/d k = r²·e.
+CCAL_FORCE_INLINE void radialPositionAtZ1(const CameraIntrinsics& v, const double image[2],
+                                          double q[2], ModelJacobian& J) {
+  double d[2];
+  distortedFromImage(v, image, d);
+  const bool radial = v.lens.model == CCAL_DISTORTION_RADIAL;
+  const double k = radial ? v.lens.values[0] : 0.0;
+  const double ex = d[0] - v.lens.cx;
+  const double ey = d[1] - v.lens.cy;
+  const double r2 = ex * ex + ey * ey;
+  if (radial) {
+    const double scale = k * r2;
+    q[0] = d[0] + scale * ex;
+    q[1] = d[1] + scale * ey;
+  } else {
+    q[0] = d[0];
+    q[1] = d[1];
+  }
+  const double h = 1.0 + k * r2, cross = 2.0 * k;
+  const double u[2][2] = {{h + cross * ex * ex, cross * ex * ey},
+                          {cross * ey * ex, h + cross * ey * ey}};
+  for (int r = 0; r < 2; ++r) {
+    const double u0 = u[r][0], u1 = u[r][1];
+    J.byIntrinsics[r][kTx] = u0;
+    J.byIntrinsics[r][kTy] = u1;
+    J.byIntrinsics[r][kSx] = u0 * image[0];
+    J.byIntrinsics[r][kSy] = u1 * image[1];
+    J.byIntrinsics[r][kSkew] = u0 * image[1];
+    J.byIntrinsics[r][kCx] = (r == 0 ? 1.0 : 0.0) - u0;
+    J.byIntrinsics[r][kCy] = (r == 1 ? 1.0 : 0.0) - u1;
+    J.byIntrinsics[r][kLensValue0] = radial ? r2 * (r == 0 ? ex : ey) : 0.0;
+    for (int c = 1; c < 4; ++c)
+      J.byIntrinsics[r][kLensValue0 + c] = 0.0;
+    J.byPoint[r][0] = u0 * v.sx;
+    J.byPoint[r][1] = u0 * v.skew + u1 * v.sy;
+    J.byPoint[r][2] = 0.0;
+  }
 }
 
 // Image point -> position at Z = 1 (the back direction needs no L⁻¹). Returns 0 or the negative
@@ -157,8 +199,13 @@ class CameraModel {
                     LanePair& imageY) const;
 
   // Image point -> position at Z = 1 (the free function of that name).
-  std::int32_t positionAtZ1FromImage(const double image[2], double q[2],
-                                     ModelJacobian* jacobian) const {
+  CCAL_FORCE_INLINE std::int32_t positionAtZ1FromImage(const double image[2], double q[2],
+                                                       ModelJacobian* jacobian) const {
+    if (jacobian != nullptr && (intrinsics_.lens.model == CCAL_DISTORTION_NONE ||
+                                intrinsics_.lens.model == CCAL_DISTORTION_RADIAL)) {
+      radialPositionAtZ1(intrinsics_, image, q, *jacobian);
+      return 0;
+    }
     return ccal::detail::positionAtZ1FromImage(intrinsics_, image, q, jacobian);
   }
 

@@ -35,8 +35,8 @@ namespace ccal::detail {
 
 // Number of lens values of a model: 0 none, 1 radial, 4 sine-tangent, −1 for any other value.
 constexpr int lensValueCount(std::int32_t model) {
-  return model == CCAL_DISTORTION_NONE     ? 0
-         : model == CCAL_DISTORTION_RADIAL ? 1
+  return model == CCAL_DISTORTION_NONE       ? 0
+         : model == CCAL_DISTORTION_RADIAL   ? 1
          : model == CCAL_DISTORTION_SINE_TAN ? 4
                                              : -1;
 }

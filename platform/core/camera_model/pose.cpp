@@ -23,8 +23,8 @@ tkMatrix<3> quadraticMatrixDerivative(int m, double a, double b, double c, doubl
 
 }  // namespace
 
-void quaternionRotationDerivatives(const tk3Quaternion& unit, int held,
-                                   const tkMatrix<3>& rotation, tkMatrix<3> derivatives[3]) {
+void quaternionRotationDerivatives(const tk3Quaternion& unit, int held, const tkMatrix<3>& rotation,
+                                   tkMatrix<3> derivatives[3]) {
   const double h = unit[held];
   for (int k = 0, m = 0; m < 4; ++m) {
     if (m == held)

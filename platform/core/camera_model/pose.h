@@ -14,6 +14,8 @@
 #ifndef CCAL_CORE_CAMERA_MODEL_POSE_H
 #define CCAL_CORE_CAMERA_MODEL_POSE_H
 
+#include "platform/core/force_inline.h"
+
 #include <tk/matrix.h>
 #include <tk/quaternion.h>
 #include <tk/vector.h>
@@ -63,7 +65,7 @@ namespace pose_internal {
 // d X/d pose values of X = R·P + t for a pose of kRotationValues rotation values and kValues
 // values in all (the columns past kValues 0).
 template <int kRotationValues, int kValues>
-inline void pointByPose(const Pose& pose, const tkVector<3>& p, double (*byPose)[6]) {
+CCAL_FORCE_INLINE void pointByPose(const Pose& pose, const tkVector<3>& p, double (*byPose)[6]) {
   for (int k = 0; k < kRotationValues; ++k) {
     const tkVector<3> dx = pose.byRotationValue[k] * p;
     for (int r = 0; r < 3; ++r)
@@ -81,8 +83,8 @@ inline void pointByPose(const Pose& pose, const tkVector<3>& p, double (*byPose)
 
 // X = R·P + t with d X/d pose values (valueCount columns, the rest 0) and, when byPoint is not
 // null, d X/d P = R.
-inline void mapPoint(const Pose& pose, const double P[3], double X[3], double (*byPose)[6],
-                     double (*byPoint)[3]) {
+CCAL_FORCE_INLINE void mapPoint(const Pose& pose, const double P[3], double X[3],
+                                double (*byPose)[6], double (*byPoint)[3]) {
   const tkVector<3> p(P[0], P[1], P[2]);
   const tkVector<3> x = pose.rotation * p + pose.translation;
   X[0] = x.x();
@@ -108,8 +110,8 @@ struct PointJacobian {
 
 // Pc = camera(placement(P)) (placement null: Pc = camera(P)), with derivatives when jacobian is
 // not null.
-inline void cameraPointOf(const Pose& camera, const Pose* placement, const double P[3],
-                          double Pc[3], PointJacobian* jacobian) {
+CCAL_FORCE_INLINE void cameraPointOf(const Pose& camera, const Pose* placement, const double P[3],
+                                     double Pc[3], PointJacobian* jacobian) {
   if (placement == nullptr) {
     mapPoint(camera, P, Pc, jacobian != nullptr ? jacobian->byCamera : nullptr, nullptr);
     return;

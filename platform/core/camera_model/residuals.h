@@ -34,6 +34,7 @@
 
 #include "platform/core/camera_model/camera_model.h"
 #include "platform/core/camera_model/pose.h"
+#include "platform/core/force_inline.h"
 
 #include <Eigen/Core>
 
@@ -73,7 +74,8 @@ inline bool cameraPointOrClear(const Pose& camera, const Pose* placement, const 
 
 // out = byPc · byPose for a pose of kValues values (the columns past them 0).
 template <int kValues>
-inline void chainPose(const double byPc[2][3], const double (&byPose)[3][6], double (&out)[2][6]) {
+CCAL_FORCE_INLINE void chainPose(const double byPc[2][3], const double (&byPose)[3][6],
+                                 double (&out)[2][6]) {
   using Row = Eigen::Matrix<double, 1, kValues>;
   const Eigen::Map<const Row> b0(byPose[0]), b1(byPose[1]), b2(byPose[2]);
   for (int r = 0; r < 2; ++r) {
@@ -86,8 +88,9 @@ inline void chainPose(const double byPc[2][3], const double (&byPose)[3][6], dou
 
 // byCamera and, with a placement, byPlacement of J from d r/d Pc (byPlacement is left as it
 // is without one: no column of it exists). A pose has 6 values (quaternion form) or 3.
-inline void chainPoses(const double byPc[2][3], const Pose& camera, const Pose* placement,
-                       const PointJacobian& point, ResidualJacobian& J) {
+CCAL_FORCE_INLINE void chainPoses(const double byPc[2][3], const Pose& camera,
+                                  const Pose* placement, const PointJacobian& point,
+                                  ResidualJacobian& J) {
   if (camera.valueCount == kMaxPoseValues)
     chainPose<kMaxPoseValues>(byPc, point.byCamera, J.byCamera);
   else
@@ -102,8 +105,8 @@ inline void chainPoses(const double byPc[2][3], const Pose& camera, const Pose* 
 
 // d q/d Pc at Pc for q = (Pc.x/Pc.z, Pc.y/Pc.z) (inverseZ = 1/Pc.z), chained after d r/d q.
 // d r/d q comes as values (not an array that was just stored: its elements then load at once).
-inline void chainDivision(double byQ00, double byQ01, double byQ10, double byQ11, double inverseZ,
-                          const double q[2], double byPc[2][3]) {
+CCAL_FORCE_INLINE void chainDivision(double byQ00, double byQ01, double byQ10, double byQ11,
+                                     double inverseZ, const double q[2], double byPc[2][3]) {
   byPc[0][0] = byQ00 * inverseZ;
   byPc[0][1] = byQ01 * inverseZ;
   byPc[0][2] = -(byQ00 * q[0] + byQ01 * q[1]) * inverseZ;
@@ -165,10 +168,11 @@ namespace residual_internal {
 // The intrinsic term at the camera point pc (depth checked by the caller) with its pose
 // derivatives point; W and wj: the position at Z = 1 of the image point and its intrinsic
 // derivatives (read under eNoDistortion / eRadial only; wj only with a Jacobian).
-inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const Pose* placement,
-                            const double image[2], const double pc[3], const PointJacobian& point,
-                            const double W[2], const ModelJacobian& wj, double r[2],
-                            ResidualJacobian* jacobian) {
+CCAL_FORCE_INLINE void intrinsicTermAt(const CameraModel& model, const Pose& camera,
+                                       const Pose* placement, const double image[2],
+                                       const double pc[3], const PointJacobian& point,
+                                       const double W[2], const ModelJacobian& wj, double r[2],
+                                       ResidualJacobian* jacobian) {
   const double inverseZ = 1.0 / pc[2];
   const double q[2] = {pc[0] * inverseZ, pc[1] * inverseZ};
   const CameraIntrinsics& v = model.intrinsics();
@@ -222,9 +226,10 @@ inline void intrinsicTermAt(const CameraModel& model, const Pose& camera, const 
 
 // The pose term at the camera point pc given m, the position at Z = 1 of the image point, and
 // its intrinsic derivatives mj (read only with a Jacobian).
-inline void poseTermAt(const Pose& camera, const Pose* placement, const double pc[3],
-                       const PointJacobian& point, const double m[2], const ModelJacobian& mj,
-                       double r[2], ResidualJacobian* jacobian) {
+CCAL_FORCE_INLINE void poseTermAt(const Pose& camera, const Pose* placement, const double pc[3],
+                                  const PointJacobian& point, const double m[2],
+                                  const ModelJacobian& mj, double r[2],
+                                  ResidualJacobian* jacobian) {
   const double inverseZ0 = 1.0 / pc[2];
   r[0] = (pc[0] - m[0] * pc[2]) * inverseZ0;
   r[1] = (pc[1] - m[1] * pc[2]) * inverseZ0;
@@ -282,11 +287,12 @@ inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& cam
 // position at Z = 1 of the image point. Each equals what the single function above returns;
 // jacobians are written when not null. Returns kAtDepthZero (everything 0) or the pose term's
 // status (kNoRay: the pose term 0, the others evaluated).
-inline ResidualStatus mixedTermResiduals(const CameraModel& model, const Pose& camera,
-                                         const Pose* placement, const double image[2],
-                                         const double P[3], double intrinsic[2],
-                                         ResidualJacobian* intrinsicJacobian, double pose[2],
-                                         ResidualJacobian* poseJacobian, double imageR[2]) {
+CCAL_FORCE_INLINE ResidualStatus mixedTermResiduals(const CameraModel& model, const Pose& camera,
+                                                    const Pose* placement, const double image[2],
+                                                    const double P[3], double intrinsic[2],
+                                                    ResidualJacobian* intrinsicJacobian,
+                                                    double pose[2], ResidualJacobian* poseJacobian,
+                                                    double imageR[2]) {
   using namespace residual_internal;
   const bool derivatives = intrinsicJacobian != nullptr || poseJacobian != nullptr;
   double pc[3];
