@@ -1,6 +1,7 @@
 #include "ccal/single/calibration_distortion_solver.h"
 
 #include "ccal/problem/gradient_assembler.h"
+#include "ccal/problem/tall_qr.h"
 #include "ccal/problem/valley_polish.h"
 
 #include <proc/csys_attention.h>
@@ -9,8 +10,6 @@
 #include "platform/core/invalid_argument.h"
 
 #include <Eigen/Core>
-#include <Eigen/Householder>
-#include <Eigen/QR>
 
 #include <algorithm>
 #include <cmath>
@@ -36,12 +35,13 @@ struct tk_SineTanLeastSquares {
   Eigen::VectorXd probeRows;    // √w·(image − p) at a point along the step
   Eigen::VectorXd rootWeights;  // rows: √w of each point's two rows
   Eigen::VectorXd curvature;    // rows: second directional derivative of the residuals
-  Eigen::HouseholderQR<Eigen::MatrixXd> qr;
-  Eigen::MatrixXd rFactor;  // n x n, upper triangle: R of A
-  Eigen::VectorXd qtr;      // (Qᵀr), first n values
-  Eigen::MatrixXd stacked;  // 2n x n
-  Eigen::VectorXd rhs;      // 2n
-  Eigen::HouseholderQR<Eigen::MatrixXd> stackedQr;
+  Eigen::MatrixXd factored;     // a factored in place by qr
+  ccal::detail::TallQR qr;
+  Eigen::MatrixXd rFactor;         // n x n, upper triangle: R of A
+  Eigen::VectorXd qtr;             // (Qᵀr), first n values
+  Eigen::MatrixXd stacked;         // 2n x n
+  Eigen::VectorXd rhs;             // 2n
+  ccal::detail::TallQR stackedQr;  // factors stacked in place
   // The polishing (minimize()): made by the first minimize() after correspondences().
   std::unique_ptr<ccal::detail::ValleyPolishProblem> polishProblem;  // SineTanPolish
   std::unique_ptr<ccal::detail::ValleyPolish> polish;
@@ -63,7 +63,6 @@ class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
         residuals_(static_cast<std::size_t>(rows_)),
         jacobian_(static_cast<std::size_t>(rows_ * n)),
         system_(std::max<Eigen::Index>(rows_, n + 1), n + 1),
-        qr_(std::max<Eigen::Index>(rows_, n + 1), n + 1),
         triangle_(n + 1, n + 1) {}
 
   double cost(const double* x) override {
@@ -95,7 +94,7 @@ class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
     if (!system_.allFinite())
       return nullptr;
     qr_.compute(system_);
-    triangle_ = qr_.matrixQR().topRows(n_ + 1).triangularView<Eigen::Upper>();
+    triangle_ = system_.topRows(n_ + 1).triangularView<Eigen::Upper>();
     return &triangle_;
   }
 
@@ -106,7 +105,7 @@ class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
   std::vector<double> residuals_;
   std::vector<double> jacobian_;  // rows x n, row-major
   Eigen::MatrixXd system_;
-  Eigen::HouseholderQR<Eigen::MatrixXd> qr_;
+  ccal::detail::TallQR qr_;  // factors system_ in place
   Eigen::MatrixXd triangle_;
 };
 
@@ -184,12 +183,11 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     for (std::size_t k = 0; k < list.size(); ++k)
       ls.rootWeights(2 * k) = ls.rootWeights(2 * k + 1) = std::sqrt(list[k].second);
     ls.curvature.setZero(rows);
-    ls.qr = Eigen::HouseholderQR<Eigen::MatrixXd>(rows, n);
+    ls.factored.setZero(rows, n);
     ls.rFactor.setZero(n, n);
     ls.qtr.setZero(n);
     ls.stacked.setZero(2 * n, n);
     ls.rhs.setZero(2 * n);
-    ls.stackedQr = Eigen::HouseholderQR<Eigen::MatrixXd>(2 * n, n);
     ls.residuals.assign(2 * list.size(), 0.0);
     ls.jacobian.assign(2 * list.size() * static_cast<std::size_t>(n), 0.0);
     ls.polishProblem.reset();  // made by the first minimize() on these correspondences
@@ -282,10 +280,11 @@ long tk3DCalibrationDistortionSolver::compJacob(const tkNMMatrix& x, const tkNMM
   ls.a.swap(ls.trialA);
   ls.r0.swap(ls.trialRows);
   pass_.valid = false;
-  ls.qr.compute(ls.a);
-  ls.rFactor = ls.qr.matrixQR().topRows(n).triangularView<Eigen::Upper>();
+  ls.factored = ls.a;  // A itself stays for the curvature's J·v
+  ls.qr.compute(ls.factored);
+  ls.rFactor = ls.factored.topRows(n).triangularView<Eigen::Upper>();
   ls.r = ls.r0;
-  ls.r.applyOnTheLeft(ls.qr.householderQ().transpose());
+  ls.qr.applyQt(ls.r.data());
   ls.qtr = ls.r.head(n);
   // K = 4·AᵀA = 4·RᵀR, n³ operations instead of a product over the rows.
   Eigen::Map<Eigen::MatrixXd> k(jacobian.data(), n, n);
@@ -308,10 +307,10 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   const auto solve = [&](const Eigen::VectorXd& qtb, double* out) {
     ls.rhs.head(n) = qtb.head(n);
     ls.rhs.tail(n).setZero();
-    ls.rhs.applyOnTheLeft(ls.stackedQr.householderQ().transpose());
+    ls.stackedQr.applyQt(ls.rhs.data());
     Eigen::Map<Eigen::VectorXd> delta(out, n);
     delta = -ls.rhs.head(n);
-    ls.stackedQr.matrixQR().topRows(n).triangularView<Eigen::Upper>().solveInPlace(delta);
+    ls.stacked.topRows(n).triangularView<Eigen::Upper>().solveInPlace(delta);
     return delta.allFinite();
   };
   double* velocity = step.data();
@@ -335,7 +334,7 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   const Eigen::Map<const Eigen::VectorXd> v(velocity, n);
   ls.curvature.noalias() = ls.a * v;  // J·v
   ls.curvature = 2.0 / kProbe * ((ls.probeRows - ls.r0) / kProbe - ls.curvature);
-  ls.curvature.applyOnTheLeft(ls.qr.householderQ().transpose());
+  ls.qr.applyQt(ls.curvature.data());
   double acceleration[CameraOffset::kMaxSize];
   if (!solve(ls.curvature, acceleration))
     return false;

@@ -1,0 +1,127 @@
+#include "ccal/problem/tall_qr.h"
+
+#include "ccal/problem/wide_kernels.h"
+#include "platform/core/force_inline.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace ccal::detail {
+
+namespace {
+
+// Four doubles in lanes (the GCC/Clang vector extension): two SSE2 registers in portable code,
+// one AVX register in wide code.
+typedef double Lanes __attribute__((vector_size(32)));
+
+// Σ x[i]·y[i] over i < count.
+CCAL_FORCE_INLINE double dot(const double* x, const double* y, long count) {
+  Lanes s0 = {0.0, 0.0, 0.0, 0.0}, s1 = s0, a, b, c, d;
+  long i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::memcpy(&a, x + i, sizeof a);
+    std::memcpy(&b, y + i, sizeof b);
+    std::memcpy(&c, x + i + 4, sizeof c);
+    std::memcpy(&d, y + i + 4, sizeof d);
+    s0 += a * b;
+    s1 += c * d;
+  }
+  for (; i + 4 <= count; i += 4) {
+    std::memcpy(&a, x + i, sizeof a);
+    std::memcpy(&b, y + i, sizeof b);
+    s0 += a * b;
+  }
+  s0 += s1;
+  double s = (s0[0] + s0[1]) + (s0[2] + s0[3]);
+  for (; i < count; ++i)
+    s += x[i] * y[i];
+  return s;
+}
+
+// y[i] −= f·x[i] over i < count.
+CCAL_FORCE_INLINE void subtractScaled(double f, const double* x, double* y, long count) {
+  const Lanes fl = {f, f, f, f};
+  Lanes a, b;
+  long i = 0;
+  for (; i + 4 <= count; i += 4) {
+    std::memcpy(&a, x + i, sizeof a);
+    std::memcpy(&b, y + i, sizeof b);
+    b -= fl * a;
+    std::memcpy(y + i, &b, sizeof b);
+  }
+  for (; i < count; ++i)
+    y[i] -= f * x[i];
+}
+
+// H_k applied to the column y (rows m) given reflector k's essential part in v (below row k).
+CCAL_FORCE_INLINE void reflect(const double* v, double tau, long k, long m, double* y) {
+  if (tau == 0.0)
+    return;
+  const double s = tau * (y[k] + dot(v + k + 1, y + k + 1, m - k - 1));
+  y[k] -= s;
+  subtractScaled(s, v + k + 1, y + k + 1, m - k - 1);
+}
+
+// Householder reflector of column k as Eigen's makeHouseholder forms it, applied to the
+// columns after it.
+CCAL_FORCE_INLINE void factor(double* a, long m, long n, double* tau) {
+  for (long k = 0; k < n; ++k) {
+    double* column = a + k * m;
+    const double c0 = column[k];
+    const double tail = dot(column + k + 1, column + k + 1, m - k - 1);
+    if (tail <= std::numeric_limits<double>::min()) {
+      tau[k] = 0.0;
+      for (long i = k + 1; i < m; ++i)
+        column[i] = 0.0;
+      continue;
+    }
+    double beta = std::sqrt(c0 * c0 + tail);
+    if (c0 >= 0.0)
+      beta = -beta;
+    const double scale = 1.0 / (c0 - beta);  // Eigen divides; a rounding apart
+    for (long i = k + 1; i < m; ++i)
+      column[i] *= scale;
+    tau[k] = (beta - c0) / beta;
+    column[k] = beta;
+    for (long j = k + 1; j < n; ++j)
+      reflect(column, tau[k], k, m, a + j * m);
+  }
+}
+
+CCAL_FORCE_INLINE void applyQtTo(const double* a, long m, long n, const double* tau, double* v) {
+  for (long k = 0; k < n; ++k)
+    reflect(a + k * m, tau[k], k, m, v);
+}
+
+#if CCAL_WIDE_KERNELS
+CCAL_WIDE_TARGET void factorWide(double* a, long m, long n, double* tau) {
+  factor(a, m, n, tau);
+}
+
+CCAL_WIDE_TARGET void applyQtWide(const double* a, long m, long n, const double* tau, double* v) {
+  applyQtTo(a, m, n, tau, v);
+}
+#endif
+
+}  // namespace
+
+void TallQR::compute(Eigen::MatrixXd& a) {
+  a_ = &a;
+  tau_.resize(a.cols());
+#if CCAL_WIDE_KERNELS
+  if (wideKernels())
+    return factorWide(a.data(), a.rows(), a.cols(), tau_.data());
+#endif
+  factor(a.data(), a.rows(), a.cols(), tau_.data());
+}
+
+void TallQR::applyQt(double* v) const {
+#if CCAL_WIDE_KERNELS
+  if (wideKernels())
+    return applyQtWide(a_->data(), a_->rows(), a_->cols(), tau_.data(), v);
+#endif
+  applyQtTo(a_->data(), a_->rows(), a_->cols(), tau_.data(), v);
+}
+
+}  // namespace ccal::detail
