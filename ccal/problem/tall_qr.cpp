@@ -54,6 +54,57 @@ CCAL_FORCE_INLINE void subtractScaled(double f, const double* x, double* y, long
     y[i] -= f * x[i];
 }
 
+// Σ x[i]·y[i] and Σ x[i]·z[i] over i < count, in one pass over x.
+CCAL_FORCE_INLINE void dot2(const double* x, const double* y, const double* z, long count,
+                            double& sy, double& sz) {
+  Lanes s0 = {0.0, 0.0, 0.0, 0.0}, s1 = s0, a, b, c;
+  long i = 0;
+  for (; i + 4 <= count; i += 4) {
+    std::memcpy(&a, x + i, sizeof a);
+    std::memcpy(&b, y + i, sizeof b);
+    std::memcpy(&c, z + i, sizeof c);
+    s0 += a * b;
+    s1 += a * c;
+  }
+  sy = (s0[0] + s0[1]) + (s0[2] + s0[3]);
+  sz = (s1[0] + s1[1]) + (s1[2] + s1[3]);
+  for (; i < count; ++i) {
+    sy += x[i] * y[i];
+    sz += x[i] * z[i];
+  }
+}
+
+// y[i] −= f·x[i] and z[i] −= g·x[i] over i < count, in one pass over x.
+CCAL_FORCE_INLINE void subtractScaled2(double f, double g, const double* x, double* y, double* z,
+                                       long count) {
+  const Lanes fl = {f, f, f, f}, gl = {g, g, g, g};
+  Lanes a, b, c;
+  long i = 0;
+  for (; i + 4 <= count; i += 4) {
+    std::memcpy(&a, x + i, sizeof a);
+    std::memcpy(&b, y + i, sizeof b);
+    std::memcpy(&c, z + i, sizeof c);
+    b -= fl * a;
+    c -= gl * a;
+    std::memcpy(y + i, &b, sizeof b);
+    std::memcpy(z + i, &c, sizeof c);
+  }
+  for (; i < count; ++i) {
+    y[i] -= f * x[i];
+    z[i] -= g * x[i];
+  }
+}
+
+// H_k applied to the columns y and z at once (see reflect below).
+CCAL_FORCE_INLINE void reflect2(const double* v, double tau, long k, long m, double* y, double* z) {
+  double dy = 0.0, dz = 0.0;
+  dot2(v + k + 1, y + k + 1, z + k + 1, m - k - 1, dy, dz);
+  const double sy = tau * (y[k] + dy), sz = tau * (z[k] + dz);
+  y[k] -= sy;
+  z[k] -= sz;
+  subtractScaled2(sy, sz, v + k + 1, y + k + 1, z + k + 1, m - k - 1);
+}
+
 // H_k applied to the column y (rows m) given reflector k's essential part in v (below row k).
 CCAL_FORCE_INLINE void reflect(const double* v, double tau, long k, long m, double* y) {
   if (tau == 0.0)
@@ -84,7 +135,10 @@ CCAL_FORCE_INLINE void factor(double* a, long m, long n, double* tau) {
       column[i] *= scale;
     tau[k] = (beta - c0) / beta;
     column[k] = beta;
-    for (long j = k + 1; j < n; ++j)
+    long j = k + 1;
+    for (; j + 1 < n; j += 2)
+      reflect2(column, tau[k], k, m, a + j * m, a + (j + 1) * m);
+    if (j < n)
       reflect(column, tau[k], k, m, a + j * m);
   }
 }
