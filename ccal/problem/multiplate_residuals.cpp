@@ -275,7 +275,7 @@ CCAL_FORCE_INLINE void MultiplateListResidual::evaluatePointsWith(const CameraMo
       case Form::kMixedTerms:
         mixedTermResiduals(model, camera, placement, image, P, r,
                            jacobians != nullptr ? &J : nullptr, r + kindRows,
-                           jacobians != nullptr ? &poseJ : nullptr, nullptr);
+                           jacobians != nullptr ? &poseJ : nullptr);
         if (jacobians != nullptr) {
           write(J, 2 * k);
           write(poseJ, kindRows + 2 * k);
@@ -283,7 +283,7 @@ CCAL_FORCE_INLINE void MultiplateListResidual::evaluatePointsWith(const CameraMo
         break;
       case Form::kPoseTerms:
         mixedTermResiduals(model, camera, placement, image, P, nullptr, nullptr, r,
-                           jacobians != nullptr ? &poseJ : nullptr, nullptr);
+                           jacobians != nullptr ? &poseJ : nullptr);
         if (jacobians != nullptr)
           write(poseJ, 2 * k);
         break;

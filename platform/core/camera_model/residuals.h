@@ -281,18 +281,19 @@ inline ResidualStatus poseTermResidual(const CameraModel& model, const Pose& cam
   return ResidualStatus::kOk;
 }
 
-// The residuals of a calibration cost that mixes them, of one observation at once: the
-// intrinsic term (when intrinsic is not null), the pose term and the image residual (its value
-// only, when image is not null), from one camera point, one set of its pose derivatives and one
-// position at Z = 1 of the image point. Each equals what the single function above returns;
-// jacobians are written when not null. Returns kAtDepthZero (everything 0) or the pose term's
-// status (kNoRay: the pose term 0, the others evaluated).
+// The gradient terms of a calibration cost that mixes them, of one observation at once: the
+// intrinsic term (when intrinsic is not null) and the pose term, from one camera point, one set
+// of its pose derivatives and one position at Z = 1 of the image point. Each equals what the
+// single function above returns; jacobians are written when not null. Returns kAtDepthZero (both
+// 0) or the pose term's status (kNoRay: the pose term 0, the intrinsic term evaluated). The image
+// residual of the same observation is imageResidual's (the list residual takes it from its loop
+// of the image rows).
 CCAL_FORCE_INLINE ResidualStatus mixedTermResiduals(const CameraModel& model, const Pose& camera,
                                                     const Pose* placement, const double image[2],
                                                     const double P[3], double intrinsic[2],
                                                     ResidualJacobian* intrinsicJacobian,
-                                                    double pose[2], ResidualJacobian* poseJacobian,
-                                                    double imageR[2]) {
+                                                    double pose[2],
+                                                    ResidualJacobian* poseJacobian) {
   using namespace residual_internal;
   const bool derivatives = intrinsicJacobian != nullptr || poseJacobian != nullptr;
   double pc[3];
@@ -302,8 +303,6 @@ CCAL_FORCE_INLINE ResidualStatus mixedTermResiduals(const CameraModel& model, co
     if (intrinsic != nullptr)
       clear(intrinsic, intrinsicJacobian);
     clear(pose, poseJacobian);
-    if (imageR != nullptr)
-      imageR[0] = imageR[1] = 0.0;
     return ResidualStatus::kAtDepthZero;
   }
   double m[2] = {0.0, 0.0};
@@ -316,12 +315,6 @@ CCAL_FORCE_INLINE ResidualStatus mixedTermResiduals(const CameraModel& model, co
     poseTermAt(camera, placement, pc, point, m, mj, pose, poseJacobian);
   else
     clear(pose, poseJacobian);
-  if (imageR != nullptr) {
-    double projected[2] = {0.0, 0.0};
-    model.project(pc, projected, nullptr);
-    imageR[0] = projected[0] - image[0];
-    imageR[1] = projected[1] - image[1];
-  }
   return ray ? ResidualStatus::kOk : ResidualStatus::kNoRay;
 }
 
