@@ -306,7 +306,8 @@ CCAL_WIDE_TARGET void gradientRunAvx2(long count, long stride, const double* wr,
 
 #endif
 
-// AccumulateRows<Total>::run for the usual block widths, AccumulateRows<0>::run for the others:
+// The wide kernel where it runs; else AccumulateRows<Total>::run for the usual block widths,
+// AccumulateRows<0>::run for the others:
 // the camera blocks of the three lens models alone (11, 14, 17) and with a Z-rotation (3) or an
 // arbitrary (6) placement's block; the pose-only problems' camera (6) with either.
 void accumulateRowsOfWidth(long count, long total, const double* w, const long* fedValues, long fed,
