@@ -46,13 +46,8 @@ CameraModel::CameraModel(const tk2XformLinear& imageFromDistorted, const Lens& l
   inverseSy_ = 1.0 / intrinsics_.sy;
 }
 
-std::int32_t positionAtZ1FromImage(const CameraIntrinsics& v, const double image[2], double q[2],
-                                   ModelJacobian* jacobian) {
-  if (jacobian != nullptr &&
-      (v.lens.model == CCAL_DISTORTION_NONE || v.lens.model == CCAL_DISTORTION_RADIAL)) {
-    radialPositionAtZ1(v, image, q, *jacobian);
-    return 0;
-  }
+std::int32_t positionAtZ1FromImageByLens(const CameraIntrinsics& v, const double image[2],
+                                         double q[2], ModelJacobian* jacobian) {
   double d[2];
   distortedFromImage(v, image, d);
   LensJacobian lens;

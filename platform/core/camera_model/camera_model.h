@@ -129,10 +129,23 @@ CCAL_FORCE_INLINE void radialPositionAtZ1(const CameraIntrinsics& v, const doubl
   }
 }
 
+// positionAtZ1FromImage through the lens stage's kernel: every lens, with or without derivatives.
+std::int32_t positionAtZ1FromImageByLens(const CameraIntrinsics& intrinsics, const double image[2],
+                                         double q[2], ModelJacobian* jacobian);
+
 // Image point -> position at Z = 1 (the back direction needs no L⁻¹). Returns 0 or the negative
-// status of the lens stage (q and the jacobian untouched). byPoint is d q / d p.
-std::int32_t positionAtZ1FromImage(const CameraIntrinsics& intrinsics, const double image[2],
-                                   double q[2], ModelJacobian* jacobian);
+// status of the lens stage (q and the jacobian untouched). byPoint is d q / d p. With derivatives
+// under eNoDistortion and eRadial in closed form, inline.
+CCAL_FORCE_INLINE std::int32_t positionAtZ1FromImage(const CameraIntrinsics& intrinsics,
+                                                     const double image[2], double q[2],
+                                                     ModelJacobian* jacobian) {
+  if (jacobian != nullptr && (intrinsics.lens.model == CCAL_DISTORTION_NONE ||
+                              intrinsics.lens.model == CCAL_DISTORTION_RADIAL)) {
+    radialPositionAtZ1(intrinsics, image, q, *jacobian);
+    return 0;
+  }
+  return positionAtZ1FromImageByLens(intrinsics, image, q, jacobian);
+}
 
 enum class ProjectionStatus { kOk, kNotInFront, kAtDepthZero, kSingularLinearMap };
 
@@ -201,11 +214,6 @@ class CameraModel {
   // Image point -> position at Z = 1 (the free function of that name).
   CCAL_FORCE_INLINE std::int32_t positionAtZ1FromImage(const double image[2], double q[2],
                                                        ModelJacobian* jacobian) const {
-    if (jacobian != nullptr && (intrinsics_.lens.model == CCAL_DISTORTION_NONE ||
-                                intrinsics_.lens.model == CCAL_DISTORTION_RADIAL)) {
-      radialPositionAtZ1(intrinsics_, image, q, *jacobian);
-      return 0;
-    }
     return ccal::detail::positionAtZ1FromImage(intrinsics_, image, q, jacobian);
   }
 

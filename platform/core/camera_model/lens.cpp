@@ -1,6 +1,7 @@
 #include "platform/core/camera_model/lens.h"
 
 #include <proc/ccal_inv_sin_tan.h>
+#include <tk/exception.h>
 
 #include <cmath>
 
@@ -122,12 +123,9 @@ std::int32_t undistort(const Lens& lens, const double d[2], double q[2], LensJac
     const double ex = d[0] - lens.cx;
     const double ey = d[1] - lens.cy;
     if (lens.model == CCAL_DISTORTION_RADIAL) {
-      // q = d + k·r²·e: d q/d d = I + k·(r²·I + 2·e·eᵀ), d q/d k = r²·e.
-      const double k = lens.values[0];
-      const double r2 = ex * ex + ey * ey;
-      radialForm(1.0 + k * r2, 2.0 * k, ex, ey, j);
-      j.byValues[0][0] = r2 * ex;
-      j.byValues[1][0] = r2 * ey;
+      // The camera model's closed form (radialPositionAtZ1) is the one differentiated radial
+      // back direction.
+      throw tkInvariantFailure(L"undistort: radial derivatives are the camera model's");
     } else if (lens.model == CCAL_DISTORTION_SINE_TAN) {
       const double* p = lens.values;
       const double r = std::sqrt(ex * ex + ey * ey);

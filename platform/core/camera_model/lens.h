@@ -60,7 +60,9 @@ struct LensJacobian {
 void distort(const Lens& lens, const double q[2], double d[2], LensJacobian* jacobian);
 
 // Distorted point -> position at Z = 1. Returns 0, or a negative status (see the top of this
-// file) with q and the jacobian untouched.
+// file) with q and the jacobian untouched. Derivatives under eNoDistortion and eSineTan; the
+// radial back direction's are the camera model's closed form (a jacobian under eRadial is a
+// broken invariant, tkInvariantFailure).
 std::int32_t undistort(const Lens& lens, const double d[2], double q[2], LensJacobian* jacobian);
 
 }  // namespace ccal::detail
