@@ -2,7 +2,6 @@
 
 #include "ccal/problem/gradient_assembler.h"
 #include "ccal/problem/tall_qr.h"
-#include "ccal/problem/valley_polish.h"
 
 #include <proc/csys_attention.h>
 #include <tk/failure.h>
@@ -42,72 +41,9 @@ struct tk_SineTanLeastSquares {
   Eigen::MatrixXd stacked;         // 2n x n
   Eigen::VectorXd rhs;             // 2n
   ccal::detail::TallQR stackedQr;  // factors stacked in place
-  // The polishing (minimize()): made by the first minimize() after correspondences().
-  std::unique_ptr<ccal::detail::ValleyPolishProblem> polishProblem;  // SineTanPolish
-  std::unique_ptr<ccal::detail::ValleyPolish> polish;
-  tkNMMatrix polishedX;  // n x 1
 };
 
 namespace {
-
-// The image cost and the reduced rows of the sine-tangent polishing: the weighted rows
-// √w·[∂image/∂x, image − p] of the image rows reduced by one Householder QR (the block's weights,
-// 2·w, scale the cost and the rows alike). Sized once per set of correspondences; evaluations
-// allocate nothing.
-class SineTanPolish final : public ccal::detail::ValleyPolishProblem {
- public:
-  SineTanPolish(const ResidualBlock& image, long n)
-      : image_(image),
-        n_(n),
-        rows_(image.residualCount()),
-        residuals_(static_cast<std::size_t>(rows_)),
-        jacobian_(static_cast<std::size_t>(rows_ * n)),
-        system_(std::max<Eigen::Index>(rows_, n + 1), n + 1),
-        triangle_(n + 1, n + 1) {}
-
-  double cost(const double* x) override {
-    const double* parameters[1] = {x};
-    if (!image_.Evaluate(parameters, residuals_.data(), nullptr))
-      return HUGE_VAL;
-    const std::vector<double>& w = image_.weights();
-    double sum = 0.0;
-    for (std::size_t i = 0; i < residuals_.size(); ++i)
-      sum += w[i] * residuals_[i] * residuals_[i];
-    return std::isfinite(sum) ? sum : HUGE_VAL;
-  }
-
-  const Eigen::MatrixXd* reduce(const double* x) override {
-    const double* parameters[1] = {x};
-    double* jacobians[1] = {jacobian_.data()};
-    if (!image_.Evaluate(parameters, residuals_.data(), jacobians))
-      return nullptr;
-    const std::vector<double>& w = image_.weights();
-    system_.setZero();
-    const std::size_t columns = static_cast<std::size_t>(n_);
-    for (long i = 0; i < rows_; ++i) {
-      const std::size_t row = static_cast<std::size_t>(i);
-      const double s = std::sqrt(w[row]);
-      for (long a = 0; a < n_; ++a)
-        system_(i, a) = s * jacobian_[row * columns + static_cast<std::size_t>(a)];
-      system_(i, n_) = s * residuals_[row];
-    }
-    if (!system_.allFinite())
-      return nullptr;
-    qr_.compute(system_);
-    triangle_ = system_.topRows(n_ + 1).triangularView<Eigen::Upper>();
-    return &triangle_;
-  }
-
- private:
-  const ResidualBlock& image_;
-  long n_;
-  long rows_;
-  std::vector<double> residuals_;
-  std::vector<double> jacobian_;  // rows x n, row-major
-  Eigen::MatrixXd system_;
-  ccal::detail::TallQR qr_;  // factors system_ in place
-  Eigen::MatrixXd triangle_;
-};
 
 using RowsScope = ccal::detail::RowsScope<MultiplateListResidual>;
 
@@ -190,7 +126,6 @@ void tk3DCalibrationDistortionSolver::correspondences(const Correspondences& lis
     ls.rhs.setZero(2 * n);
     ls.residuals.assign(2 * list.size(), 0.0);
     ls.jacobian.assign(2 * list.size() * static_cast<std::size_t>(n), 0.0);
-    ls.polishProblem.reset();  // made by the first minimize() on these correspondences
   }
 }
 
@@ -351,31 +286,39 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
   return std::isfinite(aNorm);
 }
 
-double tk3DCalibrationDistortionSolver::minimize() {
-  const double result = tkDampedNewtonSolve::minimize();
-  if (!leastSquares_ || !block_ || !std::isfinite(result) || termination() == eFunctionStopped)
-    return result;
+void tk3DCalibrationDistortionSolver::adjustTrial(double* x) {
+  if (!leastSquares_)
+    return;
+  // The image residuals are affine in p0 and p2: r(p0 + d0, p2 + d2) = r + d0·g0 + d2·g2 with
+  // g0, g2 their two Jacobian columns, so one 2 x 2 solve of the weighted normal equations gives
+  // the minimum over the two. A trial whose columns are degenerate (all points on the axis, a
+  // non-finite pass) is left as it is and judged as it is.
   tk_SineTanLeastSquares& ls = *leastSquares_;
-  if (!ls.polishProblem) {
-    const long n = getSize();
-    ls.polishProblem = std::make_unique<SineTanPolish>(*block_, n);
-    if (!ls.polish) {
-      ls.polish = std::make_unique<ccal::detail::ValleyPolish>(n);
-      ls.polishedX = tkNMMatrix(n, 1);
-    }
+  const double* parameters[1] = {x};
+  double* jacobians[1] = {ls.jacobian.data()};
+  if (!block_->Evaluate(parameters, ls.residuals.data(), jacobians))
+    return;
+  const std::size_t n = static_cast<std::size_t>(getSize());
+  constexpr std::size_t kP0 = CameraOffset::kLensFirst, kP2 = CameraOffset::kLensFirst + 2;
+  double m00 = 0.0, m01 = 0.0, m11 = 0.0, b0 = 0.0, b1 = 0.0;
+  for (std::size_t i = 0; i < ls.residuals.size(); ++i) {
+    const double root = ls.rootWeights(static_cast<Eigen::Index>(i));
+    const double g0 = root * ls.jacobian[i * n + kP0], g2 = root * ls.jacobian[i * n + kP2];
+    const double r = root * ls.residuals[i];
+    m00 += g0 * g0;
+    m01 += g0 * g2;
+    m11 += g2 * g2;
+    b0 += g0 * r;
+    b1 += g2 * r;
   }
-  tkNMMatrix& x = ls.polishedX;
-  std::copy(getX().data(), getX().data() + getSize(), x.data());
-  const long accepted = ls.polish->polish(*ls.polishProblem, x.data());
-  if (accepted == 0)
-    return result;
-  setX(x);
-  if (evaluatePass(x.data(), false) < 0)
-    return result;
-  double sum = 0.0;
-  for (double v : pass_.f)
-    sum += v * v;
-  return 0.5 * sum;
+  const double det = m00 * m11 - m01 * m01;
+  if (!(det > 0.0) || !std::isfinite(det))
+    return;
+  const double d0 = (m01 * b1 - m11 * b0) / det, d2 = (m01 * b0 - m00 * b1) / det;
+  if (!std::isfinite(d0) || !std::isfinite(d2))
+    return;
+  x[kP0] += d0;
+  x[kP2] += d2;
 }
 
 tkCameraCalibrationParams tk3DCalibrationDistortionSolver::unpack(const tkNMMatrix& x) const {

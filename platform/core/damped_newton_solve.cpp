@@ -17,6 +17,7 @@ class DampedNewtonProblem final : public FSolverProblem {
   explicit DampedNewtonProblem(tkDampedNewtonSolve& solver)
       : FSolverProblem(solver), damped_(solver) {}
   double merit(const double* x) override { return damped_.merit(column(x)); }
+  void adjustTrial(double* x) override { damped_.adjustTrial(x); }
 
  private:
   tkDampedNewtonSolve& damped_;

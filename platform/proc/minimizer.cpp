@@ -161,6 +161,7 @@ MinimizerSummary Minimizer::run(const MinimizerOptions& options, MinimizerProble
             stepBound * (Eigen::Map<const Eigen::VectorXd>(x, n_).norm() + stepBound);
         for (long i = 0; i < n_; ++i)
           xTrial[i] = x[i] + step[i];
+        problem.adjustTrial(xTrial);
         // Under the merit rule the merit decides first when it is the cheaper evaluation: a
         // trial it rejects never needs F.
         const bool meritFirst = byMerit && options.meritFirst;

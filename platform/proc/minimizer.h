@@ -17,9 +17,9 @@
 //
 // One iteration: linearise at x; D from the diagonal of A (diag A clamped below at 1e-15 of its
 // largest entry when scaleByDiagonal, else I); then trials with damping λ·D: solve, evaluate F at
-// x + δ, accept or raise λ by 10 (at most maxDampingRaises times, never above maxDamping). An
-// accepted step lowers λ by 10, not below dampingFloor (relative to max diag A when D = I), nor
-// below λ itself when λ is already lower.
+// x + δ (after the problem's adjustTrial), accept or raise λ by 10 (at most maxDampingRaises times,
+// never above maxDamping). An accepted step lowers λ by 10, not below dampingFloor (relative to max
+// diag A when D = I), nor below λ itself when λ is already lower.
 //
 // Stopping rules, in order: |F|² <= functionTolerance (kSmallFunction, before every iteration);
 // maxIterations iterations done (kIterationLimit); a negative status of the problem or the
@@ -109,6 +109,10 @@ class MinimizerProblem {
   virtual const double* jacobian() const = 0;
   // kMerit only: the merit at x (non-finite values reject a step).
   virtual double merit(const double* x);
+  // May move the trial point x + δ (n values, in place) before it is judged, to a point no
+  // worse: the minimum over values that enter the residuals linearly, for one (variable
+  // projection). The default leaves it.
+  virtual void adjustTrial(double* /*x*/) {}
 };
 
 class StepSolver {

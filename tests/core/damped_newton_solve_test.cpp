@@ -85,6 +85,37 @@ TEST(DampedNewtonSolve, FollowsACurvedValleyToTheRoot) {
   }
 }
 
+// Rosenbrock's residuals are affine in x1: the best x1 for a given x0 is x0². Projecting every
+// trial there leaves a one-dimensional problem without the curved valley.
+class ProjectingSolver : public GradientSolver {
+ public:
+  ProjectingSolver() : GradientSolver(2, rosenbrock) {}
+  mutable long unprojectedMerits = 0;
+  double merit(const tkNMMatrix& x) const override {
+    if (x(1, 0) != x(0, 0) * x(0, 0))
+      ++unprojectedMerits;
+    return GradientSolver::merit(x);
+  }
+  void adjustTrial(double* x) override { x[1] = x[0] * x[0]; }
+};
+
+TEST(DampedNewtonSolve, JudgesEveryTrialWhereTheSolverMovedIt) {
+  tkNMMatrix x(2, 1);
+  x(0, 0) = -1.2;
+  x(1, 0) = 1.0;
+  GradientSolver plain(2, rosenbrock);
+  plain.setX(x);
+  plain.minimize();
+  ProjectingSolver projecting;
+  projecting.setX(x);
+  projecting.minimize();
+  EXPECT_EQ(projecting.unprojectedMerits, 1) << "the start only";
+  EXPECT_NEAR(projecting.getX()(0, 0), 1.0, 1e-12);
+  EXPECT_NEAR(projecting.getX()(1, 0), 1.0, 1e-12);
+  EXPECT_LT(2 * projecting.iterationsDone(), plain.iterationsDone())
+      << projecting.iterationsDone() << " against " << plain.iterationsDone();
+}
+
 TEST(DampedNewtonSolve, MeritToleranceEndsWhereTheMeritSettles) {
   // A slightly biased gradient has its root beside the merit's minimum (1, 1): the iteration
   // stops once the merit no longer falls.

@@ -6,6 +6,7 @@
 
 #include "ccal/problem/parameter_layout.h"
 #include "ccal/single/calibration_distortion_solver.h"
+#include "ccal/single/camera_refinement.h"
 #include "support/single_camera_scene.h"
 
 #include <cmath>
@@ -261,6 +262,23 @@ TEST_P(Refinement, ResultDoesNotDependOnThePhysicalUnitNorTheImageFrame) {
   fromMoved.physicalAtZEquals1FromImageParams(
       fromMoved.physicalAtZEquals1FromImageParams().mapRight(A));
   EXPECT_LT(LargestImageDistance(fromMoved, reference, data), 1e-9);
+}
+
+// The distortion search's refinements start the sine-tangent lens at (s, 1, s, 1) and get 50
+// iterations: from such a start on exact data the refinement reaches the camera's mapping (the
+// trial points' p0 and p2 projected to their best values; without that the damped steps crept
+// along the lens values' valley and ended far off).
+TEST(SineTanRefinement, ReachesTheMappingFromTheSearchsStartWithinItsIterations) {
+  const tkCameraCalibrationParams camera = scene::Camera(tk2XformCalib2Defs::eSineTan);
+  const Correspondences data = scene::Observe(camera, 200, 0.0, 5);
+  for (const double s : {0.01, 0.3}) {
+    tkPhysicalAtZEquals1FromImageParams lens = camera.physicalAtZEquals1FromImageParams();
+    lens.lensDistParams({s, 1.0, s, 1.0});
+    tkCameraCalibrationParams start = camera;
+    start.physicalAtZEquals1FromImageParams(lens);
+    const tkCameraCalibrationParams result = tfRefineCameraCalibration(data, start, 50);
+    EXPECT_LT(LargestImageDistance(result, camera, data), 1e-9) << "s = " << s;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, Refinement,

@@ -8,7 +8,8 @@
 //      Jacobian structure is block-arrowhead in K (the row groups are the parameter blocks and no
 //      eliminated block reaches another one's rows), by eliminating the local blocks: time linear
 //      in their number. A singular system rejects the step.
-//   3. Accept when merit(x + δ) < merit(x) (false for non-finite values and for a non-finite
+//   3. The trial point x + δ, moved by adjustTrial (default: not at all), is accepted when
+//      merit(x + δ) < merit(x) (false for non-finite values and for a non-finite
 //      F(x + δ)) and, when sufficientDecrease() > 0, the decrease is at least that fraction of
 //      the decrease −(½Fᵀδ + ¼δᵀKδ) a quadratic model predicts for F = 2∇merit: x moves,
 //      λ /= 10 (not below 1e-15 unless lambda0 was). Otherwise λ *= 10 and back to 2, at most
@@ -89,6 +90,10 @@ class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
   // solve the equivalent damped least-squares problem instead, which does not square the
   // condition of its Jacobian.
   virtual bool solveDampedStep(const tkNMMatrix& damping, tkNMMatrix& step);
+  // May move the trial point x + δ (getSize() values, in place) before step 3 judges it, to a
+  // point of no higher merit (the minimum over values that enter the merit's residuals
+  // linearly, say). The default leaves it.
+  virtual void adjustTrial(double* /*x*/) {}
 
  private:
   friend class ccal::detail::DampedNewtonProblem;
