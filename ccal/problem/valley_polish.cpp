@@ -59,7 +59,7 @@ bool ValleyPolish::step(ValleyPolishProblem& problem, const double* x, double* f
   }
   if (k != scaled_.rows()) {  // a problem that reduces to fewer values than n (made once)
     scaled_.resize(k, k);
-    svd_ = Eigen::JacobiSVD<Eigen::MatrixXd>(k, k, Eigen::ComputeFullU | Eigen::ComputeFullV);
+    svd_ = Eigen::BDCSVD<Eigen::MatrixXd>(k, k, Eigen::ComputeFullU | Eigen::ComputeFullV);
   }
   scaled_ = triangle.topLeftCorner(k, k) * scale.cwiseInverse().asDiagonal();
   svd_.compute(scaled_);

@@ -63,7 +63,7 @@ class ValleyPolish {
   std::vector<double> full_, determined_, trial_, fullWork_, determinedWork_, probe_;
   Eigen::VectorXd scale_, utb_, fullScaled_, determinedScaled_;
   Eigen::MatrixXd scaled_;
-  Eigen::JacobiSVD<Eigen::MatrixXd> svd_;
+  Eigen::BDCSVD<Eigen::MatrixXd> svd_;
 };
 
 }  // namespace ccal::detail

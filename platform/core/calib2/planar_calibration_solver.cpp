@@ -11,6 +11,9 @@
 
 namespace {
 
+// The most intrinsic slots a model and freedom give (K's first block).
+constexpr long kMaxSlots = 12;
+
 using ccal::detail::kCx;
 using ccal::detail::kCy;
 using ccal::detail::kLensValue0;
@@ -88,6 +91,10 @@ tk_PlanarCalibrationSolver::tk_PlanarCalibrationSolver(
       heldIndex_(views.size()) {
   if (parameterCount(start.model, freedom, holdSineTanP3, views.size()) < 0)
     tk_throwInvalidArgument("planar calibration: unknown distortion model");
+  std::size_t largestView = 0;
+  for (const auto& view : views)
+    largestView = std::max(largestView, view.size());
+  viewRows_.resize(2 * static_cast<Eigen::Index>(largestView), kMaxSlots + 6);
   if (starts.size() != views.size())
     tk_throwInvalidArgument("planar calibration: one starting pose per view is needed");
   if (2 * pointCount(views) < getSize())
@@ -300,7 +307,6 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
   const double p1 = camera.lens[1], p2 = camera.lens[2], p3 = camera.lens[3];
   const double p0ByP1 = 1.0 - p2 / p3, p0ByP2 = -p1 / p3, p0ByP3 = p1 * p2 / (p3 * p3);
 
-  constexpr long kMaxSlots = 12;
   for (std::size_t v = 0; v < views_.size(); ++v) {
     ccal::detail::Pose pose;
     if (!viewPose(x, v, pose)) {
@@ -314,8 +320,7 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
     const long count = nSlots + 6;
     const auto column = [&](long i) { return i < nSlots ? i : viewColumn + (i - nSlots); };
     double local[(kMaxSlots + 6) * (kMaxSlots + 6)];
-    if (K)
-      std::fill(local, local + count * count, 0.0);
+    long rows = 0;  // of viewRows_
     for (const tk_PlanarObservation& o : views_[v]) {
       const double P[3] = {o.plate.x(), o.plate.y(), 0.0};
       double pc[3], byPose[3][6], image[2];
@@ -383,17 +388,21 @@ void tk_PlanarCalibrationSolver::accumulate(const double* x, double* F, double* 
         if (F)
           for (long i = 0; i < count; ++i)
             F[column(i)] += 2.0 * g[i] * residual[r];
-        if (K)
-          for (long c = 0; c < count; ++c) {
-            const double gc = 2.0 * g[c];
-            double* row = local + c * count;
-            for (long i = 0; i <= c; ++i)
-              row[i] += g[i] * gc;
-          }
+        if (K) {
+          for (long i = 0; i < count; ++i)
+            viewRows_(rows, i) = g[i];
+          ++rows;
+        }
       }
     }
     if (!K)
       continue;
+    // 2·GᵀG of the view's rows G: its upper triangle, column-major (element (i, c), i <= c, at
+    // local[c·count + i]).
+    Eigen::Map<Eigen::MatrixXd> product(local, count, count);
+    product.setZero();
+    product.selfadjointView<Eigen::Upper>().rankUpdate(
+        viewRows_.topLeftCorner(rows, count).transpose(), 2.0);
     for (long c = 0; c < count; ++c) {
       double* Kc = K + column(c) * n;
       for (long i = 0; i < count; ++i)

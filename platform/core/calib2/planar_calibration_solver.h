@@ -30,6 +30,8 @@
 #include "platform/core/calib2/intrinsics_closed_form.h"
 #include "platform/core/camera_model/pose.h"
 
+#include <Eigen/Core>
+
 #include <vector>
 
 // One point of a view: its image point and its plate point (X, Y) on the plate plane Z = 0.
@@ -104,6 +106,9 @@ class tk_PlanarCalibrationSolver : public tkDampedNewtonSolve {
   std::vector<Slot> slots_;
   std::vector<int> heldIndex_;  // per view
   long viewBlockStart_;         // index of view 0's first value
+  // accumulate: one view's rows of the residuals' Jacobian (two per point, the intrinsic slots
+  // and the view's six values), sized for the largest view.
+  mutable Eigen::MatrixXd viewRows_;
 };
 
 #endif
