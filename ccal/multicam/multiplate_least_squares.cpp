@@ -1,7 +1,5 @@
 #include "ccal/multicam/multiplate_least_squares.h"
 
-#include <Eigen/QR>
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -9,7 +7,9 @@
 namespace ccal::detail {
 namespace {
 
-std::size_t at(long i) { return static_cast<std::size_t>(i); }
+std::size_t at(long i) {
+  return static_cast<std::size_t>(i);
+}
 
 }  // namespace
 
@@ -102,7 +102,7 @@ bool MultiplateLeastSquares::reduceRows(const double* x) {
     long stackedRows = 0;
     for (std::size_t k = 0; k < group.blocks.size(); ++k)
       stackedRows += std::min(blocks_[group.blocks[k]]->residualCount(), listCols);
-    group.local.setZero(stackedRows, cols);
+    group.local.setZero(std::max(stackedRows, cols), cols);
     long row = 0;
     for (std::size_t k = 0; k < group.blocks.size(); ++k) {
       const MultiplateListResidual& block = *blocks_[group.blocks[k]];
@@ -113,7 +113,10 @@ bool MultiplateLeastSquares::reduceRows(const double* x) {
         return false;
       const std::vector<double>& w = block.weights();
       const long rows = block.residualCount();
-      listRows_.resize(rows, listCols);
+      // TallQR wants at least as many rows as columns: a short list gets zero rows, which leave
+      // its R as it is.
+      listRows_.resize(std::max(rows, listCols), listCols);
+      listRows_.bottomRows(listRows_.rows() - rows).setZero();
       for (long i = 0; i < rows; ++i) {
         const double s = std::sqrt(w[at(i)]);
         for (long a = 0; a < ps; ++a)
@@ -122,20 +125,21 @@ bool MultiplateLeastSquares::reduceRows(const double* x) {
           listRows_(i, ps + a) = s * cameraJacobian_[at(i * cb + a)];
         listRows_(i, listCols - 1) = s * residuals_[at(i)];
       }
-      listQr_.compute(listRows_);
+      qr_.compute(listRows_);
       const long kept = std::min(rows, listCols);
       const long colStart = ps + static_cast<long>(k) * cb;
       for (long i = 0; i < kept; ++i, ++row) {
         for (long a = i; a < ps; ++a)
-          group.local(row, a) = listQr_.matrixQR()(i, a);
+          group.local(row, a) = listRows_(i, a);
         for (long a = std::max(i, ps); a < ps + cb; ++a)
-          group.local(row, colStart + a - ps) = listQr_.matrixQR()(i, a);
-        group.local(row, cols - 1) = listQr_.matrixQR()(i, listCols - 1);
+          group.local(row, colStart + a - ps) = listRows_(i, a);
+        group.local(row, cols - 1) = listRows_(i, listCols - 1);
       }
     }
-    Eigen::HouseholderQR<Eigen::MatrixXd> qr(group.local);
+    qr_.compute(group.local);
     const long kept = std::min(stackedRows, cols);
-    group.local = qr.matrixQR().topRows(kept).triangularView<Eigen::Upper>();
+    const Eigen::MatrixXd r = group.local.topRows(kept).triangularView<Eigen::Upper>();
+    group.local = r;
     reducedRows += std::max(0L, kept - ps);
   }
   Eigen::MatrixXd& reduced = reduced_;
@@ -151,8 +155,8 @@ bool MultiplateLeastSquares::reduceRows(const double* x) {
       reduced(row, nc) = group.local(i, group.local.cols() - 1);
     }
   }
-  Eigen::HouseholderQR<Eigen::MatrixXd> qr(reduced);
-  triangle_ = qr.matrixQR().topRows(nc + 1).triangularView<Eigen::Upper>();
+  qr_.compute(reduced);
+  triangle_ = reduced.topRows(nc + 1).triangularView<Eigen::Upper>();
   return true;
 }
 

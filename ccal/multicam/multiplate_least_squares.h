@@ -2,21 +2,22 @@
 // (ccal/problem/valley_polish.h), solved from the residual Jacobian without forming K.
 //
 // The weighted rows √w·[J, r] of each placement (with the cameras that saw it) are reduced by a
-// Householder QR, which leaves the placement's columns eliminated in its leading rows (each list's
-// rows, which reach only the placement's and one camera's columns, reduced alone first); the trailing
-// rows of all placements, stacked and reduced by one more QR, form the triangle of the reduced
-// camera system (the cameras' values lead the layout), from which the polishing solves the
-// cameras' steps; each placement's step follows from its leading rows (complete()). Cost: one evaluation of the residual Jacobian and time linear in
-// the placements per step.
+// Householder QR (TallQR), which leaves the placement's columns eliminated in its leading rows
+// (each list's rows, which reach only the placement's and one camera's columns, reduced alone
+// first); the trailing rows of all placements, stacked and reduced by one more QR, form the
+// triangle of the reduced camera system (the cameras' values lead the layout), from which the
+// polishing solves the cameras' steps; each placement's step follows from its leading rows
+// (complete()). Cost: one evaluation of the residual Jacobian and time linear in the placements per
+// step.
 #ifndef CCAL_MULTICAM_MULTIPLATE_LEAST_SQUARES_H
 #define CCAL_MULTICAM_MULTIPLATE_LEAST_SQUARES_H
 
 #include "ccal/problem/multiplate_problem.h"
 #include "ccal/problem/multiplate_residuals.h"
+#include "ccal/problem/tall_qr.h"
 #include "ccal/problem/valley_polish.h"
 
 #include <Eigen/Core>
-#include <Eigen/QR>
 
 #include <memory>
 #include <vector>
@@ -54,8 +55,8 @@ class MultiplateLeastSquares final : public ValleyPolishProblem {
   std::vector<Group> groups_;
   std::vector<double> residuals_, placementJacobian_, cameraJacobian_;
   Eigen::MatrixXd listRows_;  // one list's weighted rows [placement, camera, r]
-  Eigen::HouseholderQR<Eigen::MatrixXd> listQr_;
-  Eigen::MatrixXd reduced_;   // the stacked trailing rows of the placements
+  TallQR qr_;                // factors listRows_, a group's stacked triangles and reduced_ in place
+  Eigen::MatrixXd reduced_;  // the stacked trailing rows of the placements
   Eigen::MatrixXd triangle_;  // their R
 };
 
