@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <tk/exception.h>
 
+#include "allocation_probe.h"
 #include "platform/core/calib2/camera_intrinsics.h"
 #include "platform/core/calib2/homography.h"
 #include "platform/core/calib2/intrinsics_closed_form.h"
@@ -146,6 +147,22 @@ INSTANTIATE_TEST_SUITE_P(EveryLensBlock, PlanarSolverJacobian,
                                            std::make_pair(CCAL_DISTORTION_RADIAL, false),
                                            std::make_pair(CCAL_DISTORTION_SINE_TAN, false),
                                            std::make_pair(CCAL_DISTORTION_SINE_TAN, true)));
+
+// The iterations allocate nothing: F and K (each view's rows and their rank update), the
+// structured step and the trials.
+TEST(PlanarSolver, IterationsAllocateNothing) {
+  const tk_CameraIntrinsics camera = cameraWith(CCAL_DISTORTION_SINE_TAN);
+  const SolverScene scene = solverScene(camera);
+  tk_PlanarCalibrationSolver solver(scene.views, camera, tk_IntrinsicsFreedom::eFull, false,
+                                    scene.poses, 3);
+  const tkNMMatrix start = solver.getX();
+  solver.minimize();  // the first minimisation sizes the step's work space
+  solver.setX(start);
+  AllocationProbe probe;
+  solver.minimize();
+  EXPECT_EQ(probe.largest(), 0u);
+  EXPECT_EQ(solver.iterationsDone(), 3);
+}
 
 // ---- homography -------------------------------------------------------------------------------
 
