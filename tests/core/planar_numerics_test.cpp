@@ -1,7 +1,7 @@
 // The numerical parts of the planar calibration: the solver's F and K against finite
 // differences of its merit (which also checks the projection derivatives it chains; the lens
 // derivatives themselves: camera_model_derivatives_test), the normalised homography, and the
-// closed-form camera matrix.
+// closed-form camera matrix; and that the solver's iterations allocate nothing.
 #include <gtest/gtest.h>
 #include <tk/exception.h>
 
