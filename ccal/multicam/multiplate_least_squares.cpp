@@ -102,7 +102,7 @@ bool MultiplateLeastSquares::reduceRows(const double* x) {
     long stackedRows = 0;
     for (std::size_t k = 0; k < group.blocks.size(); ++k)
       stackedRows += std::min(blocks_[group.blocks[k]]->residualCount(), listCols);
-    group.local.setZero(std::max(stackedRows, cols), cols);
+    group.local.setZero(stackedRows, cols);
     long row = 0;
     for (std::size_t k = 0; k < group.blocks.size(); ++k) {
       const MultiplateListResidual& block = *blocks_[group.blocks[k]];
@@ -113,10 +113,7 @@ bool MultiplateLeastSquares::reduceRows(const double* x) {
         return false;
       const std::vector<double>& w = block.weights();
       const long rows = block.residualCount();
-      // TallQR wants at least as many rows as columns: a short list gets zero rows, which leave
-      // its R as it is.
-      listRows_.resize(std::max(rows, listCols), listCols);
-      listRows_.bottomRows(listRows_.rows() - rows).setZero();
+      listRows_.resize(rows, listCols);
       for (long i = 0; i < rows; ++i) {
         const double s = std::sqrt(w[at(i)]);
         for (long a = 0; a < ps; ++a)

@@ -3,6 +3,7 @@
 #include "ccal/problem/wide_kernels.h"
 #include "platform/core/force_inline.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -115,9 +116,10 @@ CCAL_FORCE_INLINE void reflect(const double* v, double tau, long k, long m, doub
 }
 
 // Householder reflector of column k as Eigen's makeHouseholder forms it, applied to the
-// columns after it.
+// columns after it; min(m, n) reflectors (Eigen's count too).
 CCAL_FORCE_INLINE void factor(double* a, long m, long n, double* tau) {
-  for (long k = 0; k < n; ++k) {
+  const long reflectors = m < n ? m : n;
+  for (long k = 0; k < reflectors; ++k) {
     double* column = a + k * m;
     const double c0 = column[k];
     const double tail = dot(column + k + 1, column + k + 1, m - k - 1);
@@ -144,7 +146,8 @@ CCAL_FORCE_INLINE void factor(double* a, long m, long n, double* tau) {
 }
 
 CCAL_FORCE_INLINE void applyQtTo(const double* a, long m, long n, const double* tau, double* v) {
-  for (long k = 0; k < n; ++k)
+  const long reflectors = m < n ? m : n;
+  for (long k = 0; k < reflectors; ++k)
     reflect(a + k * m, tau[k], k, m, v);
 }
 
@@ -162,7 +165,7 @@ CCAL_WIDE_TARGET void applyQtWide(const double* a, long m, long n, const double*
 
 void TallQR::compute(Eigen::MatrixXd& a) {
   a_ = &a;
-  tau_.resize(a.cols());
+  tau_.resize(std::min(a.rows(), a.cols()));
 #if CCAL_WIDE_KERNELS
   if (wideKernels())
     return factorWide(a.data(), a.rows(), a.cols(), tau_.data());

@@ -17,7 +17,8 @@ namespace ccal::detail {
 
 class TallQR {
  public:
-  // Factors a (rows >= columns) in place; a must outlive the uses below and stay unchanged.
+  // Factors a in place (min(rows, columns) reflectors; with fewer rows than columns R is the
+  // upper trapezoid of its rows); a must outlive the uses below and stay unchanged.
   void compute(Eigen::MatrixXd& a);
   // v = Qᵀ·v for a column of the factored matrix's rows.
   void applyQt(double* v) const;
