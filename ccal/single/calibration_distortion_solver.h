@@ -55,7 +55,8 @@
 // through a QR factor of A, once per iteration, and one of the small stacked matrix [R; √(λD/4)]
 // per damping: the normal equations square the condition of A (about 1e10 along the nearly
 // redundant lens values), and their rounding error would decide the step there. Each step is
-// bent by its geodesic acceleration (solveDampedStep). There K (read only for the damping's
+// bent by its geodesic acceleration (solveDampedStep), and after an accepted step λ falls only
+// as far as that step's bend allows (dampingDecrease). There K (read only for the damping's
 // scale and the predicted decrease) is 4·RᵀR from that factor: the passes compute F and J
 // without it.
 // Every trial point is then projected (adjustTrial, variable projection): the image is affine in
@@ -144,6 +145,9 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   // eSineTan: p0 and p2 of the trial point x (n values) replaced by the values that minimise J
   // with the other values held (above); other models leave x.
   void adjustTrial(double* x) override;
+  // eSineTan: after an accepted step λ falls by less than tenfold when the step bent by more
+  // than a twentieth (solveDampedStep); other models: the usual tenfold.
+  double dampingDecrease(double usual) const override;
 
   // The last pass: its x, F, K and J (under eSineTan also its weighted residuals and their
   // derivatives in tk_SineTanLeastSquares::trialRows, trialA).
@@ -177,6 +181,8 @@ class tk3DCalibrationDistortionSolver : public tkDampedNewtonSolve {
   std::unique_ptr<ccal::detail::MultiplateListResidual> block_;
   std::unique_ptr<ccal::detail::GradientAssembler> assembler_;  // eNoDistortion/eRadial
   std::unique_ptr<tk_SineTanLeastSquares> leastSquares_;        // eSineTan only
+  // eSineTan: the bend 2·|a|/|v| of the last solved step (0 when it was not measured).
+  double bend_ = 0.0;
 };
 
 #endif

@@ -40,6 +40,7 @@ class DampedStep final : public StepSolver {
     std::copy(step_.data(), step_.data() + n, step);
     return true;
   }
+  double dampingDecrease(double usual) const override { return solver_.dampingDecrease(usual); }
 
  private:
   tkDampedNewtonSolve& solver_;

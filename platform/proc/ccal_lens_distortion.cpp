@@ -130,7 +130,7 @@ void ccal_lensDistortion_distort(int32_t model, const double* params, double cx,
       *dy = cy;
       return;
     }
-    const double theta = std::atan2(r, 1.0);
+    const double theta = std::atan(r);
     const double rd =
         params[0] * std::tan(theta / params[1]) + params[2] * std::sin(theta / params[3]);
     *dx = cx + ex * (1.0 / r) * rd;

@@ -198,7 +198,8 @@ MinimizerSummary Minimizer::run(const MinimizerOptions& options, MinimizerProble
           measure = trialMeasure;
           cost = trialCost;
           if (damped)
-            lambda = std::max(lambda / kDampingFactor, std::min(lambda, floor));
+            lambda =
+                std::max(lambda / solver.dampingDecrease(kDampingFactor), std::min(lambda, floor));
           accepted = true;
           stepSmall = small || flat || (byMerit && measure <= options.meritFloor);
           break;

@@ -124,6 +124,10 @@ class StepSolver {
   // (A + diag(damping)) step = g. False when the system is singular (for Cholesky: not
   // numerically positive definite) or the step not finite: the trial is rejected.
   virtual bool solve(const double* damping, double* step) = 0;
+  // The factor by which λ falls after the last solved step was accepted, given the loop's own
+  // (usual, 10): a solver that measures how far its steps can be trusted may choose a smaller
+  // one, in [1, usual]. The default is usual.
+  virtual double dampingDecrease(double usual) const { return usual; }
 };
 
 struct MinimizerSummary {

@@ -98,7 +98,7 @@ void distort(const Lens& lens, const double q[2], double d[2], LensJacobian* jac
     }
     // D(e) = e·h(r), h = r_d(atan r)/r. (dh/dr)/r = (r_d'·θ_r·r − r_d)/r³ carries a rounding
     // error of order ε/r², which e·eᵀ (of order r²) multiplies back to ε.
-    const double theta = std::atan2(r, 1.0);
+    const double theta = std::atan(r);
     const SineTanRadius s = sineTanRadius(p, theta);
     d[0] = lens.cx + ex * (1.0 / r) * s.rd;
     d[1] = lens.cy + ey * (1.0 / r) * s.rd;
@@ -136,7 +136,7 @@ std::int32_t undistort(const Lens& lens, const double d[2], double q[2], LensJac
         // (tan θ >= 0 on the branch it solves). Implicit function: θ_r = 1/r_d'(θ),
         // θ_p = −(∂r_d/∂p)/r_d'(θ).
         const double t = std::hypot(qx - lens.cx, qy - lens.cy);
-        const double theta = std::atan2(t, 1.0);
+        const double theta = std::atan(t);
         const SineTanRadius s = sineTanRadius(p, theta);
         if (!(s.byTheta > 0.0) || !std::isfinite(s.byTheta))
           return CCAL_STATUS_SIN_TAN_NO_ROOT;

@@ -6,7 +6,7 @@
 // both planes). The models and their lens values:
 //   CCAL_DISTORTION_NONE      d = q                                   (no values)
 //   CCAL_DISTORTION_RADIAL    q = d + k·|d − c|²·(d − c)              (lens[0] = k)
-//   CCAL_DISTORTION_SINE_TAN  d = c + (q − c)/r · r_d(θ), r = |q − c|, θ = atan2(r, 1),
+//   CCAL_DISTORTION_SINE_TAN  d = c + (q − c)/r · r_d(θ), r = |q − c|, θ = atan r,
 //                             r_d(θ) = p0·tan(θ/p1) + p2·sin(θ/p3)    (lens[0..3] = p0..p3)
 // Any other model value is treated as no distortion by distort(); undistort() passes the
 // kernel's status on.

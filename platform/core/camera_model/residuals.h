@@ -195,7 +195,7 @@ CCAL_FORCE_INLINE void intrinsicTermAt(const CameraModel& model, const Pose& cam
     const double ex = q[0] - v.lens.cx;
     const double ey = q[1] - v.lens.cy;
     const double radius = std::sqrt(ex * ex + ey * ey);
-    const double theta = std::atan2(radius, 1.0);
+    const double theta = std::atan(radius);
     const double rd = p[0] * std::tan(theta / p[1]) + p[2] * std::sin(theta / p[3]);
     const double rho = radius == 0.0 ? 1.0 / (p[0] / p[1] + p[2] / p[3]) : radius / rd;
     double D[2], d[2];

@@ -94,6 +94,10 @@ class TK_API tkDampedNewtonSolve : public tkLevMarSolve {
   // point of no higher merit (the minimum over values that enter the merit's residuals
   // linearly, say). The default leaves it.
   virtual void adjustTrial(double* /*x*/) {}
+  // The factor by which λ falls after an accepted step, given the usual 10: a solver that
+  // measures how far its last step could be trusted may choose a smaller one, in [1, usual].
+  // The default returns usual.
+  virtual double dampingDecrease(double usual) const { return usual; }
 
  private:
   friend class ccal::detail::DampedNewtonProblem;
