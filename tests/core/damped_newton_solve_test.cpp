@@ -116,6 +116,44 @@ TEST(DampedNewtonSolve, JudgesEveryTrialWhereTheSolverMovedIt) {
       << projecting.iterationsDone() << " against " << plain.iterationsDone();
 }
 
+// A solver that lets λ fall by a fixed factor after every accepted step.
+class SlowDampingSolver : public GradientSolver {
+ public:
+  explicit SlowDampingSolver(double factor) : GradientSolver(2, rosenbrock), factor_(factor) {}
+  mutable long asked = 0;
+  double dampingDecrease(double usual) const override {
+    ++asked;
+    EXPECT_EQ(usual, 10.0);
+    return factor_;
+  }
+
+ private:
+  double factor_;
+};
+
+TEST(DampedNewtonSolve, LowersTheDampingByTheSolversFactor) {
+  // λ starts at 0.01 and rises tenfold per rejected trial: held after every accepted step it
+  // never ends below its start, and falling by 2 instead of 10 it ends higher than by 10.
+  tkNMMatrix x(2, 1);
+  x(0, 0) = -1.2;
+  x(1, 0) = 1.0;
+  GradientSolver usual(2, rosenbrock);
+  usual.setX(x);
+  usual.minimize();
+  for (const double factor : {1.0, 2.0}) {
+    SlowDampingSolver solver(factor);
+    solver.setX(x);
+    solver.minimize();
+    EXPECT_NEAR(solver.getX()(0, 0), 1.0, 1e-10);
+    EXPECT_GE(solver.asked, 1);
+    EXPECT_LE(solver.asked, solver.iterationsDone());
+    if (factor == 1.0) {
+      EXPECT_GE(solver.lambda(), 0.01);
+    }
+    EXPECT_GT(solver.lambda(), usual.lambda());
+  }
+}
+
 TEST(DampedNewtonSolve, MeritToleranceEndsWhereTheMeritSettles) {
   // A slightly biased gradient has its root beside the merit's minimum (1, 1): the iteration
   // stops once the merit no longer falls.
