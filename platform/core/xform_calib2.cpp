@@ -3,9 +3,11 @@
 #include <tk/xform_calib2.h>
 
 #include "invalid_argument.h"
+#include "platform/core/calib2/camera_intrinsics.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 namespace {
@@ -147,18 +149,69 @@ void tk2XformCalib2::extrinsicXform(const tkXform<3>& cameraFromWorld) {
   writeCameraFromWorld(record_, cameraFromWorld);
 }
 
+namespace {
+
+// Determinant of the 3x3 matrix with columns a, b, c: a . (b x c).
+double det3(const double a[3], const double b[3], const double c[3]) {
+  return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+         a[2] * (b[0] * c[1] - b[1] * c[0]);
+}
+
+}  // namespace
+
 tkVector<2> tk2XformCalib2::mapPoint(const tkVector<2>& image) const {
-  const cmath_vect in{image.x(), image.y()};
-  cmath_vect plane{0.0, 0.0};
-  tfThrowExceptionOnFailure(ccal_xformCalib2_mapPoint(&record_, &in, &plane));
-  return tkVector<2>(plane.x, plane.y);
+  if (record_.lineScan != nullptr) {
+    const cmath_vect in{image.x(), image.y()};
+    cmath_vect plane{0.0, 0.0};
+    tfThrowExceptionOnFailure(record_.lineScanOps->mapPoint(record_.lineScan, &in, &plane));
+    return tkVector<2>(plane.x, plane.y);
+  }
+  // q, the position at Z = 1 of the image point (telecentric: the camera's (X, Y)), from the
+  // camera model.
+  const tk_CameraIntrinsics camera = tk_cameraIntrinsicsOf(intrinsicOf(record_));
+  tkVector<2> q;
+  tfThrowExceptionOnFailure(camera.positionAtZ1FromImage(image, q));
+  const double(&r)[3][3] = record_.cameraFromWorld.matrix;
+  const cmath_vect3& t = record_.cameraFromWorld.trans;
+  if (camera.model == CCAL_DISTORTION_TELECENTRIC) {
+    // (E*P).xy = x*R.col0.xy + y*R.col1.xy + t.xy = q, by Cramer's rule.
+    const double det = r[0][0] * r[1][1] - r[0][1] * r[1][0];
+    const double bx = q.x() - t.x;
+    const double by = q.y() - t.y;
+    return tkVector<2>((bx * r[1][1] - r[0][1] * by) / det, (r[0][0] * by - r[1][0] * bx) / det);
+  }
+  // The plane point P = (x, y, 0) lies on the ray of (q, 1) when E*P = lambda*(q, 1):
+  // x*R.col0 + y*R.col1 - lambda*(q, 1) = -t. Cramer's rule on the three columns; the
+  // determinant vanishes exactly when the ray is parallel to the plane.
+  const double col0[3] = {r[0][0], r[1][0], r[2][0]};
+  const double col1[3] = {r[0][1], r[1][1], r[2][1]};
+  const double ray[3] = {-q.x(), -q.y(), -1.0};
+  const double rhs[3] = {-t.x, -t.y, -t.z};
+  const double det = det3(col0, col1, ray);
+  return tkVector<2>(det3(rhs, col1, ray) / det, det3(col0, rhs, ray) / det);
 }
 
 tkVector<2> tk2XformCalib2::invMapPoint(const tkVector<2>& plane) const {
-  const cmath_vect in{plane.x(), plane.y()};
-  cmath_vect image{0.0, 0.0};
-  tfThrowExceptionOnFailure(ccal_xformCalib2_invMapPoint(&record_, &in, &image));
-  return tkVector<2>(image.x, image.y);
+  if (record_.lineScan != nullptr) {
+    const cmath_vect in{plane.x(), plane.y()};
+    cmath_vect image{0.0, 0.0};
+    tfThrowExceptionOnFailure(record_.lineScanOps->invMapPoint(record_.lineScan, &in, &image));
+    return tkVector<2>(image.x, image.y);
+  }
+  // Pc = E*(x, y, 0), projected by the camera model (telecentric: its image of (Pc.x, Pc.y)).
+  const tk_CameraIntrinsics camera = tk_cameraIntrinsicsOf(intrinsicOf(record_));
+  const ccal::detail::CameraModel model = camera.cameraModel();
+  const double(&r)[3][3] = record_.cameraFromWorld.matrix;
+  const cmath_vect3& t = record_.cameraFromWorld.trans;
+  const double pc[3] = {r[0][0] * plane.x() + r[0][1] * plane.y() + t.x,
+                        r[1][0] * plane.x() + r[1][1] * plane.y() + t.y,
+                        r[2][0] * plane.x() + r[2][1] * plane.y() + t.z};
+  double image[2] = {0.0, 0.0};
+  if (camera.model == CCAL_DISTORTION_TELECENTRIC)
+    model.imageFromPositionAtZ1(pc, image, nullptr);
+  else if (model.project(pc, image, nullptr) == ccal::detail::ProjectionStatus::kAtDepthZero)
+    image[0] = image[1] = std::numeric_limits<double>::quiet_NaN();  // in the focal plane
+  return tkVector<2>(image[0], image[1]);
 }
 
 bool tk2XformCalib2::operator==(const tk2XformCalib2& other) const {

@@ -76,35 +76,6 @@ bool equalCameraFields(const ccal_xformCalib2& a, const ccal_xformCalib2& b) {
   return true;
 }
 
-// The lens part of a record whose distortion list fits its model: the parameters for the
-// distortion kernels (null when the model has none) and the centre of expansion.
-struct Lens {
-  int32_t model;
-  const double* params;
-  double cx;
-  double cy;
-};
-
-cstd_status lensOf(const ccal_xformCalib2& record, Lens& lens) {
-  const int32_t needed = ccal_xformCalib2_distortionParamCount(record.distortionModel);
-  if (needed < 0)
-    return CCAL_STATUS_UNKNOWN_DISTORTION_MODEL;
-  if (record.distortionParamCount != needed)
-    return CCAL_STATUS_XFORMCALIB2_BAD_PARAMS;
-  lens.model = record.distortionModel;
-  lens.params = needed > 0 ? record.distortionParams : nullptr;
-  // The centre follows the lens coefficients: [k, cx, cy] or [p0..p3, cx, cy].
-  lens.cx = needed > 0 ? record.distortionParams[needed - 2] : 0.0;
-  lens.cy = needed > 0 ? record.distortionParams[needed - 1] : 0.0;
-  return CSTD_STATUS_OK;
-}
-
-// Determinant of the 3x3 matrix with columns a, b, c: a . (b x c).
-double det3(const double a[3], const double b[3], const double c[3]) {
-  return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
-         a[2] * (b[0] * c[1] - b[1] * c[0]);
-}
-
 }  // namespace
 
 cstd_status ccal_xformCalib2_construct(ccal_xformCalib2* record) {
@@ -191,81 +162,4 @@ cstd_status ccal_xformCalib2_attachLineScan(ccal_xformCalib2* record, clnsc_xfor
   record->lineScan = lineScan;
   record->lineScanOps = lineScan != nullptr ? ops : nullptr;
   return status;
-}
-
-cstd_status ccal_xformCalib2_mapPoint(const ccal_xformCalib2* record, const cmath_vect* image,
-                                      cmath_vect* plane) {
-  if (record == nullptr || image == nullptr || plane == nullptr)
-    return CSTD_STATUS_BAD_ARGUMENT;
-  if (record->lineScan != nullptr)
-    return record->lineScanOps->mapPoint(record->lineScan, image, plane);
-
-  Lens lens;
-  cstd_status status = lensOf(*record, lens);
-  if (status < 0)
-    return status;
-  cmath_xformLinear distortedFromImage;
-  status = cmath_xformLinear_getInverse(&record->imageFromDistorted, &distortedFromImage);
-  if (status < 0)
-    return status;
-  const double(&ki)[2][2] = distortedFromImage.matrix;
-  const double dx = ki[0][0] * image->x + ki[0][1] * image->y + distortedFromImage.trans.x;
-  const double dy = ki[1][0] * image->x + ki[1][1] * image->y + distortedFromImage.trans.y;
-  double qx = 0.0, qy = 0.0;
-  status =
-      ccal_lensDistortion_undistort(lens.model, lens.params, lens.cx, lens.cy, dx, dy, &qx, &qy);
-  if (status < 0)
-    return status;
-
-  const double(&r)[3][3] = record->cameraFromWorld.matrix;
-  const cmath_vect3& t = record->cameraFromWorld.trans;
-  if (lens.model == CCAL_DISTORTION_TELECENTRIC) {
-    // (E*P).xy = x*R.col0.xy + y*R.col1.xy + t.xy = (qx, qy), by Cramer's rule.
-    const double det = r[0][0] * r[1][1] - r[0][1] * r[1][0];
-    const double bx = qx - t.x;
-    const double by = qy - t.y;
-    plane->x = (bx * r[1][1] - r[0][1] * by) / det;
-    plane->y = (r[0][0] * by - r[1][0] * bx) / det;
-    return CSTD_STATUS_OK;
-  }
-  // The plane point P = (x, y, 0) lies on the ray of (qx, qy, 1) when E*P = lambda*(qx, qy, 1):
-  // x*R.col0 + y*R.col1 - lambda*(qx, qy, 1) = -t. Cramer's rule on the three columns; the
-  // determinant vanishes exactly when the ray is parallel to the plane.
-  const double col0[3] = {r[0][0], r[1][0], r[2][0]};
-  const double col1[3] = {r[0][1], r[1][1], r[2][1]};
-  const double ray[3] = {-qx, -qy, -1.0};
-  const double rhs[3] = {-t.x, -t.y, -t.z};
-  const double det = det3(col0, col1, ray);
-  plane->x = det3(rhs, col1, ray) / det;
-  plane->y = det3(col0, rhs, ray) / det;
-  return CSTD_STATUS_OK;
-}
-
-cstd_status ccal_xformCalib2_invMapPoint(const ccal_xformCalib2* record, const cmath_vect* plane,
-                                         cmath_vect* image) {
-  if (record == nullptr || plane == nullptr || image == nullptr)
-    return CSTD_STATUS_BAD_ARGUMENT;
-  if (record->lineScan != nullptr)
-    return record->lineScanOps->invMapPoint(record->lineScan, plane, image);
-
-  Lens lens;
-  const cstd_status status = lensOf(*record, lens);
-  if (status < 0)
-    return status;
-  const double(&r)[3][3] = record->cameraFromWorld.matrix;
-  const cmath_vect3& t = record->cameraFromWorld.trans;
-  const double cameraX = r[0][0] * plane->x + r[0][1] * plane->y + t.x;
-  const double cameraY = r[1][0] * plane->x + r[1][1] * plane->y + t.y;
-  double qx = cameraX, qy = cameraY;
-  if (lens.model != CCAL_DISTORTION_TELECENTRIC) {
-    const double depth = r[2][0] * plane->x + r[2][1] * plane->y + t.z;
-    qx = cameraX / depth;
-    qy = cameraY / depth;
-  }
-  double dx = 0.0, dy = 0.0;
-  ccal_lensDistortion_distort(lens.model, lens.params, lens.cx, lens.cy, qx, qy, &dx, &dy);
-  const cmath_xformLinear& k = record->imageFromDistorted;
-  image->x = k.matrix[0][0] * dx + k.matrix[0][1] * dy + k.trans.x;
-  image->y = k.matrix[1][0] * dx + k.matrix[1][1] * dy + k.trans.y;
-  return CSTD_STATUS_OK;
 }

@@ -103,14 +103,6 @@ TEST_F(XformCalib2Record, OwnsItsLineScanTransformThroughCopiesAndAssignment) {
   ASSERT_EQ(ccal_xformCalib2_compareEqual(&b, &a, &equal), CSTD_STATUS_OK);
   EXPECT_EQ(equal, 0);
 
-  // A record holding a line-scan transform maps through it.
-  const cmath_vect in{1.0, 2.0};
-  cmath_vect out{0, 0};
-  ASSERT_EQ(ccal_xformCalib2_mapPoint(&copy, &in, &out), CSTD_STATUS_OK);
-  EXPECT_EQ(out.x, 3.0);
-  ASSERT_EQ(ccal_xformCalib2_invMapPoint(&copy, &in, &out), CSTD_STATUS_OK);
-  EXPECT_EQ(out.y, 0.0);
-
   // A failed copy leaves the target unchanged.
   gFailClone = true;
   EXPECT_EQ(ccal_xformCalib2_assign(&b, &a), CSTD_STATUS_OUT_OF_MEMORY);
@@ -144,22 +136,4 @@ TEST_F(XformCalib2Record, ComparesOnlyTheUsedDistortionValues) {
   b.cameraFromWorld.trans.z = 1.0;
   ccal_xformCalib2_compareEqual(&a, &b, &equal);
   EXPECT_EQ(equal, 0);
-}
-
-TEST_F(XformCalib2Record, MappingReportsMalformedRecords) {
-  ccal_xformCalib2 record;
-  ccal_xformCalib2_construct(&record);
-  record.cameraFromWorld.trans.z = 10.0;
-  const cmath_vect in{1.0, 2.0};
-  cmath_vect out{-1.0, -1.0};
-  record.distortionModel = CCAL_DISTORTION_RADIAL;  // count still 0
-  EXPECT_EQ(ccal_xformCalib2_mapPoint(&record, &in, &out), CCAL_STATUS_XFORMCALIB2_BAD_PARAMS);
-  EXPECT_EQ(ccal_xformCalib2_invMapPoint(&record, &in, &out), CCAL_STATUS_XFORMCALIB2_BAD_PARAMS);
-  record.distortionModel = 2;
-  EXPECT_EQ(ccal_xformCalib2_mapPoint(&record, &in, &out), CCAL_STATUS_UNKNOWN_DISTORTION_MODEL);
-  record.distortionModel = CCAL_DISTORTION_NONE;
-  record.imageFromDistorted.matrix[0][0] = 0.0;
-  EXPECT_EQ(ccal_xformCalib2_mapPoint(&record, &in, &out), CMATH_STATUS_SINGULAR);
-  EXPECT_EQ(out.x, -1.0);
-  EXPECT_EQ(ccal_xformCalib2_mapPoint(&record, nullptr, &out), CSTD_STATUS_BAD_ARGUMENT);
 }

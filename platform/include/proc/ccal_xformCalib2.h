@@ -1,5 +1,7 @@
 // The record of a calibrated transform: a camera that maps image points (pixels) to points of the
-// world plane Z = 0 and back. tk2XformCalib2 (<tk/xform_calib2.h>) wraps it.
+// world plane Z = 0 and back. tk2XformCalib2 (<tk/xform_calib2.h>) wraps it and maps the points,
+// through the camera model of the core library (or the line-scan transform's functions); the
+// procedural layer only keeps, copies and compares the record.
 //
 // Frames and directions:
 //   image (pixels)
@@ -26,7 +28,7 @@
 //   cameraFromWorld      E, the rigid transform world -> camera (rotation matrix, translation).
 //   lineScan             an optional line-scan transform owned by the record, or null; when set,
 //   lineScanOps          lineScanOps supplies its copy, release, comparison and mapping functions
-//                        and the record maps points through it.
+//                        and points are mapped through it.
 //
 // Default value: K = identity, no distortion, E = identity, no line-scan transform.
 // Record functions: <proc/cstd_record.h>; constructCopy and assign copy the line-scan transform
@@ -92,27 +94,5 @@ TK_API int32_t ccal_xformCalib2_distortionParamCount(int32_t model);
 TK_API cstd_status ccal_xformCalib2_attachLineScan(ccal_xformCalib2* record,
                                                    struct clnsc_xformLineScan* lineScan,
                                                    const ccal_xformCalib2_lineScanOps* ops);
-
-// Image point (pixels) -> point (plane->x, plane->y) of the world plane Z = 0.
-// Area-scan models: K^-1, undistortion, then the viewing ray from the camera centre through the
-// position at Z = 1 is met with the plane. Telecentric: K^-1 gives (Q.x, Q.y) of the camera
-// frame; the plane point P with (E*P).xy = (Q.x, Q.y) is solved from the 2x2 system of E.
-// Degenerate geometry is not an error: a ray parallel to the plane (or a plate seen edge-on by a
-// telecentric camera) gives non-finite coordinates; a camera centre on the plane gives the
-// centre; the meeting point is returned even when it lies behind the camera.
-// Returns CSTD_STATUS_OK; CMATH_STATUS_SINGULAR when K is singular; CCAL_STATUS_UNKNOWN_
-// DISTORTION_MODEL or CCAL_STATUS_XFORMCALIB2_BAD_PARAMS for a malformed record; the status of
-// ccal_xformCalib2_invSinTan_ when no ray reaches the image point under the sine-tangent lens;
-// CSTD_STATUS_BAD_ARGUMENT for a null pointer. plane is written only on success.
-TK_API cstd_status ccal_xformCalib2_mapPoint(const ccal_xformCalib2* record,
-                                             const cmath_vect* image, cmath_vect* plane);
-
-// Point (plane->x, plane->y, 0) of the world plane -> image point (pixels): Pc = E*P, then
-// (Pc.x/Pc.z, Pc.y/Pc.z) (area-scan) or (Pc.x, Pc.y) (telecentric), distortion, K.
-// A point in the camera's focal plane (Pc.z = 0) gives non-finite coordinates; points behind the
-// camera are mapped by the same formulas. Returns CSTD_STATUS_OK, or the malformed-record and
-// null-pointer statuses of ccal_xformCalib2_mapPoint (image untouched).
-TK_API cstd_status ccal_xformCalib2_invMapPoint(const ccal_xformCalib2* record,
-                                                const cmath_vect* plane, cmath_vect* image);
 
 #endif
