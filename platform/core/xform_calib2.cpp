@@ -73,6 +73,12 @@ tkCalib2ParamsIntrinsic intrinsicOf(const ccal_xformCalib2& record) {
       std::vector<double>(record.distortionParams, record.distortionParams + count));
 }
 
+// Determinant of the 3x3 matrix with columns a, b, c: a . (b x c).
+double det3(const double a[3], const double b[3], const double c[3]) {
+  return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+         a[2] * (b[0] * c[1] - b[1] * c[0]);
+}
+
 void checkRecord(const ccal_xformCalib2& record) {
   intrinsicOf(record);
   if (record.imageFromDistorted.matrix[1][0] != 0.0)
@@ -148,16 +154,6 @@ void tk2XformCalib2::extrinsicXform(const tkXform<3>& cameraFromWorld) {
   checkCameraFromWorld(cameraFromWorld);
   writeCameraFromWorld(record_, cameraFromWorld);
 }
-
-namespace {
-
-// Determinant of the 3x3 matrix with columns a, b, c: a . (b x c).
-double det3(const double a[3], const double b[3], const double c[3]) {
-  return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
-         a[2] * (b[0] * c[1] - b[1] * c[0]);
-}
-
-}  // namespace
 
 tkVector<2> tk2XformCalib2::mapPoint(const tkVector<2>& image) const {
   if (record_.lineScan != nullptr) {
