@@ -281,7 +281,7 @@ bool tk3DCalibrationDistortionSolver::solveDampedStep(const tkNMMatrix& damping,
     aNorm += d * acceleration[i] * acceleration[i];
   }
   bend_ = aNorm > 0.0 ? 2.0 * std::sqrt(aNorm / vNorm) : 0.0;
-  if (!(bend_ <= kLargestBend) && aNorm > 0.0)
+  if (!(bend_ <= kLargestBend))
     return false;
   for (Eigen::Index i = 0; i < n; ++i)
     velocity[i] += 0.5 * acceleration[i];

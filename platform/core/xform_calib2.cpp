@@ -73,6 +73,31 @@ tkCalib2ParamsIntrinsic intrinsicOf(const ccal_xformCalib2& record) {
       std::vector<double>(record.distortionParams, record.distortionParams + count));
 }
 
+// The intrinsic part of a valid record (checkRecord) as the camera model sees it, read off the
+// record's fields.
+tk_CameraIntrinsics cameraOf(const ccal_xformCalib2& record) {
+  const cmath_xformLinear& k = record.imageFromDistorted;
+  tk_CameraIntrinsics camera;
+  camera.scaleX = k.matrix[0][0];
+  camera.scaleY = k.matrix[1][1];
+  camera.skew = k.matrix[0][1];
+  camera.transX = k.trans.x;
+  camera.transY = k.trans.y;
+  camera.distortionList(record.distortionModel, record.distortionParams,
+                        static_cast<std::size_t>(record.distortionParamCount));
+  return camera;
+}
+
+// A point mapped by a line-scan record's mapping function (ops->mapPoint or ->invMapPoint).
+using LineScanMapping = cstd_status (*)(const clnsc_xformLineScan*, const cmath_vect*, cmath_vect*);
+tkVector<2> mapThroughLineScan(const ccal_xformCalib2& record, LineScanMapping mapping,
+                               const tkVector<2>& point) {
+  const cmath_vect in{point.x(), point.y()};
+  cmath_vect out{0.0, 0.0};
+  tfThrowExceptionOnFailure(mapping(record.lineScan, &in, &out));
+  return tkVector<2>(out.x, out.y);
+}
+
 // Determinant of the 3x3 matrix with columns a, b, c: a . (b x c).
 double det3(const double a[3], const double b[3], const double c[3]) {
   return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
@@ -156,15 +181,11 @@ void tk2XformCalib2::extrinsicXform(const tkXform<3>& cameraFromWorld) {
 }
 
 tkVector<2> tk2XformCalib2::mapPoint(const tkVector<2>& image) const {
-  if (record_.lineScan != nullptr) {
-    const cmath_vect in{image.x(), image.y()};
-    cmath_vect plane{0.0, 0.0};
-    tfThrowExceptionOnFailure(record_.lineScanOps->mapPoint(record_.lineScan, &in, &plane));
-    return tkVector<2>(plane.x, plane.y);
-  }
+  if (record_.lineScan != nullptr)
+    return mapThroughLineScan(record_, record_.lineScanOps->mapPoint, image);
   // q, the position at Z = 1 of the image point (telecentric: the camera's (X, Y)), from the
   // camera model.
-  const tk_CameraIntrinsics camera = tk_cameraIntrinsicsOf(intrinsicOf(record_));
+  const tk_CameraIntrinsics camera = cameraOf(record_);
   tkVector<2> q;
   tfThrowExceptionOnFailure(camera.positionAtZ1FromImage(image, q));
   const double(&r)[3][3] = record_.cameraFromWorld.matrix;
@@ -188,20 +209,14 @@ tkVector<2> tk2XformCalib2::mapPoint(const tkVector<2>& image) const {
 }
 
 tkVector<2> tk2XformCalib2::invMapPoint(const tkVector<2>& plane) const {
-  if (record_.lineScan != nullptr) {
-    const cmath_vect in{plane.x(), plane.y()};
-    cmath_vect image{0.0, 0.0};
-    tfThrowExceptionOnFailure(record_.lineScanOps->invMapPoint(record_.lineScan, &in, &image));
-    return tkVector<2>(image.x, image.y);
-  }
+  if (record_.lineScan != nullptr)
+    return mapThroughLineScan(record_, record_.lineScanOps->invMapPoint, plane);
   // Pc = E*(x, y, 0), projected by the camera model (telecentric: its image of (Pc.x, Pc.y)).
-  const tk_CameraIntrinsics camera = tk_cameraIntrinsicsOf(intrinsicOf(record_));
+  const tk_CameraIntrinsics camera = cameraOf(record_);
   const ccal::detail::CameraModel model = camera.cameraModel();
-  const double(&r)[3][3] = record_.cameraFromWorld.matrix;
-  const cmath_vect3& t = record_.cameraFromWorld.trans;
-  const double pc[3] = {r[0][0] * plane.x() + r[0][1] * plane.y() + t.x,
-                        r[1][0] * plane.x() + r[1][1] * plane.y() + t.y,
-                        r[2][0] * plane.x() + r[2][1] * plane.y() + t.z};
+  const tkVector<3> cameraPoint =
+      cameraFromWorldOf(record_).mapPoint(tkVector<3>(plane.x(), plane.y(), 0.0));
+  const double pc[3] = {cameraPoint.x(), cameraPoint.y(), cameraPoint.z()};
   double image[2] = {0.0, 0.0};
   if (camera.model == CCAL_DISTORTION_TELECENTRIC)
     model.imageFromPositionAtZ1(pc, image, nullptr);

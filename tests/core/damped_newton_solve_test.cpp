@@ -54,6 +54,15 @@ void rosenbrock(const double* x, std::vector<double>& r, std::vector<std::vector
   j = {{-20.0 * x[0], 10.0}, {-1.0, 0.0}};
 }
 
+// Minimises from Rosenbrock's customary start (-1.2, 1).
+void minimizeFromTheStart(GradientSolver& solver) {
+  tkNMMatrix x(2, 1);
+  x(0, 0) = -1.2;
+  x(1, 0) = 1.0;
+  solver.setX(x);
+  solver.minimize();
+}
+
 TEST(DampedNewtonSolve, FollowsACurvedValleyToTheRoot) {
   // Judging trials by the merit before F takes the very same steps with F evaluated at the
   // accepted points only; with and without the sufficient-decrease rule.
@@ -64,11 +73,7 @@ TEST(DampedNewtonSolve, FollowsACurvedValleyToTheRoot) {
       GradientSolver solver(2, rosenbrock);
       solver.sufficientDecrease(share);
       solver.meritFirst(meritFirst);
-      tkNMMatrix x(2, 1);
-      x(0, 0) = -1.2;
-      x(1, 0) = 1.0;
-      solver.setX(x);
-      solver.minimize();
+      minimizeFromTheStart(solver);
       EXPECT_NEAR(solver.getX()(0, 0), 1.0, 1e-12);
       EXPECT_NEAR(solver.getX()(1, 0), 1.0, 1e-12);
       EXPECT_LT(solver.iterationsDone(), 60);
@@ -100,15 +105,10 @@ class ProjectingSolver : public GradientSolver {
 };
 
 TEST(DampedNewtonSolve, JudgesEveryTrialWhereTheSolverMovedIt) {
-  tkNMMatrix x(2, 1);
-  x(0, 0) = -1.2;
-  x(1, 0) = 1.0;
   GradientSolver plain(2, rosenbrock);
-  plain.setX(x);
-  plain.minimize();
+  minimizeFromTheStart(plain);
   ProjectingSolver projecting;
-  projecting.setX(x);
-  projecting.minimize();
+  minimizeFromTheStart(projecting);
   EXPECT_EQ(projecting.unprojectedMerits, 1) << "the start only";
   EXPECT_NEAR(projecting.getX()(0, 0), 1.0, 1e-12);
   EXPECT_NEAR(projecting.getX()(1, 0), 1.0, 1e-12);
@@ -134,16 +134,11 @@ class SlowDampingSolver : public GradientSolver {
 TEST(DampedNewtonSolve, LowersTheDampingByTheSolversFactor) {
   // λ starts at 0.01 and rises tenfold per rejected trial: held after every accepted step it
   // never ends below its start, and falling by 2 instead of 10 it ends higher than by 10.
-  tkNMMatrix x(2, 1);
-  x(0, 0) = -1.2;
-  x(1, 0) = 1.0;
   GradientSolver usual(2, rosenbrock);
-  usual.setX(x);
-  usual.minimize();
+  minimizeFromTheStart(usual);
   for (const double factor : {1.0, 2.0}) {
     SlowDampingSolver solver(factor);
-    solver.setX(x);
-    solver.minimize();
+    minimizeFromTheStart(solver);
     EXPECT_NEAR(solver.getX()(0, 0), 1.0, 1e-10);
     EXPECT_GE(solver.asked, 1);
     EXPECT_LE(solver.asked, solver.iterationsDone());

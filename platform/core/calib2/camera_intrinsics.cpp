@@ -52,6 +52,18 @@ int32_t tk_CameraIntrinsics::positionAtZ1FromImage(const tkVector<2>& imagePoint
   return 0;
 }
 
+void tk_CameraIntrinsics::distortionList(int32_t distortionModel, const double* list,
+                                         std::size_t size) {
+  model = distortionModel;
+  const int count = lensValueCount(model);
+  if (count > 0 && size == static_cast<std::size_t>(count) + 2) {
+    for (int i = 0; i < count; ++i)
+      lens[i] = list[i];
+    centreX = list[count];
+    centreY = list[count + 1];
+  }
+}
+
 bool tk_CameraIntrinsics::isFinite() const {
   bool finite = std::isfinite(scaleX) && std::isfinite(scaleY) && std::isfinite(skew) &&
                 std::isfinite(transX) && std::isfinite(transY) && scaleX != 0.0 && scaleY != 0.0;
@@ -70,15 +82,8 @@ tk_CameraIntrinsics tk_cameraIntrinsicsOf(const tkCalib2ParamsIntrinsic& intrins
   camera.skew = intrinsic.skew();
   camera.transX = intrinsic.translation().x();
   camera.transY = intrinsic.translation().y();
-  camera.model = intrinsic.distortionModel();
   const std::vector<double>& list = intrinsic.distortionParams();
-  const int count = tk_CameraIntrinsics::lensValueCount(camera.model);
-  if (count > 0 && list.size() == static_cast<std::size_t>(count) + 2) {
-    for (int i = 0; i < count; ++i)
-      camera.lens[i] = list[static_cast<std::size_t>(i)];
-    camera.centreX = list[static_cast<std::size_t>(count)];
-    camera.centreY = list[static_cast<std::size_t>(count) + 1];
-  }
+  camera.distortionList(intrinsic.distortionModel(), list.data(), list.size());
   return camera;
 }
 

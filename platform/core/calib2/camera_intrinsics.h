@@ -20,6 +20,7 @@
 
 #include "platform/core/camera_model/camera_model.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct tk_CameraIntrinsics {
@@ -36,6 +37,10 @@ struct tk_CameraIntrinsics {
   // Number of lens values of a distortion model: 1 radial, 4 sine-tangent, 0 for no
   // distortion; -1 for a model the planar calibration does not handle (telecentric, unknown).
   static int lensValueCount(int32_t model);
+  // Sets the model and, from a distortion list in the calibrated transform's order ([k, cx, cy]
+  // radial, [p0..p3, cx, cy] sine-tangent) of size values, the lens values and the centre; a list
+  // of another size leaves them as they are.
+  void distortionList(int32_t distortionModel, const double* list, std::size_t size);
 
   // The camera model of these values: K held exactly as its forward map, the lens stage of the
   // model and centre. A model value the camera model does not know projects without distortion.
